@@ -1,0 +1,325 @@
+#include "CVAudioProcessor.h"
+#include "CVUIEditor.h"
+#include "WashWindowComponent.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+std::atomic<CVUIEditor*> currentEditor { nullptr };
+}
+
+CVUIEditor* CVAudioProcessor::getCurrentEditor() noexcept
+{
+    return currentEditor.load();
+}
+
+void CVAudioProcessor::clearEditorIfCurrent (CVUIEditor* editor) noexcept
+{
+    auto* expected = editor;
+    currentEditor.compare_exchange_strong (expected, nullptr);
+}
+
+CVAudioProcessor::CVAudioProcessor()
+{
+    noiseReduction = std::make_unique<quarn::ZNoiseReductionBay> ("Noise Reduction", kNumChannels);
+    noiseReduction->prepare();
+    noiseReduction->addActionListener (this);
+
+    enhance = std::make_unique<quarn::ZEnhancementBay> ("Enhance", kNumChannels);
+    enhance->prepare();
+    declick = std::make_unique<quarn::ZClickAndCrackleBay> ("Declick", kNumChannels);
+    declick->prepare();
+
+    analyzer = std::make_unique<quarn::ZNoiseAnalyzer>();
+
+    for (int c = 0; c < kNumChannels; ++c)
+    {
+        auto& ch = channels[(size_t) c];
+        ch.a = std::make_unique<quarn::ZBuffer> (kChainBlock, "ZBuffer");
+        ch.b = std::make_unique<quarn::ZBuffer> (kChainBlock, "ZBuffer");
+        bufferA[c] = ch.a.get();
+        bufferB[c] = ch.b.get();
+        ch.boost = std::make_unique<quarn::ZMaximizer> (kChainBlock);
+        ch.boost->init();
+        ch.expander = std::make_unique<quarn::ZExpander>();
+        ch.declipper = std::make_unique<quarn::ZDeclipping> (kChainBlock, 44100.0f);
+        ch.declipper->setDefaults();
+    }
+
+    // Until the first prepareToPlay a caller may bring up to 4096 samples, so
+    // the rings hold twice that with a prefill of 4096, and the latency says so.
+    initRings (kInitialMaxBlock);
+
+    resetToDefaults();
+
+    setPlayConfigDetails (kNumChannels, kNumChannels, 44100.0, kInitialMaxBlock);
+    setLatencySamples (kInitialMaxBlock + chainLatency());
+
+    peakMeter.numChannels = 2;
+    expanderMeter.numChannels = 1;
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    for (int i = 0; i < (int) parameterCache.size(); ++i)
+        parameterCache[(size_t) i] = getParameter (i);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+}
+
+CVAudioProcessor::~CVAudioProcessor()
+{
+    stopTimer();
+    noiseReduction->removeActionListener (this);
+}
+
+void CVAudioProcessor::initRings (int maxBlock)
+{
+    maxCallLength = maxBlock;
+
+    for (auto& ch : channels)
+    {
+        ch.input.init (2 * maxBlock, 0);
+        ch.output.init (2 * maxBlock, maxBlock);
+    }
+}
+
+int CVAudioProcessor::chainLatency() const
+{
+    const auto& ch = channels[0];
+    return ch.declipper->getLatency() + noiseReduction->latency() + enhance->latency()
+         + declick->latency() + ch.boost->getLatency() + ch.expander->getLatency();
+}
+
+void CVAudioProcessor::resetToDefaults()
+{
+    noiseReduction->clearNoiseProfile();
+    noiseReduction->setDefaults();
+    noiseReduction->setTrack (false);
+    noiseReduction->setTrackFloor (-36.0f);
+    noiseReduction->setTrackRange (18.0f);
+    noiseReduction->setLevelAttack (0.001f);
+    noiseReduction->setLevelRelease (0.01f);
+    noiseReduction->setLowPassFrequency (0.0f);
+    noiseReduction->setRumbleFrequency (0.0f);
+
+    for (auto& ch : channels)
+    {
+        ch.boost->enabled = false;
+        ch.boost->setCeiling (-0.3f);
+        ch.boost->setThreshold (0.0f);
+        ch.expander->enabled = false;
+        ch.expander->setThresholdLinear (0.15f);
+        ch.expander->setMaxGain (0.0f);
+        ch.expander->setRelease (30.0f);
+        ch.declipper->enabled = false;
+    }
+
+    learnRegion = {};
+
+    enhance->setMode (0);
+    enhance->setAmount (0.0f);
+    declick->setAmount (0.0f);
+
+    noiseReduction->setNumHumHarmonics (3);
+    noiseReduction->setHumMode (2);
+
+    sendChangeMessage();
+}
+
+void CVAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
+{
+    noiseReduction->prepare();
+    noiseReduction->setSampleRate ((float) sampleRate);
+    noiseReduction->setBlockSize (kChainBlock);
+    enhance->prepare();
+    enhance->setSampleRate ((float) sampleRate);
+    enhance->setBlockSize (kChainBlock);
+    declick->prepare();
+    declick->setSampleRate ((float) sampleRate);
+    declick->setBlockSize (kChainBlock);
+
+    const int maxBlock = std::max (samplesPerBlock, kChainBlock);
+    initRings (maxBlock);
+
+    for (auto& ch : channels)
+    {
+        ch.a->clear();
+        ch.b->clear();
+        ch.boost->reset();
+        ch.expander->reset();
+        ch.expander->setSampleRate ((float) sampleRate);
+        ch.declipper->reset();
+        ch.declipper->setSampleRate ((float) sampleRate);
+        ch.declipper->setBlockSize (kChainBlock);
+    }
+
+    setLatencySamples (maxBlock + chainLatency());
+    idlePeriod = (int) ((double) samplesPerBlock / sampleRate * 1000.0) + 1;
+
+    sendChangeMessage();
+}
+
+void CVAudioProcessor::reset()
+{
+    noiseReduction->reset();
+    enhance->reset();
+    declick->reset();
+
+    for (auto& ch : channels)
+    {
+        ch.input.clear (true);
+        ch.output.clear (true);
+        ch.a->clear();
+        ch.b->clear();
+        ch.boost->reset();
+        ch.expander->reset();
+        ch.declipper->reset();
+    }
+}
+
+void CVAudioProcessor::processBlockWithLength (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, int numFrames)
+{
+    if (numFrames <= 0)
+        return;
+
+    frameCountOverride = numFrames;
+    processBlock (buffer, midi);
+    frameCountOverride = 0;
+}
+
+void CVAudioProcessor::runChain (int numChannels)
+{
+    for (int c = 0; c < numChannels; ++c)
+        channels[(size_t) c].declipper->process (*bufferA[c], *bufferB[c], kChainBlock);
+
+    declick->process (bufferB, bufferA, kChainBlock);
+    noiseReduction->process (bufferA, bufferB, kChainBlock);
+
+    for (int c = 0; c < numChannels; ++c)
+        channels[(size_t) c].expander->process (*bufferB[c], *bufferA[c]);
+
+    enhance->process (bufferA, bufferB, kChainBlock);
+
+    for (int c = 0; c < numChannels; ++c)
+        channels[(size_t) c].boost->process (*bufferB[c], *bufferA[c]);
+}
+
+void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const int available = buffer.getNumSamples();
+    const int n = std::min (frameCountOverride != 0 ? frameCountOverride : available, available);
+    const int numChannels = std::min ({ getTotalNumInputChannels(), buffer.getNumChannels(), kNumChannels });
+
+    if (auto* editor = currentEditor.load())
+        editor->displayInputAudio (buffer.getArrayOfReadPointers(), 1, nullptr, 0, n);
+
+    auto* playHead = getPlayHead();
+    if (idlePeriod != 0)
+    {
+        stopTimer();
+        if (playHead != nullptr)
+            if (auto position = playHead->getPosition(); position.hasValue() && ! position->getIsPlaying())
+                startTimer (2 * idlePeriod + 1);
+    }
+
+    // The rings hold at most one call's worth beyond the prefill, so a longer
+    // call is taken in pieces; the delay stays the same.
+    for (int done = 0; done < n;)
+    {
+        const int m = std::min (n - done, maxCallLength);
+
+        for (int c = 0; c < numChannels; ++c)
+            channels[(size_t) c].input.write (m, buffer.getReadPointer (c, done));
+
+        for (;;)
+        {
+            bool complete = true;
+            for (int c = 0; c < numChannels && complete; ++c)
+                complete = channels[(size_t) c].input.read (kChainBlock, false, bufferA[c]->getData());
+
+            if (! complete)
+                break;
+
+            runChain (numChannels);
+
+            for (int c = 0; c < numChannels; ++c)
+                channels[(size_t) c].output.write (kChainBlock, bufferA[c]->getData());
+
+            if (auto* display = noiseDisplay.load())
+                display->pushSpectrum (false);
+        }
+
+        // While bypassed the processed audio is dropped as it would have been
+        // played, so the delay lines up again the moment bypass is released.
+        for (int c = 0; c < numChannels; ++c)
+        {
+            if (bypass)
+                channels[(size_t) c].output.skip (m);
+            else
+                channels[(size_t) c].output.read (m, true, buffer.getWritePointer (c, done));
+        }
+
+        done += m;
+    }
+
+    for (int c = 0; c < numChannels; ++c)
+        peakMeter.level[c] = std::max (peakMeter.level[c], buffer.getMagnitude (c, 0, n));
+
+    expanderMeter.level[0] = channels[0].expander->getMeanGain() / -96.0f;
+
+    for (int c = numChannels; c < buffer.getNumChannels(); ++c)
+        buffer.clear (c, 0, available);
+
+    if (playHead != nullptr)
+    {
+        if (auto position = playHead->getPosition())
+            lastPosition = *position;
+        else
+            lastPosition = {};
+    }
+    else
+    {
+        lastPosition = {};
+    }
+}
+
+void CVAudioProcessor::analyzeBlock (juce::AudioBuffer<float>& buffer, int numSamples)
+{
+    analyzer->analyzeBlock (buffer.getWritePointer (0), numSamples);
+}
+
+void CVAudioProcessor::finishAnalysis()
+{
+    analyzer->finishAnalysis();
+}
+
+juce::AudioProcessorEditor* CVAudioProcessor::createEditor()
+{
+    auto* editor = new CVUIEditor (*this, progress);
+    currentEditor.store (editor);
+    editor->showPanel (3);
+    return editor;
+}
+
+void CVAudioProcessor::timerCallback()
+{
+    const int blockSize = getBlockSize();
+    const int rounds = blockSize < kChainBlock ? 1 : blockSize / kChainBlock;
+
+    for (int i = 0; i < rounds; ++i)
+        if (auto* display = noiseDisplay.load())
+            display->pushSpectrum (true);
+}
+
+void CVAudioProcessor::actionListenerCallback (const juce::String& message)
+{
+    sendChangeMessage();
+
+    if (message == "Mode")
+    {
+        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+        for (int i : { 2, 3, 7 })
+            setParameterNotifyingHost (i, getParameter (i));
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    }
+}

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   scripts/clarivo.sh run    installs what is needed, builds and starts Clarivo
+#   scripts/clarivo.sh test   installs what is needed, builds and runs every test
+#                             (plain, then under AddressSanitizer and UBSan)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+mode="${1:-run}"
+jobs="$(nproc)"
+
+install_packages() {
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2046
+    $sudo apt-get install -y -qq --no-install-recommends $(grep -v '^#' scripts/packages.txt) >/dev/null
+}
+
+configure_and_build() {
+    local dir="$1"; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
+    local dir="$1"
+    # GUI pieces need a display even when nothing is shown.
+    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+case "$mode" in
+    run)
+        install_packages
+        configure_and_build build
+        exec ./build/Clarivo
+        ;;
+    test)
+        install_packages
+        configure_and_build build
+        run_tests build
+        if [ "${CLARIVO_SKIP_SANITIZERS:-0}" != "1" ]; then
+            configure_and_build build-asan -DCLARIVO_SANITIZE=ON -DCLARIVO_BENCHMARKS=OFF
+            ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+                run_tests build-asan
+        fi
+        ;;
+    *)
+        echo "usage: $0 run|test" >&2
+        exit 2
+        ;;
+esac
