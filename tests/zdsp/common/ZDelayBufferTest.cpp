@@ -1,0 +1,190 @@
+#include "ZDelayBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace quarn;
+
+namespace
+{
+std::unique_ptr<ZDelayBuffer> makeDelay (unsigned length)
+{
+    return std::unique_ptr<ZDelayBuffer> (ZDelayBuffer::create (length));
+}
+
+std::unique_ptr<ZBufferSizeConverter> makeConverter (unsigned inSize, unsigned outSize)
+{
+    return std::unique_ptr<ZBufferSizeConverter> (ZBufferSizeConverter::create (inSize, outSize));
+}
+
+void fill (ZBuffer& buffer, float first)
+{
+    for (unsigned i = 0; i < buffer.getLength(); ++i)
+        buffer[i] = first + (float) i;
+}
+} // namespace
+
+TEST (ZDelayBuffer, RingIsThePowerOfTwoThatHoldsTheDelay)
+{
+    EXPECT_EQ (makeDelay (1536)->getCapacity(), 2048u);
+    EXPECT_EQ (makeDelay (2048)->getCapacity(), 2048u);
+    EXPECT_EQ (makeDelay (2049)->getCapacity(), 4096u);
+    EXPECT_EQ (makeDelay (1)->getCapacity(), 2u);
+    EXPECT_EQ (makeDelay (0)->getCapacity(), 1u);
+    EXPECT_STREQ (makeDelay (16)->getName(), "ZDelayBuffer");
+
+    try
+    {
+        makeDelay (0x80000001u);
+        FAIL() << "no power of two above 2^31 fits the ring";
+    }
+    catch (const qj_dsp_exception& e)
+    {
+        EXPECT_EQ (e.getMessage(), "Unable to allocate float buffer.");
+        EXPECT_EQ (e.getFile(), "Source/zdsp/common/ZDelayBuffer");
+        EXPECT_EQ (e.getLine(), 67);
+    }
+}
+
+TEST (ZDelayBuffer, ReadReturnsTheInputDelayedBySamples)
+{
+    auto delay = makeDelay (8);
+    ZBuffer block (3, "block"), out (3, "out");
+
+    fill (block, 1.0f);
+    delay->write (block);
+    delay->read (out, 0);
+    EXPECT_EQ (out[0], 1.0f);
+    EXPECT_EQ (out[1], 2.0f);
+    EXPECT_EQ (out[2], 3.0f);
+
+    fill (block, 4.0f);
+    delay->write (block);
+    delay->read (out, 3);
+    EXPECT_EQ (out[0], 1.0f);
+    EXPECT_EQ (out[1], 2.0f);
+    EXPECT_EQ (out[2], 3.0f);
+
+    // Before anything was written the ring holds silence.
+    delay->read (out, 5);
+    EXPECT_EQ (out[0], 0.0f);
+    EXPECT_EQ (out[1], 0.0f);
+    EXPECT_EQ (out[2], 1.0f);
+
+    delay->clear();
+    delay->read (out, 0);
+    EXPECT_EQ (out[0], 0.0f);
+    EXPECT_EQ (out[2], 0.0f);
+}
+
+TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
+{
+    // A bay-sized delay: 512-sample blocks through a 2048-sample ring.
+    auto delay = makeDelay (1536);
+    ZBuffer block (512, "block"), out (512, "out");
+    const unsigned lag = 1000;
+
+    for (unsigned b = 0; b < 40; ++b)
+    {
+        fill (block, (float) (b * 512 + 1));
+        delay->write (block);
+        delay->read (out, lag);
+
+        for (unsigned i = 0; i < 512; ++i)
+        {
+            const long original = (long) (b * 512 + i) - (long) lag;
+            const float expected = original >= 0 ? (float) (original + 1) : 0.0f;
+            ASSERT_EQ (out[i], expected) << "block " << b << " sample " << i;
+        }
+    }
+
+    // The counted form moves only the samples asked for.
+    fill (block, -100.0f);
+    delay->write (block, 2);
+    delay->read (out, 0, 3);
+    EXPECT_EQ (out[0], (float) (40 * 512));
+    EXPECT_EQ (out[1], -100.0f);
+    EXPECT_EQ (out[2], -99.0f);
+}
+
+TEST (ZBufferSizeConverter, DeliversHostBlocksAsFramesInOrder)
+{
+    auto converter = makeConverter (512, 1024);
+    EXPECT_EQ (converter->getCapacity(), 4096u);
+    EXPECT_STREQ (converter->getName(), "ZBufferSizeConverter");
+    EXPECT_EQ (makeConverter (0, 0)->getCapacity(), 2u);
+    EXPECT_EQ (makeConverter (1, 0)->getCapacity(), 2u);
+
+    ZBuffer block (512, "block"), frame (1024, "frame");
+    frame[0] = -1.0f;
+
+    fill (block, 0.0f);
+    converter->push (block);
+    EXPECT_FALSE (converter->pull (frame));
+    EXPECT_EQ (frame[0], -1.0f);
+
+    // Several trips round the ring: every frame continues the last one.
+    float next = 0.0f;
+    for (unsigned b = 1; b < 40; ++b)
+    {
+        fill (block, (float) (b * 512));
+        converter->push (block);
+        if (b % 2 == 1)
+        {
+            ASSERT_TRUE (converter->pull (frame)) << b;
+            for (unsigned i = 0; i < 1024; ++i)
+                ASSERT_EQ (frame[i], next + (float) i) << "block " << b << " sample " << i;
+            next += 1024.0f;
+        }
+    }
+
+    // Frames back to host blocks, as on the way out.
+    auto back = makeConverter (1024, 512);
+    back->push (frame);
+    EXPECT_TRUE (back->pull (block));
+    EXPECT_EQ (block[0], frame[0]);
+    EXPECT_TRUE (back->pull (block));
+    EXPECT_EQ (block[0], frame[512]);
+    EXPECT_FALSE (back->pull (block));
+}
+
+TEST (ZBufferSizeConverter, OverrunDropsEverythingAtTheNextPull)
+{
+    auto converter = makeConverter (512, 1024);
+    ZBuffer block (512, "block"), frame (1024, "frame");
+
+    fill (block, 1.0f);
+    for (int i = 0; i < 8; ++i)
+        converter->push (block);
+    EXPECT_EQ (converter->getAvailable(), 4096u);
+
+    EXPECT_FALSE (converter->pull (frame));
+    EXPECT_EQ (converter->getAvailable(), 0u);
+
+    // It starts again from the next push, with the new samples only.
+    fill (block, 1000.0f);
+    converter->push (block);
+    converter->push (block);
+    ASSERT_TRUE (converter->pull (frame));
+    EXPECT_EQ (frame[0], 1000.0f);
+    EXPECT_EQ (frame[1023], 1511.0f);
+}
+
+TEST (ZBufferSizeConverter, CountedPullWaitsForEnoughSamples)
+{
+    auto converter = makeConverter (512, 1024);
+    ZBuffer block (512, "block"), out (300, "out");
+
+    fill (block, 0.0f);
+    converter->push (block, 400);
+    EXPECT_TRUE (converter->pull (out, 300));
+    EXPECT_EQ (out[0], 0.0f);
+    EXPECT_EQ (out[299], 299.0f);
+
+    EXPECT_FALSE (converter->pull (out, 300));
+    EXPECT_EQ (converter->getAvailable(), 100u);
+    EXPECT_TRUE (converter->pull (out, 100));
+    EXPECT_EQ (out[0], 300.0f);
+    EXPECT_EQ (out[99], 399.0f);
+}
