@@ -1,0 +1,375 @@
+#include "ZLinPhMultibandCompressor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace quarn;
+
+namespace
+{
+constexpr int kBlock = 512;
+
+// A stereo signal long enough for several blocks, with the channels differing.
+std::vector<std::vector<float>> makeSignal (int length, float amplitude, unsigned seed = 1)
+{
+    std::mt19937 rng (seed);
+    std::uniform_real_distribution<float> noise (-1.0f, 1.0f);
+    std::vector<std::vector<float>> s (2, std::vector<float> ((size_t) length));
+    for (int i = 0; i < length; ++i)
+    {
+        const float t = (float) i / 44100.0f;
+        s[0][(size_t) i] = amplitude * (0.5f * std::sin (2.0f * (float) M_PI * 440.0f * t) + 0.3f * noise (rng));
+        s[1][(size_t) i] = amplitude * (0.4f * std::sin (2.0f * (float) M_PI * 3000.0f * t) + 0.3f * noise (rng));
+    }
+    return s;
+}
+
+// Runs the signal through in calls of callLength samples and returns the output.
+std::vector<std::vector<float>> run (ZLinPhMultibandCompressor& comp, const std::vector<std::vector<float>>& in, int callLength)
+{
+    const int length = (int) in[0].size();
+    ZBuffer inL ((unsigned) callLength, "in"), inR ((unsigned) callLength, "in");
+    ZBuffer outL ((unsigned) callLength, "out"), outR ((unsigned) callLength, "out");
+    ZBuffer* ins[] = { &inL, &inR };
+    ZBuffer* outs[] = { &outL, &outR };
+    std::vector<std::vector<float>> out (2, std::vector<float> ((size_t) length));
+
+    for (int start = 0; start + callLength <= length; start += callLength)
+    {
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < callLength; ++i)
+                (*ins[c])[(unsigned) i] = in[(size_t) c][(size_t) (start + i)];
+
+        EXPECT_TRUE (comp.process (ins, outs, callLength));
+
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < callLength; ++i)
+                out[(size_t) c][(size_t) (start + i)] = (*outs[c])[(unsigned) i];
+    }
+    return out;
+}
+
+// Levels far below any threshold: every band at 0 dB.
+void makeTransparent (ZLinPhMultibandCompressor& comp)
+{
+    for (int k = 0; k < comp.getNumBands(); ++k)
+    {
+        comp.threshold[k] = 60.0f;
+        comp.makeup[k] = 0.0f;
+    }
+}
+
+// The envelopes stay where reset put them (0 dB), so the band level is known.
+void freezeEnvelopes (ZLinPhMultibandCompressor& comp)
+{
+    for (int k = 0; k < comp.getNumBands(); ++k)
+        comp.attackCoefficient[k] = comp.releaseCoefficient[k] = 1.0f;
+}
+
+float processOneBlock (ZLinPhMultibandCompressor& comp)
+{
+    const auto in = makeSignal (comp.getBlockSize(), 0.1f);
+    const auto out = run (comp, in, comp.getBlockSize());
+    return out[0][0];
+}
+
+void expectDelayedByOneBlock (const std::vector<std::vector<float>>& in, const std::vector<std::vector<float>>& out,
+                              int delay, float tolerance)
+{
+    for (size_t c = 0; c < 2; ++c)
+    {
+        for (int i = 0; i < delay; ++i)
+            ASSERT_NEAR (out[c][(size_t) i], 0.0f, tolerance) << "channel " << c << " sample " << i;
+        for (size_t i = (size_t) delay; i < out[c].size(); ++i)
+            ASSERT_NEAR (out[c][i], in[c][i - (size_t) delay], tolerance) << "channel " << c << " sample " << i;
+    }
+}
+} // namespace
+
+TEST (ZLinPhMultibandCompressor, UnityBandGainsGiveTheInputDelayedByExactlyOneBlock)
+{
+    const auto in = makeSignal (12 * kBlock, 0.5f);
+
+    // Whole blocks, shorter calls (the delay does not depend on the call
+    // length) and longer calls, which go block by block.
+    for (int callLength : { kBlock, 256, 300, 2 * kBlock })
+    {
+        ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+        EXPECT_EQ (comp.getLatency(), kBlock);
+        makeTransparent (comp);
+        const int usable = (int) in[0].size() / callLength * callLength;
+        auto trimmed = in;
+        for (auto& ch : trimmed)
+            ch.resize ((size_t) usable);
+        expectDelayedByOneBlock (trimmed, run (comp, trimmed, callLength), kBlock, 2.0e-6f);
+    }
+
+    // Bypassed bands get 0 dB whatever their settings, make-up included.
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    for (int k = 0; k < 3; ++k)
+    {
+        comp.bypass[k] = true;
+        comp.makeup[k] = 9.0f;
+        comp.threshold[k] = -90.0f;
+    }
+    expectDelayedByOneBlock (in, run (comp, in, kBlock), kBlock, 2.0e-6f);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ (comp.getBandGainDb (k), 0.0f);
+}
+
+TEST (ZLinPhMultibandCompressor, GainComputer)
+{
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    freezeEnvelopes (comp);
+
+    // 30 dB over the threshold at ratio 3 asks for -20 dB; the range cuts it to -18.
+    comp.threshold[0] = -30.0f;
+    comp.ratio[0] = 3.0f;
+    comp.range[0] = 18.0f;
+    // Exactly at the threshold: the soft knee of half-width 2 already reduces
+    // by (1/3 - 1) * 2^2 / 8 = -1/3 dB ...
+    comp.threshold[1] = 0.0f;
+    comp.knee[1] = 2.0f;
+    // ... while with no knee nothing happens at the threshold.
+    comp.threshold[2] = 0.0f;
+    comp.knee[2] = 0.0f;
+    comp.makeup[2] = 4.0f;
+    processOneBlock (comp);
+
+    EXPECT_EQ (comp.getBandLevelDb (0), 0.0f);
+    EXPECT_FLOAT_EQ (comp.getBandGainDb (0), -18.0f);
+    EXPECT_FLOAT_EQ (comp.getBandGainDb (1), -1.0f / 3.0f);
+    EXPECT_FLOAT_EQ (comp.getBandGainDb (2), 4.0f);
+
+    // No knee: the reduction starts right above the threshold. A knee below
+    // 0.01 dB is widened to 0.01.
+    comp.threshold[1] = -0.5f;
+    comp.knee[1] = 0.0f;
+    comp.threshold[2] = 0.0f;
+    comp.knee[2] = 0.001f;
+    comp.makeup[2] = 0.0f;
+    processOneBlock (comp);
+    EXPECT_NEAR (comp.getBandGainDb (1), -1.0f / 3.0f, 1.0e-6f);
+    EXPECT_NEAR (comp.getBandGainDb (2), -2.0f / 3.0f * 0.0001f / 0.04f, 1.0e-7f);
+
+    // Solo: every other band drops to -200 dB, bypass or not.
+    comp.solo[1] = true;
+    comp.bypass[2] = true;
+    processOneBlock (comp);
+    EXPECT_EQ (comp.getBandGainDb (0), -200.0f);
+    EXPECT_NEAR (comp.getBandGainDb (1), -1.0f / 3.0f, 1.0e-6f);
+    EXPECT_EQ (comp.getBandGainDb (2), -200.0f);
+    comp.solo[1] = false;
+    processOneBlock (comp);
+    EXPECT_EQ (comp.getBandGainDb (2), 0.0f);
+}
+
+TEST (ZLinPhMultibandCompressor, BandGainReachesTheOutput)
+{
+    // Every band at the range limit: the whole signal comes out 18 dB down.
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    freezeEnvelopes (comp);
+    for (int k = 0; k < 3; ++k)
+        comp.threshold[k] = -30.0f;
+
+    const auto in = makeSignal (8 * kBlock, 0.5f);
+    const auto out = run (comp, in, kBlock);
+    const float gain = std::pow (10.0f, -18.0f / 20.0f);
+    for (size_t c = 0; c < 2; ++c)
+        for (size_t i = 2 * kBlock; i < in[c].size(); ++i)
+            ASSERT_NEAR (out[c][i], gain * in[c][i - kBlock], 2.0e-6f);
+}
+
+TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
+{
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    for (int k = 0; k < 3; ++k)
+    {
+        comp.threshold[k] = -40.0f;
+        comp.setAttack (k, 0.001f);
+        comp.setRelease (k, 0.001f);
+    }
+
+    // The same waveform, 40 dB apart: linked gains keep the 40 dB.
+    auto in = makeSignal (10 * kBlock, 0.5f);
+    for (size_t i = 0; i < in[1].size(); ++i)
+        in[1][i] = 0.01f * in[0][i];
+
+    const auto out = run (comp, in, kBlock);
+    for (int k = 0; k < 3; ++k)
+    {
+        EXPECT_LT (comp.getBandGainDb (k), -3.0f) << "band " << k << " compresses";
+        EXPECT_EQ (comp.getBandLevelDb (k), std::max (comp.getEnvelopeDb (0, k), comp.getEnvelopeDb (1, k)));
+        EXPECT_GT (comp.getEnvelopeDb (0, k), comp.getEnvelopeDb (1, k) + 30.0f);
+    }
+    for (size_t i = kBlock; i < out[0].size(); ++i)
+        ASSERT_NEAR (out[1][i], 0.01f * out[0][i], 1.0e-6f);
+}
+
+TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
+{
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    EXPECT_EQ (comp.crossover[0], 1000.0f);
+    EXPECT_EQ (comp.crossover[1], 11000.0f);
+
+    EXPECT_EQ (comp.getFirstBin (0), 0u);
+    EXPECT_EQ (comp.getLastBin (0), 0u);
+    EXPECT_EQ (comp.getFirstBin (1), 139u);
+    EXPECT_EQ (comp.getLastBin (1), 139u);
+    EXPECT_EQ (comp.getFirstBin (2), 384u);
+    EXPECT_EQ (comp.getLastBin (2), 512u);
+
+    // The first transition (bins 1..138) rises from about 0 to 1 and passes
+    // one half at 1000 Hz: bin 23 is 990.5 Hz, bin 24 1033.6 Hz.
+    const auto& mask = comp.getTransitionMask (0);
+    EXPECT_LT (mask[0], 0.01f);
+    EXPECT_LT (mask[22], 0.5f);
+    EXPECT_GT (mask[23], 0.5f);
+    EXPECT_FLOAT_EQ (mask[137], 1.0f);
+    for (unsigned i = 1; i < 138; ++i)
+        ASSERT_GE (mask[i], mask[i - 1]);
+
+    // The second (bins 140..383) passes one half at 11000 Hz (bin 255.4).
+    const auto& mask1 = comp.getTransitionMask (1);
+    EXPECT_LT (mask1[254 - 140], 0.5f);
+    EXPECT_NEAR (mask1[255 - 140], 0.5f, 0.01f);
+    EXPECT_GT (mask1[256 - 140], 0.5f);
+
+    // Moving a crossover takes effect at updateBands.
+    comp.crossover[0] = 500.0f;
+    comp.crossover[1] = 6000.0f;
+    comp.updateBands();
+    EXPECT_EQ (comp.getFirstBin (1), 75u);
+    EXPECT_EQ (comp.getFirstBin (2), 326u);
+}
+
+TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
+{
+    // Crossovers at and above half the rate (6000 Hz at 8 and 11.025 kHz,
+    // 18000 Hz below 36 kHz, exactly half at 12 and 36 kHz) used to put the
+    // last band past the 513-value spectrum or divide by zero.
+    const float rates[] = { 8000.0f, 11025.0f, 12000.0f, 22050.0f, 36000.0f, 44100.0f, 96000.0f, 192000.0f };
+    const float pairs[][2] = { { 200.0f, 6000.0f }, { 500.0f, 18000.0f }, { 1000.0f, 11000.0f }, { 4000.0f, 6000.0f } };
+    const auto in = makeSignal (6 * kBlock, 0.5f);
+
+    for (float rate : rates)
+        for (const auto& pair : pairs)
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz, crossovers " << pair[0] << ", " << pair[1]);
+            ZLinPhMultibandCompressor comp (2, 3, kBlock, rate);
+            comp.crossover[0] = pair[0];
+            comp.crossover[1] = pair[1];
+            comp.updateBands();
+
+            for (int k = 0; k < 2; ++k)
+                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
+            for (int k = 0; k < 3; ++k)
+            {
+                EXPECT_LE (comp.getFirstBin (k), 512u);
+                EXPECT_LE (comp.getLastBin (k), 512u);
+                for (unsigned i = 0; i < comp.getTransitionMask (0).getLength(); ++i)
+                    ASSERT_TRUE (std::isfinite (comp.getTransitionMask (0)[i]));
+            }
+            EXPECT_EQ (comp.getLastBin (2), 512u);
+
+            // Still transparent at 0 dB, and finite and bounded when compressing.
+            makeTransparent (comp);
+            expectDelayedByOneBlock (in, run (comp, in, kBlock), kBlock, 2.0e-6f);
+
+            for (int k = 0; k < 3; ++k)
+            {
+                comp.threshold[k] = -50.0f;
+                comp.makeup[k] = 9.0f;
+            }
+            const auto out = run (comp, in, kBlock);
+            for (const auto& ch : out)
+                for (float x : ch)
+                    ASSERT_TRUE (std::isfinite (x) && std::abs (x) < 4.0f);
+        }
+
+    // Where the crossovers fit, nothing moves.
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 96000.0f);
+    comp.crossover[1] = 18000.0f;
+    comp.updateBands();
+    EXPECT_EQ (comp.getEffectiveCrossover (1), 18000.0f);
+}
+
+TEST (ZLinPhMultibandCompressor, ZeroSamplesChangeNothing)
+{
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    ZLinPhMultibandCompressor twin (2, 3, kBlock, 44100.0f);
+    const auto in = makeSignal (4 * kBlock, 0.5f);
+    run (comp, in, kBlock);
+    run (twin, in, kBlock);
+
+    ZBuffer a (kBlock, "a"), b (kBlock, "b");
+    a[0] = 7.0f;
+    b[0] = 9.0f;
+    ZBuffer* ins[] = { &a, &a };
+    ZBuffer* outs[] = { &b, &b };
+    EXPECT_TRUE (comp.process (ins, outs, 0));
+    EXPECT_EQ (b[0], 9.0f);
+
+    const auto more = makeSignal (2 * kBlock, 0.5f, 7);
+    EXPECT_EQ (run (comp, more, kBlock), run (twin, more, kBlock));
+}
+
+TEST (ZLinPhMultibandCompressor, InfiniteOrNaNInputDoesNotStickInTheEnvelopes)
+{
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    auto in = makeSignal (8 * kBlock, 0.5f);
+    in[0][100] = INFINITY;
+    in[1][700] = NAN;
+    const auto out = run (comp, in, kBlock);
+
+    // The bad blocks' tails are gone after the 2B-tap filter has passed them.
+    for (const auto& ch : out)
+        for (size_t i = 5 * kBlock; i < ch.size(); ++i)
+            ASSERT_TRUE (std::isfinite (ch[i])) << i;
+    for (int k = 0; k < 3; ++k)
+    {
+        EXPECT_TRUE (std::isfinite (comp.getEnvelopeDb (0, k)));
+        EXPECT_TRUE (std::isfinite (comp.getEnvelopeDb (1, k)));
+        EXPECT_TRUE (std::isfinite (comp.getBandGainDb (k)));
+    }
+}
+
+TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
+{
+    ZLinPhMultibandCompressor wide (5, 12, 300, 44100.0f);
+    EXPECT_EQ (wide.getNumChannels(), 2);
+    EXPECT_EQ (wide.getNumBands(), 8);
+    EXPECT_EQ (wide.getLatency(), 512); // 300 is raised to a power of two
+    EXPECT_EQ (wide.crossover[0], 100.0f);
+    EXPECT_EQ (wide.crossover[6], 12000.0f);
+
+    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    EXPECT_FLOAT_EQ (comp.attackCoefficient[0], std::pow (0.33f, 512.0f / (44100.0f * 0.05f)));
+    EXPECT_FLOAT_EQ (comp.releaseCoefficient[0], std::pow (0.33f, 512.0f / (44100.0f * 0.2f)));
+    comp.threshold[1] = -33.0f;
+    comp.crossover[0] = 500.0f;
+    comp.setAttack (2, 5.0f);
+
+    // A new size and rate: settings stay, the band split and the envelope
+    // coefficients follow.
+    EXPECT_TRUE (comp.setBlockSizeAndRate (1024, 96000.0f));
+    EXPECT_EQ (comp.getLatency(), 1024);
+    EXPECT_EQ (comp.getSampleRate(), 96000.0f);
+    EXPECT_EQ (comp.threshold[1], -33.0f);
+    EXPECT_EQ (comp.attack[2], 5.0f);
+    EXPECT_FLOAT_EQ (comp.attackCoefficient[2], std::pow (0.33f, 1024.0f / (96000.0f * 5.0f)));
+    EXPECT_EQ (comp.getFirstBin (1), (unsigned) ((500.0f + 11000.0f) / 2.0f * 2048.0f / 96000.0f + 0.5f));
+    EXPECT_EQ (comp.getLastBin (2), 1024u);
+
+    const auto in = makeSignal (6 * 1024, 0.5f);
+    makeTransparent (comp);
+    expectDelayedByOneBlock (in, run (comp, in, 1024), 1024, 2.0e-6f);
+
+    // A rate that is no rate keeps the current one.
+    comp.setBlockSizeAndRate (1024, 0.0f);
+    EXPECT_EQ (comp.getSampleRate(), 96000.0f);
+}
