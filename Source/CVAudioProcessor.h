@@ -12,6 +12,7 @@
 #include "ZDeclipping.h"
 #include "ZEnhancementBay.h"
 #include "ZExpander.h"
+#include "ZMaximizer.h"
 #include "ZNoiseAnalyzer.h"
 #include "ZNoiseReductionBay.h"
 

@@ -1,0 +1,275 @@
+#include "ZDeclipping.h"
+#include "ZSampleGuard.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace quarn
+{
+
+namespace
+{
+// Histogram bins are 0.005 wide and span [-1, 1); everything beyond lands in
+// the outermost bins. The value is clamped before it becomes an integer.
+inline std::int64_t binOf (float x) noexcept
+{
+    const float v = (x + 1.0f) / 0.005f;
+    if (! (v > 0.0f))
+        return 0;
+    if (v >= 399.0f)
+        return 399;
+    return (std::int64_t) v;
+}
+
+// The start bin of a level search: halfway in from a new extreme x.
+inline std::int64_t startBinOf (float x) noexcept
+{
+    const float v = (0.5f * x + 1.0f) / 0.005f;
+    if (v <= -1.0f)
+        return -1;
+    if (v >= 400.0f)
+        return 400;
+    return (std::int64_t) v;
+}
+
+// The clipped samples carry no weight, so the run is filled by the smoothest
+// curve that joins the margins. (A token weight such as 1e-7 is not "almost
+// nothing" over long runs: the smoother's stiffness across a thousand samples
+// is far smaller, and the fill then clings to the clipped plateau.)
+constexpr float kRunWeight = 0.0f;
+} // namespace
+
+ZDeclipping::ZDeclipping (unsigned blockSize, float sampleRate)
+{
+    mHistogram = new float[kHistogramBins]();
+    mGain = ZGain::create (false);
+    mSoftClip = ZSoftClip::create (blockSize);
+
+    mBlockSize = std::max<std::int64_t> (blockSize, 1);
+    if (std::isfinite (sampleRate) && sampleRate >= 1.0f)
+        mSampleRate = sampleRate;
+
+    setSampleRate (mSampleRate);
+    setBlockSize (blockSize);
+    reset();
+}
+
+ZDeclipping::~ZDeclipping()
+{
+    delete mSoftClip;
+    delete mHistory;
+    delete[] mHistogram;
+    delete mGain;
+}
+
+void ZDeclipping::setDefaults()
+{
+    enabled = false;
+    mOutputGain = std::pow (10.0f, 0.0f / 20.0f);
+    mLambda = 1.0f;
+    mSpikeRatio = 9.92f;
+    mZeroBinRatio = 9.902f;
+    mBudgetFraction = 0.0104f;
+    mSoftClip->setCeiling (-0.1f);
+}
+
+void ZDeclipping::setSampleRate (float sampleRate)
+{
+    // A rate of 0 (or NaN) would leave no room for a run and no chunk to
+    // count, and the integer conversions below need a finite value.
+    if (! std::isfinite (sampleRate) || sampleRate < 1.0f || sampleRate > 1.0e7f)
+        return;
+
+    mSampleRate = sampleRate;
+    recompute();
+}
+
+void ZDeclipping::setBlockSize (unsigned blockSize)
+{
+    mBlockSize = std::max<std::int64_t> (blockSize, 1);
+    recompute();
+    mSoftClip->setBlockSize ((unsigned) mBlockSize);
+}
+
+void ZDeclipping::recompute()
+{
+    // At least one sample each: a run of 0 would be found again forever, a
+    // chunk of 0 divides by zero, and a margin of 0 (below 1 kHz) leaves the
+    // smoother nothing to join.
+    mMaxRun = std::max<std::int64_t> ((std::int64_t) (0.025f * mSampleRate), 1);
+    mMargin = std::max<std::int64_t> ((std::int64_t) (0.001f * mSampleRate), 1);
+    mChunkLength = std::max<std::int64_t> ((std::int64_t) (mSampleRate * 0.011609977f + 0.5f), 1);
+    mDelay = mMaxRun + 2 * mMargin;
+    mInputOffset = mDelay;
+    mScanStart = mMargin;
+
+    delete mHistory;
+    mHistory = nullptr;
+    mHistory = new ZBuffer ((unsigned) (mDelay + mMargin + mBlockSize), "ZBuffer");
+
+    // Above 192 kHz the longest region outgrows the usual solver size; size
+    // it for the rate instead of writing past it.
+    const auto capacity = std::max<unsigned> (kMinRegionCapacity, (unsigned) (mMaxRun + 2 * mMargin));
+    if (capacity != mSmoother.getCapacity())
+    {
+        mSmoother.setCapacity (capacity);
+        mWeights.assign (capacity, 1.0f);
+    }
+}
+
+int ZDeclipping::getLatency() const
+{
+    return (int) mDelay + (int) mSoftClip->getLatency();
+}
+
+void ZDeclipping::reset()
+{
+    mHistory->clear();
+    mNegativeClipLevel = -1.0f;
+    mPositiveClipLevel = 1.0f;
+    mScanStart = mMargin;
+    mRunningMaximum = 0.0f;
+    mRunningMinimum = 0.0f;
+    mNegativeStartBin = 180;
+    mPositiveStartBin = 220;
+    mSoftClip->clear();
+}
+
+bool ZDeclipping::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples)
+{
+    const auto n = (std::int64_t) std::min ({ numSamples, (unsigned) mBlockSize, in.getLength(), out.getLength() });
+    if (n <= 0)
+        return false;
+
+    float* h = mHistory->getData();
+    guardCopy (in.getData(), h + mInputOffset, (std::size_t) n);
+
+    trackLevels (h + mInputOffset, n);
+
+    bool repaired = false;
+    std::int64_t lastEnd = -1;
+    if (enabled)
+        repaired = repairRuns (std::max (mScanStart, mMargin), mMargin + n - 1, lastEnd);
+
+    mGain->scaleCopyRange (*mHistory, out, 0, (unsigned) n, mOutputGain);
+
+    // Only the delay line [0, D) carries over; new samples land behind it.
+    std::memmove (h, h + n, sizeof (float) * (std::size_t) mDelay);
+
+    mScanStart = repaired ? std::max (mMargin, lastEnd + 1 - n) : mMargin;
+
+    mSoftClip->process (out, out);
+    return repaired;
+}
+
+void ZDeclipping::trackLevels (const float* x, std::int64_t n)
+{
+    for (std::int64_t start = 0; start < n; start += mChunkLength)
+    {
+        const std::int64_t count = std::min (mChunkLength, n - start);
+        float* hist = mHistogram;
+        std::fill (hist, hist + kHistogramBins, 0.0f);
+
+        for (std::int64_t i = start; i < start + count; ++i)
+        {
+            const float v = x[i];
+            hist[binOf (v)] += 1.0f;
+
+            if (v > mRunningMaximum)
+            {
+                mRunningMaximum = v;
+                if (v > 0.2f)
+                    mPositiveStartBin = startBinOf (v);
+            }
+            else if (v < mRunningMinimum)
+            {
+                mRunningMinimum = v;
+                if (v < -0.2f)
+                    mNegativeStartBin = startBinOf (v);
+            }
+        }
+
+        const float budget = (float) count * mBudgetFraction;
+        const float zeroBin = mZeroBinRatio * hist[kZeroBin];
+
+        // Clipping shows as a spike at an extreme of the histogram, far taller
+        // than the bins 0.025 further in and than the zero bin.
+        if (mNegativeStartBin >= 1)
+        {
+            const std::int64_t end = std::min<std::int64_t> (mNegativeStartBin, kHistogramBins - 5);
+            float sum = 0.0f;
+            for (std::int64_t i = 0; i < end && budget > sum; ++i)
+            {
+                if (hist[i] > mSpikeRatio * hist[i + 5] && hist[i] > zeroBin)
+                {
+                    const float candidate = (float) (i + 5) * 0.005f - 1.0f;
+                    if (candidate > -1.0f)
+                        mNegativeClipLevel = candidate;
+                    break;
+                }
+                sum += hist[i];
+            }
+        }
+
+        if (mPositiveStartBin < 399)
+        {
+            const std::int64_t end = std::max<std::int64_t> (mPositiveStartBin, 4);
+            float sum = 0.0f;
+            for (std::int64_t i = 399; i > end && budget > sum; --i)
+            {
+                if (hist[i] > mSpikeRatio * hist[i - 5] && hist[i] > zeroBin)
+                {
+                    const float candidate = (float) (i - 4) * 0.005f - 1.0f;
+                    if (candidate < 1.0f)
+                        mPositiveClipLevel = candidate;
+                    break;
+                }
+                sum += hist[i];
+            }
+        }
+    }
+}
+
+bool ZDeclipping::repairRuns (std::int64_t first, std::int64_t last, std::int64_t& lastEnd)
+{
+    float* h = mHistory->getData();
+    const float positive = mPositiveClipLevel;
+    const float negative = mNegativeClipLevel;
+    const std::int64_t m = mMargin;
+    bool repaired = false;
+
+    for (std::int64_t i = first; i <= last;)
+    {
+        while (i <= last && ! (h[i] >= positive || h[i] <= negative))
+            ++i;
+        if (i > last)
+            break;
+
+        const std::int64_t s = i;
+        std::int64_t e = s;
+        if (h[s] >= positive)
+            while (e + 1 < s + mMaxRun && h[e + 1] >= positive)
+                ++e;
+        else
+            while (e + 1 < s + mMaxRun && h[e + 1] <= negative)
+                ++e;
+
+        const std::int64_t runLength = e - s + 1;
+        const std::int64_t count = runLength + 2 * m;
+        float* w = mWeights.data();
+        std::fill (w, w + m, 1.0f);
+        std::fill (w + m, w + m + runLength, kRunWeight);
+        std::fill (w + m + runLength, w + count, 1.0f);
+
+        mSmoother.smooth (h + s - m, w, (unsigned) count, mLambda);
+
+        repaired = true;
+        lastEnd = e;
+        i = e + 1;
+    }
+
+    return repaired;
+}
+
+} // namespace quarn

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "ZDSPObject.h"
+#include "ZBuffer.h"
+#include "ZGain.h"
+
+namespace quarn
+{
+
+// One-block look-ahead limiter: each output block is the previous input block
+// under a gain ramp that never exceeds what its own peak and the next block's
+// peak require, so no output sample exceeds ceiling * 0.9999.
+class ZSoftClip : protected ZDSPObject
+{
+public:
+    ZSoftClip();
+    ~ZSoftClip() override;
+
+    using ZDSPObject::getName;
+
+    static ZSoftClip* create (unsigned blockSize);
+
+    virtual void init (unsigned blockSize);
+    virtual void setCeiling (float dB);
+    virtual unsigned getLatency() const { return mBlockSize; }
+    // in and out may be the same buffer. Works on one block of the block size
+    // (fewer samples only when a buffer is shorter).
+    virtual void process (const ZBuffer& in, ZBuffer& out);
+    virtual void clear();
+    virtual void flush (ZBuffer& out);
+
+    // Re-creates both buffers for a new block size, zeroed.
+    void setBlockSize (unsigned blockSize);
+
+    float getCeiling() const noexcept { return mCeiling; }
+
+    bool enabled = true;
+
+private:
+    void createBuffers();
+
+    unsigned mBlockSize = 0;
+    ZGain* mGain = nullptr;
+    ZBuffer* mInternalBuffer = nullptr;
+    ZBuffer* mInternalLookAheadBuffer = nullptr;
+    float mCeiling = 1.0f;
+    float mPreviousRequired = 1.0f;
+    float mLastApplied = 1.0f;
+};
+
+} // namespace quarn

@@ -1,0 +1,234 @@
+#include "ZDeclipping.h"
+#include "ZSoftClip.h"
+#include "BlockSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <random>
+
+using namespace quarn;
+using namespace clarivo_test;
+
+namespace
+{
+constexpr unsigned kBlock = 512;
+const float kCeiling = std::pow (10.0f, -0.1f / 20.0f) * 0.9999f * 1.000001f;
+
+// Set up as the processor does: construction, defaults, then its prepare steps.
+std::unique_ptr<ZDeclipping> makeDeclipper (float rate = 44100.0f, bool enabled = true)
+{
+    auto d = std::make_unique<ZDeclipping> (kBlock, 44100.0f);
+    d->setDefaults();
+    d->reset();
+    d->setSampleRate (rate);
+    d->setBlockSize (kBlock);
+    d->enabled = enabled;
+    return d;
+}
+
+BlockRun runThrough (ZDeclipping& d, const std::vector<float>& in)
+{
+    return runBlocks (in, kBlock, [&] (const ZBuffer& a, ZBuffer& b) { return d.process (a, b, kBlock); });
+}
+
+// Quiet noise with plenty of samples near zero, so that no histogram spike forms.
+std::vector<float> quietNoise (size_t n, float amplitude)
+{
+    std::mt19937 rng (2);
+    std::uniform_real_distribution<float> u (-amplitude, amplitude);
+    std::vector<float> v (n);
+    for (auto& x : v)
+        x = u (rng);
+    return v;
+}
+} // namespace
+
+TEST (ZDeclipping, SizesAndLatencyFollowTheRate)
+{
+    auto d = makeDeclipper();
+    EXPECT_EQ (d->getLatency(), 1702);
+    EXPECT_EQ (d->getChunkLength(), 512);
+
+    d->setSampleRate (8000.0f);
+    EXPECT_EQ (d->getMaxRun(), 200);
+    EXPECT_EQ (d->getChunkLength(), 93);
+    EXPECT_EQ (d->getLatency(), 200 + 2 * 8 + 512);
+
+    d->setSampleRate (192000.0f);
+    EXPECT_EQ (d->getLatency(), 5184 + 512);
+
+    // A rate that leaves no room for a run, a chunk or a margin is refused.
+    for (float bad : { 0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN() })
+    {
+        d->setSampleRate (bad);
+        EXPECT_EQ (d->getLatency(), 5184 + 512);
+    }
+    d->setSampleRate (500.0f); // a margin of 0 would leave nothing to join
+    EXPECT_EQ (d->getMargin(), 1);
+}
+
+TEST (ZDeclipping, DisabledIsADelayLimitedToTheCeiling)
+{
+    auto d = makeDeclipper (44100.0f, false);
+    std::vector<float> in = quietNoise (40 * kBlock, 0.5f);
+    for (size_t i = 20 * kBlock; i < 30 * kBlock; ++i)
+        in[i] = i < 24 * kBlock ? 3.0f * in[i] : 1.5f; // loud, then clipped flat
+
+    const BlockRun run = runThrough (*d, in);
+    EXPECT_EQ (run.count (true), 0);
+    const size_t delay = 1702;
+    for (size_t i = 0; i < delay; ++i)
+        ASSERT_EQ (run.out[i], 0.0f);
+    // Clear of the loud passage and the limiter's ramps: exactly the input.
+    for (size_t i = 0; i + delay < run.out.size(); ++i)
+    {
+        if (i + delay < 18 * kBlock || i >= 32 * kBlock)
+        {
+            ASSERT_EQ (run.out[i + delay], in[i]) << i;
+        }
+    }
+    EXPECT_LE (peakOf (run.out), kCeiling);
+    EXPECT_GT (peakOf (run.out), 0.98f);
+}
+
+TEST (ZDeclipping, ClipLevelsComeFromTheHistogram)
+{
+    auto d = makeDeclipper();
+    runThrough (*d, sine (40 * kBlock, 440.0, 0.9));
+    EXPECT_EQ (d->getPositiveClipLevel(), 1.0f);
+    EXPECT_EQ (d->getNegativeClipLevel(), -1.0f);
+
+    runThrough (*d, clip (sine (40 * kBlock, 440.0, 0.9), 0.54f));
+    EXPECT_GT (d->getPositiveClipLevel(), 0.50f);
+    EXPECT_LE (d->getPositiveClipLevel(), 0.54f);
+    EXPECT_LT (d->getNegativeClipLevel(), -0.50f);
+    EXPECT_GE (d->getNegativeClipLevel(), -0.54f);
+
+    d->reset();
+    EXPECT_EQ (d->getPositiveClipLevel(), 1.0f);
+}
+
+TEST (ZDeclipping, SampleExactlyAtTheClipLevelIsClipped)
+{
+    const size_t at = 10 * kBlock + 100, delay = 1702;
+    for (float value : { 1.0f, -1.0f, 0.98f })
+    {
+        auto d = makeDeclipper();
+        std::vector<float> in = quietNoise (20 * kBlock, 0.05f);
+        in[at] = value;
+        const BlockRun run = runThrough (*d, in);
+        ASSERT_EQ (d->getPositiveClipLevel(), 1.0f);
+        if (std::abs (value) == 1.0f)
+        {
+            EXPECT_EQ (run.count (true), 1);
+            EXPECT_LT (std::abs (run.out[at + delay]), 0.2f); // redrawn from its neighbours
+        }
+        else
+        {
+            EXPECT_EQ (run.count (true), 0);
+            EXPECT_EQ (run.out[at + delay], value);
+        }
+    }
+}
+
+TEST (ZDeclipping, ClippedSinesComeBack)
+{
+    // Clipped at 0.6 of the peak, the error on the clipped samples must drop
+    // by 10 dB or more. The 20 Hz tone has runs of about 650 samples.
+    for (double freq : { 440.0, 100.0, 20.0 })
+    {
+        const std::vector<float> clean = sine (176 * kBlock, freq, 0.9);
+        const std::vector<float> clipped = clip (clean, 0.54f);
+        auto d = makeDeclipper();
+        const BlockRun run = runThrough (*d, clipped);
+
+        const size_t delay = (size_t) d->getLatency();
+        double before = 0.0, after = 0.0;
+        for (size_t i = 44100 / 2; i + delay < run.out.size(); ++i)
+            if (std::abs (clean[i]) > 0.54f)
+            {
+                before += std::pow (clipped[i] - clean[i], 2.0);
+                after += std::pow (run.out[i + delay] - clean[i], 2.0);
+            }
+        EXPECT_GE (10.0 * std::log10 (before / after), 10.0) << freq << " Hz";
+        EXPECT_LE (peakOf (run.out), kCeiling);
+    }
+}
+
+TEST (ZDeclipping, LongRunsAreRepairedInPieces)
+{
+    // Plateaus of about 1500 samples, longer than the longest run (1102).
+    const std::vector<float> clipped = clip (sine (80 * kBlock, 8.5, 0.9), 0.54f);
+    auto d = makeDeclipper();
+    const BlockRun run = runThrough (*d, clipped);
+    const size_t delay = (size_t) d->getLatency();
+    const float level = d->getPositiveClipLevel();
+
+    // The second positive plateau (the first comes before the level is learned).
+    size_t start = (size_t) (44100.0 / 8.5) + 1;
+    while (clipped[start] < level)
+        ++start;
+    size_t end = start;
+    while (clipped[end + 1] >= level)
+        ++end;
+    ASSERT_GT (end - start + 1, 1102u + 200u);
+
+    auto largestChange = [&] (size_t from, size_t to)
+    {
+        float change = 0.0f;
+        for (size_t i = from; i <= to; ++i)
+            change = std::max (change, std::abs (run.out[i + delay] - clipped[i]));
+        return change;
+    };
+    EXPECT_GT (largestChange (start + 100, start + 1000), 0.02f);
+    EXPECT_GT (largestChange (start + 1102 + 20, end - 20), 0.02f);
+}
+
+TEST (ZDeclipping, HostileInputAndUnusualRatesStayUnderTheCeiling)
+{
+    // Clipped at a fifth of the peak the redrawn peaks reach far over full scale.
+    for (float rate : { 8000.0f, 44100.0f, 192000.0f })
+    {
+        auto d = makeDeclipper (rate);
+        std::vector<float> in = clip (sine (200 * kBlock, 60.0, 1.5, rate), 0.3f);
+        in[5000] = std::numeric_limits<float>::quiet_NaN();
+        in[9000] = std::numeric_limits<float>::infinity();
+        in[20000] = -3.0e38f;
+        std::fill (in.begin() + 40000, in.begin() + 45000, 0.3f); // longer than any run
+
+        const BlockRun run = runThrough (*d, in);
+        EXPECT_GT (run.count (true), 0);
+        for (size_t i = 0; i < run.out.size(); ++i)
+            ASSERT_TRUE (std::isfinite (run.out[i]) && std::abs (run.out[i]) <= kCeiling) << rate << " Hz, " << i;
+    }
+}
+
+TEST (ZSoftClip, OneBlockAheadAndNeverOverTheCeiling)
+{
+    std::unique_ptr<ZSoftClip> clip (ZSoftClip::create (kBlock));
+    EXPECT_STREQ (clip->getName(), "ZSoftClip");
+    clip->setCeiling (-0.1f);
+
+    std::mt19937 rng (5);
+    std::uniform_real_distribution<float> u (-1.0f, 1.0f), level (0.1f, 3.0f);
+    ZBuffer block (kBlock, "ZBuffer"), input (kBlock, "ZBuffer"), previous (kBlock, "ZBuffer");
+    for (int b = 0; b < 200; ++b)
+    {
+        const float scale = b < 4 ? 0.9f : level (rng); // quiet first, then anything
+        for (unsigned i = 0; i < kBlock; ++i)
+            input[i] = scale * u (rng);
+        block.copy (input);
+        clip->process (block, block); // in place
+        for (unsigned i = 0; i < kBlock; ++i)
+        {
+            ASSERT_LE (std::abs (block[i]), kCeiling);
+            if (b < 4)
+            {
+                ASSERT_EQ (block[i], previous[i]);
+            }
+        }
+        previous.copy (input);
+    }
+}

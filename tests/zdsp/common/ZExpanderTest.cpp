@@ -1,0 +1,144 @@
+#include "ZExpander.h"
+#include "BlockSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+
+using namespace quarn;
+using namespace clarivo_test;
+
+namespace
+{
+constexpr unsigned kBlock = 512;
+
+std::vector<float> runThrough (ZExpander& e, const std::vector<float>& in)
+{
+    return runBlocks (in, kBlock, [&] (const ZBuffer& a, ZBuffer& b) { e.process (a, b); }).out;
+}
+
+// As the processor sets it up, with a ratio below (parameter 19).
+void setUp (ZExpander& e, float ratioBelow, float thresholdLinear = 0.15f)
+{
+    e.setThresholdLinear (thresholdLinear);
+    e.setMaxGain (0.0f);
+    e.setRelease (30.0f);
+    e.setRatioBelow (ratioBelow);
+    e.reset();
+    e.enabled = true;
+}
+
+double rmsDb (const std::vector<float>& v, size_t from)
+{
+    double sum = 0.0;
+    for (size_t i = from; i < v.size(); ++i)
+        sum += (double) v[i] * v[i];
+    return 10.0 * std::log10 (sum / (double) (v.size() - from));
+}
+} // namespace
+
+TEST (ZExpander, CoefficientsAndThresholds)
+{
+    ZExpander e;
+    EXPECT_STREQ (e.getName(), "ZExpander");
+    EXPECT_NEAR (e.getAttackCoefficient(), 0.0044990f, 1.0e-6f);
+    EXPECT_NEAR (e.getReleaseCoefficient(), 0.00045079f, 1.0e-7f);
+    e.setSampleRate (96000.0f);
+    EXPECT_NEAR (e.getAttackCoefficient(), 1.0f - std::pow (0.37f, 1.0f / 480.0f), 1.0e-7f);
+    e.setRelease (-5.0f); // follows at once instead of swinging the envelope negative
+    EXPECT_EQ (e.getReleaseCoefficient(), 1.0f);
+
+    e.setThresholdLinear (0.15f);
+    EXPECT_NEAR (e.getThresholdDb(), -16.478f, 1.0e-3f);
+    e.setThresholdDb (-20.0f);
+    EXPECT_NEAR (e.getThresholdLinear(), 0.01f, 1.0e-7f);
+}
+
+TEST (ZExpander, RatioFourTakesTenDecibelsUnderToThirtyMore)
+{
+    ZExpander e;
+    setUp (e, 4.0f);
+
+    // A square wave has a constant square, so the power envelope settles
+    // exactly on its level: 10 dB under the threshold.
+    const float amplitude = 0.15f * std::pow (10.0f, -10.0f / 20.0f);
+    std::vector<float> in (200 * kBlock);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = (i / 220) % 2 == 0 ? amplitude : -amplitude;
+    EXPECT_NEAR (rmsDb (runThrough (e, in), 44100) - rmsDb (in, 44100), -30.0, 0.1);
+    EXPECT_NEAR (e.getMeanGain(), -30.0f, 0.1f);
+}
+
+TEST (ZExpander, NeverRaisesTheLevelWithMaximumGainZero)
+{
+    std::mt19937 rng (11);
+    std::normal_distribution<float> noise (0.0f, 1.0f);
+    std::vector<float> in (300 * kBlock);
+    for (size_t i = 0; i < in.size(); ++i) // levels across 40 dB, and digital silence
+        in[i] = (i / 20000) % 4 == 3 ? 0.0f : 0.3f * std::pow (10.0f, -(float) ((i / 7000) % 3)) * noise (rng);
+
+    for (float below : { 0.5f, 1.0f, 4.0f })
+        for (float above : { 0.5f, 1.0f, 3.0f })
+            for (float threshold : { 0.0f, 0.001f, 0.15f, 1.0f })
+            {
+                ZExpander e;
+                setUp (e, below, threshold);
+                e.setRatioAbove (above);
+                const std::vector<float> out = runThrough (e, in);
+                for (size_t i = 0; i < out.size(); ++i)
+                    ASSERT_TRUE (std::abs (out[i]) <= std::abs (in[i]))
+                        << "ratios " << below << "/" << above << ", threshold " << threshold << ", sample " << i;
+                ASSERT_LE (e.getMeanGain(), 0.0f);
+            }
+}
+
+TEST (ZExpander, ThresholdZeroAndSilenceStayFinite)
+{
+    // Parameter 18 at 1.0 gives a linear threshold of 0 (-infinity dB), and
+    // digital silence drives the envelope towards 0; the gain law then gave
+    // infinity - infinity = NaN, which no later clamp catches.
+    ZExpander e;
+    setUp (e, 4.0f, 0.0f);
+    std::vector<float> in (2000 * kBlock, 0.0f);
+    const std::vector<float> tone = sine (20 * kBlock, 440.0, 0.5);
+    std::copy (tone.begin(), tone.end(), in.end() - (long) tone.size());
+
+    const std::vector<float> out = runThrough (e, in);
+    for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_TRUE (std::isfinite (out[i])) << i;
+    // Nothing lies below a threshold of -infinity: the tone passes unchanged.
+    EXPECT_NEAR (out.back(), in.back(), 1.0e-6f);
+    EXPECT_TRUE (std::isfinite (e.getMeanGain()));
+
+    // Long silence against the usual threshold keeps the envelope a normal number.
+    e.setThresholdLinear (0.15f);
+    runThrough (e, std::vector<float> (2000 * kBlock, 0.0f));
+    EXPECT_TRUE (std::isfinite (e.getMeanGain()));
+    EXPECT_TRUE (std::isnormal (e.getEnvelope()));
+}
+
+TEST (ZExpander, HostileInputAndSettingsStayFinite)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    ZExpander e;
+    setUp (e, 4.0f);
+
+    std::vector<float> in = sine (40 * kBlock, 440.0, 0.05);
+    in[100] = nan;
+    in[2000] = inf;
+    in[3000] = 3.0e38f;
+    for (float x : runThrough (e, in))
+        ASSERT_TRUE (std::isfinite (x));
+
+    for (float ratio : { nan, inf, 1.0e30f })
+    {
+        e.setRatioBelow (ratio);
+        e.setRatioAbove (ratio);
+        e.setMaxGain (nan); // refused: the ceiling stays at 0 dB
+        for (float x : runThrough (e, sine (8 * kBlock, 440.0, 0.05)))
+            ASSERT_TRUE (std::isfinite (x) && std::abs (x) <= 0.05f) << ratio;
+        ASSERT_TRUE (std::isfinite (e.getMeanGain())) << ratio;
+    }
+}
