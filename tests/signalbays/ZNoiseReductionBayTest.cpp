@@ -1,0 +1,635 @@
+#include "ZNoiseReductionBay.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace quarn;
+
+namespace
+{
+constexpr int kBlock = 512;
+constexpr double kTwoPi = 6.283185307179586;
+
+using Signal = std::vector<float>;
+
+// Feeds blocks to a bay the way the processor does (separate in and out
+// buffers per channel) and collects what comes out.
+class Driver
+{
+public:
+    explicit Driver (ZNoiseReductionBay& b, int blockSize = kBlock) : bay (b), block (blockSize)
+    {
+        for (int c = 0; c < bay.getNumChannels(); ++c)
+        {
+            inputs.push_back (std::make_unique<ZBuffer> ((unsigned) block, "ZBuffer"));
+            outputs.push_back (std::make_unique<ZBuffer> ((unsigned) block, "ZBuffer"));
+            ins.push_back (inputs.back().get());
+            outs.push_back (outputs.back().get());
+        }
+    }
+
+    // Runs whole blocks of `in` (the same signal on every channel unless
+    // `perChannel` gives one each); returns every channel's output.
+    std::vector<Signal> run (const std::vector<Signal>& perChannel)
+    {
+        const size_t length = perChannel[0].size();
+        std::vector<Signal> result ((size_t) bay.getNumChannels());
+        for (size_t start = 0; start + (size_t) block <= length; start += (size_t) block)
+        {
+            for (int c = 0; c < bay.getNumChannels(); ++c)
+            {
+                const auto& source = perChannel[std::min ((size_t) c, perChannel.size() - 1)];
+                std::copy_n (source.begin() + (long) start, block, ins[(size_t) c]->getData());
+            }
+            bay.process (ins.data(), outs.data(), block);
+            for (int c = 0; c < bay.getNumChannels(); ++c)
+                result[(size_t) c].insert (result[(size_t) c].end(), outs[(size_t) c]->getData(), outs[(size_t) c]->getData() + block);
+        }
+        return result;
+    }
+
+    Signal run (const Signal& in) { return run (std::vector<Signal> { in })[0]; }
+
+private:
+    ZNoiseReductionBay& bay;
+    int block;
+    std::vector<std::unique_ptr<ZBuffer>> inputs, outputs;
+    std::vector<ZBuffer*> ins, outs;
+};
+
+// As the processor's prepareToPlay leaves it, with the controls as its
+// resetToDefaults sets them (tracking off).
+void prepareAt (ZNoiseReductionBay& bay, float rate)
+{
+    bay.prepare();
+    bay.setSampleRate (rate);
+    bay.setBlockSize (kBlock);
+    bay.setTrack (false);
+}
+
+Signal whiteNoise (size_t n, float rms, unsigned seed)
+{
+    std::mt19937 rng (seed);
+    std::normal_distribution<float> dist (0.0f, rms);
+    Signal s (n);
+    for (auto& x : s)
+        x = dist (rng);
+    return s;
+}
+
+Signal sine (size_t n, double frequency, float amplitude, double rate = 44100.0)
+{
+    Signal s (n);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = amplitude * (float) std::sin (kTwoPi * frequency * (double) i / rate);
+    return s;
+}
+
+Signal operator+ (const Signal& a, const Signal& b)
+{
+    Signal s (a.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        s[i] = a[i] + b[i];
+    return s;
+}
+
+// Amplitude of the component at `frequency` in s[from, to), from its
+// projection on a sine and a cosine; the phase (and so the delay) does not matter.
+double amplitudeAt (const Signal& s, double frequency, size_t from, size_t to, double rate = 44100.0)
+{
+    double c = 0.0, q = 0.0;
+    for (size_t i = from; i < to; ++i)
+    {
+        c += s[i] * std::cos (kTwoPi * frequency * (double) i / rate);
+        q += s[i] * std::sin (kTwoPi * frequency * (double) i / rate);
+    }
+    return 2.0 * std::sqrt (c * c + q * q) / (double) (to - from);
+}
+
+double rms (const Signal& s, size_t from, size_t to)
+{
+    double sum = 0.0;
+    for (size_t i = from; i < to; ++i)
+        sum += (double) s[i] * s[i];
+    return std::sqrt (sum / (double) (to - from));
+}
+
+double db (double ratio)
+{
+    return 20.0 * std::log10 (ratio);
+}
+
+// The lag with the largest cross-correlation of out against in.
+int measuredDelay (const Signal& in, const Signal& out, int maxLag)
+{
+    int best = 0;
+    double bestValue = -1.0;
+    for (int lag = 0; lag <= maxLag; ++lag)
+    {
+        double sum = 0.0;
+        for (size_t i = (size_t) lag; i < out.size(); ++i)
+            sum += (double) out[i] * in[i - (size_t) lag];
+        if (sum > bestValue)
+            bestValue = sum, best = lag;
+    }
+    return best;
+}
+
+struct MessageLog : juce::ActionListener
+{
+    std::vector<juce::String> messages;
+    void actionListenerCallback (const juce::String& message) override { messages.push_back (message); }
+};
+
+void pumpMessages()
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+}
+
+// Learns the noise of `noise` (whole blocks), as the document does: reset,
+// start, the audio, stop, and the last two blocks, which end the pass.
+void learn (ZNoiseReductionBay& bay, Driver& driver, const Signal& noise)
+{
+    const auto split = noise.end() - 2 * kBlock;
+    bay.reset();
+    bay.startLearning();
+    driver.run (Signal (noise.begin(), split));
+    bay.stopLearning();
+    driver.run (Signal (split, noise.end()));
+}
+} // namespace
+
+TEST (ZNoiseReductionBay, ChannelCountIsChecked)
+{
+    try
+    {
+        ZNoiseReductionBay bay ("Noise Reduction", 9);
+        FAIL() << "9 channels were accepted";
+    }
+    catch (const qj_dsp_exception& e)
+    {
+        EXPECT_EQ (e.getMessage(), "Noise Reduction does not support that many channels.");
+        EXPECT_EQ (e.getFile(), "signalbays/common/ZNoiseReductionBay");
+        EXPECT_EQ (e.getLine(), 61);
+    }
+    EXPECT_THROW (ZNoiseReductionBay ("Noise Reduction", 0), qj_dsp_exception);
+
+    ZNoiseReductionBay eight ("Noise Reduction", 8);
+    EXPECT_TRUE (eight.prepare());
+    EXPECT_EQ (eight.getName(), "Noise Reduction");
+}
+
+TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAndAfterEveryChange)
+{
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    EXPECT_EQ (bay.latency(), 0); // not prepared: passes its input through
+    {
+        Driver d (bay);
+        const auto in = whiteNoise (4 * kBlock, 0.1f, 1);
+        EXPECT_EQ (d.run (in), in);
+    }
+
+    prepareAt (bay, 44100.0f);
+    EXPECT_EQ (bay.latency(), 1536);
+
+    // The first 1536 samples are silence; after that the input comes back.
+    {
+        Driver d (bay);
+        const auto in = whiteNoise (20 * kBlock, 0.1f, 2);
+        const auto out = d.run (in);
+        for (size_t i = 0; i < 1536; ++i)
+            ASSERT_EQ (out[i], 0.0f) << i;
+        for (size_t i = 1536 + 1024; i < out.size(); ++i)
+            ASSERT_NEAR (out[i], in[i - 1536], 1e-4f) << i;
+    }
+
+    // A second prepare, the same block size again and a reset keep it; a new
+    // block size keeps latency() and the delay equal.
+    bay.prepare();
+    bay.setSampleRate (48000.0f);
+    bay.setBlockSize (kBlock);
+    for (int mode : { 0, 1, 2 })
+    {
+        bay.setMode (mode);
+        Driver d (bay);
+        const auto in = whiteNoise (24 * kBlock, 0.3f, 3);
+        EXPECT_EQ (measuredDelay (in, d.run (in), 4000), bay.latency()) << "mode " << mode;
+        bay.reset();
+    }
+
+    bay.setMode (0);
+    for (int blockSize : { 256, 1024, 300, 512 })
+    {
+        bay.setBlockSize (blockSize);
+        Driver d (bay, blockSize);
+        const auto in = whiteNoise ((size_t) (blockSize * 40), 0.3f, 4);
+        EXPECT_EQ (measuredDelay (in, d.run (in), 4000), bay.latency()) << "block " << blockSize;
+    }
+    EXPECT_EQ (bay.latency(), 1536);
+}
+
+TEST (ZNoiseReductionBay, LearningPassesTheInputThroughWithHalfTheDelay)
+{
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, 44100.0f);
+    // Filters that would change the sound are all on: learning ignores them.
+    bay.setHumMode (1);
+    bay.setRemoveRumble (true);
+    bay.setPreserveVoice (true);
+    bay.setLowPassFrequency (2000.0f);
+
+    bay.startLearning();
+    EXPECT_EQ (bay.isLearning(), 1);
+    EXPECT_EQ (bay.getMode(), 0);
+
+    Driver d (bay);
+    const auto in = whiteNoise (40 * kBlock, 0.01f, 5);
+    const auto out = d.run (in);
+    for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_EQ (out[i], i < 768 ? 0.0f : in[i - 768]) << i;
+
+    // Nothing but learning frames: the display shows its floor everywhere.
+    for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
+        ASSERT_EQ ((*bay.getSpectrum())[i], -120.0f) << i;
+}
+
+TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
+{
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, 44100.0f);
+    MessageLog log;
+    bay.addActionListener (&log);
+    pumpMessages();
+    log.messages.clear();
+
+    Driver d (bay);
+    bay.reset();
+    bay.startLearning();
+    const float noiseRms = 0.01f;
+    d.run (whiteNoise (88 * kBlock, noiseRms, 6));
+
+    // The request alone changes nothing until a frame is learned.
+    bay.stopLearning();
+    pumpMessages();
+    EXPECT_TRUE (log.messages.empty());
+    EXPECT_EQ (bay.getMode(), 0);
+    EXPECT_EQ (bay.isLearning(), 1);
+
+    d.run (whiteNoise (2 * kBlock, noiseRms, 7));
+    pumpMessages();
+    EXPECT_EQ (log.messages, (std::vector<juce::String> { "Noise Profile", "Mode" }));
+    EXPECT_EQ (bay.getMode(), 1);
+    EXPECT_EQ (bay.isLearning(), 0);
+
+    // White noise of variance s2 through a 1024-point Hamming window and the
+    // 1/N-scaled transform has power s2 * sum(w^2) / N^2 in every bin.
+    double sumOfSquares = 0.0;
+    for (int i = 0; i < 1024; ++i)
+    {
+        const double w = 0.54 - 0.46 * std::cos (kTwoPi * i / 1023.0);
+        sumOfSquares += w * w;
+    }
+    const double expected = 10.0 * std::log10 ((double) noiseRms * noiseRms * sumOfSquares / (1024.0 * 1024.0));
+    for (int c = 0; c < 2; ++c)
+    {
+        const auto& profile = *bay.getChannelProfile (c);
+        std::vector<float> bins (profile.getData() + 10, profile.getData() + 500);
+        std::nth_element (bins.begin(), bins.begin() + (long) bins.size() / 2, bins.end());
+        EXPECT_NEAR (bins[bins.size() / 2], expected, 1.5) << c;
+    }
+    for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
+        ASSERT_TRUE (std::isfinite ((*bay.getSpectrum())[i])) << i;
+
+    // The same end of a pass, reached from another thread, arrives in the same order.
+    log.messages.clear();
+    bay.startLearning();
+    std::thread audio ([&] {
+        d.run (whiteNoise (8 * kBlock, noiseRms, 8));
+        bay.stopLearning();
+        d.run (whiteNoise (2 * kBlock, noiseRms, 9));
+    });
+    audio.join();
+    pumpMessages();
+    EXPECT_EQ (log.messages, (std::vector<juce::String> { "Noise Profile", "Mode" }));
+
+    // A stop request made while no pass ran does not cut the next one short.
+    bay.stopLearning();
+    bay.startLearning();
+    d.run (whiteNoise (8 * kBlock, noiseRms, 10));
+    EXPECT_EQ (bay.isLearning(), 1);
+
+    bay.removeActionListener (&log);
+}
+
+TEST (ZNoiseReductionBay, ChannelsStayAlignedAcrossTheEndOfLearning)
+{
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, 44100.0f);
+    Driver d (bay);
+    bay.startLearning();
+    d.run (whiteNoise (8 * kBlock, 0.01f, 11));
+    bay.stopLearning();
+    d.run (whiteNoise (2 * kBlock, 0.01f, 12));
+    ASSERT_EQ (bay.isLearning(), 0);
+    bay.setMode (0);
+
+    const auto in = whiteNoise (20 * kBlock, 0.2f, 13);
+    const auto out = d.run (std::vector<Signal> { in, in });
+    for (size_t i = 0; i < out[0].size(); ++i)
+        ASSERT_EQ (out[0][i], out[1][i]) << i;
+    EXPECT_EQ (measuredDelay (in, out[0], 4000), 1536);
+}
+
+TEST (ZNoiseReductionBay, ReducesStationaryNoiseAndKeepsTheTone)
+{
+    const double rate = 44100.0;
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, (float) rate);
+    Driver d (bay);
+
+    // -40 dBFS white noise, learned for two seconds, then reduced by 15 dB.
+    const float noiseRms = 0.01f;
+    learn (bay, d, whiteNoise (172 * kBlock, noiseRms, 20));
+    ASSERT_EQ (bay.getMode(), 1);
+    EXPECT_FLOAT_EQ (bay.getReduction(), 15.0f);
+
+    const size_t length = 344 * kBlock; // 4 s
+    const size_t from = length / 4, to = length;
+    const auto noise = whiteNoise (length, noiseRms, 21);
+    const auto noiseOut = d.run (noise);
+    EXPECT_LE (db (rms (noiseOut, from, to) / noiseRms), -10.0);
+
+    // A -12 dBFS tone over the same noise: the tone stays within 1 dB, the
+    // noise around it still drops by 10 dB or more.
+    const double toneFrequency = 1000.0;
+    const float toneAmplitude = std::pow (10.0f, -12.0f / 20.0f);
+    const auto tone = sine (length, toneFrequency, toneAmplitude, rate);
+    const auto out = d.run (tone + whiteNoise (length, noiseRms, 22));
+    const double toneOut = amplitudeAt (out, toneFrequency, from, to, rate);
+    EXPECT_NEAR (db (toneOut / toneAmplitude), 0.0, 1.0);
+
+    // What is left after taking the tone out is the remaining noise.
+    double c = 0.0, q = 0.0;
+    for (size_t i = from; i < to; ++i)
+    {
+        c += out[i] * std::cos (kTwoPi * toneFrequency * (double) i / rate);
+        q += out[i] * std::sin (kTwoPi * toneFrequency * (double) i / rate);
+    }
+    c *= 2.0 / (double) (to - from);
+    q *= 2.0 / (double) (to - from);
+    Signal residual (out.size());
+    for (size_t i = from; i < to; ++i)
+        residual[i] = out[i] - (float) (c * std::cos (kTwoPi * toneFrequency * (double) i / rate) + q * std::sin (kTwoPi * toneFrequency * (double) i / rate));
+    EXPECT_LE (db (rms (residual, from, to) / noiseRms), -10.0);
+}
+
+TEST (ZNoiseReductionBay, ReduceAndNoiseOnlyAddUpToOff)
+{
+    // Three bays that learned the same noise; track, hum, rumble and low-pass off.
+    std::vector<std::unique_ptr<ZNoiseReductionBay>> bays;
+    std::vector<std::unique_ptr<Driver>> drivers;
+    const auto noise = whiteNoise (100 * kBlock, 0.02f, 30);
+    for (int mode : { 0, 1, 2 })
+    {
+        bays.push_back (std::make_unique<ZNoiseReductionBay> ("Noise Reduction", 2));
+        auto& bay = *bays.back();
+        prepareAt (bay, 44100.0f);
+        drivers.push_back (std::make_unique<Driver> (bay));
+        learn (bay, *drivers.back(), noise);
+        bay.setMode (mode);
+        bay.reset();
+    }
+
+    const size_t length = 60 * kBlock;
+    const auto in = whiteNoise (length, 0.02f, 31) + sine (length, 440.0, 0.2f) + sine (length, 6000.0, 0.01f);
+    const auto off = drivers[0]->run (in);
+    const auto reduced = drivers[1]->run (in);
+    const auto noiseOnly = drivers[2]->run (in);
+
+    double largestError = 0.0;
+    for (size_t i = 0; i < length; ++i)
+        largestError = std::max (largestError, (double) std::abs (reduced[i] + noiseOnly[i] - off[i]));
+    EXPECT_LT (largestError, 1e-5);
+    // And the split is not trivial: each part carries something.
+    EXPECT_GT (rms (noiseOnly, 4096, length), 0.005);
+}
+
+TEST (ZNoiseReductionBay, HumFiltersCutTheirHarmonicsOnly)
+{
+    const double rate = 44100.0;
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, (float) rate);
+    bay.setNumHumHarmonics (3);
+    bay.setHumMode (1);
+
+    const size_t length = 260 * kBlock; // 3 s
+    const auto in = sine (length, 60.0, 0.1f) + sine (length, 120.0, 0.1f) + sine (length, 180.0, 0.1f) + sine (length, 240.0, 0.1f);
+    Driver d (bay);
+    const auto out = d.run (in);
+
+    // Measured over whole seconds, from the second second on.
+    const size_t from = 44100, to = 2 * 44100 + 44100;
+    for (double f : { 60.0, 120.0, 180.0 })
+        EXPECT_LT (db (amplitudeAt (out, f, from, to) / 0.1), -40.0) << f;
+    // The skirts of the three deep cuts take about 0.65 dB off 240 Hz.
+    EXPECT_NEAR (db (amplitudeAt (out, 240.0, from, to) / 0.1), 0.0, 1.0);
+
+    // Five harmonics take 240 Hz too; off keeps the filters but stops using them.
+    bay.setNumHumHarmonics (5);
+    bay.reset();
+    const auto five = d.run (in);
+    EXPECT_LT (db (amplitudeAt (five, 240.0, from, to) / 0.1), -40.0);
+    bay.setHumMode (2);
+    bay.reset();
+    const auto off = d.run (in);
+    EXPECT_NEAR (db (amplitudeAt (off, 60.0, from, to) / 0.1), 0.0, 0.1);
+
+    // There are 14 filters per channel.
+    bay.setNumHumHarmonics (99);
+    EXPECT_EQ (bay.getNumHumHarmonics(), 14);
+    bay.setNumHumHarmonics (-3);
+    EXPECT_EQ (bay.getNumHumHarmonics(), 0);
+    bay.setNumHumHarmonics (14);
+    bay.setHumMode (0);
+    EXPECT_NO_THROW (d.run (in));
+}
+
+TEST (ZNoiseReductionBay, RumbleAndLowPassCutBelowAndAbove)
+{
+    const double rate = 44100.0;
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, (float) rate);
+    Driver d (bay);
+    const size_t length = 260 * kBlock;
+    const size_t from = 44100, to = 3 * 44100;
+    const auto in = sine (length, 30.0, 0.1f) + sine (length, 1000.0, 0.1f) + sine (length, 12000.0, 0.1f);
+
+    // As the processor's reset leaves them: 0 Hz is stored but ignored by the
+    // filters, which keep 100 Hz and 8000 Hz.
+    bay.setRumbleFrequency (0.0f);
+    bay.setLowPassFrequency (0.0f);
+    EXPECT_EQ (bay.getRumbleFrequency(), 0.0f);
+
+    bay.setRemoveRumble (true);
+    auto out = d.run (in);
+    EXPECT_LT (db (amplitudeAt (out, 30.0, from, to) / 0.1), -15.0);
+    EXPECT_NEAR (db (amplitudeAt (out, 1000.0, from, to) / 0.1), 0.0, 0.2);
+    EXPECT_NEAR (db (amplitudeAt (out, 12000.0, from, to) / 0.1), 0.0, 0.2);
+
+    bay.setRemoveRumble (false);
+    bay.setPreserveVoice (true);
+    bay.reset();
+    out = d.run (in);
+    EXPECT_NEAR (db (amplitudeAt (out, 30.0, from, to) / 0.1), 0.0, 0.2);
+    EXPECT_NEAR (db (amplitudeAt (out, 1000.0, from, to) / 0.1), 0.0, 0.2);
+    EXPECT_LT (db (amplitudeAt (out, 12000.0, from, to) / 0.1), -6.0);
+
+    bay.setLowPassFrequency (3000.0f);
+    bay.reset();
+    out = d.run (in);
+    EXPECT_LT (db (amplitudeAt (out, 12000.0, from, to) / 0.1), -20.0);
+}
+
+TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStart)
+{
+    // At 48 kHz the bay's own limits (22050 Hz / 0 Hz) hold before anything
+    // sets them: content above 22050 Hz is left alone.
+    const double rate = 48000.0;
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, (float) rate);
+    EXPECT_EQ (bay.getCompressor (0)->getUpperLimit(), 22050.0f);
+    EXPECT_EQ (bay.getCompressor (1)->getLowerLimit(), 0.0f);
+
+    bay.setMode (1); // against the cleared profile of -48 dB
+    Driver d (bay);
+    const size_t length = 200 * kBlock;
+    const float level = 0.001f;
+    const auto out = d.run (sine (length, 23000.0, level, rate) + sine (length, 10000.0, level, rate));
+    const size_t from = 48000, to = 48000 * 2;
+    EXPECT_NEAR (db (amplitudeAt (out, 23000.0, from, to, rate) / level), 0.0, 1.0);
+    EXPECT_LT (db (amplitudeAt (out, 10000.0, from, to, rate) / level), -10.0);
+}
+
+TEST (ZNoiseReductionBay, InvalidModesNeverReachProcessing)
+{
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, 44100.0f);
+    bay.setMode (2);
+    for (int mode : { 3, -1, 1000 })
+    {
+        try
+        {
+            bay.setMode (mode);
+            FAIL() << "mode " << mode << " was accepted";
+        }
+        catch (const qj_dsp_exception& e)
+        {
+            EXPECT_EQ (e.getMessage(), "Unsupported Noise Reduction Mode");
+            EXPECT_EQ (e.getLine(), 1112);
+        }
+    }
+    EXPECT_EQ (bay.getMode(), 2);
+
+    Driver d (bay);
+    EXPECT_NO_THROW (d.run (whiteNoise (10 * kBlock, 0.1f, 40)));
+}
+
+TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
+{
+    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    prepareAt (bay, 44100.0f);
+    MessageLog log;
+    bay.addActionListener (&log);
+    MessageLog display;
+    bay.getSpectrum()->addActionListener (&display);
+
+    bay.clearNoiseProfile();
+    double windowSum = 0.0;
+    for (int i = 0; i < 1024; ++i)
+        windowSum += 0.54 - 0.46 * std::cos (kTwoPi * i / 1023.0);
+    const double shown = -48.0 + 20.0 * std::log10 (2048.0 / windowSum) + 3.0;
+    for (int c = 0; c < 2; ++c)
+        EXPECT_EQ ((*bay.getChannelProfile (c))[100], -48.0f);
+    for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
+        ASSERT_NEAR ((*bay.getNoiseProfile())[i], shown, 1e-3) << i;
+    EXPECT_EQ (bay.getChannelProfile (2), nullptr);
+
+    bay.setThreshold (-5.0f);
+    EXPECT_NEAR ((*bay.getNoiseProfile())[0], shown - 8.0, 1e-3);
+
+    // A profile restored from outside reaches the compressors through pushProfiles.
+    std::fill_n (bay.getChannelProfile (0)->getData(), ZNoiseReductionBay::kNumBins, -70.0f);
+    std::fill_n (bay.getChannelProfile (1)->getData(), ZNoiseReductionBay::kNumBins, -80.0f);
+    bay.pushProfiles();
+    EXPECT_EQ (bay.getCompressor (0)->getThresholds()[7], -70.0f);
+    EXPECT_NEAR ((*bay.getNoiseProfile())[7], -75.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
+
+    // setDefaults puts the settings back and clears the profiles.
+    bay.setReduction (25.0f);
+    bay.setRemoveRumble (true);
+    bay.setDefaults();
+    EXPECT_EQ (bay.getThreshold(), 3.0f);
+    EXPECT_EQ (bay.getReduction(), 15.0f);
+    EXPECT_FALSE (bay.getRemoveRumble());
+    EXPECT_EQ (bay.getHumMode(), 2);
+    EXPECT_EQ (bay.getMode(), 0);
+    EXPECT_EQ ((*bay.getChannelProfile (1))[7], -48.0f);
+
+    Driver d (bay);
+    d.run (whiteNoise (3 * kBlock, 0.1f, 50));
+    pumpMessages();
+    EXPECT_EQ (std::count (log.messages.begin(), log.messages.end(), "Noise Profile"), 3);
+    // Every process call announces the spectrum, also one that completed no frame.
+    EXPECT_EQ (std::count (display.messages.begin(), display.messages.end(), "Spectrum Update"), 3);
+
+    bay.getSpectrum()->removeActionListener (&display);
+    bay.removeActionListener (&log);
+}
+
+TEST (ZNoiseReductionBay, SurvivesBrokenInputAndExtremeRates)
+{
+    for (float rate : { 8000.0f, 44100.0f, 192000.0f })
+    {
+        ZNoiseReductionBay bay ("Noise Reduction", 2);
+        prepareAt (bay, rate);
+        EXPECT_EQ (bay.latency(), 1536);
+        bay.setHumMode (0);
+        bay.setNumHumHarmonics (14);
+        bay.setRemoveRumble (true);
+        bay.setPreserveVoice (true);
+        bay.setLowPassFrequency (18000.0f); // above half of 8 kHz
+        bay.setTrack (true);
+        Driver d (bay);
+        learn (bay, d, whiteNoise (40 * kBlock, 0.01f, 60));
+
+        for (int mode : { 0, 1, 2 })
+        {
+            bay.setMode (mode);
+            auto broken = whiteNoise (8 * kBlock, 0.1f, 61);
+            broken[100] = std::numeric_limits<float>::quiet_NaN();
+            broken[700] = std::numeric_limits<float>::infinity();
+            broken[1500] = -std::numeric_limits<float>::infinity();
+            broken[2000] = 1e30f;
+            for (float x : d.run (broken))
+                ASSERT_TRUE (std::isfinite (x)) << rate << " mode " << mode;
+
+            // The huge sample rings out of the hum cuts like any loud click
+            // would; after that the sound is back to normal.
+            const size_t second = (size_t) rate / kBlock * kBlock;
+            for (float x : d.run (whiteNoise (second, 0.1f, 62)))
+                ASSERT_TRUE (std::isfinite (x)) << rate << " mode " << mode;
+            const auto out = d.run (whiteNoise (16 * kBlock, 0.1f, 63));
+            EXPECT_LT (rms (out, 0, out.size()), 0.2) << rate << " mode " << mode;
+        }
+        for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
+            ASSERT_TRUE (std::isfinite ((*bay.getSpectrum())[i])) << rate;
+    }
+}

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include "ZNoiseAnalyzer.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace quarn;
+
+namespace
+{
+constexpr double kRate = 44100.0;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr int kBlock = ZNoiseAnalyzer::kBlockSize;
+
+// Notes of 0.2 to 0.5 s with a sharp attack and an exponential decay, at
+// random pitches across the three bands and random loudness, over steady
+// white noise of the given level: music-like material whose band energies
+// keep changing.
+class Notes
+{
+public:
+    Notes (unsigned seed, double noiseRms) : rng (seed), noise (0.0f, 1.0f), noiseLevel ((float) noiseRms) {}
+
+    float next()
+    {
+        if (remaining == 0)
+            startNote();
+        --remaining;
+        double x = 0.0;
+        for (auto& p : partials)
+        {
+            // Rotating phasors: an hour of notes without a sine per sample.
+            x += p.weight * p.im;
+            const double re = p.re * p.cosStep - p.im * p.sinStep;
+            p.im = p.re * p.sinStep + p.im * p.cosStep;
+            p.re = re;
+        }
+        const double y = envelope * x;
+        envelope *= decay;
+        return (float) y + noiseOnly();
+    }
+
+    float noiseOnly() { return noiseLevel > 0.0f ? noiseLevel * noise (rng) : 0.0f; }
+
+private:
+    struct Partial
+    {
+        double re = 1.0, im = 0.0, cosStep = 1.0, sinStep = 0.0, weight = 0.0;
+    };
+
+    void startNote()
+    {
+        std::uniform_real_distribution<double> unit (0.0, 1.0);
+        remaining = (int) ((0.2 + 0.3 * unit (rng)) * kRate);
+        envelope = 0.05 + 0.25 * unit (rng);
+        decay = std::exp (-1.0 / ((0.05 + 0.2 * unit (rng)) * kRate));
+        const double base = 60.0 * std::pow (2.0, 5.0 * unit (rng)); // 60 Hz .. 1.9 kHz
+        for (size_t k = 0; k < partials.size(); ++k)
+        {
+            // Harmonics reaching into the top band now and then.
+            const double f = std::min (base * std::pow (2.0, (double) k * (1.0 + 2.0 * unit (rng))), 20000.0);
+            const double step = kTwoPi * f / kRate;
+            partials[k] = { 1.0, 0.0, std::cos (step), std::sin (step), 1.0 / (1.0 + (double) k) };
+        }
+    }
+
+    std::mt19937 rng;
+    std::normal_distribution<float> noise;
+    float noiseLevel;
+    std::array<Partial, 4> partials {};
+    int remaining = 0;
+    double envelope = 0.0, decay = 1.0;
+};
+
+// Feeds `total` samples from `source` in 256-sample blocks, as the document does.
+void analyse (ZNoiseAnalyzer& analyzer, std::int64_t total, const std::function<float (std::int64_t)>& source)
+{
+    analyzer.prepare (total);
+    analyzer.setSensitivity (0.29f);
+    std::vector<float> block (kBlock);
+    for (std::int64_t start = 0; start < total; start += kBlock)
+    {
+        const int n = (int) std::min<std::int64_t> (kBlock, total - start);
+        for (int i = 0; i < n; ++i)
+            block[(size_t) i] = source (start + i);
+        analyzer.analyzeBlock (block.data(), n);
+    }
+    analyzer.finishAnalysis();
+}
+
+std::int64_t seconds (double s)
+{
+    return (std::int64_t) (s * kRate);
+}
+} // namespace
+
+TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
+{
+    ZNoiseAnalyzer analyzer;
+    EXPECT_FLOAT_EQ (analyzer.getRatio(), 1.4f);
+    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 1.0f / 3.0f);
+    EXPECT_EQ (analyzer.getBlockSize(), 256);
+    analyzer.setSampleRate (96000.0f);
+    EXPECT_EQ (analyzer.getBlockSize(), 256);
+
+    analyzer.setSensitivity (0.29f);
+    EXPECT_NEAR (analyzer.getRatio(), 1.361f, 1e-6f);
+    analyzer.setSensitivity (2.0f);
+    EXPECT_FLOAT_EQ (analyzer.getRatio(), 2.0f);
+    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 1.0f);
+    analyzer.setSensitivity (-1.0f);
+    EXPECT_FLOAT_EQ (analyzer.getRatio(), 1.1f);
+    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 0.0f);
+    analyzer.setRatio (3.0f);
+    EXPECT_FLOAT_EQ (analyzer.getRatio(), 2.0f);
+    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 1.0f);
+    analyzer.setRatio (std::numeric_limits<float>::quiet_NaN());
+    EXPECT_FLOAT_EQ (analyzer.getRatio(), 2.0f);
+}
+
+TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksAndStopsAtItsCapacity)
+{
+    ZNoiseAnalyzer analyzer;
+    std::mt19937 rng (1);
+    std::normal_distribution<float> noise (0.0f, 0.01f);
+    auto white = [&] (std::int64_t) { return noise (rng); };
+
+    // 54 blocks: three warm-up blocks and 51 analysed give two windows.
+    analyse (analyzer, 54 * kBlock, white);
+    EXPECT_GT (analyzer.getNoiseLength(), 0);
+
+    // 53 blocks give one window: no result, and nothing of the previous one.
+    analyse (analyzer, 53 * kBlock, white);
+    EXPECT_EQ (analyzer.getNoiseStart(), 0);
+    EXPECT_EQ (analyzer.getNoiseLength(), 0);
+    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
+
+    // Blocks past the length given to prepare are ignored.
+    analyzer.prepare (60 * kBlock);
+    std::vector<float> block (kBlock, 0.1f);
+    for (int i = 0; i < 100; ++i)
+        analyzer.analyzeBlock (block.data(), kBlock);
+    EXPECT_EQ (analyzer.getBlocksAnalysed(), 61);
+
+    // No prepare, no analysis.
+    ZNoiseAnalyzer unprepared;
+    unprepared.analyzeBlock (block.data(), kBlock);
+    unprepared.finishAnalysis();
+    EXPECT_EQ (unprepared.getBlocksAnalysed(), 0);
+    EXPECT_EQ (unprepared.getConfidence(), 0.0f);
+}
+
+TEST (ZNoiseAnalyzer, FindsTheSteadyNoiseAndNeverTheSilence)
+{
+    // Notes with noise, 3 s of the noise alone, notes, 3 s of digital silence, notes.
+    const std::int64_t noiseStart = seconds (8.0), noiseEnd = seconds (11.0);
+    const std::int64_t silenceStart = seconds (17.0), silenceEnd = seconds (20.0);
+    const std::int64_t total = seconds (25.0);
+    Notes notes (11, 0.01);
+    auto source = [&] (std::int64_t t) {
+        if (t >= noiseStart && t < noiseEnd)
+            return notes.noiseOnly();
+        if (t >= silenceStart && t < silenceEnd)
+            return 0.0f;
+        return notes.next();
+    };
+
+    ZNoiseAnalyzer analyzer;
+    analyse (analyzer, total, source);
+
+    EXPECT_GT (analyzer.getConfidence(), 0.6f);
+    const auto start = analyzer.getNoiseStart();
+    const auto end = start + analyzer.getNoiseLength();
+    // The region may reach a block or two before the stretch (the window before
+    // the first steady one) but never into the notes beyond that.
+    EXPECT_GE (start, noiseStart - 3 * kBlock);
+    EXPECT_LE (end, noiseEnd);
+    EXPECT_GE (analyzer.getNoiseLength(), seconds (0.5));
+}
+
+TEST (ZNoiseAnalyzer, SilenceIsNotNoise)
+{
+    // Notes over a faint noise floor, and a long gap of digital silence: the
+    // fade into the gap is the quietest, steadiest place there is.
+    const std::int64_t silenceStart = seconds (6.0), silenceEnd = seconds (12.0);
+    Notes notes (5, 0.001);
+    auto source = [&] (std::int64_t t) {
+        return (t >= silenceStart && t < silenceEnd) ? 0.0f : notes.next();
+    };
+
+    ZNoiseAnalyzer analyzer;
+    analyse (analyzer, seconds (18.0), source);
+    const auto start = analyzer.getNoiseStart();
+    const auto end = start + analyzer.getNoiseLength();
+    const bool overlapsSilence = start < silenceEnd && end > silenceStart + kBlock;
+    EXPECT_FALSE (overlapsSilence) << start << " .. " << end;
+}
+
+TEST (ZNoiseAnalyzer, AnHourOfLoudMaterialDoesNotBlurTheQuietNoise)
+{
+    // Sums carried across an hour of loud notes must not leave residue that
+    // swamps the variance of the noise stretch at the end.
+    const std::int64_t total = seconds (3600.0 + 10.0);
+    const std::int64_t noiseStart = seconds (3600.0 + 3.0), noiseEnd = seconds (3600.0 + 6.0);
+    Notes notes (21, 0.01);
+    auto source = [&] (std::int64_t t) {
+        return (t >= noiseStart && t < noiseEnd) ? notes.noiseOnly() : notes.next();
+    };
+
+    ZNoiseAnalyzer analyzer;
+    analyse (analyzer, total, source);
+    EXPECT_GT (analyzer.getConfidence(), 0.6f);
+    EXPECT_GE (analyzer.getNoiseStart(), noiseStart - 3 * kBlock);
+    EXPECT_LE (analyzer.getNoiseStart() + analyzer.getNoiseLength(), noiseEnd);
+}
+
+TEST (ZNoiseAnalyzer, ShortAndBrokenBlocksAreSafe)
+{
+    ZNoiseAnalyzer analyzer;
+    analyzer.prepare (100 * kBlock);
+    std::vector<float> block (kBlock, 0.01f);
+    block[7] = std::numeric_limits<float>::quiet_NaN();
+    block[9] = std::numeric_limits<float>::infinity();
+    for (int i = 0; i < 80; ++i)
+        analyzer.analyzeBlock (block.data(), kBlock);
+    analyzer.analyzeBlock (block.data(), 100); // a short last block
+    analyzer.analyzeBlock (nullptr, kBlock);
+    analyzer.finishAnalysis();
+    EXPECT_TRUE (std::isfinite (analyzer.getConfidence()));
+
+    // A length no table should hold analyses nothing instead of failing,
+    // and nothing of the previous analysis is written to any more.
+    analyzer.prepare (std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ (analyzer.getCapacity(), 0);
+    for (int i = 0; i < 80; ++i)
+        analyzer.analyzeBlock (block.data(), kBlock);
+    analyzer.finishAnalysis();
+    EXPECT_EQ (analyzer.getBlocksAnalysed(), 0);
+    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
+    analyzer.prepare (-5);
+    EXPECT_EQ (analyzer.getCapacity(), 1);
+}

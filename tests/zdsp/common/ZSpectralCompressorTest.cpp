@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include "ZSpectralCompressor.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace quarn;
+
+namespace
+{
+constexpr unsigned kBins = 513;
+constexpr float kRate = 44100.0f;
+
+float dbToGain (float db)
+{
+    return std::pow (10.0f, db / 20.0f);
+}
+
+// A compressor whose smoothed power is the frame's own power (attack 1,
+// release 0), without level tracking, so that one frame shows the table.
+std::unique_ptr<ZSpectralCompressor> makeInstant (float reduction = 15.0f)
+{
+    std::unique_ptr<ZSpectralCompressor> compressor (ZSpectralCompressor::create (kBins, kRate));
+    compressor->setGainCurve (reduction, 2.0f);
+    compressor->setAttack (1.0f, 1.0f);
+    compressor->setRelease (1.0f, 1.0f);
+    compressor->setTrack (false);
+    return compressor;
+}
+
+struct Spectrum
+{
+    ZBuffer re { kBins, "re" };
+    ZBuffer im { kBins, "im" };
+
+    // Puts the power powerDb into bin i, all in the real part.
+    void setPowerDb (unsigned i, float powerDb)
+    {
+        re[i] = std::sqrt (std::pow (10.0f, powerDb / 10.0f));
+        im[i] = 0.0f;
+    }
+
+    void fillPowerDb (float powerDb)
+    {
+        for (unsigned i = 0; i < kBins; ++i)
+            setPowerDb (i, powerDb);
+    }
+
+    void randomise (std::mt19937& rng, float scale = 1.0f)
+    {
+        std::normal_distribution<float> dist (0.0f, scale);
+        for (unsigned i = 0; i < kBins; ++i)
+        {
+            re[i] = dist (rng);
+            im[i] = dist (rng);
+        }
+    }
+};
+} // namespace
+
+TEST (ZSpectralCompressor, GainCurveTable)
+{
+    auto compressor = makeInstant();
+    const auto& table = *compressor->getGainTable();
+    ASSERT_EQ (table.getLength(), 256u);
+
+    // Reduction 15, slope 2: full reduction up to entry 128, then -15, -13 ... -1 dB, then unity.
+    for (unsigned k = 0; k < 128; ++k)
+        EXPECT_FLOAT_EQ (table[k], dbToGain (-15.0f)) << k;
+    for (unsigned k = 0; k < 8; ++k)
+        EXPECT_FLOAT_EQ (table[128 + k], dbToGain (-15.0f + 2.0f * (float) k)) << 128 + k;
+    for (unsigned k = 136; k < 256; ++k)
+        EXPECT_FLOAT_EQ (table[k], 1.0f) << k;
+
+    // No reduction: unity above the threshold; a negative reduction boosts below it.
+    compressor->setGainCurve (-6.0f, 2.0f);
+    for (unsigned k = 0; k < 128; ++k)
+        EXPECT_FLOAT_EQ (table[k], dbToGain (6.0f));
+    for (unsigned k = 128; k < 256; ++k)
+        EXPECT_FLOAT_EQ (table[k], 1.0f);
+
+    // A slope that never reaches 0 dB fills the table to its end and stops there.
+    compressor->setGainCurve (100.0f, 0.25f);
+    EXPECT_FLOAT_EQ (table[255], dbToGain (-100.0f + 0.25f * 127.0f));
+
+    // Non-finite settings leave the curve as it was.
+    compressor->setGainCurve (std::numeric_limits<float>::quiet_NaN(), 2.0f);
+    EXPECT_FLOAT_EQ (table[255], dbToGain (-100.0f + 0.25f * 127.0f));
+}
+
+TEST (ZSpectralCompressor, BinsPickTheirTableEntryByDistanceFromThreshold)
+{
+    auto compressor = makeInstant();
+    compressor->setThreshold (-60.0f);
+    compressor->setThresholdOffset (3.0f); // bins are compared with -57 dB
+
+    // Bins below 32 are not smoothed across frequency, so each shows its own entry.
+    Spectrum s;
+    s.fillPowerDb (-57.0f);
+    s.setPowerDb (4, -57.0f + 0.9f);   // within 1 dB above: entry 128
+    s.setPowerDb (6, -57.0f - 0.9f);   // within 1 dB below: entry 128
+    s.setPowerDb (8, -57.0f + 1.5f);   // entry 129: -13 dB
+    s.setPowerDb (10, -57.0f + 6.5f);  // entry 134: -3 dB
+    s.setPowerDb (12, -57.0f + 200.0f); // far above: bounded at entry 255
+    s.setPowerDb (14, -57.0f - 140.0f); // far below: entry 0
+    s.setPowerDb (16, -57.0f + 127.5f); // entry 255 exactly
+
+    ZBuffer inRe (kBins, "inRe");
+    inRe.copy (s.re);
+    compressor->process (s.re, s.im, s.re, s.im);
+
+    auto gainAt = [&] (unsigned i) { return s.re[i] / inRe[i]; };
+    EXPECT_FLOAT_EQ (gainAt (4), dbToGain (-15.0f));
+    EXPECT_FLOAT_EQ (gainAt (6), dbToGain (-15.0f));
+    EXPECT_FLOAT_EQ (gainAt (8), dbToGain (-13.0f));
+    EXPECT_FLOAT_EQ (gainAt (10), dbToGain (-3.0f));
+    EXPECT_FLOAT_EQ (gainAt (12), 1.0f);
+    EXPECT_FLOAT_EQ (gainAt (14), dbToGain (-15.0f));
+    EXPECT_FLOAT_EQ (gainAt (16), 1.0f);
+    for (unsigned i = 0; i < kBins; ++i)
+        ASSERT_TRUE (std::isfinite (s.re[i])) << i;
+}
+
+TEST (ZSpectralCompressor, PowerBecomesDecibelsByTheAcceleratedRule)
+{
+    // The factory's gain object is the vectorised one on this processor: a
+    // power of -190 dB reads as about -190 dB (not the plain rule's -96), so
+    // against a threshold of -185 dB the bin is fully reduced.
+    auto compressor = makeInstant();
+    compressor->setThreshold (-185.0f);
+    Spectrum s;
+    s.fillPowerDb (-185.0f);
+    s.setPowerDb (10, -190.0f);
+    const float before = s.re[10];
+    compressor->process (s.re, s.im, s.re, s.im);
+    EXPECT_FLOAT_EQ (s.re[10] / before, dbToGain (-15.0f));
+}
+
+TEST (ZSpectralCompressor, LevelTrackingRelaxesLoudFrames)
+{
+    auto compressor = makeInstant();
+    compressor->setThreshold (0.0f); // every bin far below: full reduction
+    compressor->setTrack (true);
+    compressor->setTrackFloor (-36.0f);
+    compressor->setTrackRange (18.0f);
+    compressor->setLevelAttack (0.0f); // the level follows at once
+    compressor->setLevelRelease (0.0f);
+
+    // Total power at floor + range: every gain becomes 1.
+    const float perBin = -18.0f - 10.0f * std::log10 ((float) kBins);
+    Spectrum loud;
+    loud.fillPowerDb (perBin);
+    ZBuffer before (kBins, "before");
+    before.copy (loud.re);
+    compressor->process (loud.re, loud.im, loud.re, loud.im);
+    for (unsigned i = 0; i < kBins; ++i)
+        ASSERT_FLOAT_EQ (loud.re[i], before[i]) << i;
+
+    // Total power at the floor: the gains as computed, full reduction.
+    Spectrum quiet;
+    quiet.fillPowerDb (perBin - 18.0f);
+    before.copy (quiet.re);
+    compressor->process (quiet.re, quiet.im, quiet.re, quiet.im);
+    for (unsigned i = 0; i < kBins; ++i)
+        ASSERT_NEAR (quiet.re[i] / before[i], dbToGain (-15.0f), 1e-5f) << i;
+}
+
+TEST (ZSpectralCompressor, AttackAndReleaseRamps)
+{
+    std::unique_ptr<ZSpectralCompressor> compressor (ZSpectralCompressor::create (kBins, kRate));
+    EXPECT_FLOAT_EQ (compressor->getRelease()[0], 0.9f);
+    EXPECT_FLOAT_EQ (compressor->getAttack()[kBins - 1], 1.0f);
+
+    compressor->setRelease (0.1f, 0.2f);
+    EXPECT_NEAR (compressor->getRelease()[0], 0.9f, 1e-6f);
+    EXPECT_NEAR (compressor->getRelease()[256], 0.85f, 1e-6f);
+    EXPECT_NEAR (compressor->getRelease()[kBins - 1], 0.8f, 1e-6f);
+
+    compressor->setAttack (0.15f, 0.225f);
+    EXPECT_NEAR (compressor->getAttack()[0], 0.15f, 1e-6f);
+    EXPECT_NEAR (compressor->getAttack()[kBins - 1], 0.225f, 1e-6f);
+}
+
+TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBand)
+{
+    auto reduce = makeInstant();
+    auto noiseOnly = makeInstant();
+    for (auto* c : { reduce.get(), noiseOnly.get() })
+    {
+        c->setThreshold (0.0f);
+        c->setFrequencyRange (5000.0f, 1000.0f);
+    }
+
+    Spectrum a, b;
+    a.fillPowerDb (-40.0f);
+    b.fillPowerDb (-40.0f);
+    const float in = a.re[0];
+    reduce->process (a.re, a.im, a.re, a.im);
+    noiseOnly->processNoiseOnly (b.re, b.im, b.re, b.im);
+
+    const float binHz = kRate * 0.5f / (float) kBins;
+    for (unsigned i = 0; i < kBins; ++i)
+    {
+        const float f = (float) i * binHz;
+        // Away from the edges, where the smoothing across frequency blends the two sides.
+        if (f < 1000.0f - 6 * binHz || f > 5000.0f + 6 * binHz)
+        {
+            ASSERT_NEAR (a.re[i], in, 1e-6f) << i;
+            ASSERT_NEAR (b.re[i], 0.0f, 1e-6f) << i;
+        }
+        else if (f > 1000.0f + 6 * binHz && f < 5000.0f - 6 * binHz)
+        {
+            ASSERT_NEAR (a.re[i], in * dbToGain (-15.0f), 1e-6f) << i;
+            ASSERT_NEAR (b.re[i], in * (1.0f - dbToGain (-15.0f)), 1e-6f) << i;
+        }
+    }
+}
+
+TEST (ZSpectralCompressor, NoiseOnlyIsExactlyWhatReductionRemoves)
+{
+    std::unique_ptr<ZSpectralCompressor> reduce (ZSpectralCompressor::create (kBins, kRate));
+    std::unique_ptr<ZSpectralCompressor> noiseOnly (ZSpectralCompressor::create (kBins, kRate));
+    std::mt19937 rng (7);
+    ZBuffer profile (kBins, "profile");
+    std::uniform_real_distribution<float> level (-50.0f, -20.0f);
+    for (unsigned i = 0; i < kBins; ++i)
+        profile[i] = level (rng);
+
+    for (auto* c : { reduce.get(), noiseOnly.get() })
+    {
+        c->setGainCurve (15.0f, 2.0f);
+        c->setThresholds (profile);
+        c->setThresholdOffset (3.0f);
+        c->setAttack (0.15f, 0.225f);
+        c->setRelease (0.1f, 0.2f);
+        c->setTrack (false);
+    }
+
+    for (int frame = 0; frame < 50; ++frame)
+    {
+        Spectrum in;
+        in.randomise (rng, 0.02f);
+        Spectrum a, b;
+        a.re.copy (in.re);
+        a.im.copy (in.im);
+        b.re.copy (in.re);
+        b.im.copy (in.im);
+        reduce->process (a.re, a.im, a.re, a.im);
+        noiseOnly->processNoiseOnly (b.re, b.im, b.re, b.im);
+
+        for (unsigned i = 0; i < kBins; ++i)
+        {
+            ASSERT_NEAR (a.re[i] + b.re[i], in.re[i], 1e-6f) << frame << " " << i;
+            ASSERT_NEAR (a.im[i] + b.im[i], in.im[i], 1e-6f) << frame << " " << i;
+        }
+    }
+}
+
+TEST (ZSpectralCompressor, RecoversFromNonFiniteFrames)
+{
+    auto compressor = makeInstant();
+    compressor->setAttack (0.15f, 0.225f);
+    compressor->setRelease (0.1f, 0.2f);
+    compressor->setTrack (true);
+    compressor->setThreshold (-60.0f);
+
+    std::mt19937 rng (3);
+    Spectrum bad;
+    bad.randomise (rng);
+    bad.re[40] = std::numeric_limits<float>::quiet_NaN();
+    bad.im[41] = std::numeric_limits<float>::infinity();
+    bad.re[42] = 1e30f; // its power overflows
+    compressor->process (bad.re, bad.im, bad.re, bad.im);
+    EXPECT_TRUE (std::isfinite (compressor->getLevel()));
+
+    for (int frame = 0; frame < 3; ++frame)
+    {
+        Spectrum clean;
+        clean.randomise (rng);
+        compressor->process (clean.re, clean.im, clean.re, clean.im);
+        for (unsigned i = 0; i < kBins; ++i)
+            ASSERT_TRUE (std::isfinite (clean.re[i]) && std::isfinite (clean.im[i])) << frame << " " << i;
+    }
+
+    // A compressor whose curve was never set passes frames through.
+    std::unique_ptr<ZSpectralCompressor> fresh (ZSpectralCompressor::create (kBins, kRate));
+    Spectrum s;
+    s.randomise (rng);
+    const float r = s.re[100];
+    fresh->process (s.re, s.im, s.re, s.im);
+    EXPECT_EQ (s.re[100], r);
+}
+
+TEST (ZSpectralSmoother, SmoothsWithAUnitKernelAwayFromTheEdges)
+{
+    std::unique_ptr<ZSpectralSmoother> smoother (ZSpectralSmoother::create (6));
+    const float* kernel = smoother->getKernel();
+
+    float sum = kernel[0];
+    for (int k = 1; k < 6; ++k)
+    {
+        sum += 2.0f * kernel[k];
+        EXPECT_LT (kernel[k], kernel[k - 1]);
+    }
+    EXPECT_NEAR (sum, 1.0f, 1e-6f);
+
+    ZBuffer in (kBins, "in"), out (kBins, "out");
+    in[20] = 1.0f;  // below 32: passes
+    in[100] = 1.0f; // spreads into the 11 taps
+    in[510] = 1.0f; // top 6 bins: pass
+    smoother->smooth (in, out);
+    EXPECT_EQ (out[20], 1.0f);
+    EXPECT_EQ (out[510], 1.0f);
+    for (int k = -5; k <= 5; ++k)
+        EXPECT_FLOAT_EQ (out[(unsigned) (100 + k)], kernel[std::abs (k)]);
+    EXPECT_EQ (out[94], 0.0f);
+    EXPECT_EQ (out[106], 0.0f);
+
+    // Too short a buffer is copied.
+    ZBuffer shortIn (8, "in"), shortOut (8, "out");
+    shortIn[3] = 2.0f;
+    smoother->smooth (shortIn, shortOut);
+    EXPECT_EQ (shortOut[3], 2.0f);
+}
