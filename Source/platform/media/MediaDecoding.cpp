@@ -1,0 +1,953 @@
+#include "MediaDecoding.h"
+
+extern "C"
+{
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/intreadwrite.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace clarivo::media::detail
+{
+juce::String errorText (int averror)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror (averror, text, sizeof (text));
+    return juce::String (text);
+}
+
+namespace
+{
+// FFmpeg prints every oddity of a damaged file on stderr; the layer reports
+// failures itself, so only real errors get through.
+struct QuietLogging
+{
+    QuietLogging() { av_log_set_level (AV_LOG_FATAL); }
+};
+
+void quietLogging()
+{
+    static QuietLogging once;
+}
+
+int readInput (void* opaque, uint8_t* buffer, int size)
+{
+    auto* in = static_cast<juce::InputStream*> (opaque);
+    const int got = in->read (buffer, size);
+    return got > 0 ? got : AVERROR_EOF;
+}
+
+int64_t seekInput (void* opaque, int64_t offset, int whence)
+{
+    auto* in = static_cast<juce::InputStream*> (opaque);
+    switch (whence & ~AVSEEK_FORCE)
+    {
+        case AVSEEK_SIZE: return in->getTotalLength();
+        case SEEK_SET: break;
+        case SEEK_CUR: offset += in->getPosition(); break;
+        case SEEK_END:
+        {
+            const auto total = in->getTotalLength();
+            if (total < 0)
+                return -1;
+            offset += total;
+            break;
+        }
+        default: return -1;
+    }
+    return in->setPosition (offset) ? offset : -1;
+}
+
+std::int64_t rescale (std::int64_t value, AVRational from, AVRational to)
+{
+    return av_rescale_q_rnd (value, from, to, (AVRounding) (AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
+std::unique_ptr<Demuxer> Demuxer::openFile (const juce::File& file, juce::String& error)
+{
+    quietLogging();
+    if (! file.existsAsFile())
+    {
+        error = "The file does not exist.";
+        return nullptr;
+    }
+    if (file.getSize() == 0)
+    {
+        error = "The file is empty.";
+        return nullptr;
+    }
+
+    std::unique_ptr<Demuxer> d (new Demuxer());
+    d->file = file;
+    if (! d->open (file.getFullPathName().toRawUTF8(), error))
+        return nullptr;
+    return d;
+}
+
+std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream> stream, juce::String& error)
+{
+    quietLogging();
+    if (stream == nullptr || stream->getTotalLength() == 0)
+    {
+        error = "The stream is empty.";
+        return nullptr;
+    }
+
+    std::unique_ptr<Demuxer> d (new Demuxer());
+    d->input = std::move (stream);
+
+    constexpr int bufferSize = 65536;
+    auto* buffer = static_cast<unsigned char*> (av_malloc (bufferSize));
+    if (buffer == nullptr)
+    {
+        error = "Out of memory.";
+        return nullptr;
+    }
+    d->io = avio_alloc_context (buffer, bufferSize, 0, d->input.get(), readInput, nullptr, seekInput);
+    if (d->io == nullptr)
+    {
+        av_free (buffer);
+        error = "Out of memory.";
+        return nullptr;
+    }
+    d->context = avformat_alloc_context();
+    if (d->context == nullptr)
+    {
+        error = "Out of memory.";
+        return nullptr;
+    }
+    d->context->pb = d->io;
+    d->context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (! d->open (nullptr, error))
+        return nullptr;
+    return d;
+}
+
+bool Demuxer::open (const char* url, juce::String& error)
+{
+    // avformat_open_input frees a caller-allocated context when it fails.
+    int r = avformat_open_input (&context, url, nullptr, nullptr);
+    if (r < 0)
+    {
+        context = nullptr;
+        error = "The file is not a media file that can be read (" + errorText (r) + ").";
+        return false;
+    }
+    r = avformat_find_stream_info (context, nullptr);
+    if (r < 0)
+    {
+        error = "The media file is damaged (" + errorText (r) + ").";
+        return false;
+    }
+    if (context->nb_streams == 0)
+    {
+        error = "The media file holds no tracks.";
+        return false;
+    }
+    return true;
+}
+
+Demuxer::~Demuxer()
+{
+    if (context != nullptr)
+        avformat_close_input (&context);
+    if (io != nullptr)
+    {
+        av_freep (&io->buffer);
+        avio_context_free (&io);
+    }
+}
+
+AVStream* Demuxer::stream (int index) const noexcept
+{
+    return index >= 0 && index < (int) context->nb_streams ? context->streams[index] : nullptr;
+}
+
+int Demuxer::numStreams() const noexcept
+{
+    return (int) context->nb_streams;
+}
+
+bool Demuxer::isQuickTimeFamily() const noexcept
+{
+    return context != nullptr && context->iformat != nullptr
+        && juce::String (context->iformat->name).contains ("mov");
+}
+
+bool isAttachedPicture (const AVStream* stream) noexcept
+{
+    return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+bool isPcmCodec (int codecId) noexcept
+{
+    return codecId >= AV_CODEC_ID_PCM_S16LE && codecId < AV_CODEC_ID_ADPCM_IMA_QT;
+}
+
+int firstAudioStream (AVFormatContext* context) noexcept
+{
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        if (context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && ! isAttachedPicture (context->streams[i]))
+            return (int) i;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+namespace
+{
+struct CacheKey
+{
+    juce::String path;
+    int stream;
+    std::int64_t size;
+    std::int64_t modified;
+    bool operator< (const CacheKey& o) const
+    {
+        return std::tie (path, stream, size, modified) < std::tie (o.path, o.stream, o.size, o.modified);
+    }
+};
+
+std::mutex cacheLock;
+std::map<CacheKey, std::shared_ptr<const AudioStreamInfo>>& infoCache()
+{
+    static std::map<CacheKey, std::shared_ptr<const AudioStreamInfo>> cache;
+    return cache;
+}
+
+// Reads every packet of the stream once: exact length (priming and padding
+// removed) and a packet index for exact seeking.
+void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
+{
+    auto* ctx = demuxer.get();
+    auto* st = ctx->streams[info.streamIndex];
+    const AVRational samples { 1, info.sampleRate };
+
+    std::vector<AVDiscard> saved;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+    {
+        saved.push_back (ctx->streams[i]->discard);
+        if ((int) i != info.streamIndex)
+            ctx->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    AVPacket* pkt = av_packet_alloc();
+    std::int64_t next = -info.originSamples;
+    std::int64_t end = 0;
+    bool any = false;
+    while (av_read_frame (ctx, pkt) >= 0)
+    {
+        if (pkt->stream_index == info.streamIndex)
+        {
+            std::int64_t start = next;
+            if (pkt->pts != AV_NOPTS_VALUE)
+                start = rescale (pkt->pts, st->time_base, samples) - info.originSamples;
+            const std::int64_t duration = pkt->duration > 0 ? rescale (pkt->duration, st->time_base, samples) : 0;
+            if (pkt->pos >= 0)
+                info.index.push_back ({ pkt->pos, start });
+            next = start + duration;
+            end = next;
+
+            size_t size = 0;
+            if (auto* skip = av_packet_get_side_data (pkt, AV_PKT_DATA_SKIP_SAMPLES, &size); skip != nullptr && size >= 8)
+                end -= (std::int64_t) AV_RL32 (skip + 4);
+            any = true;
+        }
+        av_packet_unref (pkt);
+    }
+    av_packet_free (&pkt);
+
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        ctx->streams[i]->discard = saved[i];
+
+    if (any)
+        info.lengthInSamples = std::max<std::int64_t> (0, end);
+
+    // Positions must rise for the byte-offset look-up.
+    info.usePacketIndex = info.index.size() > 1
+        && std::is_sorted (info.index.begin(), info.index.end(),
+                           [] (const PacketIndexEntry& a, const PacketIndexEntry& b) { return a.position < b.position; })
+        && (ctx->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0;
+    if (! info.usePacketIndex)
+        info.index.clear();
+
+    avformat_seek_file (ctx, -1, INT64_MIN, 0, INT64_MAX, 0);
+}
+// The packet table of a CAF file: FFmpeg reads it for packet sizes but keeps
+// the encoder's priming and padding in the audio.
+bool readCafPacketTable (const juce::File& file, std::int64_t& priming, std::int64_t& valid)
+{
+    juce::FileInputStream in (file);
+    if (in.failedToOpen() || in.readIntBigEndian() != (int) 0x63616666) // "caff"
+        return false;
+    in.skipNextBytes (4);
+    while (! in.isExhausted())
+    {
+        const auto type = (std::uint32_t) in.readIntBigEndian();
+        const auto size = in.readInt64BigEndian();
+        if (type == 0x70616b74) // "pakt"
+        {
+            in.skipNextBytes (8); // packets
+            valid = in.readInt64BigEndian();
+            priming = in.readIntBigEndian();
+            return valid >= 0 && priming >= 0;
+        }
+        if (size < 0 || ! in.setPosition (in.getPosition() + size))
+            return false;
+    }
+    return false;
+}
+} // namespace
+
+std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int streamIndex, juce::String& error)
+{
+    auto* st = demuxer.stream (streamIndex);
+    if (st == nullptr || st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+    {
+        error = "The track holds no audio.";
+        return nullptr;
+    }
+    if (st->codecpar->sample_rate <= 0 || st->codecpar->ch_layout.nb_channels <= 0)
+    {
+        error = "The audio format of the track is unknown.";
+        return nullptr;
+    }
+
+    CacheKey key;
+    const bool cacheable = demuxer.getFile() != juce::File();
+    if (cacheable)
+    {
+        key = { demuxer.getFile().getFullPathName(), streamIndex, demuxer.getFile().getSize(),
+                demuxer.getFile().getLastModificationTime().toMilliseconds() };
+        std::lock_guard<std::mutex> lock (cacheLock);
+        if (auto it = infoCache().find (key); it != infoCache().end())
+            return it->second;
+    }
+
+    auto info = std::make_shared<AudioStreamInfo>();
+    auto* par = st->codecpar;
+    info->streamIndex = streamIndex;
+    info->sampleRate = par->sample_rate;
+    info->numChannels = par->ch_layout.nb_channels;
+    info->codecName = avcodec_get_name (par->codec_id);
+    info->bitsPerSample = par->bits_per_raw_sample > 0 ? par->bits_per_raw_sample : par->bits_per_coded_sample;
+
+    const AVRational samples { 1, info->sampleRate };
+    const std::int64_t startTime = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    info->originSamples = rescale (startTime, st->time_base, samples);
+    const bool quickTime = demuxer.isQuickTimeFamily();
+    // Other containers put their priming into the start time; only QuickTime
+    // files place a track later on purpose.
+    info->startSeconds = quickTime ? std::max (0.0, (double) startTime * av_q2d (st->time_base)) : 0.0;
+
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        info->lengthInSamples = rescale (st->duration, st->time_base, samples);
+    else if (demuxer.get()->duration != AV_NOPTS_VALUE && demuxer.get()->duration > 0)
+        info->lengthInSamples = rescale (demuxer.get()->duration, AVRational { 1, AV_TIME_BASE }, samples);
+
+    // QuickTime sample tables and raw PCM give exact lengths and seeks; the
+    // others are measured packet by packet.
+    std::int64_t priming = 0, valid = -1;
+    const bool caf = juce::String (demuxer.get()->iformat->name) == "caf" && ! isPcmCodec (par->codec_id)
+                  && demuxer.getFile() != juce::File() && readCafPacketTable (demuxer.getFile(), priming, valid);
+    if (caf)
+        info->originSamples += priming;
+
+    if (! quickTime && ! isPcmCodec (par->codec_id))
+        scanPackets (demuxer, *info);
+    if (caf)
+        info->lengthInSamples = valid;
+
+    if (cacheable)
+    {
+        std::lock_guard<std::mutex> lock (cacheLock);
+        infoCache()[key] = info;
+    }
+    return info;
+}
+
+// ---------------------------------------------------------------------------
+std::unique_ptr<AudioDecoder> AudioDecoder::open (const juce::File& file, int streamIndex, juce::String& error)
+{
+    auto demuxer = Demuxer::openFile (file, error);
+    if (demuxer == nullptr)
+        return nullptr;
+    return open (std::move (demuxer), streamIndex, error);
+}
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open (std::unique_ptr<Demuxer> demuxer, int streamIndex, juce::String& error)
+{
+    std::unique_ptr<AudioDecoder> d (new AudioDecoder());
+    if (! d->init (std::move (demuxer), streamIndex, error))
+        return nullptr;
+    return d;
+}
+
+bool AudioDecoder::init (std::unique_ptr<Demuxer> dm, int streamIndex, juce::String& error)
+{
+    demuxer = std::move (dm);
+    if (streamIndex < 0)
+        streamIndex = firstAudioStream (demuxer->get());
+    if (streamIndex < 0)
+    {
+        error = "The file holds no audio track.";
+        return false;
+    }
+
+    streamInfo = measureAudioStream (*demuxer, streamIndex, error);
+    if (streamInfo == nullptr)
+        return false;
+
+    auto* st = demuxer->stream (streamIndex);
+    const AVCodec* decoder = avcodec_find_decoder (st->codecpar->codec_id);
+    if (decoder == nullptr)
+    {
+        error = "No decoder for the audio format " + streamInfo->codecName + ".";
+        return false;
+    }
+    codec = avcodec_alloc_context3 (decoder);
+    if (codec == nullptr || avcodec_parameters_to_context (codec, st->codecpar) < 0)
+    {
+        error = "The audio decoder could not be set up.";
+        return false;
+    }
+    // Positions come from the packets: priming is dropped by position, not by the decoder.
+    codec->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
+    codec->pkt_timebase = AVRational { 1, streamInfo->sampleRate };
+    if (const int r = avcodec_open2 (codec, decoder, nullptr); r < 0)
+    {
+        error = "The audio decoder could not be opened (" + errorText (r) + ").";
+        return false;
+    }
+
+    for (unsigned i = 0; i < demuxer->get()->nb_streams; ++i)
+        if ((int) i != streamIndex)
+            demuxer->get()->streams[i]->discard = AVDISCARD_ALL;
+
+    packet = av_packet_alloc();
+    frame = av_frame_alloc();
+    buffer.resize ((size_t) streamInfo->numChannels);
+    convertPointers.resize ((size_t) streamInfo->numChannels);
+
+    const auto id = st->codecpar->codec_id;
+    // Transform codecs need the frames before a seek point to rebuild their
+    // overlap; raw and lossless block codecs do not.
+    preroll = (isPcmCodec (id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_ALAC) ? 0 : 8192;
+    return true;
+}
+
+AudioDecoder::~AudioDecoder()
+{
+    av_frame_free (&frame);
+    av_packet_free (&packet);
+    swr_free (&converter);
+    avcodec_free_context (&codec);
+}
+
+void AudioDecoder::dropBefore (std::int64_t position)
+{
+    const auto drop = std::clamp<std::int64_t> (position - bufferStart, 0, bufferCount);
+    bufferStart += drop;
+    bufferHead += drop;
+    bufferCount -= drop;
+    if (bufferCount == 0)
+        bufferHead = 0;
+}
+
+void AudioDecoder::seek (std::int64_t target)
+{
+    avcodec_flush_buffers (codec);
+    bufferStart = target;
+    bufferHead = 0;
+    bufferCount = 0;
+    sentFlush = false;
+    endOfStream = false;
+    positioned = true;
+
+    const auto& inf = *streamInfo;
+    const std::int64_t from = target - preroll;
+    auto* ctx = demuxer->get();
+    auto* st = ctx->streams[inf.streamIndex];
+
+    if (inf.usePacketIndex)
+    {
+        auto it = std::upper_bound (inf.index.begin(), inf.index.end(), from,
+                                    [] (std::int64_t v, const PacketIndexEntry& e) { return v < e.startSample; });
+        if (it != inf.index.begin())
+            --it;
+        indexCursor = (size_t) std::distance (inf.index.begin(), it);
+        if (av_seek_frame (ctx, inf.streamIndex, it->position, AVSEEK_FLAG_BYTE) >= 0)
+            return;
+    }
+
+    indexCursor = 0;
+    if (from <= 0)
+    {
+        if (avformat_seek_file (ctx, inf.streamIndex, INT64_MIN, INT64_MIN, INT64_MIN, 0) >= 0)
+            return;
+    }
+    const auto ts = rescale (from + inf.originSamples, AVRational { 1, inf.sampleRate }, st->time_base);
+    if (av_seek_frame (ctx, inf.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+        avformat_seek_file (ctx, inf.streamIndex, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+}
+
+bool AudioDecoder::readPacket()
+{
+    auto* ctx = demuxer->get();
+    const auto& inf = *streamInfo;
+    auto* st = ctx->streams[inf.streamIndex];
+
+    for (;;)
+    {
+        const int r = av_read_frame (ctx, packet);
+        if (r < 0)
+            return false;
+        if (packet->stream_index != inf.streamIndex)
+        {
+            av_packet_unref (packet);
+            continue;
+        }
+
+        if (inf.usePacketIndex)
+        {
+            // After a byte seek the container's own timestamps are guesses;
+            // the index knows where each packet starts.
+            const auto& idx = inf.index;
+            while (indexCursor < idx.size() && idx[indexCursor].position < packet->pos)
+                ++indexCursor;
+            if (indexCursor < idx.size() && idx[indexCursor].position == packet->pos)
+                packet->pts = idx[indexCursor].startSample;
+            else
+                packet->pts = AV_NOPTS_VALUE;
+        }
+        else if (packet->pts != AV_NOPTS_VALUE)
+        {
+            packet->pts = rescale (packet->pts, st->time_base, AVRational { 1, inf.sampleRate }) - inf.originSamples;
+        }
+        packet->dts = packet->pts;
+        if (packet->duration > 0)
+            packet->duration = rescale (packet->duration, st->time_base, AVRational { 1, inf.sampleRate });
+        return true;
+    }
+}
+
+void AudioDecoder::appendFrame (AVFrame* f)
+{
+    const int numChannels = streamInfo->numChannels;
+    const int rate = streamInfo->sampleRate;
+    const int count = f->nb_samples;
+    if (count <= 0)
+        return;
+
+    std::int64_t position = f->pts != AV_NOPTS_VALUE ? f->pts : bufferEnd();
+
+    // Room for the frame plus any gap in front of it.
+    const std::int64_t end = bufferEnd();
+    std::int64_t gap = position > end ? position - end : 0;
+    if (gap > (std::int64_t) rate * 10)
+        gap = 0; // a broken timestamp, not a real hole: play on from the buffer's end
+    if (gap == 0 && position > end)
+        position = end;
+
+    const std::int64_t needed = bufferHead + bufferCount + gap + count;
+    if ((std::int64_t) buffer[0].size() < needed)
+    {
+        // Compact first, then grow.
+        if (bufferHead > 0)
+        {
+            for (auto& ch : buffer)
+                std::memmove (ch.data(), ch.data() + bufferHead, (size_t) bufferCount * sizeof (float));
+            bufferHead = 0;
+        }
+        const auto want = (size_t) (bufferCount + gap + count);
+        if (buffer[0].size() < want)
+            for (auto& ch : buffer)
+                ch.resize (std::max (want, ch.size() * 2));
+    }
+
+    const auto writeAt = (size_t) (bufferHead + bufferCount);
+    for (auto& ch : buffer)
+        std::fill (ch.begin() + (std::ptrdiff_t) writeAt, ch.begin() + (std::ptrdiff_t) (writeAt + (size_t) gap), 0.0f);
+
+    for (int c = 0; c < numChannels; ++c)
+        convertPointers[(size_t) c] = buffer[(size_t) c].data() + writeAt + gap;
+
+    int converted = 0;
+    const bool direct = f->format == AV_SAMPLE_FMT_FLTP && f->ch_layout.nb_channels == numChannels && f->sample_rate == rate;
+    if (direct)
+    {
+        for (int c = 0; c < numChannels; ++c)
+            std::memcpy (convertPointers[(size_t) c], f->extended_data[c], (size_t) count * sizeof (float));
+        converted = count;
+    }
+    else
+    {
+        if (converter == nullptr || converterFormat != f->format || converterRate != f->sample_rate
+            || converterChannels != f->ch_layout.nb_channels)
+        {
+            swr_free (&converter);
+            AVChannelLayout outLayout;
+            av_channel_layout_default (&outLayout, numChannels);
+            AVChannelLayout inLayout;
+            if (av_channel_layout_copy (&inLayout, &f->ch_layout) < 0 || inLayout.order == AV_CHANNEL_ORDER_UNSPEC)
+                av_channel_layout_default (&inLayout, f->ch_layout.nb_channels);
+            swr_alloc_set_opts2 (&converter, &outLayout, AV_SAMPLE_FMT_FLTP, rate, &inLayout,
+                                 (AVSampleFormat) f->format, f->sample_rate, 0, nullptr);
+            av_channel_layout_uninit (&inLayout);
+            av_channel_layout_uninit (&outLayout);
+            if (converter == nullptr || swr_init (converter) < 0)
+            {
+                swr_free (&converter);
+                failed = true;
+                return;
+            }
+            converterFormat = f->format;
+            converterRate = f->sample_rate;
+            converterChannels = f->ch_layout.nb_channels;
+        }
+        if (f->sample_rate != rate)
+        {
+            // A rate change inside the stream: room for what the resampler gives.
+            const int outMax = swr_get_out_samples (converter, count);
+            if ((std::int64_t) buffer[0].size() < (std::int64_t) writeAt + gap + outMax)
+                for (auto& ch : buffer)
+                    ch.resize ((size_t) (writeAt + (size_t) gap + (size_t) outMax));
+            for (int c = 0; c < numChannels; ++c)
+                convertPointers[(size_t) c] = buffer[(size_t) c].data() + writeAt + gap;
+            converted = swr_convert (converter, reinterpret_cast<uint8_t**> (convertPointers.data()), outMax,
+                                     (const uint8_t**) f->extended_data, count);
+        }
+        else
+        {
+            converted = swr_convert (converter, reinterpret_cast<uint8_t**> (convertPointers.data()), count,
+                                     (const uint8_t**) f->extended_data, count);
+        }
+        if (converted < 0)
+        {
+            failed = true;
+            converted = 0;
+        }
+    }
+
+    bufferCount += gap + converted;
+
+    // A frame that overlaps what is held already (or starts before the seek
+    // target) loses its head.
+    if (position < end && gap == 0)
+    {
+        const auto overlap = std::min<std::int64_t> (end - position, converted);
+        if (overlap > 0)
+        {
+            for (auto& ch : buffer)
+                std::memmove (ch.data() + writeAt, ch.data() + writeAt + (size_t) overlap,
+                              (size_t) (converted - overlap) * sizeof (float));
+            bufferCount -= overlap;
+        }
+    }
+
+    // Nothing past the end of the stream (the encoder's padding).
+    if (bufferEnd() > streamInfo->lengthInSamples)
+        bufferCount = std::max<std::int64_t> (0, streamInfo->lengthInSamples - bufferStart);
+}
+
+bool AudioDecoder::decodeMore()
+{
+    for (;;)
+    {
+        const int r = avcodec_receive_frame (codec, frame);
+        if (r >= 0)
+        {
+            appendFrame (frame);
+            av_frame_unref (frame);
+            return true;
+        }
+        if (r == AVERROR_EOF)
+        {
+            endOfStream = true;
+            return false;
+        }
+        if (r != AVERROR (EAGAIN))
+        {
+            failed = true;
+            endOfStream = true;
+            return false;
+        }
+
+        if (sentFlush)
+        {
+            endOfStream = true;
+            return false;
+        }
+        if (! readPacket())
+        {
+            avcodec_send_packet (codec, nullptr);
+            sentFlush = true;
+            continue;
+        }
+        const int s = avcodec_send_packet (codec, packet);
+        av_packet_unref (packet);
+        if (s < 0 && s != AVERROR (EAGAIN))
+            failed = true; // a damaged packet: skip it and go on
+    }
+}
+
+bool AudioDecoder::read (float* const* dest, int numDestChannels, std::int64_t startSample, int numFrames)
+{
+    failed = false;
+    const auto length = streamInfo->lengthInSamples;
+    const int channels = streamInfo->numChannels;
+
+    int done = 0;
+    // Before the stream's first sample.
+    if (startSample < 0)
+    {
+        const int lead = (int) std::min<std::int64_t> (numFrames, -startSample);
+        for (int c = 0; c < numDestChannels; ++c)
+            std::fill (dest[c], dest[c] + lead, 0.0f);
+        done = lead;
+    }
+
+    while (done < numFrames)
+    {
+        const std::int64_t pos = startSample + done;
+        if (pos >= length)
+            break;
+
+        // Far jumps and any step back seek; short hops forward decode through.
+        if (! positioned || pos < bufferStart
+            || (pos >= bufferEnd() && pos - bufferEnd() >= (std::int64_t) streamInfo->sampleRate))
+            seek (pos);
+
+        dropBefore (pos);
+        if (bufferCount == 0 || bufferStart > pos)
+        {
+            if (endOfStream || ! decodeMore())
+                break;
+            continue;
+        }
+
+        const int take = (int) std::min<std::int64_t> ({ (std::int64_t) (numFrames - done), bufferCount, length - pos });
+        for (int c = 0; c < numDestChannels; ++c)
+        {
+            if (c < channels)
+                std::memcpy (dest[c] + done, buffer[(size_t) c].data() + bufferHead, (size_t) take * sizeof (float));
+            else
+                std::fill (dest[c] + done, dest[c] + done + take, 0.0f);
+        }
+        done += take;
+        dropBefore (pos + take);
+    }
+
+    if (done < numFrames)
+    {
+        // Past the end, or the file ran out early (a truncated file).
+        if (startSample + done < length)
+            failed = true;
+        for (int c = 0; c < numDestChannels; ++c)
+            std::fill (dest[c] + done, dest[c] + numFrames, 0.0f);
+    }
+    return ! failed;
+}
+
+// ---------------------------------------------------------------------------
+std::unique_ptr<VideoDecoder> VideoDecoder::open (const juce::File& file, int streamIndex, juce::String& error)
+{
+    std::unique_ptr<VideoDecoder> d (new VideoDecoder());
+    d->demuxer = Demuxer::openFile (file, error);
+    if (d->demuxer == nullptr)
+        return nullptr;
+
+    auto* st = d->demuxer->stream (streamIndex);
+    if (st == nullptr || st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+    {
+        error = "The track holds no video.";
+        return nullptr;
+    }
+    const AVCodec* decoder = avcodec_find_decoder (st->codecpar->codec_id);
+    if (decoder == nullptr)
+    {
+        error = juce::String ("No decoder for the video format ") + avcodec_get_name (st->codecpar->codec_id) + ".";
+        return nullptr;
+    }
+    d->codec = avcodec_alloc_context3 (decoder);
+    if (d->codec == nullptr || avcodec_parameters_to_context (d->codec, st->codecpar) < 0)
+    {
+        error = "The video decoder could not be set up.";
+        return nullptr;
+    }
+    d->codec->pkt_timebase = st->time_base;
+    // Small pictures decode fast enough on one thread; large ones get
+    // FFmpeg's own frame threads to keep up with playback.
+    d->codec->thread_count = st->codecpar->width * st->codecpar->height <= 1280 * 720 ? 1 : 0;
+    if (const int r = avcodec_open2 (d->codec, decoder, nullptr); r < 0)
+    {
+        error = "The video decoder could not be opened (" + errorText (r) + ").";
+        return nullptr;
+    }
+
+    for (unsigned i = 0; i < d->demuxer->get()->nb_streams; ++i)
+        if ((int) i != streamIndex)
+            d->demuxer->get()->streams[i]->discard = AVDISCARD_ALL;
+
+    d->streamIndex = streamIndex;
+    d->timeBase = av_q2d (st->time_base);
+    const auto rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0)
+        d->frameSeconds = av_q2d (av_inv_q (rate));
+    d->packet = av_packet_alloc();
+    d->frame = av_frame_alloc();
+    return d;
+}
+
+VideoDecoder::~VideoDecoder()
+{
+    av_frame_free (&frame);
+    av_packet_free (&packet);
+    sws_freeContext (scaler);
+    avcodec_free_context (&codec);
+}
+
+void VideoDecoder::seek (double seconds)
+{
+    auto* ctx = demuxer->get();
+    avcodec_flush_buffers (codec);
+    sentFlush = false;
+    endOfStream = false;
+    hasHeld = false;
+    held = {};
+    skipBefore = seconds;
+    const auto ts = (std::int64_t) std::floor (seconds / timeBase);
+    if (av_seek_frame (ctx, streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+        avformat_seek_file (ctx, streamIndex, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+}
+
+bool VideoDecoder::receive (VideoFrame& out)
+{
+    for (;;)
+    {
+        const int r = avcodec_receive_frame (codec, frame);
+        if (r >= 0)
+        {
+            const auto ts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+            out.time = ts != AV_NOPTS_VALUE ? (double) ts * timeBase : 0.0;
+
+            const int w = frame->width, h = frame->height;
+            if (w <= 0 || h <= 0)
+            {
+                av_frame_unref (frame);
+                continue;
+            }
+            scaler = sws_getCachedContext (scaler, w, h, (AVPixelFormat) frame->format, w, h, AV_PIX_FMT_BGRA,
+                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+            if (scaler == nullptr)
+            {
+                av_frame_unref (frame);
+                return false;
+            }
+            out.image = juce::Image (juce::Image::ARGB, w, h, false);
+            {
+                juce::Image::BitmapData bits (out.image, juce::Image::BitmapData::writeOnly);
+                uint8_t* dst[4] = { bits.data, nullptr, nullptr, nullptr };
+                int stride[4] = { bits.lineStride, 0, 0, 0 };
+                sws_scale (scaler, frame->data, frame->linesize, 0, h, dst, stride);
+            }
+            av_frame_unref (frame);
+            return true;
+        }
+        if (r == AVERROR_EOF || sentFlush)
+        {
+            endOfStream = true;
+            return false;
+        }
+        if (r != AVERROR (EAGAIN))
+        {
+            endOfStream = true;
+            return false;
+        }
+
+        bool sent = false;
+        while (! sent)
+        {
+            if (av_read_frame (demuxer->get(), packet) < 0)
+            {
+                avcodec_send_packet (codec, nullptr);
+                sentFlush = true;
+                sent = true;
+                break;
+            }
+            if (packet->stream_index == streamIndex)
+            {
+                avcodec_send_packet (codec, packet); // a damaged packet is skipped
+                sent = true;
+            }
+            av_packet_unref (packet);
+        }
+    }
+}
+
+bool VideoDecoder::next (VideoFrame& out)
+{
+    const double eps = 1.0e-6;
+    for (;;)
+    {
+        if (hasHeld && skipBefore < -1.0e299)
+        {
+            out = std::move (held);
+            held = {};
+            hasHeld = false;
+            return true;
+        }
+
+        VideoFrame f;
+        if (endOfStream || ! receive (f))
+        {
+            if (hasHeld)
+            {
+                out = std::move (held);
+                held = {};
+                hasHeld = false;
+                return true;
+            }
+            return false;
+        }
+
+        if (f.time + eps < skipBefore)
+        {
+            held = std::move (f);
+            hasHeld = true;
+            continue;
+        }
+
+        const bool atTarget = f.time <= skipBefore + eps;
+        skipBefore = -1.0e300;
+        if (atTarget)
+        {
+            hasHeld = false;
+            held = {};
+        }
+        if (hasHeld)
+        {
+            // The frame showing at the seek target came before it: hand that
+            // out first and keep this one for the next call.
+            std::swap (held, f);
+            out = std::move (f);
+            return true;
+        }
+
+        out = std::move (f);
+        return true;
+    }
+}
+} // namespace clarivo::media::detail

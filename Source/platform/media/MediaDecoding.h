@@ -1,0 +1,182 @@
+#pragma once
+
+// FFmpeg underneath the media services: opening containers, exact-position
+// audio decoding to planar float and video decoding to images. Used only
+// inside the media layer.
+#include <juce_core/juce_core.h>
+#include <juce_graphics/juce_graphics.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct AVFormatContext;
+struct AVIOContext;
+struct AVStream;
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+struct SwrContext;
+struct SwsContext;
+
+namespace clarivo::media::detail
+{
+juce::String errorText (int averror);
+
+// An open container, read from a file or from any seekable juce::InputStream.
+class Demuxer
+{
+public:
+    static std::unique_ptr<Demuxer> openFile (const juce::File& file, juce::String& error);
+    static std::unique_ptr<Demuxer> openStream (std::unique_ptr<juce::InputStream> stream, juce::String& error);
+    ~Demuxer();
+
+    AVFormatContext* get() const noexcept { return context; }
+    AVStream* stream (int index) const noexcept;
+    int numStreams() const noexcept;
+    // QuickTime and MPEG-4 files: timestamps come from sample tables and edit
+    // lists, so they are exact and a stream can start later than zero.
+    bool isQuickTimeFamily() const noexcept;
+    const juce::File& getFile() const noexcept { return file; }
+
+    Demuxer (const Demuxer&) = delete;
+    Demuxer& operator= (const Demuxer&) = delete;
+
+private:
+    Demuxer() = default;
+    bool open (const char* url, juce::String& error);
+
+    AVFormatContext* context = nullptr;
+    AVIOContext* io = nullptr;
+    std::unique_ptr<juce::InputStream> input;
+    juce::File file;
+};
+
+bool isAttachedPicture (const AVStream* stream) noexcept;
+bool isPcmCodec (int codecId) noexcept;
+// The first audio stream that is not cover art, or -1.
+int firstAudioStream (AVFormatContext* context) noexcept;
+
+// Where each compressed packet of an audio stream starts, for exact seeking
+// in containers whose own seeking is approximate (MP3, ADTS, ...).
+struct PacketIndexEntry
+{
+    std::int64_t position = 0;    // byte offset in the file
+    std::int64_t startSample = 0; // first sample the packet decodes to (negative while priming)
+};
+
+// The facts about one audio stream that decoding needs, measured once.
+struct AudioStreamInfo
+{
+    int streamIndex = -1;
+    int sampleRate = 0;
+    int numChannels = 0;
+    juce::String codecName;
+    int bitsPerSample = 0;
+    // Sample 0 of the stream sits at this many samples on the stream's own
+    // clock (priming excluded).
+    std::int64_t originSamples = 0;
+    // Where the track starts on the file's timeline, in seconds.
+    double startSeconds = 0.0;
+    std::int64_t lengthInSamples = 0;
+    bool usePacketIndex = false;
+    std::vector<PacketIndexEntry> index;
+};
+
+// Measures the stream; the result for a file is cached while the file is unchanged.
+std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int streamIndex, juce::String& error);
+
+// Decodes one audio stream to planar float at its own rate and channel count,
+// landing on any requested sample exactly.
+class AudioDecoder
+{
+public:
+    // streamIndex -1 takes the first audio stream that is not cover art.
+    static std::unique_ptr<AudioDecoder> open (const juce::File& file, int streamIndex, juce::String& error);
+    static std::unique_ptr<AudioDecoder> open (std::unique_ptr<Demuxer> demuxer, int streamIndex, juce::String& error);
+    ~AudioDecoder();
+
+    const AudioStreamInfo& info() const noexcept { return *streamInfo; }
+    int getSampleRate() const noexcept { return streamInfo->sampleRate; }
+    int getNumChannels() const noexcept { return streamInfo->numChannels; }
+    std::int64_t getLengthInSamples() const noexcept { return streamInfo->lengthInSamples; }
+
+    // Fills numFrames samples of each destination channel from startSample.
+    // Channels the stream lacks, positions outside it and stretches that fail
+    // to decode come out as zeros. Returns false when decoding failed somewhere.
+    bool read (float* const* dest, int numDestChannels, std::int64_t startSample, int numFrames);
+
+    AudioDecoder (const AudioDecoder&) = delete;
+    AudioDecoder& operator= (const AudioDecoder&) = delete;
+
+private:
+    AudioDecoder() = default;
+    bool init (std::unique_ptr<Demuxer> demuxer, int streamIndex, juce::String& error);
+    void seek (std::int64_t target);
+    bool decodeMore();
+    bool readPacket();
+    void appendFrame (AVFrame* frame);
+    void dropBefore (std::int64_t position);
+    std::int64_t bufferEnd() const noexcept { return bufferStart + bufferCount; }
+
+    std::unique_ptr<Demuxer> demuxer;
+    std::shared_ptr<const AudioStreamInfo> streamInfo;
+    AVCodecContext* codec = nullptr;
+    SwrContext* converter = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int converterFormat = -1, converterRate = 0, converterChannels = 0;
+
+    std::vector<std::vector<float>> buffer; // planar, capacity grows as needed
+    std::vector<float*> convertPointers;
+    std::int64_t bufferStart = 0;
+    std::int64_t bufferHead = 0; // offset of bufferStart inside the vectors
+    std::int64_t bufferCount = 0;
+    size_t indexCursor = 0;
+    bool sentFlush = false;
+    bool endOfStream = false;
+    bool positioned = false;
+    bool failed = false;
+    int preroll = 0;
+};
+
+struct VideoFrame
+{
+    double time = 0.0; // seconds on the file's timeline
+    juce::Image image;
+};
+
+// Decodes one video stream to ARGB images in presentation order.
+class VideoDecoder
+{
+public:
+    static std::unique_ptr<VideoDecoder> open (const juce::File& file, int streamIndex, juce::String& error);
+    ~VideoDecoder();
+
+    // The next decoded frames start with the last frame at or before seconds.
+    void seek (double seconds);
+    bool next (VideoFrame& out);
+    double frameDuration() const noexcept { return frameSeconds; }
+
+    VideoDecoder (const VideoDecoder&) = delete;
+    VideoDecoder& operator= (const VideoDecoder&) = delete;
+
+private:
+    VideoDecoder() = default;
+    bool receive (VideoFrame& out);
+
+    std::unique_ptr<Demuxer> demuxer;
+    int streamIndex = -1;
+    AVCodecContext* codec = nullptr;
+    SwsContext* scaler = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    double timeBase = 0.0;
+    double frameSeconds = 1.0 / 30.0;
+    double skipBefore = -1.0e300;
+    bool sentFlush = false;
+    bool endOfStream = false;
+    VideoFrame held; // the newest frame before skipBefore, kept until a later one arrives
+    bool hasHeld = false;
+};
+} // namespace clarivo::media::detail

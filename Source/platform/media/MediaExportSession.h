@@ -1,0 +1,100 @@
+#pragma once
+
+#include "MediaAsset.h"
+#include "MediaTap.h"
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+namespace clarivo::media
+{
+enum class FileType
+{
+    quickTimeMovie, // .mov
+    mpeg4,          // .mp4
+    appleM4V,       // .m4v
+    appleM4A,       // .m4a
+    coreAudioFormat, // .caf
+    wave,           // .wav
+    aiff,           // .aif
+};
+
+juce::String fileExtension (FileType type);
+std::optional<FileType> fileTypeForExtension (const juce::String& extension);
+// True for the file types that hold sound only.
+bool isAudioOnly (FileType type);
+
+// Renders the audio of the asset through the mix's taps and encodes it as AAC
+// in an M4A file.
+inline constexpr const char* kExportPresetAppleM4A = "ExportPresetAppleM4A";
+// Copies the packets of every track unchanged into the chosen container.
+inline constexpr const char* kExportPresetPassthrough = "ExportPresetPassthrough";
+
+enum class ExportStatus
+{
+    unknown = 0,
+    waiting = 1,
+    exporting = 2,
+    completed = 3,
+    failed = 4,
+    cancelled = 5,
+};
+
+// Writes an asset to a file on a worker thread. The file appears only when
+// the export completes: a failed or cancelled export leaves nothing behind,
+// and an existing file is never replaced.
+class AssetExportSession : public std::enable_shared_from_this<AssetExportSession>
+{
+public:
+    // Null for a preset this layer does not know.
+    static std::shared_ptr<AssetExportSession> exportSessionWithAsset (std::shared_ptr<Asset> asset,
+                                                                       const juce::String& presetName);
+    ~AssetExportSession();
+
+    std::shared_ptr<Asset> getAsset() const { return asset; }
+    juce::String getPresetName() const { return preset; }
+
+    // Set before exportAsynchronously.
+    void setOutputURL (const juce::File& file) { outputURL = file; }
+    juce::File getOutputURL() const { return outputURL; }
+    void setOutputFileType (FileType type) { fileType = type; }
+    std::optional<FileType> getOutputFileType() const { return fileType; }
+    // Null exports the plain audio.
+    void setAudioMix (std::shared_ptr<AudioMix> mix) { audioMix = std::move (mix); }
+    std::shared_ptr<AudioMix> getAudioMix() const { return audioMix; }
+    // The part of the asset to export; the whole asset unless set.
+    void setTimeRange (TimeRange range) { timeRange = range; }
+
+    // Starts the export; the completion runs once, on the worker thread.
+    void exportAsynchronously (std::function<void()> completion);
+    void cancelExport() noexcept { cancelRequested.store (true); }
+
+    ExportStatus getStatus() const noexcept { return status.load(); }
+    float getProgress() const noexcept { return progress.load(); }
+    juce::String getError() const;
+
+    // The largest slice a tap is given during an export.
+    static constexpr int maxFramesPerSlice = 4096;
+
+private:
+    AssetExportSession (std::shared_ptr<Asset> asset, const juce::String& preset);
+    void run();
+    bool renderAppleM4A (const juce::File& target, juce::String& why);
+    bool passthrough (const juce::File& target, juce::String& why);
+
+    std::shared_ptr<Asset> asset;
+    juce::String preset;
+    juce::File outputURL;
+    std::optional<FileType> fileType;
+    std::shared_ptr<AudioMix> audioMix;
+    std::optional<TimeRange> timeRange;
+
+    std::atomic<ExportStatus> status { ExportStatus::unknown };
+    std::atomic<float> progress { 0.0f };
+    std::atomic<bool> cancelRequested { false };
+    mutable std::mutex errorLock;
+    juce::String error;
+    std::function<void()> completion;
+};
+} // namespace clarivo::media

@@ -1,0 +1,203 @@
+#include "MediaTestSupport.h"
+
+#include "CVAudioTapProcessor.h"
+#include "platform/media/MediaAsset.h"
+
+using namespace clarivo::media;
+using namespace mediatest;
+
+namespace
+{
+Planar testSignal (int channels, int length, int seed = 7)
+{
+    juce::Random random (seed);
+    Planar out ((size_t) channels, std::vector<float> ((size_t) length));
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < length; ++i)
+            out[(size_t) c][(size_t) i] = 0.3f * std::sin (0.031f * (float) (i * (c + 1))) + 0.1f * (random.nextFloat() - 0.5f);
+    return out;
+}
+
+std::shared_ptr<AssetTrack> audioTrackOf (const char* file)
+{
+    auto asset = URLAsset::assetWithURL (media (file));
+    auto tracks = asset->getTracksWithMediaType (MediaType::audio);
+    return tracks.empty() ? nullptr : tracks.front();
+}
+
+// Runs the signal through a tap the way the layer does: one use, slices of
+// varying length up to the prepared maximum.
+Planar runThroughTap (AudioProcessingTap& tap, const Planar& input, double rate, int maxFrames, const ProcessingFormat* format = nullptr)
+{
+    const int channels = (int) input.size();
+    const auto f = format != nullptr ? *format : ProcessingFormat::floatNonInterleaved (rate, channels);
+    EXPECT_TRUE (tap.beginUse (maxFrames, f));
+    Planar output = input;
+    juce::Random random (99);
+    const int length = (int) input[0].size();
+    std::vector<const float*> in ((size_t) channels);
+    std::vector<float*> out ((size_t) channels);
+    for (int pos = 0; pos < length;)
+    {
+        const int n = std::min (length - pos, 1 + random.nextInt (maxFrames));
+        for (int c = 0; c < channels; ++c)
+        {
+            in[(size_t) c] = input[(size_t) c].data() + pos;
+            out[(size_t) c] = output[(size_t) c].data() + pos;
+        }
+        tap.process (in.data(), out.data(), n, pos, 0);
+        pos += n;
+    }
+    tap.endUse();
+    return output;
+}
+} // namespace
+
+TEST (CVAudioTapProcessor, RunsEverySliceThroughTheProcessorAsOfflineProcessingDoes)
+{
+    for (auto [file, channels] : { std::pair { "stereo.m4a", 2 }, std::pair { "six.wav", 1 } })
+    {
+        SCOPED_TRACE (file);
+        CVAudioProcessor processor;
+        CVAudioTapProcessor tapProcessor (audioTrackOf (file), processor);
+        EXPECT_EQ (tapProcessor.getTap(), nullptr);
+        auto mix = tapProcessor.getAudioMix();
+        ASSERT_NE (mix, nullptr);
+        EXPECT_EQ (tapProcessor.getAudioMix(), mix); // built once
+        ASSERT_NE (tapProcessor.getTap(), nullptr);
+        EXPECT_EQ (mix->tapForTrack (tapProcessor.getAudioAssetTrack()->getTrackID()).get(), tapProcessor.getTap());
+
+        const auto input = testSignal (channels, 30000);
+        const auto processed = runThroughTap (*tapProcessor.getTap(), input, 44100.0, 4096);
+        const auto reference = processOffline (input, 44100.0);
+        EXPECT_EQ (processed, reference);
+        EXPECT_NE (processed, input);
+    }
+}
+
+TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndServesTheNext)
+{
+    CVAudioProcessor processor;
+    auto tapProcessor = std::make_unique<CVAudioTapProcessor> (audioTrackOf ("stereo.m4a"), processor);
+    auto mix = tapProcessor->getAudioMix();
+    auto tap = mix->tapForTrack (tapProcessor->getAudioAssetTrack()->getTrackID());
+    ASSERT_NE (tap, nullptr);
+    ASSERT_NE (tap->getStorage(), nullptr);
+
+    // A playback use, then an export use of the same tap with other sizes:
+    // the storage of the first must still be there for the second.
+    const auto input = testSignal (2, 20000);
+    runThroughTap (*tap, input, 44100.0, 1024);
+    EXPECT_FALSE (tap->isInUse());
+    tapProcessor->reset();
+    const auto second = runThroughTap (*tap, input, 48000.0, 4096);
+    EXPECT_EQ (second, processOffline (input, 48000.0));
+
+    // One use at a time: a second user is refused until the first ends.
+    ASSERT_TRUE (tap->beginUse (4096, ProcessingFormat::floatNonInterleaved (44100.0, 2)));
+    EXPECT_FALSE (tap->beginUse (4096, ProcessingFormat::floatNonInterleaved (44100.0, 2)));
+    tap->endUse();
+
+    // The object goes while a mix still holds the tap: the tap and its
+    // storage stay usable until the last holder lets go.
+    tapProcessor = nullptr;
+    const auto third = runThroughTap (*tap, input, 44100.0, 4096);
+    EXPECT_EQ (third.size(), 2u);
+    mix = nullptr;
+    tap = nullptr;
+}
+
+TEST (CVAudioTapProcessor, ResetStartsTheChainAfreshBetweenPasses)
+{
+    CVAudioProcessor processor;
+    CVAudioTapProcessor tapProcessor (audioTrackOf ("stereo.m4a"), processor);
+    auto* tap = tapProcessor.getAudioMix() != nullptr ? tapProcessor.getTap() : nullptr;
+    ASSERT_NE (tap, nullptr);
+
+    const auto first = testSignal (2, 9000, 1);
+    const auto second = testSignal (2, 9000, 2);
+    const auto format = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+    ASSERT_TRUE (tap->beginUse (4096, format));
+    Planar out = first;
+    std::vector<const float*> in { first[0].data(), first[1].data() };
+    std::vector<float*> o { out[0].data(), out[1].data() };
+    tap->process (in.data(), o.data(), 4096, 0, 0);
+    tapProcessor.reset();
+
+    // After the reset the chain holds none of the first pass.
+    Planar result = second;
+    for (int pos = 0; pos < 9000; pos += 3000)
+    {
+        std::vector<const float*> si { second[0].data() + pos, second[1].data() + pos };
+        std::vector<float*> so { result[0].data() + pos, result[1].data() + pos };
+        tap->process (si.data(), so.data(), 3000, pos, 0);
+    }
+    tap->endUse();
+    EXPECT_EQ (result, processOffline (second, 44100.0));
+}
+
+TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcess)
+{
+    CVAudioProcessor processor;
+    CVAudioTapProcessor tapProcessor (audioTrackOf ("stereo.m4a"), processor);
+    auto* tap = tapProcessor.getAudioMix() != nullptr ? tapProcessor.getTap() : nullptr;
+    ASSERT_NE (tap, nullptr);
+    const auto input = testSignal (2, 12000);
+
+    {
+        // Another tap is the running export's: this one passes its audio on
+        // without fetching it, and the processor never sees it.
+        CVAudioProcessor otherProcessor;
+        CVAudioTapProcessor other (audioTrackOf ("song.mp3"), otherProcessor);
+        other.getAudioMix();
+        CVAudioTapProcessor::setActiveTap (other.getTap());
+        const auto passed = runThroughTap (*tap, input, 44100.0, 4096);
+        CVAudioTapProcessor::setActiveTap (nullptr);
+        EXPECT_EQ (passed, input);
+        EXPECT_EQ (processor.getPeakMeter().level[0], 0.0f);
+    }
+    {
+        // A 16-bit integer format: complained about once per prepare, and
+        // the audio plays as it came, however many calls follow.
+        LogCapture log;
+        auto integer = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+        integer.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+        integer.bitsPerChannel = 16;
+        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
+        EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 1);
+        EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
+        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
+        EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 2);
+        EXPECT_EQ (log.count ("Unsupported tap processing format."), 2);
+
+        auto notPcm = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+        notPcm.formatID = fourCharCode ("aac ");
+        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &notPcm), input);
+        EXPECT_EQ (log.count ("Unsupported audio format ID for audioProcessingTap. LinearPCM only."), 1);
+    }
+    {
+        // Six channels never reach a processor built for two.
+        LogCapture log;
+        auto six = testSignal (6, 5000);
+        EXPECT_EQ (runThroughTap (*tap, six, 44100.0, 4096), six);
+        EXPECT_LE (processor.getTotalNumInputChannels(), 2);
+        EXPECT_EQ (log.count ("Unsupported channel count for audioProcessingTap. Mono or stereo only."), 1);
+        EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
+    }
+}
+
+TEST (CVAudioTapProcessor, RefusesATrackWithoutAudio)
+{
+    CVAudioProcessor processor;
+    auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
+    try
+    {
+        CVAudioTapProcessor tap (asset->getTracksWithMediaType (MediaType::video).front(), processor);
+        FAIL() << "a video track was accepted";
+    }
+    catch (const std::invalid_argument& e)
+    {
+        EXPECT_TRUE (juce::String (e.what()).startsWith ("Invalid parameter not satisfying: "));
+    }
+    EXPECT_THROW (CVAudioTapProcessor (nullptr, processor), std::invalid_argument);
+}

@@ -1,0 +1,121 @@
+#include "MediaTestSupport.h"
+
+#include "platform/media/FFmpegAudioFormat.h"
+
+using namespace clarivo::media;
+using namespace mediatest;
+
+namespace
+{
+std::unique_ptr<juce::AudioFormatManager> formats()
+{
+    auto manager = std::make_unique<juce::AudioFormatManager>();
+    manager->registerBasicFormats();
+    registerMediaFormats (*manager);
+    return manager;
+}
+
+// What the ffmpeg command line decodes the file to, as planar float.
+Planar decodeWithCommandLine (const juce::File& file, int channels)
+{
+    auto raw = scratchFile ("decoded.f32");
+    if (! runFFmpeg ({ "-i", file.getFullPathName(), "-map", "0:a:0", "-f", "f32le", "-acodec", "pcm_f32le", raw.getFullPathName() }))
+        return {};
+    juce::MemoryBlock data;
+    raw.loadFileAsData (data);
+    const auto frames = data.getSize() / sizeof (float) / (size_t) channels;
+    Planar out ((size_t) channels, std::vector<float> (frames));
+    const auto* f = static_cast<const float*> (data.getData());
+    for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            out[(size_t) c][i] = f[i * (size_t) channels + (size_t) c];
+    return out;
+}
+} // namespace
+
+TEST (FFmpegAudioFormat, ComesAfterTheBasicFormatsAndTakesTheMediaFiles)
+{
+    auto manager = formats();
+    EXPECT_EQ (manager->findFormatForFileExtension (".wav")->getFormatName(), juce::WavAudioFormat().getFormatName());
+    for (auto ext : { ".m4a", ".mp4", ".mov", ".m4v", ".caf", ".mp3" })
+        EXPECT_EQ (manager->findFormatForFileExtension (ext)->getFormatName(), "FFmpeg media") << ext;
+
+    // The wave file is still read by the wave reader.
+    std::unique_ptr<juce::AudioFormatReader> wav (manager->createReaderFor (media ("rate48k.wav")));
+    ASSERT_NE (wav, nullptr);
+    EXPECT_EQ (wav->getFormatName(), juce::WavAudioFormat().getFormatName());
+
+    for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4" })
+        EXPECT_EQ (std::unique_ptr<juce::AudioFormatReader> (manager->createReaderFor (media (name))), nullptr) << name;
+}
+
+TEST (FFmpegAudioFormat, ReadsWhatTheCommandLineDecodesToTheExactLength)
+{
+    auto manager = formats();
+    struct Case
+    {
+        const char* file;
+        int rate, channels;
+        juce::int64 length;
+    };
+    for (auto c : { Case { "stereo.m4a", 44100, 2, 88200 }, Case { "song.mp3", 44100, 2, 88200 },
+                    Case { "movie.mp4", 48000, 2, 96000 }, Case { "movie.mov", 44100, 2, 88200 } })
+    {
+        SCOPED_TRACE (c.file);
+        std::unique_ptr<juce::AudioFormatReader> reader (manager->createReaderFor (media (c.file)));
+        ASSERT_NE (reader, nullptr);
+        EXPECT_EQ (reader->sampleRate, c.rate);
+        EXPECT_EQ ((int) reader->numChannels, c.channels);
+        EXPECT_EQ (reader->lengthInSamples, c.length);
+        EXPECT_TRUE (reader->usesFloatingPointData);
+
+        juce::AudioBuffer<float> all (c.channels, (int) reader->lengthInSamples);
+        ASSERT_TRUE (reader->read (&all, 0, (int) reader->lengthInSamples, 0, true, true));
+
+        // The command line keeps the encoder's padding at the end; the
+        // samples up to the real end are the same decoder's.
+        const auto reference = decodeWithCommandLine (media (c.file), c.channels);
+        ASSERT_GE ((juce::int64) reference[0].size(), c.length);
+        for (int ch = 0; ch < c.channels; ++ch)
+            for (int i = 0; i < (int) c.length; ++i)
+                ASSERT_EQ (all.getSample (ch, i), reference[(size_t) ch][(size_t) i]) << ch << " " << i;
+    }
+}
+
+TEST (FFmpegAudioFormat, LandsOnTheRequestedSampleAnywhere)
+{
+    auto manager = formats();
+    juce::Random random (1234);
+    struct Case
+    {
+        const char* name;
+        float tolerance;
+    };
+    // AAC fills empty bands with noise from a generator that runs along with
+    // the decoder, so a decode that starts mid-file differs by that noise.
+    for (auto [name, tolerance] : { Case { "stereo.m4a", 0.01f }, Case { "song.mp3", 0.0f }, Case { "movie.mov", 0.01f } })
+    {
+        SCOPED_TRACE (name);
+        const auto whole = decodeAll (media (name));
+        std::unique_ptr<juce::AudioFormatReader> reader (manager->createReaderFor (media (name)));
+        ASSERT_NE (reader, nullptr);
+
+        // Jumps back and forth, as a waveform display does.
+        for (int k = 0; k < 12; ++k)
+        {
+            const auto start = (juce::int64) random.nextInt ((int) reader->lengthInSamples - 3000);
+            juce::AudioBuffer<float> block (2, 2048);
+            reader->read (&block, 0, 2048, start, true, true);
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_TRUE (landsOn (block.getReadPointer (ch), whole[(size_t) ch], start, 2048, tolerance)) << ch << " at " << start;
+        }
+
+        // Reading across the end gives silence past it, and a mono request
+        // of a stereo file still works.
+        juce::AudioBuffer<float> tail (1, 1000);
+        tail.clear();
+        reader->read (&tail, 0, 1000, reader->lengthInSamples - 500, true, false);
+        EXPECT_TRUE (landsOn (tail.getReadPointer (0), whole[0], reader->lengthInSamples - 500, 500, tolerance));
+        EXPECT_EQ (tail.getMagnitude (500, 500), 0.0f);
+    }
+}

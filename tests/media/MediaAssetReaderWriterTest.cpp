@@ -1,0 +1,196 @@
+#include "MediaTestSupport.h"
+
+#include "platform/media/MediaAssetReaderWriter.h"
+
+using namespace clarivo::media;
+using namespace mediatest;
+
+namespace
+{
+struct CopyResult
+{
+    bool started = false;
+    juce::String queueName;
+    WriterStatus status = WriterStatus::unknown;
+};
+
+// The copy the program makes for ".wav" and ".aif": the asset's audio from an
+// offset as 24-bit PCM, pulled and written on a serial queue.
+CopyResult copyAudio (std::shared_ptr<Asset> asset, const juce::File& target, FileType type, Time offset, double rate, int channels)
+{
+    CopyResult result;
+    LinearPCMSettings settings;
+    settings.sampleRate = rate;
+    settings.numberOfChannels = channels;
+    settings.bitDepth = 24;
+    settings.isBigEndian = type != FileType::wave;
+
+    juce::String error;
+    auto reader = AssetReader::create (asset, &error);
+    if (reader == nullptr)
+        return result;
+    auto output = AssetReaderAudioMixOutput::create (asset->getTracksWithMediaType (MediaType::audio), settings);
+    if (! reader->canAddOutput (*output))
+        return result;
+    reader->addOutput (output);
+    reader->setTimeRange ({ offset, asset->getDuration() });
+    if (! reader->startReading())
+        return result;
+
+    auto writer = AssetWriter::create (target, type, &error);
+    if (writer == nullptr)
+        return result;
+    auto input = AssetWriterInput::create (MediaType::audio, settings);
+    input->setExpectsMediaDataInRealTime (false);
+    if (! writer->canAddInput (*input))
+        return result;
+    writer->addInput (input);
+    if (! writer->startWriting())
+        return result;
+    writer->startSessionAtSourceTime (Time::zero());
+    result.started = true;
+
+    auto queue = SerialQueue::create ("assetWriterQueue");
+    auto name = std::make_shared<juce::String>();
+    input->requestMediaDataWhenReadyOnQueue (queue, [=]
+    {
+        *name = SerialQueue::currentQueueName();
+        while (input->isReadyForMoreMediaData())
+        {
+            auto buffer = output->copyNextSampleBuffer();
+            if (buffer == nullptr)
+                break;
+            input->appendSampleBuffer (*buffer);
+        }
+        input->markAsFinished();
+        writer->finishWriting();
+    });
+    queue->waitUntilIdle();
+    result.queueName = *name;
+    result.status = writer->getStatus();
+    return result;
+}
+
+std::vector<std::vector<int>> readInts (const juce::File& file, int& bits, double& rate)
+{
+    juce::AudioFormatManager manager;
+    manager.registerBasicFormats();
+    std::unique_ptr<juce::AudioFormatReader> reader (manager.createReaderFor (file));
+    if (reader == nullptr)
+        return {};
+    bits = (int) reader->bitsPerSample;
+    rate = reader->sampleRate;
+    std::vector<std::vector<int>> out (reader->numChannels, std::vector<int> ((size_t) reader->lengthInSamples));
+    std::vector<int*> pointers;
+    for (auto& ch : out)
+        pointers.push_back (ch.data());
+    reader->read (pointers.data(), (int) pointers.size(), 0, (int) reader->lengthInSamples, false);
+    return out;
+}
+} // namespace
+
+TEST (MediaAssetReaderWriter, CopiesTwentyFourBitAudioExactlyIntoWaveAndAiff)
+{
+    int sourceBits = 0;
+    double sourceRate = 0;
+    const auto source = readInts (media ("rate48k.wav"), sourceBits, sourceRate);
+    ASSERT_EQ (sourceBits, 24);
+    auto asset = URLAsset::assetWithURL (media ("rate48k.wav"));
+
+    for (auto type : { FileType::wave, FileType::aiff })
+    {
+        SCOPED_TRACE (fileExtension (type).toStdString());
+        const auto target = scratchFile ("copy" + fileExtension (type));
+        const auto result = copyAudio (asset, target, type, makeTime (100, 1000), 48000.0, 2);
+        ASSERT_TRUE (result.started);
+        EXPECT_EQ (result.queueName, "assetWriterQueue");
+        ASSERT_EQ (result.status, WriterStatus::completed);
+
+        int bits = 0;
+        double rate = 0;
+        const auto copy = readInts (target, bits, rate);
+        EXPECT_EQ (bits, 24);
+        EXPECT_EQ (rate, 48000.0);
+        ASSERT_EQ (copy.size(), 2u);
+        ASSERT_EQ (copy[0].size(), source[0].size() - 4800);
+        for (int c = 0; c < 2; ++c)
+            for (size_t i = 0; i < copy[0].size(); ++i)
+                ASSERT_EQ (copy[(size_t) c][i], source[(size_t) c][i + 4800]) << c << " " << i;
+    }
+
+    // The file's byte order is the container's: big-endian AIFF, little-endian wave.
+    juce::MemoryBlock aiff;
+    scratchFolder().getChildFile ("copy.aif").loadFileAsData (aiff);
+    EXPECT_EQ (juce::String (static_cast<const char*> (aiff.getData()) + 8, 4), "AIFF");
+}
+
+TEST (MediaAssetReaderWriter, CopiesCompressedSoundToTheNearest24BitStep)
+{
+    auto asset = URLAsset::assetWithURL (media ("song.mp3"));
+    const auto target = scratchFile ("song.wav");
+    const auto result = copyAudio (asset, target, FileType::wave, makeTime (250, 1000), 44100.0, 2);
+    ASSERT_EQ (result.status, WriterStatus::completed);
+
+    const auto decoded = decodeAll (media ("song.mp3"));
+    int bits = 0;
+    double rate = 0;
+    const auto copy = readInts (target, bits, rate);
+    ASSERT_EQ (copy[0].size(), decoded[0].size() - 11025);
+    for (size_t i = 0; i < copy[0].size(); ++i)
+    {
+        const double expected = std::clamp (std::nearbyint ((double) decoded[0][i + 11025] * 8388608.0), -8388608.0, 8388607.0);
+        ASSERT_EQ ((double) (copy[0][i] >> 8), expected) << i;
+    }
+}
+
+TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
+{
+    const auto dir = scratchFolder();
+    LinearPCMSettings littleEndian;
+    littleEndian.sampleRate = 44100;
+    littleEndian.numberOfChannels = 2;
+    LinearPCMSettings bigEndian = littleEndian;
+    bigEndian.isBigEndian = true;
+
+    EXPECT_EQ (AssetWriter::create (dir.getChildFile ("x.mov"), FileType::quickTimeMovie), nullptr);
+    auto aiff = AssetWriter::create (dir.getChildFile ("x.aif"), FileType::aiff);
+    ASSERT_NE (aiff, nullptr);
+    EXPECT_FALSE (aiff->canAddInput (*AssetWriterInput::create (MediaType::audio, littleEndian)));
+    EXPECT_TRUE (aiff->canAddInput (*AssetWriterInput::create (MediaType::audio, bigEndian)));
+    auto wave = AssetWriter::create (dir.getChildFile ("x.wav"), FileType::wave);
+    EXPECT_FALSE (wave->canAddInput (*AssetWriterInput::create (MediaType::audio, bigEndian)));
+
+    // A writer that fails or is cancelled half way leaves nothing.
+    auto input = AssetWriterInput::create (MediaType::audio, littleEndian);
+    wave->addInput (input);
+    ASSERT_TRUE (wave->startWriting());
+    SampleBuffer mismatched;
+    mismatched.numFrames = 10;
+    mismatched.format = bigEndian;
+    mismatched.data.setSize (60, true);
+    EXPECT_FALSE (input->appendSampleBuffer (mismatched));
+    EXPECT_EQ (wave->getStatus(), WriterStatus::failed);
+    EXPECT_FALSE (wave->finishWriting());
+
+    auto cancelled = AssetWriter::create (dir.getChildFile ("y.wav"), FileType::wave);
+    auto second = AssetWriterInput::create (MediaType::audio, littleEndian);
+    cancelled->addInput (second);
+    ASSERT_TRUE (cancelled->startWriting());
+    SampleBuffer silence;
+    silence.numFrames = 100;
+    silence.format = littleEndian;
+    silence.data.setSize (600, true);
+    EXPECT_TRUE (second->appendSampleBuffer (silence));
+    cancelled->cancelWriting();
+    EXPECT_EQ (cancelled->getStatus(), WriterStatus::cancelled);
+
+    // Nothing to read: no reader at all.
+    juce::String error;
+    EXPECT_EQ (AssetReader::create (URLAsset::assetWithURL (media ("text.mp4")), &error), nullptr);
+    EXPECT_TRUE (error.isNotEmpty());
+
+    aiff = nullptr;
+    wave = nullptr;
+    cancelled = nullptr;
+    EXPECT_TRUE (dir.findChildFiles (juce::File::findFiles, false).isEmpty());
+}

@@ -1,0 +1,367 @@
+#include "MediaTestSupport.h"
+
+#include "CVAudioTapProcessor.h"
+#include "platform/media/MediaComposition.h"
+#include "platform/media/MediaExportSession.h"
+#include "platform/media/MediaPlayer.h"
+
+extern "C"
+{
+#include <libavformat/avformat.h>
+}
+
+using namespace clarivo::media;
+using namespace mediatest;
+
+namespace
+{
+struct Outcome
+{
+    ExportStatus status = ExportStatus::unknown;
+    juce::String error;
+    int completions = 0;
+    bool completedOnMessageThread = false;
+};
+
+Outcome runExport (std::shared_ptr<AssetExportSession> session)
+{
+    auto completions = std::make_shared<std::atomic<int>> (0);
+    auto onMessage = std::make_shared<std::atomic<bool>> (false);
+    session->exportAsynchronously ([completions, onMessage]
+    {
+        *onMessage = juce::MessageManager::getInstance()->isThisTheMessageThread();
+        ++*completions;
+    });
+    pumpUntil ([&] { return completions->load() > 0; }, 60000);
+    juce::Thread::sleep (10);
+    return { session->getStatus(), session->getError(), completions->load(), onMessage->load() };
+}
+
+// The composition the player builds: the video delayed by the chain's
+// latency, the first audio track at zero.
+std::shared_ptr<MutableComposition> playbackComposition (std::shared_ptr<Asset> source, Time latency)
+{
+    auto composition = MutableComposition::composition();
+    if (auto video = source->getTracksWithMediaType (MediaType::video); ! video.empty())
+    {
+        auto track = composition->addMutableTrack (MediaType::video, 0);
+        track->insertTimeRange ({ Time::zero(), source->getDuration() }, *video[0], latency);
+        track->setPreferredTransform (video[0]->getPreferredTransform());
+    }
+    auto audio = composition->addMutableTrack (MediaType::audio, 0);
+    audio->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracksWithMediaType (MediaType::audio)[0],
+                            Time::zero());
+    return composition;
+}
+
+std::vector<juce::MemoryBlock> videoPackets (const juce::File& file)
+{
+    std::vector<juce::MemoryBlock> packets;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input (&ctx, file.getFullPathName().toRawUTF8(), nullptr, nullptr) < 0)
+        return packets;
+    avformat_find_stream_info (ctx, nullptr);
+    const int video = av_find_best_stream (ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AVPacket* pkt = av_packet_alloc();
+    while (video >= 0 && av_read_frame (ctx, pkt) >= 0)
+    {
+        if (pkt->stream_index == video)
+            packets.emplace_back (pkt->data, (size_t) pkt->size);
+        av_packet_unref (pkt);
+    }
+    av_packet_free (&pkt);
+    avformat_close_input (&ctx);
+    return packets;
+}
+
+int bestLag (const std::vector<float>& a, const std::vector<float>& b, int range)
+{
+    int best = 0;
+    double bestValue = -2;
+    const int n = (int) std::min (a.size(), b.size()) - 2 * range;
+    for (int lag = -range; lag <= range; ++lag)
+    {
+        const double c = correlation (a.data() + range, b.data() + range + lag, n);
+        if (c > bestValue)
+        {
+            bestValue = c;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+juce::StringArray filesIn (const juce::File& dir)
+{
+    juce::StringArray names;
+    for (auto& f : dir.findChildFiles (juce::File::findFiles, false, "*", juce::File::FollowSymlinks::no))
+        names.add (f.getFileName());
+    names.sort (false);
+    return names;
+}
+} // namespace
+
+TEST (MediaExportSession, RendersTheAudioThroughTheTapIntoAnM4A)
+{
+    auto source = URLAsset::assetWithURL (media ("movie.mov"));
+    CVAudioProcessor processor;
+    const double latencyMs = std::floor (processor.getLatencySamples() / 44100.0 * 1000.0);
+    auto composition = playbackComposition (source, makeTime ((std::int64_t) latencyMs, 1000));
+
+    CVAudioTapProcessor tap (composition->getTracksWithMediaType (MediaType::audio)[0], processor);
+    auto session = AssetExportSession::exportSessionWithAsset (composition, kExportPresetAppleM4A);
+    ASSERT_NE (session, nullptr);
+    const auto target = scratchFile ("render.m4a");
+    session->setOutputURL (target);
+    session->setOutputFileType (FileType::appleM4A);
+    session->setAudioMix (tap.getAudioMix());
+    const auto outcome = runExport (session);
+    ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+    EXPECT_EQ (outcome.completions, 1);
+    EXPECT_FALSE (outcome.completedOnMessageThread);
+    EXPECT_EQ (session->getProgress(), 1.0f);
+    EXPECT_FALSE (tap.getTap()->isInUse());
+
+    // The render covers the whole composition: the sound and, after it, the
+    // chain's tail under the delayed picture.
+    const auto length = (size_t) composition->getDuration().toSamples (44100);
+    auto input = decodeAll (media ("movie.mov"));
+    for (auto& ch : input)
+        ch.resize (length, 0.0f);
+    const auto reference = processOffline (input, 44100.0);
+    int rate = 0;
+    const auto rendered = decodeAll (target, &rate);
+    EXPECT_EQ (rate, 44100);
+    ASSERT_EQ (rendered[0].size(), length);
+    for (int c = 0; c < 2; ++c)
+    {
+        EXPECT_GE (correlation (rendered[(size_t) c].data(), reference[(size_t) c].data(), (int) length), 0.99) << c;
+        EXPECT_EQ (bestLag (reference[(size_t) c], rendered[(size_t) c], 600), 0) << c;
+    }
+    // Processed, not the plain sound: the chain's delay is in it.
+    EXPECT_LT (correlation (rendered[0].data(), input[0].data(), (int) length), 0.9);
+}
+
+TEST (MediaExportSession, AnotherTapPassesItsAudioUntouchedWhileAProcessedExportRuns)
+{
+    // The export renders sixty seconds so that it is still running while the second item plays.
+    auto source = URLAsset::assetWithURL (media ("stereo.m4a"));
+    auto composition = MutableComposition::composition();
+    auto track = composition->addMutableTrack (MediaType::audio);
+    for (int i = 0; i < 30; ++i)
+        track->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracks()[0], composition->getDuration());
+
+    CVAudioProcessor exportProcessor;
+    CVAudioTapProcessor exportTap (track, exportProcessor);
+    auto session = AssetExportSession::exportSessionWithAsset (composition, kExportPresetAppleM4A);
+    session->setOutputURL (scratchFile ("long.m4a"));
+    session->setOutputFileType (FileType::appleM4A);
+    session->setAudioMix (exportTap.getAudioMix());
+    CVAudioTapProcessor::setActiveTap (exportTap.getTap());
+    std::atomic<bool> done { false };
+    session->exportAsynchronously ([&] { done = true; });
+
+    CVAudioProcessor playProcessor;
+    auto other = URLAsset::assetWithURL (media ("rate48k.wav"));
+    CVAudioTapProcessor playTap (other->getTracks()[0], playProcessor);
+    auto item = PlayerItem::playerItemWithAsset (other);
+    item->setAudioMix (playTap.getAudioMix());
+    Player::Options options;
+    options.useNullDevice = true;
+    options.nullDeviceSpeed = 8.0;
+    Player player (options);
+    player.replaceCurrentItemWithPlayerItem (item);
+    player.getNullDevice()->startCapture (48000 * 3);
+    player.play();
+    ASSERT_TRUE (pumpUntil ([&] { return player.getCurrentTime().seconds() > 1.0; }, 10000));
+    const bool exportStillRunning = session->getStatus() == ExportStatus::exporting;
+    player.pause();
+
+    ASSERT_TRUE (pumpUntil ([&] { return done.load(); }, 60000));
+    CVAudioTapProcessor::setActiveTap (nullptr);
+    EXPECT_EQ (session->getStatus(), ExportStatus::completed) << session->getError();
+    EXPECT_TRUE (exportStillRunning);
+
+    const auto plain = decodeAll (media ("rate48k.wav"));
+    const auto captured = player.getNullDevice()->getCapturedAudio();
+    const int at = findExact (captured[0], plain[0].data(), 4096);
+    ASSERT_GE (at, 0);
+    for (int i = 0; i < 40000; ++i)
+        ASSERT_EQ (captured[1][(size_t) (at + i)], plain[1][(size_t) i]) << i;
+    EXPECT_EQ (playProcessor.getPeakMeter().level[0], 0.0f); // the chain never saw it
+}
+
+TEST (MediaExportSession, PassthroughCopiesVideoPacketsUnchangedIntoEachContainer)
+{
+    auto source = URLAsset::assetWithURL (media ("movie.mp4"));
+    const auto turn = juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f);
+
+    // The processed sound, rendered once, then trimmed by the latency as the
+    // final file is built.
+    CVAudioProcessor processor;
+    auto playback = playbackComposition (source, makeTime (93, 1000));
+    CVAudioTapProcessor tap (playback->getTracksWithMediaType (MediaType::audio)[0], processor);
+    auto render = AssetExportSession::exportSessionWithAsset (playback, kExportPresetAppleM4A);
+    const auto renderFile = scratchFile ("render.m4a");
+    render->setOutputURL (renderFile);
+    render->setOutputFileType (FileType::appleM4A);
+    render->setAudioMix (tap.getAudioMix());
+    ASSERT_EQ (runExport (render).status, ExportStatus::completed);
+
+    auto processed = URLAsset::assetWithURL (renderFile);
+    const auto latency = makeTime (93, 1000);
+    auto final = MutableComposition::composition();
+    auto video = final->addMutableTrack (MediaType::video);
+    video->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracksWithMediaType (MediaType::video)[0], Time::zero());
+    video->setPreferredTransform (turn);
+    auto audio = final->addMutableTrack (MediaType::audio);
+    audio->insertTimeRange ({ latency, processed->getDuration() }, *processed->getTracks()[0], Time::zero());
+
+    const auto sourcePackets = videoPackets (media ("movie.mp4"));
+    ASSERT_EQ (sourcePackets.size(), 50u);
+    const auto renderedAudio = decodeAll (renderFile);
+    const auto trimmed = (size_t) (processed->getDuration().toSamples (48000) - latency.toSamples (48000));
+
+    for (auto type : { FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V })
+    {
+        SCOPED_TRACE (fileExtension (type).toStdString());
+        auto session = AssetExportSession::exportSessionWithAsset (final, kExportPresetPassthrough);
+        const auto target = scratchFile ("final" + fileExtension (type));
+        session->setOutputURL (target);
+        session->setOutputFileType (type);
+        const auto outcome = runExport (session);
+        ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+
+        const auto packets = videoPackets (target);
+        ASSERT_EQ (packets.size(), sourcePackets.size());
+        for (size_t i = 0; i < packets.size(); ++i)
+            ASSERT_EQ (packets[i], sourcePackets[i]) << i;
+
+        auto copy = URLAsset::assetWithURL (target);
+        auto copiedVideo = copy->getTracksWithMediaType (MediaType::video);
+        ASSERT_EQ (copiedVideo.size(), 1u);
+        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat01, -1.0f, 1e-4f);
+        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat10, 1.0f, 1e-4f);
+        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat02, 240.0f, 1e-3f);
+
+        // The sound starts at the latency of the render, to the sample.
+        const auto sound = decodeAll (target);
+        ASSERT_EQ (sound[0].size(), trimmed);
+        EXPECT_TRUE (landsOn (sound[0].data() + 4800, renderedAudio[0], latency.toSamples (48000) + 4800, 20000, 0.01f));
+    }
+
+    // Sound-only containers take the sound only, AAC in CAF included.
+    auto soundOnly = MutableComposition::composition();
+    soundOnly->addMutableTrack (MediaType::audio)->insertTimeRange ({ latency, processed->getDuration() }, *processed->getTracks()[0], Time::zero());
+    for (auto type : { FileType::appleM4A, FileType::coreAudioFormat })
+    {
+        SCOPED_TRACE (fileExtension (type).toStdString());
+        auto session = AssetExportSession::exportSessionWithAsset (soundOnly, kExportPresetPassthrough);
+        const auto target = scratchFile ("sound" + fileExtension (type));
+        session->setOutputURL (target);
+        session->setOutputFileType (type);
+        const auto outcome = runExport (session);
+        ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+        const auto sound = decodeAll (target);
+        ASSERT_EQ (sound[1].size(), trimmed);
+        EXPECT_TRUE (landsOn (sound[1].data() + 4800, renderedAudio[1], latency.toSamples (48000) + 4800, 20000, 0.01f));
+        // Other readers take the file too.
+        EXPECT_TRUE (runFFmpeg ({ "-i", target.getFullPathName(), "-f", "null", "-" }));
+    }
+}
+
+TEST (MediaExportSession, ContainersRefuseWhatTheyCannotHold)
+{
+    const auto dir = scratchFolder();
+    struct Case
+    {
+        const char* source;
+        FileType type;
+    };
+    // AAC in a wave file, a picture in a sound-only file, PCM in MPEG-4.
+    for (auto c : { Case { "stereo.m4a", FileType::wave }, Case { "movie.mp4", FileType::appleM4A },
+                    Case { "movie.mp4", FileType::coreAudioFormat }, Case { "rate48k.wav", FileType::mpeg4 } })
+    {
+        SCOPED_TRACE (std::string (c.source) + " -> " + fileExtension (c.type).toStdString());
+        auto session = AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media (c.source)), kExportPresetPassthrough);
+        session->setOutputURL (dir.getChildFile ("refused" + fileExtension (c.type)));
+        session->setOutputFileType (c.type);
+        const auto outcome = runExport (session);
+        EXPECT_EQ (outcome.status, ExportStatus::failed);
+        EXPECT_EQ ((int) outcome.status, 4);
+        EXPECT_TRUE (outcome.error.isNotEmpty());
+    }
+    EXPECT_TRUE (filesIn (dir).isEmpty()) << filesIn (dir).joinIntoString (", ");
+
+    // Raw samples go into a wave file cut to the sample.
+    auto pcm = URLAsset::assetWithURL (media ("rate48k.wav"));
+    auto part = MutableComposition::composition();
+    part->addMutableTrack (MediaType::audio)->insertTimeRange ({ makeTime (12345, 48000), makeTime (30000, 48000) }, *pcm->getTracks()[0], Time::zero());
+    auto session = AssetExportSession::exportSessionWithAsset (part, kExportPresetPassthrough);
+    const auto target = dir.getChildFile ("part.wav");
+    session->setOutputURL (target);
+    session->setOutputFileType (FileType::wave);
+    ASSERT_EQ (runExport (session).status, ExportStatus::completed);
+    const auto whole = decodeAll (media ("rate48k.wav"));
+    const auto cut = decodeAll (target);
+    ASSERT_EQ (cut[0].size(), 30000u);
+    for (int i = 0; i < 30000; ++i)
+        ASSERT_EQ (cut[0][(size_t) i], whole[0][(size_t) (12345 + i)]) << i;
+}
+
+TEST (MediaExportSession, AFailedOrCancelledExportLeavesNoFile)
+{
+    const auto dir = scratchFolder();
+    EXPECT_EQ (AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media ("stereo.m4a")), "NoSuchPreset"), nullptr);
+
+    // An existing file is never replaced.
+    const auto existing = dir.getChildFile ("existing.m4a");
+    existing.replaceWithText ("keep me");
+    {
+        auto session = AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media ("stereo.m4a")), kExportPresetAppleM4A);
+        session->setOutputURL (existing);
+        session->setOutputFileType (FileType::appleM4A);
+        EXPECT_EQ (runExport (session).status, ExportStatus::failed);
+        EXPECT_EQ (existing.loadFileAsString(), "keep me");
+    }
+
+    // Files that are not media, or whose data stops early.
+    for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4", "cut.m4a" })
+    {
+        SCOPED_TRACE (name);
+        for (auto preset : { kExportPresetAppleM4A, kExportPresetPassthrough })
+        {
+            auto session = AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media (name)), preset);
+            session->setOutputURL (dir.getChildFile ("out.m4a"));
+            session->setOutputFileType (FileType::appleM4A);
+            const auto outcome = runExport (session);
+            if (juce::String (name) == "cut.m4a" && juce::String (preset) == kExportPresetPassthrough)
+            {
+                // The packets that are there copy fine.
+                EXPECT_EQ (outcome.status, ExportStatus::completed);
+                dir.getChildFile ("out.m4a").deleteFile();
+                continue;
+            }
+            EXPECT_EQ (outcome.status, ExportStatus::failed) << preset;
+            EXPECT_TRUE (outcome.error.isNotEmpty());
+        }
+    }
+
+    // Cancelled half way through a long render.
+    auto source = URLAsset::assetWithURL (media ("stereo.m4a"));
+    auto longer = MutableComposition::composition();
+    auto track = longer->addMutableTrack (MediaType::audio);
+    for (int i = 0; i < 60; ++i)
+        track->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracks()[0], longer->getDuration());
+    auto session = AssetExportSession::exportSessionWithAsset (longer, kExportPresetAppleM4A);
+    session->setOutputURL (dir.getChildFile ("cancelled.m4a"));
+    session->setOutputFileType (FileType::appleM4A);
+    std::atomic<bool> finished { false };
+    session->exportAsynchronously ([&] { finished = true; });
+    ASSERT_TRUE (pumpUntil ([&] { return session->getProgress() > 0.05f; }, 20000));
+    session->cancelExport();
+    ASSERT_TRUE (pumpUntil ([&] { return finished.load(); }, 20000));
+    EXPECT_EQ (session->getStatus(), ExportStatus::cancelled);
+
+    EXPECT_EQ (filesIn (dir), juce::StringArray ("existing.m4a"));
+}

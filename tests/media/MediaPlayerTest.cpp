@@ -1,0 +1,349 @@
+#include "MediaTestSupport.h"
+
+#include "CVAudioTapProcessor.h"
+#include "platform/media/MediaComposition.h"
+#include "platform/media/MediaPlayer.h"
+#include "platform/media/MediaPlayerView.h"
+
+using namespace clarivo::media;
+using namespace mediatest;
+
+namespace
+{
+std::shared_ptr<Player> nullPlayer (double speed)
+{
+    Player::Options options;
+    options.useNullDevice = true;
+    options.nullDeviceSpeed = speed;
+    return std::make_shared<Player> (options);
+}
+
+bool waitForSeek (Player& player, Time t)
+{
+    auto done = std::make_shared<std::atomic<int>> (-1);
+    player.seekToTime (t, Time::zero(), Time::zero(), [done] (bool finished) { *done = finished ? 1 : 0; });
+    return pumpUntil ([&] { return done->load() >= 0; }, 5000) && done->load() == 1;
+}
+
+std::uint64_t pictureHash (const juce::Image& image)
+{
+    if (! image.isValid())
+        return 0;
+    juce::Image::BitmapData bits (image, juce::Image::BitmapData::readOnly);
+    std::uint64_t h = 1469598103934665603ull;
+    for (int y = 0; y < image.getHeight(); y += 3)
+        for (int x = 0; x < image.getWidth(); x += 3)
+            h = (h ^ bits.getPixelColour (x, y).getARGB()) * 1099511628211ull;
+    return h;
+}
+} // namespace
+
+TEST (MediaPlayer, PlaysThroughTheTapExactlyAsOfflineProcessing)
+{
+    auto player = nullPlayer (8.0);
+    auto asset = URLAsset::assetWithURL (media ("stereo.m4a"));
+    auto item = PlayerItem::playerItemWithAsset (asset);
+    ASSERT_EQ (item->getStatus(), PlayerItemStatus::readyToPlay);
+    ASSERT_EQ (item->getLoadedTimeRanges().size(), 1u);
+    EXPECT_EQ (item->getLoadedTimeRanges()[0].end(), makeTime (88200, 44100));
+
+    CVAudioProcessor processor;
+    CVAudioTapProcessor tap (asset->getTracksWithMediaType (MediaType::audio).front(), processor);
+    item->setAudioMix (tap.getAudioMix());
+    player->replaceCurrentItemWithPlayerItem (item);
+    player->setActionAtItemEnd (ActionAtItemEnd::pause);
+    std::atomic<int> ends { 0 };
+    item->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
+
+    auto* device = player->getNullDevice();
+    ASSERT_NE (device, nullptr);
+    EXPECT_EQ (device->getCurrentSampleRate(), 44100.0);
+    device->startCapture (88200 + 5 * 44100);
+    player->play();
+    ASSERT_TRUE (pumpUntil ([&] { return ends.load() == 1; }, 30000));
+    EXPECT_EQ (player->getRate(), 0.0f);
+    EXPECT_EQ (player->getCurrentTime(), makeTime (88200, 44100));
+    EXPECT_FALSE (tap.getTap()->isInUse()); // the use ended with playback
+
+    const auto captured = device->getCapturedAudio();
+    const auto reference = processOffline (decodeAll (media ("stereo.m4a")), 44100.0);
+    int first = 0;
+    while (std::abs (reference[0][(size_t) first]) < 0.01f)
+        ++first;
+    const int at = findExact (captured[0], reference[0].data() + first, 2048);
+    ASSERT_GE (at, first);
+    const int offset = at - first;
+    ASSERT_LE ((size_t) offset + 88200, captured[0].size());
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 88200; ++i)
+            ASSERT_EQ (captured[(size_t) c][(size_t) (offset + i)], reference[(size_t) c][(size_t) i]) << c << " " << i;
+    // Silence before playback started.
+    for (int i = 0; i < offset; ++i)
+        ASSERT_EQ (captured[0][(size_t) i], 0.0f);
+}
+
+TEST (MediaPlayer, HandsTheTapPlanarSlicesOffTheMainThreadWithinThePreparedSize)
+{
+    struct Seen
+    {
+        std::atomic<std::int64_t> prepared { 0 }, largest { 0 }, calls { 0 }, channels { 0 };
+        std::atomic<bool> onMessageThread { false }, interleaved { false };
+    } seen;
+
+    AudioProcessingTapCallbacks callbacks;
+    callbacks.clientInfo = &seen;
+    callbacks.init = [] (AudioProcessingTapRef, void* client, void** storage) { *storage = client; };
+    callbacks.prepare = [] (AudioProcessingTapRef tap, std::int64_t maxFrames, const ProcessingFormat& format)
+    {
+        auto* s = static_cast<Seen*> (tap->getStorage());
+        s->prepared = maxFrames;
+        s->channels = format.channelsPerFrame;
+        s->interleaved = (format.formatFlags & kAudioFormatFlagIsNonInterleaved) == 0;
+    };
+    callbacks.process = [] (AudioProcessingTapRef tap, std::int64_t frames, TapFlags, AudioBufferList& list,
+                            std::int64_t* framesOut, TapFlags*)
+    {
+        auto* s = static_cast<Seen*> (tap->getStorage());
+        s->largest = std::max<std::int64_t> (s->largest, frames);
+        ++s->calls;
+        if (juce::MessageManager::getInstance()->isThisTheMessageThread())
+            s->onMessageThread = true;
+        tap->getSourceAudio (frames, list, nullptr, nullptr, framesOut);
+    };
+    std::shared_ptr<AudioProcessingTap> tap;
+    ASSERT_EQ (AudioProcessingTap::create (callbacks, kTapCreationFlagPreEffects, tap), 0);
+
+    auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
+    auto item = PlayerItem::playerItemWithAsset (asset);
+    auto parameters = AudioMixInputParameters::audioMixInputParametersWithTrack (asset->getTracksWithMediaType (MediaType::audio)[0].get());
+    parameters->setAudioTapProcessor (tap);
+    auto mix = AudioMix::audioMix();
+    mix->setInputParameters ({ parameters });
+    item->setAudioMix (mix);
+
+    auto player = nullPlayer (8.0);
+    player->replaceCurrentItemWithPlayerItem (item);
+    EXPECT_EQ (player->getNullDevice()->getCurrentSampleRate(), 48000.0); // the device follows the media
+    player->play();
+    ASSERT_TRUE (pumpUntil ([&] { return seen.calls.load() > 20; }, 10000));
+    player->pause();
+    EXPECT_EQ (seen.prepared.load(), Player::maxFramesPerSlice);
+    EXPECT_EQ (seen.channels.load(), 2);
+    EXPECT_FALSE (seen.interleaved.load());
+    EXPECT_LE (seen.largest.load(), seen.prepared.load());
+    EXPECT_FALSE (seen.onMessageThread.load());
+}
+
+TEST (MediaPlayer, SeeksLandOnTheRequestedSample)
+{
+    auto player = nullPlayer (4.0);
+    player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media ("rate48k.wav"))));
+    const auto source = decodeAll (media ("rate48k.wav"));
+    auto* device = player->getNullDevice();
+
+    // While paused: the clock shows the target at once and playback starts there.
+    const std::int64_t first = 30011;
+    ASSERT_TRUE (waitForSeek (*player, makeTime (first, 48000)));
+    EXPECT_EQ (player->getCurrentTime(), makeTime (first, 48000));
+    device->startCapture (48000 * 6);
+    pumpUntil ([] { return false; }, 30);
+    player->play();
+    ASSERT_TRUE (pumpUntil ([&] { return player->getCurrentTime().toSamples (48000) > first + 12000; }, 10000));
+
+    // While playing.
+    const std::int64_t second = 70001;
+    ASSERT_TRUE (waitForSeek (*player, makeTime (second, 48000)));
+    ASSERT_TRUE (pumpUntil ([&] { return player->getCurrentTime().toSamples (48000) > second + 8000; }, 10000));
+    player->pause();
+
+    const auto captured = device->getCapturedAudio();
+    const int at = findExact (captured[0], source[0].data() + first, 4096);
+    ASSERT_GT (at, 0);
+    EXPECT_EQ (captured[0][(size_t) at - 1], 0.0f); // nothing of the samples before the target
+    for (int i = 0; i < 12000; ++i)
+        ASSERT_EQ (captured[1][(size_t) (at + i)], source[1][(size_t) (first + i)]) << i;
+    const int later = findExact (captured[0], source[0].data() + second, 4096, at);
+    ASSERT_GT (later, at);
+    for (int i = 0; i < 8000; ++i)
+        ASSERT_EQ (captured[1][(size_t) (later + i)], source[1][(size_t) (second + i)]) << i;
+
+    // A seek overtaken by the next one reports that it did not finish.
+    std::vector<int> results;
+    player->seekToTime (makeTime (1, 10), [&] (bool f) { results.push_back (f ? 1 : 0); });
+    player->seekToTime (makeTime (2, 10), [&] (bool f) { results.push_back (f ? 1 : 0); });
+    ASSERT_TRUE (pumpUntil ([&] { return results.size() == 2; }, 5000));
+    EXPECT_EQ (results, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ (player->getCurrentTime(), makeTime (9600, 48000));
+}
+
+TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlaying)
+{
+    auto player = nullPlayer (1.0);
+    player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media ("stereo.m4a"))));
+    std::vector<double> times;
+    std::vector<float> rates;
+    const int token = player->addPeriodicTimeObserver (makeTime (1, 10), [&] (Time t)
+    {
+        EXPECT_TRUE (juce::MessageManager::getInstance()->isThisTheMessageThread());
+        times.push_back (t.seconds());
+    });
+    player->addRateObserver ([&] (float r) { rates.push_back (r); });
+
+    player->play();
+    pumpUntil ([] { return false; }, 1250);
+    player->pause();
+    const auto whilePlaying = times.size();
+    pumpUntil ([] { return false; }, 300);
+    EXPECT_EQ (times.size(), whilePlaying); // quiet while paused
+    player->removeTimeObserver (token);
+
+    EXPECT_EQ (rates, (std::vector<float> { 1.0f, 0.0f }));
+    // One call as playback starts and one as it stops; in between, one per
+    // tenth of a second crossed, none skipped and none twice.
+    ASSERT_GE (times.size(), 12u);
+    for (size_t i = 2; i + 1 < times.size(); ++i)
+        EXPECT_EQ (std::floor (times[i] * 10.0 + 1e-9), std::floor (times[i - 1] * 10.0 + 1e-9) + 1.0) << times[i - 1] << " " << times[i];
+    EXPECT_GT (times[times.size() - 2], 1.0);
+}
+
+TEST (MediaPlayer, EndNotificationFiresOnceAndASeekToZeroPlaysOn)
+{
+    auto player = nullPlayer (8.0);
+    auto item = PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media ("stereo.m4a")));
+    player->replaceCurrentItemWithPlayerItem (item);
+    player->setActionAtItemEnd (ActionAtItemEnd::none);
+    int ends = 0;
+    item->addDidPlayToEndObserver ([&] (PlayerItem& ended)
+    {
+        if (++ends == 1)
+            ended.seekToTime (Time::zero()); // loop once
+    });
+
+    player->play();
+    ASSERT_TRUE (pumpUntil ([&] { return ends == 1; }, 20000));
+    ASSERT_TRUE (pumpUntil ([&] { return player->getCurrentTime().seconds() > 0.5; }, 10000));
+    EXPECT_EQ (ends, 1);
+    EXPECT_EQ (player->getRate(), 1.0f);
+
+    ASSERT_TRUE (pumpUntil ([&] { return ends == 2; }, 20000));
+    pumpUntil ([] { return false; }, 300);
+    EXPECT_EQ (ends, 2); // once per arrival, not on every callback at the end
+    EXPECT_EQ (player->getRate(), 1.0f); // no action at the end
+    EXPECT_EQ (player->getCurrentTime(), makeTime (88200, 44100));
+}
+
+TEST (MediaPlayer, PicturesFollowSeeksAndFrameSteps)
+{
+    auto player = nullPlayer (1.0);
+    auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
+    player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (asset));
+
+    ASSERT_TRUE (waitForSeek (*player, makeTime (1, 1)));
+    juce::Image frame;
+    ASSERT_TRUE (pumpUntil ([&] { return (frame = player->getCurrentVideoFrame()).isValid(); }, 5000));
+    EXPECT_EQ (frame.getWidth(), 320);
+    EXPECT_EQ (frame.getHeight(), 240);
+    const auto atOne = pictureHash (frame);
+
+    auto item = player->getCurrentItem();
+    item->stepByCount (1);
+    ASSERT_TRUE (pumpUntil ([&] { return std::abs (player->getCurrentTime().seconds() - 1.04) < 1e-4; }, 5000));
+    juce::Image next;
+    ASSERT_TRUE (pumpUntil ([&] { next = player->getCurrentVideoFrame(); return next.isValid() && pictureHash (next) != atOne; }, 5000));
+    item->stepByCount (-2);
+    ASSERT_TRUE (pumpUntil ([&] { return std::abs (player->getCurrentTime().seconds() - 0.96) < 1e-4; }, 5000));
+
+    // Back on 1.0 s the picture is the same one again.
+    ASSERT_TRUE (waitForSeek (*player, makeTime (1, 1)));
+    EXPECT_TRUE (pumpUntil ([&] { return pictureHash (player->getCurrentVideoFrame()) == atOne; }, 5000));
+
+    // A composition whose video starts later shows nothing before it.
+    auto composition = MutableComposition::composition();
+    auto video = composition->addMutableTrack (MediaType::video);
+    video->insertTimeRange ({ Time::zero(), asset->getDuration() }, *asset->getTracksWithMediaType (MediaType::video)[0], makeTime (100, 1000));
+    auto later = nullPlayer (1.0);
+    later->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (composition));
+    ASSERT_TRUE (waitForSeek (*later, makeTime (50, 1000)));
+    pumpUntil ([] { return false; }, 200);
+    EXPECT_FALSE (later->getCurrentVideoFrame().isValid());
+    ASSERT_TRUE (waitForSeek (*later, makeTime (1100, 1000)));
+    EXPECT_TRUE (pumpUntil ([&] { return pictureHash (later->getCurrentVideoFrame()) == atOne; }, 5000));
+}
+
+TEST (MediaPlayer, ViewFitsThePictureWithItsShapeAndTurn)
+{
+    auto check = [] (std::shared_ptr<Asset> asset, juce::Rectangle<float> expected)
+    {
+        auto player = nullPlayer (1.0);
+        player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (asset));
+        PlayerView view;
+        view.setSize (400, 400);
+        view.setPlayer (player);
+        ASSERT_TRUE (pumpUntil ([&] { return ! view.getVideoRect().isEmpty(); }, 5000));
+        const auto r = view.getVideoRect();
+        EXPECT_NEAR (r.getX(), expected.getX(), 0.01f);
+        EXPECT_NEAR (r.getY(), expected.getY(), 0.01f);
+        EXPECT_NEAR (r.getWidth(), expected.getWidth(), 0.01f);
+        EXPECT_NEAR (r.getHeight(), expected.getHeight(), 0.01f);
+        view.setPlayer ({});
+    };
+
+    check (URLAsset::assetWithURL (media ("movie.mp4")), { 0, 50, 400, 300 });
+    check (URLAsset::assetWithURL (media ("movie.mov")), { 0, 87.5f, 400, 225 }); // 4:3 pixels
+
+    auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
+    auto composition = MutableComposition::composition();
+    auto video = composition->addMutableTrack (MediaType::video);
+    video->insertTimeRange ({ Time::zero(), asset->getDuration() }, *asset->getTracksWithMediaType (MediaType::video)[0], Time::zero());
+    video->setPreferredTransform (juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f));
+    check (composition, { 50, 0, 300, 400 }); // turned upright
+}
+
+TEST (MediaPlayer, UnplayableItemsFailWithoutHarm)
+{
+    auto player = nullPlayer (4.0);
+    for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4" })
+    {
+        auto item = PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media (name)));
+        EXPECT_EQ (item->getStatus(), PlayerItemStatus::failed) << name;
+        EXPECT_TRUE (item->getError().isNotEmpty());
+        EXPECT_TRUE (item->getLoadedTimeRanges().empty());
+        player->replaceCurrentItemWithPlayerItem (item);
+        player->play();
+        pumpUntil ([] { return false; }, 50);
+        player->pause();
+        EXPECT_EQ (player->getCurrentTime(), Time::zero());
+    }
+
+    // Data cut short: what is there plays, the rest is silence, and the end still comes.
+    auto cut = PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media ("cut.m4a")));
+    ASSERT_EQ (cut->getStatus(), PlayerItemStatus::readyToPlay);
+    int ends = 0;
+    cut->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
+    player->replaceCurrentItemWithPlayerItem (cut);
+    player->play();
+    EXPECT_TRUE (pumpUntil ([&] { return ends == 1; }, 20000));
+}
+
+TEST (MediaPlayer, PlaysAtOtherRatesThroughTheResampler)
+{
+    auto player = nullPlayer (1.0);
+    player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media ("stereo.m4a"))));
+    auto* device = player->getNullDevice();
+    device->startCapture (44100 * 2);
+    player->setRate (0.5f);
+    pumpUntil ([] { return false; }, 800);
+    const auto halfRate = player->getCurrentTime().seconds();
+    player->pause();
+    // About half of the 0.8 s that passed.
+    EXPECT_GT (halfRate, 0.25);
+    EXPECT_LT (halfRate, 0.55);
+    const auto captured = device->getCapturedAudio();
+    float peak = 0;
+    for (auto x : captured[0])
+        peak = std::max (peak, std::abs (x));
+    EXPECT_GT (peak, 0.2f);
+
+    player->setRate (-1.0f); // not supported: stays paused
+    EXPECT_EQ (player->getRate(), 0.0f);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "CVAudioProcessor.h"
+
+#include <gtest/gtest.h>
+#include <juce_audio_formats/juce_audio_formats.h>
+#include <juce_events/juce_events.h>
+
+#include <functional>
+#include <vector>
+
+namespace mediatest
+{
+using Planar = std::vector<std::vector<float>>;
+
+// The folder holding the media the tests generate once per run.
+juce::File folder();
+// One of the generated files: stereo.m4a, movie.mp4 (video first, 48 kHz
+// audio), movie.mov (anamorphic 4:3 pixels), song.mp3 (with cover art),
+// six.wav, rate48k.wav (24-bit), truncated.mp4, cut.m4a (its data cut short),
+// empty.mp4, text.mp4.
+juce::File media (const char* name);
+// A fresh, not yet existing file in a scratch folder emptied for each test.
+juce::File scratchFile (const juce::String& name);
+juce::File scratchFolder();
+
+bool runFFmpeg (const juce::StringArray& args);
+
+// The whole first audio track of a file, decoded by the media layer.
+Planar decodeAll (const juce::File& file, int* sampleRate = nullptr);
+
+// What the restoration chain makes of the audio when run offline, in the
+// slice size the media layer prepares its taps for.
+Planar processOffline (const Planar& input, double sampleRate, const std::function<void (CVAudioProcessor&)>& setup = {});
+
+// Runs the message loop until the condition holds or the time is up.
+bool pumpUntil (const std::function<bool()>& condition, int timeoutMs);
+
+double correlation (const float* a, const float* b, int n);
+// True when block matches whole from position within codec noise, and
+// clearly better there than one sample to either side.
+bool landsOn (const float* block, const std::vector<float>& whole, std::int64_t position, int length, float tolerance = 1.0e-4f);
+
+// The offset into haystack at which needle appears sample for sample, or -1.
+int findExact (const std::vector<float>& haystack, const float* needle, int needleLength, int from = 0);
+
+// Collects the lines written to the log while alive.
+class LogCapture : public juce::Logger
+{
+public:
+    LogCapture();
+    ~LogCapture() override;
+    int count (const juce::String& line) const;
+    juce::StringArray lines() const;
+
+private:
+    void logMessage (const juce::String& message) override;
+    juce::Logger* previous;
+    mutable std::mutex lock;
+    juce::StringArray captured;
+};
+} // namespace mediatest
