@@ -213,13 +213,23 @@ void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mid
     if (auto* editor = currentEditor.load())
         editor->displayInputAudio (buffer.getArrayOfReadPointers(), 1, nullptr, 0, n);
 
+    // The play head is asked once: its answer serves the idle timer here and
+    // the stored position at the end.
     auto* playHead = getPlayHead();
+    juce::Optional<juce::AudioPlayHead::PositionInfo> position;
+    if (playHead != nullptr)
+        position = playHead->getPosition();
+
     if (idlePeriod != 0)
     {
-        stopTimer();
-        if (playHead != nullptr)
-            if (auto position = playHead->getPosition(); position.hasValue() && ! position->getIsPlaying())
-                startTimer (2 * idlePeriod + 1);
+        // Every timer call takes the framework's global timer lock: while
+        // playing, only a running timer is stopped, and a timer that is to
+        // run is restarted in one call (which begins its count again, as a
+        // stop and a start would).
+        if (position.hasValue() && ! position->getIsPlaying())
+            startTimer (2 * idlePeriod + 1);
+        else if (isTimerRunning())
+            stopTimer();
     }
 
     // The rings hold at most one call's worth beyond the prefill, so a longer
@@ -270,17 +280,10 @@ void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mid
     for (int c = numChannels; c < buffer.getNumChannels(); ++c)
         buffer.clear (c, 0, available);
 
-    if (playHead != nullptr)
-    {
-        if (auto position = playHead->getPosition())
-            lastPosition = *position;
-        else
-            lastPosition = {};
-    }
+    if (position.hasValue())
+        lastPosition = *position;
     else
-    {
         lastPosition = {};
-    }
 }
 
 void CVAudioProcessor::analyzeBlock (juce::AudioBuffer<float>& buffer, int numSamples)

@@ -1,4 +1,6 @@
-#include <benchmark/benchmark.h>
+// The whole processor with every stage at work.
+
+#include "BenchSupport.h"
 #include "CVAudioProcessor.h"
 
 #include <cmath>
@@ -56,25 +58,9 @@ static void BM_WholeChainEveryStageOn (benchmark::State& state)
     set (p, 1, 0.5f);      // Enhance
     set (p, 8, 0.5f);      // boost
 
-    const int length = 44100 * 4;
-    const auto source = material (length);
-    juce::AudioBuffer<float> block (2, 512);
+    const auto source = material (44100 * 4);
     juce::MidiBuffer midi;
-    int position = 0;
-
-    for (auto _ : state)
-    {
-        for (int c = 0; c < 2; ++c)
-            block.copyFrom (c, 0, source, c, position, 512);
-        p.processBlock (block, midi);
-        benchmark::DoNotOptimize (block.getReadPointer (0));
-        position += 512;
-        if (position + 512 > length)
-            position = 0;
-    }
-
-    state.counters["realtime_x"] = benchmark::Counter ((double) state.iterations() * 512.0 / 44100.0,
-                                                       benchmark::Counter::kIsRate);
+    bench::runProcessorBlocks (state, p, source, midi);
 }
 BENCHMARK (BM_WholeChainEveryStageOn)->Unit (benchmark::kMicrosecond);
 

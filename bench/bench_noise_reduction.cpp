@@ -1,86 +1,38 @@
 // The "Noise Reduction" bay on stereo 44.1 kHz audio in 512-sample blocks, in
 // modes 1 (reduce) and 2 (noise only) with hum (60 Hz, 3 harmonics as after a
-// reset, and all 14 in mode 1) and rumble removal on, after learning a profile; and the noise analyzer over a
-// 10-minute file. "realtime" is seconds of audio per second of processing (the
-// real-time factor, one core); "allocations" counts heap allocations inside
-// the timed loop and must be 0 for the bay.
+// reset, and all 14 in mode 1) and rumble removal on, after learning a
+// profile; and the noise analyzer over a 10-minute file ("realtime" only).
 
+#include "BenchSupport.h"
 #include "ZNoiseAnalyzer.h"
 #include "ZNoiseReductionBay.h"
 
-#include <benchmark/benchmark.h>
-
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <memory>
-#include <new>
 #include <random>
 #include <vector>
 
 namespace
 {
-std::atomic<long long> allocationCount { 0 };
-}
-
-// Out of line, so the compiler does not pair a free() it inlined with the
-// allocation it sees as coming from new.
-[[gnu::noinline]] void* operator new (std::size_t size)
-{
-    allocationCount.fetch_add (1, std::memory_order_relaxed);
-    if (void* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-[[gnu::noinline]] void operator delete (void* p) noexcept { std::free (p); }
-[[gnu::noinline]] void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-
-namespace
-{
-constexpr int kBlock = 512;
-constexpr double kRate = 44100.0;
-constexpr double kTwoPi = 6.283185307179586;
+using namespace bench;
 
 // Two seconds of stereo programme: a tone, mains hum, rumble and hiss.
-struct StereoBlocks
+StereoBlocks material()
 {
-    static constexpr int kBlocks = 172;
-
-    StereoBlocks()
+    std::mt19937 rng (3);
+    std::normal_distribution<float> hiss (0.0f, 0.01f);
+    return StereoBlocks (172, [&] (int c, int t)
     {
-        std::mt19937 rng (3);
-        std::normal_distribution<float> hiss (0.0f, 0.01f);
-        for (int b = 0; b < kBlocks; ++b)
-            for (int c = 0; c < 2; ++c)
-            {
-                in[b][c] = std::make_unique<quarn::ZBuffer> (kBlock, "ZBuffer");
-                for (unsigned i = 0; i < kBlock; ++i)
-                {
-                    const double t = (double) (b * kBlock + (int) i) / kRate;
-                    (*in[b][c])[i] = (float) (0.25 * std::sin (kTwoPi * (c == 0 ? 440.0 : 2500.0) * t)
-                                              + 0.02 * std::sin (kTwoPi * 60.0 * t)
-                                              + 0.02 * std::sin (kTwoPi * 25.0 * t))
-                                   + hiss (rng);
-                }
-                ptrs[b][c] = in[b][c].get();
-            }
-        for (int c = 0; c < 2; ++c)
-        {
-            out[c] = std::make_unique<quarn::ZBuffer> (kBlock, "ZBuffer");
-            outPtrs[c] = out[c].get();
-        }
-    }
-
-    std::unique_ptr<quarn::ZBuffer> in[kBlocks][2];
-    std::unique_ptr<quarn::ZBuffer> out[2];
-    quarn::ZBuffer* ptrs[kBlocks][2] = {};
-    quarn::ZBuffer* outPtrs[2] = {};
-};
+        const double time = (double) t / kRate;
+        return (float) (0.25 * std::sin (kTwoPi * (c == 0 ? 440.0 : 2500.0) * time)
+                        + 0.02 * std::sin (kTwoPi * 60.0 * time)
+                        + 0.02 * std::sin (kTwoPi * 25.0 * time))
+             + hiss (rng);
+    });
+}
 
 void BM_NoiseReductionBay (benchmark::State& state)
 {
-    StereoBlocks blocks;
+    auto blocks = material();
     quarn::ZNoiseReductionBay bay ("Noise Reduction", 2);
     bay.prepare();
     bay.setSampleRate ((float) kRate);
@@ -93,29 +45,14 @@ void BM_NoiseReductionBay (benchmark::State& state)
     // A profile learned from the first second, as the controls would.
     bay.startLearning();
     for (int b = 0; b < 86; ++b)
-        bay.process (blocks.ptrs[b], blocks.outPtrs, kBlock);
+        bay.process (blocks.in (b), blocks.out(), kBlock);
     bay.stopLearning();
     for (int b = 86; b < 90; ++b)
-        bay.process (blocks.ptrs[b], blocks.outPtrs, kBlock);
+        bay.process (blocks.in (b), blocks.out(), kBlock);
     bay.setMode ((int) state.range (0));
-    bay.process (blocks.ptrs[0], blocks.outPtrs, kBlock);
+    bay.process (blocks.in (0), blocks.out(), kBlock);
 
-    int b = 0;
-    const auto before = allocationCount.load();
-    for (auto _ : state)
-    {
-        bay.process (blocks.ptrs[b], blocks.outPtrs, kBlock);
-        benchmark::DoNotOptimize (blocks.out[0]->getData());
-        benchmark::ClobberMemory();
-        b = (b + 1) % StereoBlocks::kBlocks;
-    }
-    const auto allocations = allocationCount.load() - before;
-
-    state.counters["realtime"] = benchmark::Counter ((double) state.iterations() * kBlock / kRate,
-                                                     benchmark::Counter::kIsRate);
-    state.counters["allocations"] = (double) allocations;
-    if (allocations != 0)
-        state.SkipWithError ("the audio path allocated");
+    runBlocks (state, blocks, [&] (int b) { bay.process (blocks.in (b), blocks.out(), kBlock); });
 }
 BENCHMARK (BM_NoiseReductionBay)->ArgNames ({ "mode", "harmonics" })->Args ({ 1, 3 })->Args ({ 2, 3 })->Args ({ 1, 14 });
 

@@ -1,4 +1,4 @@
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 #include "CVAudioProcessor.h"
 
 #include <cmath>
@@ -26,22 +26,9 @@ static void BM_ProcessBlockStereo512 (benchmark::State& state)
     CVAudioProcessor p;
     p.prepareToPlay (44100.0, 512);
     const auto source = testSignal (512 * 64);
-    juce::AudioBuffer<float> block (2, 512);
     juce::MidiBuffer midi;
-    int position = 0;
-
-    for (auto _ : state)
-    {
-        for (int c = 0; c < 2; ++c)
-            block.copyFrom (c, 0, source, c, position, 512);
-        p.processBlock (block, midi);
-        benchmark::DoNotOptimize (block.getReadPointer (0));
-        position = (position + 512) % (512 * 64);
-    }
-
+    bench::runProcessorBlocks (state, p, source, midi);
     state.SetItemsProcessed (state.iterations() * 512);
-    state.counters["realtime_x"] = benchmark::Counter ((double) state.iterations() * 512.0 / 44100.0,
-                                                       benchmark::Counter::kIsRate);
 }
 BENCHMARK (BM_ProcessBlockStereo512);
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include "ChainTestSignals.h"
 
+#include <cstring>
+#include <limits>
+
 using namespace chain_test;
 
 TEST (CVAudioProcessorParameters, ValuesAfterConstruction)
@@ -87,12 +90,8 @@ TEST (CVAudioProcessorParameters, TableBoundaries)
     EXPECT_EQ (p.getParameterText (8), "+3.05");
     EXPECT_EQ (p.getParameterText (3), "0.50");
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-}
 
-TEST (CVAudioProcessorParameters, OutOfRangeValuesAreHeldToTheTable)
-{
-    CVAudioProcessor p;
-    auto& nr = p.getNoiseReductionBay();
+    // Values outside [0, 1] are held to the table; a NaN changes nothing.
     setParameter (p, 7, 1.5f);
     EXPECT_EQ (nr.getMode(), 2);
     setParameter (p, 12, 5.0f);
@@ -115,17 +114,17 @@ TEST (CVAudioProcessorParameters, BroadbandLimitsSendNoChangeMessage)
 
     CVAudioProcessor p;
     p.addChangeListener (&counter);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
+    pumpMessages (30);
     counter.changes = 0;
 
     setParameter (p, 15, 0.02f);
     setParameter (p, 16, 0.01f);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
+    pumpMessages (30);
     EXPECT_EQ (counter.changes, 0);
     EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getBroadbandLimitLow(), 7680.0f);
 
     setParameter (p, 0, 0.5f);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
+    pumpMessages (30);
     EXPECT_EQ (counter.changes, 1);
     p.removeChangeListener (&counter);
 }
@@ -146,4 +145,166 @@ TEST (CVAudioProcessorParameters, ResetToDefaultsKeepsBypassLimitsAndRatio)
     EXPECT_FLOAT_EQ (getParameter (p, 6), 1.0f);
     EXPECT_NEAR (getParameter (p, 12), 3.0f / 14.0f, 1e-6f);
     EXPECT_FLOAT_EQ (getParameter (p, 8), 0.0f);
+}
+
+TEST (CVAudioProcessorState, RoundTripRestoresEveryParameterAndBothProfilesBitForBit)
+{
+    CVAudioProcessor a;
+    const float values[20] = { 0.3f, 0.7f, 0.575f, 0.4f, 1.0f, 1.0f, 0.5f, 0.5f, 0.25f, 1.0f,
+                               1.0f, 0.0f, 0.5f, 0.6f, 0.45f, 0.05f, 0.001f, 0.99f, 0.9f, 0.6f };
+    for (int i = 0; i < 20; ++i)
+        setParameter (a, i, values[i]);
+
+    for (int c = 0; c < 2; ++c)
+    {
+        auto* profile = a.getNoiseReductionBay().getChannelProfile (c);
+        ASSERT_NE (profile, nullptr);
+        for (unsigned k = 0; k < profile->getLength(); ++k)
+            (*profile)[k] = -70.0f + 0.0371f * (float) k + 3.0f * (float) c;
+    }
+    a.getNoiseReductionBay().pushProfiles();
+
+    juce::MemoryBlock saved;
+    a.getStateInformation (saved);
+    ASSERT_GT (saved.getSize(), 0u);
+
+    CVAudioProcessor b;
+    b.setStateInformation (saved.getData(), (int) saved.getSize());
+    for (int i = 0; i < 20; ++i)
+    {
+        const float x = getParameter (a, i), y = getParameter (b, i);
+        EXPECT_EQ (std::memcmp (&x, &y, sizeof (float)), 0) << "parameter " << i;
+    }
+    for (int c = 0; c < 2; ++c)
+    {
+        auto* pa = a.getNoiseReductionBay().getChannelProfile (c);
+        auto* pb = b.getNoiseReductionBay().getChannelProfile (c);
+        EXPECT_EQ (std::memcmp (pa->getData(), pb->getData(), sizeof (float) * pa->getLength()), 0) << "channel " << c;
+    }
+
+    juce::MemoryBlock again;
+    b.getStateInformation (again);
+    EXPECT_EQ (again, saved);
+}
+
+TEST (CVAudioProcessorState, TextIsExact)
+{
+    CVAudioProcessor p;
+    juce::MemoryBlock saved;
+    p.getStateInformation (saved);  // the profiles exist from construction on
+    auto xml = juce::AudioProcessor::getXmlFromBinary (saved.getData(), (int) saved.getSize());
+    ASSERT_NE (xml, nullptr);
+
+    EXPECT_EQ (xml->getTagName(), "NoiseProfile");
+    EXPECT_EQ (xml->getNumAttributes(), 20);
+    EXPECT_EQ (xml->getAttributeName (0), "clickcrackleParam");
+    EXPECT_EQ (xml->getAttributeName (15), "enhancePresetParam");
+    EXPECT_EQ (xml->getAttributeName (18), "broadbandFreqLimitLowParam");
+    EXPECT_EQ (xml->getAttributeName (19), "broadbandFreqLimitHighParam");
+    EXPECT_EQ (xml->getStringAttribute ("thresholdParam"), "0.57499998807907104492");
+    EXPECT_EQ (xml->getStringAttribute ("reductionParam"), "0.5");
+    EXPECT_EQ (xml->getStringAttribute ("clickcrackleParam"), "0");
+    EXPECT_EQ (xml->getStringAttribute ("humModeParam"), "1");
+    EXPECT_EQ (xml->getStringAttribute ("numHarmonicsParam"), "0.21428571641445159912");
+
+    ASSERT_EQ (xml->getNumChildElements(), 2);
+    EXPECT_EQ (xml->getChildElement (0)->getStringAttribute ("name"), "NoiseProfile0");
+    EXPECT_EQ (xml->getChildElement (1)->getStringAttribute ("name"), "NoiseProfile1");
+    EXPECT_EQ (xml->getChildElement (0)->getIntAttribute ("length"), 513);
+    // -48 dB as a float bit pattern, 513 times.
+    const auto values = xml->getChildElement (0)->getChildByName ("data")->getStringAttribute ("values");
+    EXPECT_EQ (values.length(), 513 * 8);
+    EXPECT_EQ (values.substring (0, 8), "c2400000");
+
+    setParameter (p, 12, 1.0f / 14.0f);
+    p.getStateInformation (saved);
+    xml = juce::AudioProcessor::getXmlFromBinary (saved.getData(), (int) saved.getSize());
+    EXPECT_EQ (xml->getStringAttribute ("numHarmonicsParam"), "0.071428574621677398682");
+}
+
+TEST (CVAudioProcessorState, MissingAttributesAndChildrenFollowTheRules)
+{
+    CVAudioProcessor p;
+    auto* profile = p.getNoiseReductionBay().getChannelProfile (0);
+    (*profile)[5] = -12.0f;
+
+    juce::XmlElement state ("NoiseProfile");
+    state.setAttribute ("reductionParam", "0.5");
+    juce::MemoryBlock data;
+    juce::AudioProcessor::copyXmlToBinary (state, data);
+    p.setStateInformation (data.getData(), (int) data.getSize());
+
+    EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getThreshold(), -20.0f);  // missing: normalised 0
+    EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getReduction(), 15.0f);
+    EXPECT_EQ ((*profile)[5], -12.0f);  // no children: profiles kept
+}
+
+TEST (CVAudioProcessorState, HostileStatesLeaveAWorkingProcessor)
+{
+    CVAudioProcessor p;
+    p.prepareToPlay (44100.0, 512);
+    auto profile = [&] (int c) { auto* b = p.getNoiseReductionBay().getChannelProfile (c); return Signal (b->getData(), b->getData() + b->getLength()); };
+    const Signal before0 = profile (0), before1 = profile (1);
+
+    auto load = [&] (const juce::XmlElement& e)
+    {
+        juce::MemoryBlock data;
+        juce::AudioProcessor::copyXmlToBinary (e, data);
+        EXPECT_NO_THROW (p.setStateInformation (data.getData(), (int) data.getSize()));
+    };
+    auto runsFinite = [&]
+    {
+        for (const auto& channel : process (p, multitone (8192, 44100.0, 0.2f), 512))
+            for (float x : channel)
+                ASSERT_TRUE (std::isfinite (x));
+    };
+
+    // Values outside every table are held to it.
+    juce::XmlElement values ("NoiseProfile");
+    for (auto [id, value] : { std::pair { "modeParam", "1.5" }, { "numHarmonicsParam", "5" }, { "dExpThresholdParam", "2" },
+                              { "dExpAmountParam", "1e30" }, { "enhancePresetParam", "-3" }, { "humModeParam", "nan" },
+                              { "enhanceParam", "1" } })
+        values.setAttribute (id, value);
+    load (values);
+    EXPECT_LE (p.getNoiseReductionBay().getMode(), 2);
+    EXPECT_LE (p.getNoiseReductionBay().getNumHumHarmonics(), 14);
+    EXPECT_GE (p.getEnhancementBay().getMode(), 0);
+    runsFinite();
+
+    // One good profile and one with a NaN, or profiles of the wrong length:
+    // neither channel changes.
+    quarn::ZBuffer good (513, "NoiseProfile0"), bad (513, "NoiseProfile1"), shortProfile (100, "NoiseProfile0");
+    std::fill_n (good.getData(), 513, -30.0f);
+    std::fill_n (bad.getData(), 513, -30.0f);
+    juce::XmlElement withNaN ("NoiseProfile");
+    withNaN.addChildElement (good.createXml());
+    auto* badXml = bad.createXml();
+    auto* data = badXml->getChildByName ("data");
+    data->setAttribute ("values", data->getStringAttribute ("values").replaceSection (80, 8, "7fc00000"));
+    withNaN.addChildElement (badXml);
+    juce::XmlElement wrongLength ("NoiseProfile");
+    wrongLength.addChildElement (shortProfile.createXml());
+    wrongLength.addChildElement (shortProfile.createXml());
+    for (const auto* state : { &withNaN, &wrongLength })
+    {
+        load (*state);
+        EXPECT_EQ (profile (0), before0);
+        EXPECT_EQ (profile (1), before1);
+    }
+
+    // Cut-off, random and missing data.
+    juce::MemoryBlock saved;
+    p.getStateInformation (saved);
+    for (int cut : { 0, 1, 7, 8, 9, 100, (int) saved.getSize() / 2, (int) saved.getSize() - 1 })
+        EXPECT_NO_THROW (p.setStateInformation (saved.getData(), cut));
+    juce::Random random (5);
+    std::vector<char> junk (4096);
+    for (int round = 0; round < 50; ++round)
+    {
+        for (auto& b : junk)
+            b = (char) random.nextInt (256);
+        EXPECT_NO_THROW (p.setStateInformation (junk.data(), 1 + random.nextInt ((int) junk.size())));
+    }
+    EXPECT_NO_THROW (p.setStateInformation (nullptr, 100));
+    runsFinite();
 }

@@ -1,17 +1,10 @@
 #include <gtest/gtest.h>
+#include "AllocationCounter.h"
 
 #include "ZFourierTransform.h"
 #include "ZGain.h"
 
-#include <functional>
 #include <memory>
-
-// Counts heap allocations made by the calling thread while work runs
-// (defined beside the replaced operator new of this binary).
-namespace clarivo_test
-{
-long countAllocations (const std::function<void()>& work);
-}
 
 using namespace quarn;
 

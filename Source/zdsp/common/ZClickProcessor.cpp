@@ -1,4 +1,5 @@
 #include "ZClickProcessor.h"
+#include "ZImpulseRuns.h"
 #include "ZSampleGuard.h"
 
 #include <algorithm>
@@ -124,34 +125,9 @@ bool ZClickProcessor::process (const ZBuffer& in, ZBuffer& out, unsigned numSamp
 bool ZClickProcessor::repair (std::int64_t n)
 {
     float* y = mSignal->getData();
-    float* mask = mMask->getData();
-    const std::int64_t stop = kScanStart + n;
-    bool repaired = false;
 
-    for (std::int64_t position = kScanStart; position < stop;)
+    return repairEachRun (mMask->getData(), kScanStart, kScanStart + n, kMaxClick, [y] (std::int64_t i, std::int64_t e)
     {
-        std::int64_t i = position;
-        while (i < stop && ! (mask[i] == 0.0f && mask[i + 1] == 1.0f))
-            ++i;
-        if (i >= stop)
-            break;
-
-        std::int64_t e = -1;
-        for (std::int64_t j = i + 1; j <= i + kMaxClick; ++j)
-            if (mask[j] == 1.0f && mask[j + 1] == 0.0f)
-            {
-                e = j;
-                break;
-            }
-
-        // Longer clicks are taken in pieces: this one ends here and the next
-        // scan starts a new piece right behind it.
-        if (e < 0)
-        {
-            e = i + kMaxClick;
-            mask[e] = 0.0f;
-        }
-
         const std::int64_t length = e - i;
 
         for (int k = 0; k < kFade; ++k)
@@ -170,12 +146,7 @@ bool ZClickProcessor::repair (std::int64_t n)
             const std::int64_t t = e + 1 + j;
             y[t] = (1.0f - w) * y[t] + w * y[i - kFade - length - j];
         }
-
-        repaired = true;
-        position = e;
-    }
-
-    return repaired;
+    });
 }
 
 } // namespace quarn

@@ -1,4 +1,5 @@
 #include "ZCrackleProcessor.h"
+#include "ZImpulseRuns.h"
 #include "ZSampleGuard.h"
 
 #include <algorithm>
@@ -135,32 +136,9 @@ bool ZCrackleProcessor::process (const ZBuffer& in, ZBuffer& out, unsigned numSa
 bool ZCrackleProcessor::repair (std::int64_t n)
 {
     float* x = mSignal->getData();
-    float* d = mDetection->getData();
-    const std::int64_t stop = kScanStart + n;
-    bool repaired = false;
 
-    for (std::int64_t position = kScanStart; position < stop;)
+    return repairEachRun (mDetection->getData(), kScanStart, kScanStart + n, kMaxImpulse, [this, x] (std::int64_t i, std::int64_t e)
     {
-        std::int64_t i = position;
-        while (i < stop && ! (d[i] == 0.0f && d[i + 1] > 0.0f))
-            ++i;
-        if (i >= stop)
-            break;
-
-        std::int64_t e = -1;
-        for (std::int64_t j = i + 1; j <= i + kMaxImpulse; ++j)
-            if (d[j] > 0.0f && d[j + 1] == 0.0f)
-            {
-                e = j;
-                break;
-            }
-
-        if (e < 0)
-        {
-            e = i + kMaxImpulse;
-            d[e] = 0.0f;
-        }
-
         // Weights fall from 1 to 1/15 towards the impulse, are 0 across it and
         // rise from 1/15 to 1 after it.
         const std::int64_t impulse = e - i;
@@ -174,12 +152,7 @@ bool ZCrackleProcessor::repair (std::int64_t n)
         std::fill (w + kRamp, w + kRamp + impulse, 0.0f);
 
         mSmoother.smooth (x + i - (kRamp - 1), w, count, 1.0f);
-
-        repaired = true;
-        position = e;
-    }
-
-    return repaired;
+    });
 }
 
 } // namespace quarn

@@ -1,9 +1,9 @@
 #include "ZGain.h"
+#include "ZSampleGuard.h"
 #include "ZVectorOps.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 
 namespace quarn
@@ -13,35 +13,40 @@ namespace
 {
 const char* const kFile = "Source/zdsp/common/ZGain";
 
-// The guarded product: when the two stored exponents add up below the normal
-// range (ea + eb - 254 < -126) the product is written as +0.0, which keeps the
-// copying and accumulating operations from filling buffers with denormals.
-inline float guarded (float a, float b) noexcept
+// A gain that moves linearly from its start value to its end value over n
+// samples, stepping in single precision as the loops always have.
+struct Ramp
 {
-    std::uint32_t ua, ub, up;
-    const float p = a * b;
-    std::memcpy (&ua, &a, sizeof ua);
-    std::memcpy (&ub, &b, sizeof ub);
-    std::memcpy (&up, &p, sizeof up);
-    const auto exponentSum = ((ua >> 23) & 0xffu) + ((ub >> 23) & 0xffu);
-    // Select by mask rather than by branch so the loops using it vectorise.
-    up &= exponentSum < 128u ? 0u : ~0u;
-    float r;
-    std::memcpy (&r, &up, sizeof r);
-    return r;
-}
+    Ramp (unsigned n, float startGain, float endGain) noexcept
+        : gain (startGain), step (n > 1 ? (float) ((endGain - startGain) / (n - 1.0)) : 0.0f) {}
 
-inline float rampStep (unsigned n, float startGain, float endGain) noexcept
-{
-    return (float) ((endGain - startGain) / (n - 1.0));
-}
+    float next() noexcept
+    {
+        const float g = gain;
+        gain += step;
+        return g;
+    }
 
-inline float peakOf (const float* data, unsigned n) noexcept
+    float gain, step;
+};
+
+// d[i] = value (i) for every i in order; returns the largest |d[i]| written.
+template <typename Value>
+inline float writeAndPeak (float* d, unsigned n, Value&& value) noexcept
 {
     float peak = 0.0f;
     for (unsigned i = 0; i < n; ++i)
-        peak = std::max (peak, std::abs (data[i]));
+    {
+        d[i] = value (i);
+        peak = std::max (peak, std::abs (d[i]));
+    }
     return peak;
+}
+
+// The vectorised variant's peak: the largest value written, sign included.
+inline float signedPeak (const ZBuffer& written, unsigned n) noexcept
+{
+    return vec::maxv (written.getData(), n);
 }
 } // namespace
 
@@ -123,7 +128,7 @@ void ZGain::scaleCopyRange (const ZBuffer& source, ZBuffer& destination, unsigne
     const auto* s = source.getData() + start;
     auto* d = destination.getData() + start;
     for (unsigned i = 0; i < count; ++i)
-        d[i] = guarded (s[i], gain);
+        d[i] = guardedProductMasked (s[i], gain);
 }
 
 void ZGain::multiplyCopy (const ZBuffer& a, const ZBuffer& b, ZBuffer& destination)
@@ -143,7 +148,7 @@ void ZGain::multiplyCopyRange (const ZBuffer& a, const ZBuffer& b, ZBuffer& dest
     const auto* y = b.getData() + bStart;
     auto* d = destination.getData() + destinationStart;
     for (unsigned i = 0; i < count; ++i)
-        d[i] = guarded (x[i], y[i]);
+        d[i] = guardedProductMasked (x[i], y[i]);
 }
 
 void ZGain::scaleAdd (const ZBuffer& source, ZBuffer& destination, float gain)
@@ -156,7 +161,7 @@ void ZGain::scaleAddCount (const ZBuffer& source, ZBuffer& destination, unsigned
     const auto* s = source.getData();
     auto* d = destination.getData();
     for (unsigned i = 0; i < count; ++i)
-        d[i] += guarded (s[i], gain);
+        d[i] += guardedProductMasked (s[i], gain);
 }
 
 void ZGain::multiplyAdd (const ZBuffer& a, const ZBuffer& b, ZBuffer& destination)
@@ -170,7 +175,7 @@ void ZGain::multiplyAddCount (const ZBuffer& a, const ZBuffer& b, ZBuffer& desti
     const auto* y = b.getData();
     auto* d = destination.getData();
     for (unsigned i = 0; i < count; ++i)
-        d[i] += guarded (x[i], y[i]);
+        d[i] += guardedProductMasked (x[i], y[i]);
 }
 
 void ZGain::rampAdd (const ZBuffer& source, ZBuffer& destination, float startGain, float endGain)
@@ -202,98 +207,49 @@ void ZGain::scaleWithRange (ZBuffer& buffer, float& minimum, float& maximum, flo
 
 float ZGain::scaleAndPeak (ZBuffer& buffer, float gain)
 {
-    ZGain::scale (buffer, gain);
-    return peakOf (buffer.getData(), buffer.getLength());
+    auto* d = buffer.getData();
+    return writeAndPeak (d, buffer.getLength(), [=] (unsigned i) { return d[i] * gain; });
 }
 
 float ZGain::multiplyAndPeak (ZBuffer& buffer, const ZBuffer& by)
 {
     auto* d = buffer.getData();
     const auto* b = by.getData();
-    const auto n = buffer.getLength();
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] = d[i] * b[i];
-        peak = std::max (peak, std::abs (d[i]));
-    }
-    return peak;
+    return writeAndPeak (d, buffer.getLength(), [=] (unsigned i) { return d[i] * b[i]; });
 }
 
 float ZGain::rampAndPeak (ZBuffer& buffer, float startGain, float endGain)
 {
     auto* d = buffer.getData();
-    const auto n = buffer.getLength();
-    const float step = n > 1 ? rampStep (n, startGain, endGain) : 0.0f;
-    float g = startGain;
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] = d[i] * g;
-        peak = std::max (peak, std::abs (d[i]));
-        g += step;
-    }
-    return peak;
+    Ramp ramp (buffer.getLength(), startGain, endGain);
+    return writeAndPeak (d, buffer.getLength(), [&] (unsigned i) { return d[i] * ramp.next(); });
 }
 
 float ZGain::scaleCopyAndPeak (const ZBuffer& source, ZBuffer& destination, float gain)
 {
     const auto* s = source.getData();
-    auto* d = destination.getData();
-    const auto n = source.getLength();
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] = guarded (s[i], gain);
-        peak = std::max (peak, std::abs (d[i]));
-    }
-    return peak;
+    return writeAndPeak (destination.getData(), source.getLength(), [=] (unsigned i) { return guardedProductMasked (s[i], gain); });
 }
 
 float ZGain::multiplyCopyAndPeak (const ZBuffer& a, const ZBuffer& b, ZBuffer& destination)
 {
     const auto* x = a.getData();
     const auto* y = b.getData();
-    auto* d = destination.getData();
-    const auto n = a.getLength();
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] = guarded (x[i], y[i]);
-        peak = std::max (peak, std::abs (d[i]));
-    }
-    return peak;
+    return writeAndPeak (destination.getData(), a.getLength(), [=] (unsigned i) { return guardedProductMasked (x[i], y[i]); });
 }
 
 float ZGain::rampCopyAndPeak (const ZBuffer& source, ZBuffer& destination, float startGain, float endGain)
 {
     const auto* s = source.getData();
-    auto* d = destination.getData();
-    const auto n = source.getLength();
-    const float step = n > 1 ? rampStep (n, startGain, endGain) : 0.0f;
-    float g = startGain;
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] = guarded (s[i], g);
-        peak = std::max (peak, std::abs (d[i]));
-        g += step;
-    }
-    return peak;
+    Ramp ramp (source.getLength(), startGain, endGain);
+    return writeAndPeak (destination.getData(), source.getLength(), [&] (unsigned i) { return guardedProductMasked (s[i], ramp.next()); });
 }
 
 float ZGain::scaleAddAndPeak (const ZBuffer& source, ZBuffer& destination, float gain)
 {
     const auto* s = source.getData();
     auto* d = destination.getData();
-    const auto n = source.getLength();
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] += guarded (s[i], gain);
-        peak = std::max (peak, std::abs (d[i]));
-    }
-    return peak;
+    return writeAndPeak (d, source.getLength(), [=] (unsigned i) { return d[i] + guardedProductMasked (s[i], gain); });
 }
 
 float ZGain::multiplyAddAndPeak (const ZBuffer& a, const ZBuffer& b, ZBuffer& destination)
@@ -301,31 +257,15 @@ float ZGain::multiplyAddAndPeak (const ZBuffer& a, const ZBuffer& b, ZBuffer& de
     const auto* x = a.getData();
     const auto* y = b.getData();
     auto* d = destination.getData();
-    const auto n = a.getLength();
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] += guarded (x[i], y[i]);
-        peak = std::max (peak, std::abs (d[i]));
-    }
-    return peak;
+    return writeAndPeak (d, a.getLength(), [=] (unsigned i) { return d[i] + guardedProductMasked (x[i], y[i]); });
 }
 
 float ZGain::rampAddAndPeak (const ZBuffer& source, ZBuffer& destination, float startGain, float endGain)
 {
     const auto* s = source.getData();
     auto* d = destination.getData();
-    const auto n = source.getLength();
-    const float step = n > 1 ? rampStep (n, startGain, endGain) : 0.0f;
-    float g = startGain;
-    float peak = 0.0f;
-    for (unsigned i = 0; i < n; ++i)
-    {
-        d[i] += guarded (s[i], g);
-        peak = std::max (peak, std::abs (d[i]));
-        g += step;
-    }
-    return peak;
+    Ramp ramp (source.getLength(), startGain, endGain);
+    return writeAndPeak (d, source.getLength(), [&] (unsigned i) { return d[i] + guardedProductMasked (s[i], ramp.next()); });
 }
 
 void ZGain::scaleAddAt (const ZBuffer& source, ZBuffer& destination, unsigned destinationOffset, float gain)
@@ -334,7 +274,7 @@ void ZGain::scaleAddAt (const ZBuffer& source, ZBuffer& destination, unsigned de
     auto* d = destination.getData() + destinationOffset;
     const auto n = source.getLength();
     for (unsigned i = 0; i < n; ++i)
-        d[i] += guarded (s[i], gain);
+        d[i] += guardedProductMasked (s[i], gain);
 }
 
 void ZGain::powerToDecibels (ZBuffer& buffer)
@@ -412,7 +352,7 @@ const float* ZGainAccelerate::rampTable (unsigned n, float startGain, float endG
 
     mRampStart = startGain;
     mRampEnd = endGain;
-    vec::vramp (startGain, n < 2 ? 0.0f : rampStep (n, startGain, endGain), mRampTable, n);
+    vec::vramp (startGain, Ramp (n, startGain, endGain).step, mRampTable, n);
     return mRampTable;
 }
 
@@ -494,55 +434,55 @@ void ZGainAccelerate::rampAdd (const ZBuffer& source, ZBuffer& destination, floa
 float ZGainAccelerate::scaleAndPeak (ZBuffer& buffer, float gain)
 {
     ZGainAccelerate::scale (buffer, gain);
-    return vec::maxv (buffer.getData(), buffer.getLength());
+    return signedPeak (buffer, buffer.getLength());
 }
 
 float ZGainAccelerate::multiplyAndPeak (ZBuffer& buffer, const ZBuffer& by)
 {
     ZGainAccelerate::multiply (buffer, by);
-    return vec::maxv (buffer.getData(), buffer.getLength());
+    return signedPeak (buffer, buffer.getLength());
 }
 
 float ZGainAccelerate::rampAndPeak (ZBuffer& buffer, float startGain, float endGain)
 {
     ZGainAccelerate::ramp (buffer, startGain, endGain);
-    return vec::maxv (buffer.getData(), buffer.getLength());
+    return signedPeak (buffer, buffer.getLength());
 }
 
 float ZGainAccelerate::scaleCopyAndPeak (const ZBuffer& source, ZBuffer& destination, float gain)
 {
     ZGainAccelerate::scaleCopy (source, destination, gain);
-    return vec::maxv (destination.getData(), source.getLength());
+    return signedPeak (destination, source.getLength());
 }
 
 float ZGainAccelerate::multiplyCopyAndPeak (const ZBuffer& a, const ZBuffer& b, ZBuffer& destination)
 {
     ZGainAccelerate::multiplyCopy (a, b, destination);
-    return vec::maxv (destination.getData(), a.getLength());
+    return signedPeak (destination, a.getLength());
 }
 
 float ZGainAccelerate::rampCopyAndPeak (const ZBuffer& source, ZBuffer& destination, float startGain, float endGain)
 {
     ZGainAccelerate::rampCopy (source, destination, startGain, endGain);
-    return vec::maxv (destination.getData(), source.getLength());
+    return signedPeak (destination, source.getLength());
 }
 
 float ZGainAccelerate::scaleAddAndPeak (const ZBuffer& source, ZBuffer& destination, float gain)
 {
     ZGainAccelerate::scaleAdd (source, destination, gain);
-    return vec::maxv (destination.getData(), source.getLength());
+    return signedPeak (destination, source.getLength());
 }
 
 float ZGainAccelerate::multiplyAddAndPeak (const ZBuffer& a, const ZBuffer& b, ZBuffer& destination)
 {
     ZGainAccelerate::multiplyAdd (a, b, destination);
-    return vec::maxv (destination.getData(), a.getLength());
+    return signedPeak (destination, a.getLength());
 }
 
 float ZGainAccelerate::rampAddAndPeak (const ZBuffer& source, ZBuffer& destination, float startGain, float endGain)
 {
     ZGainAccelerate::rampAdd (source, destination, startGain, endGain);
-    return vec::maxv (destination.getData(), source.getLength());
+    return signedPeak (destination, source.getLength());
 }
 
 void ZGainAccelerate::powerToDecibels (ZBuffer& buffer)

@@ -1,10 +1,8 @@
 #include "ZMaximizer.h"
-#include "ZSampleGuard.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <utility>
 
 namespace quarn
 {
@@ -23,24 +21,12 @@ inline float linearFromDb (float dB, float previous) noexcept
 } // namespace
 
 ZMaximizer::ZMaximizer (unsigned blockSize)
-    : mBlockSize (std::max (blockSize, 1u))
 {
     setName ("ZMaximizer");
-    mGain = ZGain::create (false);
-    mInternalBuffer = new ZBuffer (mBlockSize, "mInternalBuffer");
-    mInternalLookAheadBuffer = new ZBuffer (mBlockSize, "mInternalLookAheadBuffer");
-
-    // The vectorised gain keeps a ramp table per block length; building it
-    // here keeps the first process call free of allocation.
-    mGain->rampCopy (*mInternalBuffer, *mInternalLookAheadBuffer, 1.0f, 1.0f);
+    mLookAhead.setBlockSize (blockSize);
 }
 
-ZMaximizer::~ZMaximizer()
-{
-    delete mGain;
-    delete mInternalBuffer;
-    delete mInternalLookAheadBuffer;
-}
+ZMaximizer::~ZMaximizer() = default;
 
 void ZMaximizer::init()
 {
@@ -73,48 +59,28 @@ float ZMaximizer::getMeter() const
 
 void ZMaximizer::reset()
 {
-    mInternalBuffer->clear();
-    mInternalLookAheadBuffer->clear();
-    mPreviousRequired = mLastApplied = mMeter = 1.0f;
+    mLookAhead.clear();
+    mLookAhead.resetGains();
+    mMeter = 1.0f;
 }
 
 void ZMaximizer::flush (ZBuffer& out)
 {
-    const unsigned n = std::min (mBlockSize, out.getLength());
-    mGain->scaleCopyRange (*mInternalBuffer, out, 0, n, mPreviousRequired);
+    mLookAhead.flush (out);
 }
 
 void ZMaximizer::process (const ZBuffer& in, ZBuffer& out)
 {
-    const unsigned n = std::min ({ mBlockSize, in.getLength(), out.getLength() });
-
-    // Non-finite samples would turn the gain below into 0 * inf.
-    const float peak = guardCopy (in.getData(), mInternalLookAheadBuffer->getData(), n);
+    const unsigned n = std::min ({ mLookAhead.getBlockSize(), in.getLength(), out.getLength() });
+    const float peak = mLookAhead.hold (in, n);
 
     float required = 1.0f;
     if (enabled)
         required = peak > mThreshold ? mCeiling / peak : mMakeup;
     required *= mTrim;
 
-    const float applied = std::min (required, mPreviousRequired);
-
-    if (n == mBlockSize)
-    {
-        mGain->rampCopy (*mInternalBuffer, out, mLastApplied, applied);
-    }
-    else
-    {
-        const float* s = mInternalBuffer->getData();
-        float* d = out.getData();
-        const float step = n > 1 ? (applied - mLastApplied) / (float) (n - 1) : 0.0f;
-        for (unsigned i = 0; i < n; ++i)
-            d[i] = s[i] * (mLastApplied + step * (float) i);
-    }
-
-    mLastApplied = applied;
-    mPreviousRequired = required;
+    mLookAhead.playOut (out, n, required);
     mMeter = 0.05f * required + 0.95f * mMeter;
-    std::swap (mInternalBuffer, mInternalLookAheadBuffer);
 }
 
 } // namespace quarn

@@ -2,7 +2,7 @@
 
 #include "ZDSPObject.h"
 #include "ZBuffer.h"
-#include "ZGain.h"
+#include "ZLookAheadBlock.h"
 
 namespace quarn
 {
@@ -25,7 +25,7 @@ public:
     virtual float getThresholdDb() const { return mThresholdDb; }
     virtual float getMakeup() const { return mMakeup; }
     virtual float getCeilingDb() const { return mCeilingDb; }
-    virtual int getLatency() const { return (int) mBlockSize; }
+    virtual int getLatency() const { return (int) mLookAhead.getBlockSize(); }
     virtual float getMeter() const;
     // in and out may be the same buffer; both hold at least one block.
     virtual void process (const ZBuffer& in, ZBuffer& out);
@@ -40,17 +40,12 @@ public:
     bool enabled = false;
 
 private:
-    unsigned mBlockSize = 0;
-    ZGain* mGain = nullptr;
-    ZBuffer* mInternalBuffer = nullptr;
-    ZBuffer* mInternalLookAheadBuffer = nullptr;
+    ZLookAheadBlock mLookAhead;
     float mCeiling = 1.0f;
     float mThreshold = 1.0f;
     float mCeilingDb = 0.0f;
     float mThresholdDb = 0.0f;
     float mMakeup = 1.0f;
-    float mPreviousRequired = 1.0f;
-    float mLastApplied = 1.0f;
     float mMeter = 1.0f;
     float mTrim = 0.9998849f;
 };

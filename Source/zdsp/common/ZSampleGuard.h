@@ -41,16 +41,35 @@ inline float guardCopy (const float* source, float* destination, std::size_t n) 
 }
 
 // The library's guarded product: when the two stored exponents add up below
-// the normal range the product is written as +0.0, so recursive state never
-// drifts into denormals (which are slow and carry no audible information).
-inline float guardedProduct (float a, float b) noexcept
+// the normal range (ea + eb - 254 < -126) the product is written as +0.0, so
+// recursive state and accumulating buffers never drift into denormals (which
+// are slow and carry no audible information).
+inline std::uint32_t exponentSum (float a, float b) noexcept
 {
     std::uint32_t ua, ub;
     std::memcpy (&ua, &a, sizeof ua);
     std::memcpy (&ub, &b, sizeof ub);
-    const auto ea = (int) ((ua >> 23) & 0xffu);
-    const auto eb = (int) ((ub >> 23) & 0xffu);
-    return ea + eb < 128 ? 0.0f : a * b;
+    return ((ua >> 23) & 0xffu) + ((ub >> 23) & 0xffu);
+}
+
+// For scalar code such as a predictor's recursion, where a predictable branch
+// is the cheapest form.
+inline float guardedProduct (float a, float b) noexcept
+{
+    return exponentSum (a, b) < 128u ? 0.0f : a * b;
+}
+
+// The same product for element-wise loops: it selects by mask rather than by
+// branch so that the loops using it vectorise.
+inline float guardedProductMasked (float a, float b) noexcept
+{
+    std::uint32_t up;
+    const float p = a * b;
+    std::memcpy (&up, &p, sizeof up);
+    up &= exponentSum (a, b) < 128u ? 0u : ~0u;
+    float r;
+    std::memcpy (&r, &up, sizeof r);
+    return r;
 }
 
 } // namespace quarn

@@ -86,27 +86,15 @@ float sampledSum (const ZBuffer& window, unsigned overlap, bool squared)
         sum += squared ? window[i] * window[i] : window[i];
     return sum;
 }
-} // namespace
 
-//==============================================================================
-ZSignalWindow::ZSignalWindow()
+// Builds a window object and runs its init, deleting it again when init throws.
+template <typename Window, typename... Args>
+Window* createInitialised (Args... args)
 {
-    setName ("ZSignalWindow");
-}
-
-ZSignalWindow::~ZSignalWindow()
-{
-    delete mGain;
-    delete mWindow;
-    delete mInverseWindow;
-}
-
-ZSignalWindow* ZSignalWindow::create (unsigned size, unsigned type, float parameter)
-{
-    auto* window = new ZSignalWindow();
+    auto* window = new Window();
     try
     {
-        window->init (size, type, parameter);
+        window->init (args...);
     }
     catch (...)
     {
@@ -115,8 +103,17 @@ ZSignalWindow* ZSignalWindow::create (unsigned size, unsigned type, float parame
     }
     return window;
 }
+} // namespace
 
-void ZSignalWindow::init (unsigned size, unsigned type, float parameter)
+//==============================================================================
+ZWindowPair::~ZWindowPair()
+{
+    delete mGain;
+    delete mWindow;
+    delete mInverseWindow;
+}
+
+void ZWindowPair::allocate (unsigned size, const char* file, int line)
 {
     delete mGain;
     mGain = nullptr;
@@ -124,14 +121,55 @@ void ZSignalWindow::init (unsigned size, unsigned type, float parameter)
     mWindow = nullptr;
     delete mInverseWindow;
     mInverseWindow = nullptr;
-    mSum = 0.0f;
-    mSumOfSquares = 0.0f;
 
     mGain = ZGain::create (false);
     mWindow = new (std::nothrow) ZBuffer (size, "mWindow");
     if (mWindow == nullptr)
-        QJ_THROW (kWindowMissing, "Source/zdsp/common/ZSignalWindow", 58);
+        QJ_THROW (kWindowMissing, file, line);
     mInverseWindow = new ZBuffer (size, "mInverseWindow");
+}
+
+void ZWindowPair::normalizeForPower (unsigned overlap)
+{
+    scaleWindowPair (*mGain, *mWindow, *mInverseWindow, sampledSum (*mWindow, overlap, true));
+}
+
+void ZWindowPair::normalizeForAmplitude (unsigned overlap)
+{
+    scaleWindowPair (*mGain, *mWindow, *mInverseWindow, sampledSum (*mWindow, overlap, false));
+}
+
+void ZWindowPair::apply (ZBuffer& buffer)
+{
+    mGain->multiply (buffer, *mWindow);
+}
+
+void ZWindowPair::applyTo (const ZBuffer& source, ZBuffer& destination)
+{
+    mGain->multiplyCopy (*mWindow, source, destination);
+}
+
+void ZWindowPair::remove (const ZBuffer& source, ZBuffer& destination)
+{
+    mGain->multiplyCopy (source, *mInverseWindow, destination);
+}
+
+//==============================================================================
+ZSignalWindow::ZSignalWindow()
+{
+    setName ("ZSignalWindow");
+}
+
+ZSignalWindow* ZSignalWindow::create (unsigned size, unsigned type, float parameter)
+{
+    return createInitialised<ZSignalWindow> (size, type, parameter);
+}
+
+void ZSignalWindow::init (unsigned size, unsigned type, float parameter)
+{
+    mSum = 0.0f;
+    mSumOfSquares = 0.0f;
+    allocate (size, "Source/zdsp/common/ZSignalWindow", 58);
 
     if (type > 4)
         return;
@@ -208,31 +246,6 @@ void ZSignalWindow::init (unsigned size, unsigned type, float parameter)
     }
 }
 
-void ZSignalWindow::normalizeForPower (unsigned overlap)
-{
-    scaleWindowPair (*mGain, *mWindow, *mInverseWindow, sampledSum (*mWindow, overlap, true));
-}
-
-void ZSignalWindow::normalizeForAmplitude (unsigned overlap)
-{
-    scaleWindowPair (*mGain, *mWindow, *mInverseWindow, sampledSum (*mWindow, overlap, false));
-}
-
-void ZSignalWindow::apply (ZBuffer& buffer)
-{
-    mGain->multiply (buffer, *mWindow);
-}
-
-void ZSignalWindow::applyTo (const ZBuffer& source, ZBuffer& destination)
-{
-    mGain->multiplyCopy (*mWindow, source, destination);
-}
-
-void ZSignalWindow::remove (const ZBuffer& source, ZBuffer& destination)
-{
-    mGain->multiplyCopy (source, *mInverseWindow, destination);
-}
-
 float* ZSignalWindow::getWindowData()
 {
     return mWindow->getData();
@@ -244,42 +257,14 @@ ZHammingWindow::ZHammingWindow()
     setName ("ZHammingWindow");
 }
 
-ZHammingWindow::~ZHammingWindow()
-{
-    delete mGain;
-    delete mWindow;
-    delete mInverseWindow;
-}
-
 ZHammingWindow* ZHammingWindow::create (unsigned size)
 {
-    auto* window = new ZHammingWindow();
-    try
-    {
-        window->init (size);
-    }
-    catch (...)
-    {
-        delete window;
-        throw;
-    }
-    return window;
+    return createInitialised<ZHammingWindow> (size);
 }
 
 void ZHammingWindow::init (unsigned size)
 {
-    delete mGain;
-    mGain = nullptr;
-    delete mWindow;
-    mWindow = nullptr;
-    delete mInverseWindow;
-    mInverseWindow = nullptr;
-
-    mGain = ZGain::create (false);
-    mWindow = new (std::nothrow) ZBuffer (size, "mWindow");
-    if (mWindow == nullptr)
-        QJ_THROW (kWindowMissing, "Source/zdsp/common/ZHammingWindow", 57);
-    mInverseWindow = new ZBuffer (size, "mInverseWindow");
+    allocate (size, "Source/zdsp/common/ZHammingWindow", 57);
 
     auto& w = *mWindow;
     auto& inverse = *mInverseWindow;
@@ -300,31 +285,6 @@ void ZHammingWindow::init (unsigned size)
         w[i] = value;
         inverse[i] = 1.0f / value;
     }
-}
-
-void ZHammingWindow::normalizeForPower (unsigned overlap)
-{
-    scaleWindowPair (*mGain, *mWindow, *mInverseWindow, sampledSum (*mWindow, overlap, true));
-}
-
-void ZHammingWindow::normalizeForAmplitude (unsigned overlap)
-{
-    scaleWindowPair (*mGain, *mWindow, *mInverseWindow, sampledSum (*mWindow, overlap, false));
-}
-
-void ZHammingWindow::apply (ZBuffer& buffer)
-{
-    mGain->multiply (buffer, *mWindow);
-}
-
-void ZHammingWindow::applyTo (const ZBuffer& source, ZBuffer& destination)
-{
-    mGain->multiplyCopy (*mWindow, source, destination);
-}
-
-void ZHammingWindow::remove (const ZBuffer& source, ZBuffer& destination)
-{
-    mGain->multiplyCopy (source, *mInverseWindow, destination);
 }
 
 } // namespace quarn

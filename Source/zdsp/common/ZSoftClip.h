@@ -2,7 +2,7 @@
 
 #include "ZDSPObject.h"
 #include "ZBuffer.h"
-#include "ZGain.h"
+#include "ZLookAheadBlock.h"
 
 namespace quarn
 {
@@ -22,7 +22,7 @@ public:
 
     virtual void init (unsigned blockSize);
     virtual void setCeiling (float dB);
-    virtual unsigned getLatency() const { return mBlockSize; }
+    virtual unsigned getLatency() const { return mLookAhead.getBlockSize(); }
     // in and out may be the same buffer. Works on one block of the block size
     // (fewer samples only when a buffer is shorter).
     virtual void process (const ZBuffer& in, ZBuffer& out);
@@ -37,15 +37,8 @@ public:
     bool enabled = true;
 
 private:
-    void createBuffers();
-
-    unsigned mBlockSize = 0;
-    ZGain* mGain = nullptr;
-    ZBuffer* mInternalBuffer = nullptr;
-    ZBuffer* mInternalLookAheadBuffer = nullptr;
+    ZLookAheadBlock mLookAhead;
     float mCeiling = 1.0f;
-    float mPreviousRequired = 1.0f;
-    float mLastApplied = 1.0f;
 };
 
 } // namespace quarn

@@ -418,6 +418,30 @@ int ZSpectralCompressor::tableIndex (float powerDb, float thresholdDb, float off
     return std::max (0, (int) d + 128);
 }
 
+void ZSpectralCompressor::tableGains (bool removedPart)
+{
+    // The gains overwrite the dB values bin by bin, each after its own read.
+    const unsigned n = mNumBins;
+    const float* db = mSpectralPower->getData();
+    const float* thresholds = mThresholds->getData();
+    const float* table = mGainTable->getData();
+    float* gains = mSpectralPower->getData();
+    const float offset = mThresholdOffset;
+    const float lower = mLowerLimit;
+    const float upper = mUpperLimit;
+    const float binWidth = mSampleRate.load() * 0.5f / (float) n;
+
+    for (unsigned i = 0; i < n; ++i)
+    {
+        const float f = (float) i * binWidth;
+        const bool outside = f < lower || f > upper;
+        const float kept = outside ? 1.0f : table[tableIndex (db[i], thresholds[i], offset)];
+        gains[i] = removedPart ? (outside ? 0.0f : 1.0f - kept) : kept;
+    }
+
+    mSmoother->smooth (*mSpectralPower, *mSpectralGain);
+}
+
 void ZSpectralCompressor::applyGains (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm)
 {
     // Exactly the bin count: the spectra may be longer than the gain buffer.
@@ -466,22 +490,7 @@ void ZSpectralCompressor::process (const ZBuffer& re, const ZBuffer& im, ZBuffer
     else
         x = levelDb >= floorDb ? 1.0f : 0.0f;
 
-    const float* db = mSpectralPower->getData();
-    const float* thresholds = mThresholds->getData();
-    const float* table = mGainTable->getData();
-    float* gains = mSpectralPower->getData();
-    const float offset = mThresholdOffset;
-    const float lower = mLowerLimit;
-    const float upper = mUpperLimit;
-    const float binWidth = mSampleRate.load() * 0.5f / (float) n;
-
-    for (unsigned i = 0; i < n; ++i)
-    {
-        const float f = (float) i * binWidth;
-        gains[i] = (f < lower || f > upper) ? 1.0f : table[tableIndex (db[i], thresholds[i], offset)];
-    }
-
-    mSmoother->smooth (*mSpectralPower, *mSpectralGain);
+    tableGains (false);
 
     if (mTrack)
     {
@@ -511,22 +520,7 @@ void ZSpectralCompressor::processNoiseOnly (const ZBuffer& re, const ZBuffer& im
 
     followPower (re, im);
 
-    const float* db = mSpectralPower->getData();
-    const float* thresholds = mThresholds->getData();
-    const float* table = mGainTable->getData();
-    float* gains = mSpectralPower->getData();
-    const float offset = mThresholdOffset;
-    const float lower = mLowerLimit;
-    const float upper = mUpperLimit;
-    const float binWidth = mSampleRate.load() * 0.5f / (float) n;
-
-    for (unsigned i = 0; i < n; ++i)
-    {
-        const float f = (float) i * binWidth;
-        gains[i] = (f < lower || f > upper) ? 0.0f : 1.0f - table[tableIndex (db[i], thresholds[i], offset)];
-    }
-
-    mSmoother->smooth (*mSpectralPower, *mSpectralGain);
+    tableGains (true);
     applyGains (re, im, outRe, outIm);
 }
 

@@ -114,6 +114,9 @@ private:
     void applyGains (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm);
     bool buffersFit (const ZBuffer& re, const ZBuffer& im, const ZBuffer& outRe, const ZBuffer& outIm) const noexcept;
     int tableIndex (float powerDb, float thresholdDb, float offset) const noexcept;
+    // Steps 3 and 5: each bin's gain from the table, smoothed across frequency,
+    // in mSpectralGain; with removedPart, 1 minus that gain (what process removes).
+    void tableGains (bool removedPart);
 
     unsigned mNumBins = 0;
     ZGain* mGain = nullptr;

@@ -1,19 +1,17 @@
 #include <gtest/gtest.h>
-#include "ZBuffer.h"
+#include "TestSignals.h"
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 
 using quarn::ZBuffer;
+using clarivo_test::expectDspFailure;
 
 namespace
 {
-std::unique_ptr<juce::XmlElement> elementOf (const ZBuffer& b)
-{
-    return std::unique_ptr<juce::XmlElement> (b.createXml());
-}
+const char* const kFile = "Source/zdsp/common/ZBuffer";
+const char* const kImproperSize = "Error Trying to create a buffer of improper size.";
 
 std::unique_ptr<juce::XmlElement> bufferElement (const char* length, const char* values)
 {
@@ -23,31 +21,12 @@ std::unique_ptr<juce::XmlElement> bufferElement (const char* length, const char*
         e->setAttribute ("length", length);
     e->setAttribute ("samplerate", "44100");
     if (values != nullptr)
-    {
-        auto* data = new juce::XmlElement ("data");
-        data->setAttribute ("values", values);
-        e->addChildElement (data);
-    }
+        e->createNewChildElement ("data")->setAttribute ("values", values);
     return e;
-}
-
-void expectDspFailure (const std::function<void()>& f, const char* message, int line)
-{
-    try
-    {
-        f();
-        FAIL() << "no exception";
-    }
-    catch (const quarn_juce::qj_dsp_exception& e)
-    {
-        EXPECT_EQ (e.message, message);
-        EXPECT_EQ (e.file, "Source/zdsp/common/ZBuffer");
-        EXPECT_EQ (e.line, line);
-    }
 }
 } // namespace
 
-TEST (ZBuffer, ConstructionRoundsCapacityAndClears)
+TEST (ZBuffer, ConstructionCopiesAndPeak)
 {
     ZBuffer b (513, "mSpectrum");
     EXPECT_EQ (b.getLength(), 513u);
@@ -56,67 +35,43 @@ TEST (ZBuffer, ConstructionRoundsCapacityAndClears)
     EXPECT_EQ (b.getSampleRate(), 0.0f);
     for (unsigned i = 0; i < b.getCapacity(); ++i)
         ASSERT_EQ (b[i], 0.0f);
-
     EXPECT_EQ (ZBuffer (5, "x").getCapacity(), 8u);
-    EXPECT_EQ (ZBuffer (8, "x").getCapacity(), 8u);
-}
 
-TEST (ZBuffer, ZeroLengthIsRefused)
-{
-    expectDspFailure ([] { ZBuffer b (0, "x"); }, "Error Trying to create a buffer of improper size.", 66);
+    expectDspFailure ([] { ZBuffer zero (0, "x"); }, kImproperSize, kFile, 66);
+    ZBuffer kept (4, "kept");
+    kept[0] = 0.25f;
+    expectDspFailure ([&] { kept.setLength (0); }, kImproperSize, kFile, 201);
+    EXPECT_EQ (kept.getLength(), 4u);
+    EXPECT_EQ (kept[0], 0.25f);
 
-    ZBuffer b (4, "kept");
-    b[0] = 0.25f;
-    expectDspFailure ([&] { b.setLength (0); }, "Error Trying to create a buffer of improper size.", 201);
-    EXPECT_EQ (b.getLength(), 4u);
-    EXPECT_EQ (b[0], 0.25f);
-}
-
-TEST (ZBuffer, CopyTakesTheShorterLength)
-{
-    ZBuffer big (1024, "big"), small (513, "small");
+    // copy takes the shorter length.
+    ZBuffer big (1024, "big"), target (1024, "target");
     for (unsigned i = 0; i < 1024; ++i)
-        big[i] = (float) i;
-
-    small.copy (big);
-    EXPECT_EQ (small[512], 512.0f);
-
-    ZBuffer target (1024, "target");
-    for (unsigned i = 0; i < 1024; ++i)
-        target[i] = -1.0f;
-    target.copy (small);
+        big[i] = (float) i, target[i] = -1.0f;
+    b.copy (big);
+    EXPECT_EQ (b[512], 512.0f);
+    target.copy (b);
     EXPECT_EQ (target[512], 512.0f);
     EXPECT_EQ (target[513], -1.0f);
 
     ZBuffer part (8, "part");
     part.copyFrom (big, { 10, 13 }, 2);
-    EXPECT_EQ (part[1], 0.0f);
-    EXPECT_EQ (part[2], 10.0f);
-    EXPECT_EQ (part[4], 12.0f);
-    EXPECT_EQ (part[5], 0.0f);
-
+    EXPECT_EQ ((std::vector<float> (part.getData(), part.getData() + 6)), (std::vector<float> { 0, 0, 10, 11, 12, 0 }));
     part.clear ({ 3, 5 });
-    EXPECT_EQ (part[2], 10.0f);
-    EXPECT_EQ (part[3], 0.0f);
-    EXPECT_EQ (part[4], 0.0f);
+    EXPECT_EQ ((std::vector<float> (part.getData(), part.getData() + 6)), (std::vector<float> { 0, 0, 10, 0, 0, 0 }));
+
+    ZBuffer p (2, "p");
+    p[0] = -0.75f;
+    p[1] = 0.5f;
+    EXPECT_EQ (p.getPeak(), 0.75f);
 }
 
-TEST (ZBuffer, PeakIsLargestMagnitude)
-{
-    ZBuffer b (2, "p");
-    b[0] = -0.75f;
-    b[1] = 0.5f;
-    EXPECT_EQ (b.getPeak(), 0.75f);
-}
-
-TEST (ZBuffer, WritesExactHexText)
+TEST (ZBuffer, XmlIsExactHexAndRestoresBitForBit)
 {
     ZBuffer b (3, "NoiseProfile1");
     b[0] = 1.0f;
-    b[1] = 0.0f;
     b[2] = -1.0f;
-    auto e = elementOf (b);
-
+    std::unique_ptr<juce::XmlElement> e (b.createXml());
     EXPECT_EQ (e->getTagName(), "buffer");
     EXPECT_EQ (e->getAttributeName (0), "name");
     EXPECT_EQ (e->getAttributeName (1), "length");
@@ -126,20 +81,17 @@ TEST (ZBuffer, WritesExactHexText)
     EXPECT_EQ (e->getStringAttribute ("samplerate"), "0");
     ASSERT_NE (e->getChildByName ("data"), nullptr);
     EXPECT_EQ (e->getChildByName ("data")->getStringAttribute ("values"), "3f80000000000000bf800000");
-}
 
-TEST (ZBuffer, RestoresBitForBitAndTakesNameAndLength)
-{
     ZBuffer source (3, "NoiseProfile0");
     source[0] = -0.0f;
     source[1] = std::numeric_limits<float>::denorm_min();
     source[2] = -48.0f;
-    auto e = elementOf (source);
+    e.reset (source.createXml());
 
     ZBuffer same (3, "other");
     const float* storage = same.getData();
     same.restoreFromXml (*e);
-    EXPECT_EQ (same.getData(), storage);  // same length keeps its storage
+    EXPECT_EQ (same.getData(), storage); // same length keeps its storage
     EXPECT_STREQ (same.getName(), "NoiseProfile0");
     EXPECT_EQ (std::memcmp (same.getData(), source.getData(), 3 * sizeof (float)), 0);
 
@@ -148,9 +100,7 @@ TEST (ZBuffer, RestoresBitForBitAndTakesNameAndLength)
     EXPECT_EQ (longer.getLength(), 3u);
     EXPECT_EQ (longer.getCapacity(), 4u);
     EXPECT_EQ (std::memcmp (longer.getData(), source.getData(), 3 * sizeof (float)), 0);
-
-    auto rated = bufferElement ("1", "3f800000");
-    longer.restoreFromXml (*rated);
+    longer.restoreFromXml (*bufferElement ("1", "3f800000"));
     EXPECT_EQ (longer.getSampleRate(), 44100.0f);
 }
 
@@ -160,25 +110,21 @@ TEST (ZBuffer, MalformedElementsFailAndKeepTheBuffer)
     b[0] = 0.5f;
     b[1] = -0.5f;
 
-    auto check = [&] (const juce::XmlElement& e)
+    expectDspFailure ([&] { b.restoreFromXml (*bufferElement ("0", "")); }, kImproperSize, kFile, 201);
+    expectDspFailure ([&] { b.restoreFromXml (*bufferElement (nullptr, "3f800000")); }, kImproperSize, kFile, 201);
+
+    for (const auto& [length, values] : { std::pair<const char*, const char*> { "-3", "3f8000003f8000003f800000" },
+                                          { "2", nullptr },                 // no data child
+                                          { "3", "3f8000003f800000" },      // short text
+                                          { "2", "3f80000zz3f80000" },      // not hexadecimal
+                                          { "2", "7fc000003f800000" },      // NaN
+                                          { "2", "3f8000007f800000" },      // +infinity
+                                          { "100000000", "3f800000" } })    // absurd length
     {
-        EXPECT_THROW (b.restoreFromXml (e), quarn_juce::qj_dsp_exception);
+        EXPECT_THROW (b.restoreFromXml (*bufferElement (length, values)), quarn_juce::qj_dsp_exception) << length;
         EXPECT_EQ (b.getLength(), 2u);
         EXPECT_STREQ (b.getName(), "keep");
         EXPECT_EQ (b[0], 0.5f);
         EXPECT_EQ (b[1], -0.5f);
-    };
-
-    expectDspFailure ([&] { b.restoreFromXml (*bufferElement ("0", "")); },
-                      "Error Trying to create a buffer of improper size.", 201);
-    expectDspFailure ([&] { b.restoreFromXml (*bufferElement (nullptr, "3f800000")); },
-                      "Error Trying to create a buffer of improper size.", 201);
-
-    check (*bufferElement ("-3", "3f8000003f8000003f800000"));
-    check (*bufferElement ("2", nullptr));                        // no data child
-    check (*bufferElement ("3", "3f8000003f800000"));             // short text
-    check (*bufferElement ("2", "3f80000zz3f80000"));             // not hexadecimal
-    check (*bufferElement ("2", "7fc000003f800000"));             // NaN
-    check (*bufferElement ("2", "3f8000007f800000"));             // +infinity
-    check (*bufferElement ("100000000", "3f800000"));             // absurd length
+    }
 }

@@ -1,5 +1,5 @@
 #include "ZClickProcessor.h"
-#include "BlockSignals.h"
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "ZCrackleProcessor.h"
-#include "BlockSignals.h"
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 

@@ -55,46 +55,21 @@ bool isAccelerated (ZGain* gain)
 }
 } // namespace
 
-TEST (ZDSPObject, ObjectsCarryTheMostDerivedClassName)
+TEST (ZDSPObject, NamesAndExceptionText)
 {
-    std::unique_ptr<ZGain> plain (ZGain::create (true));
-    EXPECT_STREQ ("ZGain", plain->getName());
-
+    // The most derived class's whole name.
+    EXPECT_STREQ ("ZGain", std::unique_ptr<ZGain> (ZGain::create (true))->getName());
     ZGainAccelerate accelerated;
     EXPECT_STREQ ("ZGainAccelerate", accelerated.getName());
+    EXPECT_STREQ ("ZFourierTransformAV", std::unique_ptr<ZFourierTransform> (ZFourierTransform::create (10, 0, 1))->getName());
 
-    std::unique_ptr<ZFourierTransform> fft (ZFourierTransform::create (10, 0, 1));
-    EXPECT_STREQ ("ZFourierTransformAV", fft->getName());
-
-    ZFourierTransform base;
-    EXPECT_STREQ ("ZFourierTransform", base.getName());
-}
-
-TEST (ZDSPObject, SetNameTwiceKeepsOnlyTheSecondName)
-{
     ZGain gain;
     gain.setName ("first name, rather long");
     gain.setName ("b");
     EXPECT_STREQ ("b", gain.getName());
-}
 
-#if defined(__x86_64__)
-TEST (ZDSPObject, ThisMachineGetsTheVectorisedGain)
-{
-    resetProcessorTypeForTesting();
-    EXPECT_EQ (4, getProcessorType());
-    std::unique_ptr<ZGain> gain (ZGain::create (false));
-    EXPECT_TRUE (isAccelerated (gain.get()));
-    EXPECT_STREQ ("ZGainAccelerate", gain->getName());
-}
-#endif
-
-TEST (ZDSPObject, ExceptionTextNamesFileAndLine)
-{
     const qj_dsp_exception e ("Something failed", "Source/zdsp/common/Somewhere", 7);
     EXPECT_STREQ ("Something failed, at File: Source/zdsp/common/Somewhere, Line: 7", e.what());
-    EXPECT_EQ (7, e.line);
-
     try
     {
         QJ_THROW ("m", "f", -12);
@@ -103,66 +78,54 @@ TEST (ZDSPObject, ExceptionTextNamesFileAndLine)
     {
         EXPECT_STREQ ("m, at File: f, Line: -12", caught.what());
     }
+
+#if defined(__x86_64__)
+    // This machine, probed for real, gets the vectorised gain.
+    resetProcessorTypeForTesting();
+    EXPECT_EQ (4, getProcessorType());
+    EXPECT_TRUE (isAccelerated (std::unique_ptr<ZGain> (ZGain::create (false)).get()));
+#endif
 }
 
-TEST_F (ProcessorProbe, ProbesOnceAndCachesTheKind)
+TEST_F (ProcessorProbe, EachAnswerOverwritesTheEarlierOnesAndTheKindPicksTheGain)
 {
+    const struct
+    {
+        std::map<std::string, std::int64_t> values;
+        int kind;
+    } machines[] = {
+        { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 1 } }, 4 },
+        // The sse2 answer 0 overwrites the sse answer, leaving no kind: generic.
+        { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 0 } }, 1 },
+        // Not native: kind 2, a plain gain.
+        { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 0 } }, 2 },
+        { { { "hw.optional.altivec", 1 } }, 2 },
+        { { { "hw.optional.altivec", 1 }, { "hw.optional.sse", 1 } }, 3 },
+        { { { "hw.optional.altivec", 0 } }, 1 },
+        { {}, 1 },
+    };
+
+    for (const auto& machine : machines)
+    {
+        resetProcessorTypeForTesting();
+        fakeValues = machine.values;
+        EXPECT_EQ (machine.kind, getProcessorType());
+        std::unique_ptr<ZGain> gain (ZGain::create (false));
+        EXPECT_EQ (machine.kind >= 3, isAccelerated (gain.get())) << machine.kind;
+        // Every known kind gets the one transform.
+        EXPECT_STREQ ("ZFourierTransformAV", std::unique_ptr<ZFourierTransform> (ZFourierTransform::create (4, 0, 1))->getName());
+    }
+}
+
+TEST_F (ProcessorProbe, ProbesOnceAndTheGenericGainSkipsIt)
+{
+    EXPECT_FALSE (isAccelerated (std::unique_ptr<ZGain> (ZGain::create (true)).get()));
+    EXPECT_EQ (0, fakeQueries);
+
     fakeValues = { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 1 } };
     EXPECT_EQ (4, getProcessorType());
     EXPECT_EQ (4, fakeQueries);
-
     fakeValues.clear();
     EXPECT_EQ (4, getProcessorType());
     EXPECT_EQ (4, fakeQueries);
-}
-
-TEST_F (ProcessorProbe, SseWithoutSse2EndsAsAGenericProcessor)
-{
-    // The sse2 answer 0 overwrites the sse answer, leaving no kind: generic.
-    fakeValues = { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 0 } };
-    EXPECT_EQ (1, getProcessorType());
-
-    std::unique_ptr<ZGain> gain (ZGain::create (false));
-    EXPECT_FALSE (isAccelerated (gain.get()));
-    EXPECT_STREQ ("ZGain", gain->getName());
-}
-
-TEST_F (ProcessorProbe, NonNativeProcessGetsThePlainGain)
-{
-    fakeValues = { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 0 } };
-    EXPECT_EQ (2, getProcessorType());
-
-    std::unique_ptr<ZGain> gain (ZGain::create (false));
-    EXPECT_FALSE (isAccelerated (gain.get()));
-
-    // Every known kind still gets the one transform.
-    std::unique_ptr<ZFourierTransform> fft (ZFourierTransform::create (4, 0, 1));
-    EXPECT_STREQ ("ZFourierTransformAV", fft->getName());
-}
-
-TEST_F (ProcessorProbe, EachAnswerOverwritesTheEarlierOnes)
-{
-    fakeValues = { { "hw.optional.altivec", 1 } };
-    EXPECT_EQ (2, getProcessorType());
-
-    resetProcessorTypeForTesting();
-    fakeValues = { { "hw.optional.altivec", 1 }, { "hw.optional.sse", 1 } };
-    EXPECT_EQ (3, getProcessorType());
-    std::unique_ptr<ZGain> sse (ZGain::create (false));
-    EXPECT_TRUE (isAccelerated (sse.get()));
-
-    resetProcessorTypeForTesting();
-    fakeValues = { { "hw.optional.altivec", 0 } };
-    EXPECT_EQ (1, getProcessorType());
-
-    resetProcessorTypeForTesting();
-    fakeValues.clear();
-    EXPECT_EQ (1, getProcessorType());
-}
-
-TEST_F (ProcessorProbe, GenericGainSkipsTheProbe)
-{
-    std::unique_ptr<ZGain> gain (ZGain::create (true));
-    EXPECT_FALSE (isAccelerated (gain.get()));
-    EXPECT_EQ (0, fakeQueries);
 }

@@ -1,8 +1,10 @@
 #include "ZDelayBuffer.h"
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 using namespace quarn;
 
@@ -18,64 +20,47 @@ std::unique_ptr<ZBufferSizeConverter> makeConverter (unsigned inSize, unsigned o
     return std::unique_ptr<ZBufferSizeConverter> (ZBufferSizeConverter::create (inSize, outSize));
 }
 
+// first, first + 1, ...
 void fill (ZBuffer& buffer, float first)
 {
     for (unsigned i = 0; i < buffer.getLength(); ++i)
         buffer[i] = first + (float) i;
 }
+
+std::vector<float> valuesOf (const ZBuffer& b, unsigned n)
+{
+    return std::vector<float> (b.getData(), b.getData() + n);
+}
 } // namespace
 
-TEST (ZDelayBuffer, RingIsThePowerOfTwoThatHoldsTheDelay)
+TEST (ZDelayBuffer, RingSizeAndDelayedReads)
 {
     EXPECT_EQ (makeDelay (1536)->getCapacity(), 2048u);
     EXPECT_EQ (makeDelay (2048)->getCapacity(), 2048u);
     EXPECT_EQ (makeDelay (2049)->getCapacity(), 4096u);
     EXPECT_EQ (makeDelay (1)->getCapacity(), 2u);
     EXPECT_EQ (makeDelay (0)->getCapacity(), 1u);
-    EXPECT_STREQ (makeDelay (16)->getName(), "ZDelayBuffer");
+    clarivo_test::expectDspFailure ([] { makeDelay (0x80000001u); }, "Unable to allocate float buffer.",
+                                    "Source/zdsp/common/ZDelayBuffer", 67);
 
-    try
-    {
-        makeDelay (0x80000001u);
-        FAIL() << "no power of two above 2^31 fits the ring";
-    }
-    catch (const qj_dsp_exception& e)
-    {
-        EXPECT_EQ (e.getMessage(), "Unable to allocate float buffer.");
-        EXPECT_EQ (e.getFile(), "Source/zdsp/common/ZDelayBuffer");
-        EXPECT_EQ (e.getLine(), 67);
-    }
-}
-
-TEST (ZDelayBuffer, ReadReturnsTheInputDelayedBySamples)
-{
     auto delay = makeDelay (8);
     ZBuffer block (3, "block"), out (3, "out");
-
     fill (block, 1.0f);
     delay->write (block);
     delay->read (out, 0);
-    EXPECT_EQ (out[0], 1.0f);
-    EXPECT_EQ (out[1], 2.0f);
-    EXPECT_EQ (out[2], 3.0f);
+    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 1, 2, 3 }));
 
     fill (block, 4.0f);
     delay->write (block);
     delay->read (out, 3);
-    EXPECT_EQ (out[0], 1.0f);
-    EXPECT_EQ (out[1], 2.0f);
-    EXPECT_EQ (out[2], 3.0f);
+    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 1, 2, 3 }));
 
     // Before anything was written the ring holds silence.
     delay->read (out, 5);
-    EXPECT_EQ (out[0], 0.0f);
-    EXPECT_EQ (out[1], 0.0f);
-    EXPECT_EQ (out[2], 1.0f);
-
+    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 0, 0, 1 }));
     delay->clear();
     delay->read (out, 0);
-    EXPECT_EQ (out[0], 0.0f);
-    EXPECT_EQ (out[2], 0.0f);
+    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 0, 0, 0 }));
 }
 
 TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
@@ -90,12 +75,10 @@ TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
         fill (block, (float) (b * 512 + 1));
         delay->write (block);
         delay->read (out, lag);
-
         for (unsigned i = 0; i < 512; ++i)
         {
             const long original = (long) (b * 512 + i) - (long) lag;
-            const float expected = original >= 0 ? (float) (original + 1) : 0.0f;
-            ASSERT_EQ (out[i], expected) << "block " << b << " sample " << i;
+            ASSERT_EQ (out[i], original >= 0 ? (float) (original + 1) : 0.0f) << "block " << b << " sample " << i;
         }
     }
 
@@ -103,22 +86,17 @@ TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
     fill (block, -100.0f);
     delay->write (block, 2);
     delay->read (out, 0, 3);
-    EXPECT_EQ (out[0], (float) (40 * 512));
-    EXPECT_EQ (out[1], -100.0f);
-    EXPECT_EQ (out[2], -99.0f);
+    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 40 * 512, -100, -99 }));
 }
 
 TEST (ZBufferSizeConverter, DeliversHostBlocksAsFramesInOrder)
 {
     auto converter = makeConverter (512, 1024);
     EXPECT_EQ (converter->getCapacity(), 4096u);
-    EXPECT_STREQ (converter->getName(), "ZBufferSizeConverter");
     EXPECT_EQ (makeConverter (0, 0)->getCapacity(), 2u);
-    EXPECT_EQ (makeConverter (1, 0)->getCapacity(), 2u);
 
     ZBuffer block (512, "block"), frame (1024, "frame");
     frame[0] = -1.0f;
-
     fill (block, 0.0f);
     converter->push (block);
     EXPECT_FALSE (converter->pull (frame));
@@ -149,16 +127,14 @@ TEST (ZBufferSizeConverter, DeliversHostBlocksAsFramesInOrder)
     EXPECT_FALSE (back->pull (block));
 }
 
-TEST (ZBufferSizeConverter, OverrunDropsEverythingAtTheNextPull)
+TEST (ZBufferSizeConverter, OverrunDropsEverythingAndCountedPullsWait)
 {
     auto converter = makeConverter (512, 1024);
     ZBuffer block (512, "block"), frame (1024, "frame");
-
     fill (block, 1.0f);
     for (int i = 0; i < 8; ++i)
         converter->push (block);
     EXPECT_EQ (converter->getAvailable(), 4096u);
-
     EXPECT_FALSE (converter->pull (frame));
     EXPECT_EQ (converter->getAvailable(), 0u);
 
@@ -169,19 +145,13 @@ TEST (ZBufferSizeConverter, OverrunDropsEverythingAtTheNextPull)
     ASSERT_TRUE (converter->pull (frame));
     EXPECT_EQ (frame[0], 1000.0f);
     EXPECT_EQ (frame[1023], 1511.0f);
-}
 
-TEST (ZBufferSizeConverter, CountedPullWaitsForEnoughSamples)
-{
-    auto converter = makeConverter (512, 1024);
-    ZBuffer block (512, "block"), out (300, "out");
-
+    ZBuffer out (300, "out");
     fill (block, 0.0f);
     converter->push (block, 400);
     EXPECT_TRUE (converter->pull (out, 300));
     EXPECT_EQ (out[0], 0.0f);
     EXPECT_EQ (out[299], 299.0f);
-
     EXPECT_FALSE (converter->pull (out, 300));
     EXPECT_EQ (converter->getAvailable(), 100u);
     EXPECT_TRUE (converter->pull (out, 100));

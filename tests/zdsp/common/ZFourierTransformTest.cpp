@@ -1,33 +1,24 @@
 #include <gtest/gtest.h>
+#include "TestSignals.h"
 
 #include "ZFourierTransform.h"
 
-#include <cmath>
 #include <complex>
 #include <memory>
-#include <random>
 #include <thread>
 #include <vector>
 
 using namespace quarn;
+using clarivo_test::expectDspFailure;
+using clarivo_test::fillRandom;
 
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
 
-using Transform = std::unique_ptr<ZFourierTransform>;
-
-Transform make (unsigned log2n, unsigned direction, unsigned isReal)
+std::unique_ptr<ZFourierTransform> make (unsigned log2n, unsigned direction, unsigned isReal)
 {
-    return Transform (ZFourierTransform::create (log2n, direction, isReal));
-}
-
-void fillRandom (ZBuffer& b, unsigned seed)
-{
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
-    for (unsigned i = 0; i < b.getLength(); ++i)
-        b[i] = dist (rng);
+    return std::unique_ptr<ZFourierTransform> (ZFourierTransform::create (log2n, direction, isReal));
 }
 
 // sign -1: forward, +1: inverse; no scaling.
@@ -40,25 +31,9 @@ std::vector<std::complex<double>> naiveDft (const std::vector<std::complex<doubl
             out[k] += x[t] * std::polar (1.0, sign * 2.0 * kPi * double (k * t % n) / double (n));
     return out;
 }
-
-template <typename Expectation>
-void expectDspFailure (Expectation&& call, const char* message, const char* file, int line)
-{
-    try
-    {
-        call();
-        ADD_FAILURE() << "no exception, expected " << message;
-    }
-    catch (const qj_dsp_exception& e)
-    {
-        EXPECT_EQ (juce::String (message), e.message);
-        EXPECT_EQ (juce::String (file), e.file);
-        EXPECT_EQ (line, e.line);
-    }
-}
 } // namespace
 
-TEST (ZFourierTransform, BaseClassTransformsRefuse)
+TEST (ZFourierTransform, RefusalsNameTheirSource)
 {
     ZFourierTransform base;
     base.init (10, 0, 1); // does nothing
@@ -70,14 +45,10 @@ TEST (ZFourierTransform, BaseClassTransformsRefuse)
     expectDspFailure ([&] { base.transform (a, b); }, message, file, 84);
     expectDspFailure ([&] { base.transform (a, b, c, d); }, message, file, 91);
     expectDspFailure ([&] { base.transformReal (a, b, c); }, message, file, 100);
-}
 
-TEST (ZFourierTransform, CreateRefusesAnUnknownDirection)
-{
-    expectDspFailure ([] { make (10, 2, 1); }, "This should be impossible.",
-                  "Source/zdsp/macos/ZFourierTransformAV", 59);
-    expectDspFailure ([] { make (10, 7, 0); }, "This should be impossible.",
-                  "Source/zdsp/macos/ZFourierTransformAV", 59);
+    for (unsigned direction : { 2u, 7u })
+        expectDspFailure ([&] { make (10, direction, 1); }, "This should be impossible.",
+                          "Source/zdsp/macos/ZFourierTransformAV", 59);
 }
 
 TEST (ZFourierTransformReal, KnownSignalsGiveTheirExactBins)
@@ -85,185 +56,122 @@ TEST (ZFourierTransformReal, KnownSignalsGiveTheirExactBins)
     auto fft = make (10, 0, 1);
     ZBuffer signal (1024, "ZBuffer"), re (513, "mSpectrum"), im (513, "ZBuffer");
 
-    for (unsigned i = 0; i < 1024; ++i)
-        signal[i] = 1.0f;
-    fft->transformReal (signal, re, im);
-    EXPECT_NEAR (1.0f, re[0], 1e-6f);
-    for (unsigned k = 0; k <= 512; ++k)
+    // Every bin but `bin` is 0 in re, and every bin in im but `imBin`.
+    auto expectOnly = [&] (unsigned bin, float reValue, unsigned imBin, float imValue, float tolerance)
     {
-        if (k > 0)
+        fft->transformReal (signal, re, im);
+        for (unsigned k = 0; k <= 512; ++k)
         {
-            EXPECT_NEAR (0.0f, re[k], 1e-6f) << k;
+            EXPECT_NEAR (k == bin ? reValue : 0.0f, re[k], tolerance) << k;
+            EXPECT_NEAR (k == imBin ? imValue : 0.0f, im[k], tolerance) << k;
         }
-        EXPECT_NEAR (0.0f, im[k], 1e-6f) << k;
-    }
-    // The forward transform leaves its input alone.
-    EXPECT_EQ (1.0f, signal[1023]);
+    };
+
+    std::fill_n (signal.getData(), 1024, 1.0f);
+    expectOnly (0, 1.0f, 0, 0.0f, 1e-6f);
+    EXPECT_EQ (1.0f, signal[1023]); // the forward transform leaves its input alone
 
     for (unsigned i = 0; i < 1024; ++i)
         signal[i] = (float) std::cos (2.0 * kPi * 4.0 * i / 1024.0);
-    fft->transformReal (signal, re, im);
-    EXPECT_NEAR (0.5f, re[4], 1e-5f);
-    for (unsigned k = 0; k <= 512; ++k)
-    {
-        if (k != 4)
-        {
-            EXPECT_NEAR (0.0f, re[k], 1e-5f) << k;
-        }
-        EXPECT_NEAR (0.0f, im[k], 1e-5f) << k;
-    }
+    expectOnly (4, 0.5f, 0, 0.0f, 1e-5f);
 
     for (unsigned i = 0; i < 1024; ++i)
         signal[i] = (float) std::sin (2.0 * kPi * 4.0 * i / 1024.0);
-    fft->transformReal (signal, re, im);
-    EXPECT_NEAR (-0.5f, im[4], 1e-5f);
-    EXPECT_NEAR (0.0f, re[4], 1e-5f);
+    expectOnly (0, 0.0f, 4, -0.5f, 1e-5f);
     EXPECT_EQ (0.0f, im[0]);
     EXPECT_EQ (0.0f, im[512]);
 
     for (unsigned i = 0; i < 1024; ++i)
         signal[i] = (i % 2 == 0) ? 1.0f : -1.0f;
-    fft->transformReal (signal, re, im);
-    EXPECT_NEAR (1.0f, re[512], 1e-6f);
+    expectOnly (512, 1.0f, 0, 0.0f, 1e-6f);
     EXPECT_EQ (0.0f, im[512]);
-    EXPECT_NEAR (0.0f, re[0], 1e-6f);
 }
 
-TEST (ZFourierTransformReal, ForwardMatchesTheDefinitionInEveryBin)
+TEST (ZFourierTransformReal, ForwardMatchesTheDefinitionAndInverseGivesTheSignalBack)
 {
-    for (unsigned log2n : { 1u, 2u, 5u, 9u })
-    {
-        const unsigned n = 1u << log2n;
-        auto fft = make (log2n, 0, 1);
-        ZBuffer signal (n, "ZBuffer"), re (n / 2 + 1, "ZBuffer"), im (n / 2 + 1, "ZBuffer");
-        fillRandom (signal, log2n);
-
-        std::vector<std::complex<double>> x (n);
-        for (unsigned i = 0; i < n; ++i)
-            x[i] = signal[i];
-        const auto expected = naiveDft (x, -1);
-
-        fft->transformReal (signal, re, im);
-        for (unsigned k = 0; k <= n / 2; ++k)
-        {
-            EXPECT_NEAR (expected[k].real() / n, re[k], 1e-5) << "n " << n << " k " << k;
-            EXPECT_NEAR (k == 0 || k == n / 2 ? 0.0 : expected[k].imag() / n, im[k], 1e-5)
-                << "n " << n << " k " << k;
-        }
-    }
-}
-
-TEST (ZFourierTransformReal, InverseOfForwardGivesBackTheSignal)
-{
-    for (unsigned log2n : { 8u, 10u, 11u, 12u })
+    for (unsigned log2n : { 1u, 2u, 5u, 9u, 10u, 12u })
     {
         const unsigned n = 1u << log2n;
         auto forward = make (log2n, 0, 1);
         auto inverse = make (log2n, 1, 1);
-        ZBuffer signal (n, "ZBuffer"), back (n, "ZBuffer");
-        ZBuffer re (n / 2 + 1, "ZBuffer"), im (n / 2 + 1, "ZBuffer");
-        fillRandom (signal, 100 + log2n);
+        ZBuffer signal (n, "ZBuffer"), back (n, "ZBuffer"), re (n / 2 + 1, "ZBuffer"), im (n / 2 + 1, "ZBuffer");
+        fillRandom (signal, log2n);
 
         forward->transformReal (signal, re, im);
-        const float nyquist = re[n / 2];
-        ASSERT_NE (0.0f, nyquist);
+        if (n <= 512)
+        {
+            std::vector<std::complex<double>> x (signal.getData(), signal.getData() + n);
+            const auto expected = naiveDft (x, -1);
+            for (unsigned k = 0; k <= n / 2; ++k)
+            {
+                EXPECT_NEAR (expected[k].real() / n, re[k], 1e-5) << "n " << n << " k " << k;
+                EXPECT_NEAR (k == 0 || k == n / 2 ? 0.0 : expected[k].imag() / n, im[k], 1e-5) << "n " << n << " k " << k;
+            }
+        }
 
+        const float nyquist = re[n / 2];
         inverse->transformReal (back, re, im);
         for (unsigned i = 0; i < n; ++i)
             ASSERT_NEAR (signal[i], back[i], 2e-6f) << "n " << n << " i " << i;
-
-        // The inverse packed the Nyquist bin into im[0]: re, im are work area.
-        EXPECT_EQ (nyquist, im[0]);
+        // The inverse packed the Nyquist bin into im[0]: re and im are work area.
+        if (n >= 256)
+        {
+            EXPECT_EQ (nyquist, im[0]) << n;
+        }
     }
 }
 
-TEST (ZFourierTransformReal, InverseBuildsTheHermitianSignal)
+TEST (ZFourierTransformComplex, ImpulseDefinitionAndInPlace)
 {
-    // Bins 0, 3 and N/2 of a 16-point spectrum, unscaled on the way back.
-    auto inverse = make (4, 1, 1);
-    ZBuffer signal (16, "ZBuffer"), re (9, "ZBuffer"), im (9, "ZBuffer");
-    re[0] = 0.5f;
-    re[3] = 0.25f;
-    im[3] = -0.5f;
-    re[8] = 0.125f;
-    inverse->transformReal (signal, re, im);
-
-    for (unsigned t = 0; t < 16; ++t)
-    {
-        const double phase = 2.0 * kPi * 3.0 * t / 16.0;
-        const double expected = 0.5 + 2.0 * (0.25 * std::cos (phase) + 0.5 * std::sin (phase))
-                              + 0.125 * ((t % 2 == 0) ? 1.0 : -1.0);
-        EXPECT_NEAR (expected, signal[t], 1e-5) << t;
-    }
-}
-
-TEST (ZFourierTransformComplex, ImpulseForwardAndBack)
-{
-    const unsigned n = 1024;
+    // A unit impulse gives 1/N in every bin, and the inverse gives it back.
     auto forward = make (10, 0, 0);
     auto inverse = make (10, 1, 0);
-    ZBuffer re (n, "ZBuffer"), im (n, "ZBuffer");
+    ZBuffer re (1024, "ZBuffer"), im (1024, "ZBuffer");
     re[0] = 1.0f;
-
     forward->transform (re, im);
-    for (unsigned k = 0; k < n; ++k)
+    for (unsigned k = 0; k < 1024; ++k)
     {
-        ASSERT_FLOAT_EQ (1.0f / n, re[k]) << k;
+        ASSERT_FLOAT_EQ (1.0f / 1024, re[k]) << k;
         ASSERT_EQ (0.0f, im[k]) << k;
     }
-
     inverse->transform (re, im);
-    EXPECT_NEAR (1.0f, re[0], 1e-6f);
-    for (unsigned k = 1; k < n; ++k)
+    for (unsigned k = 0; k < 1024; ++k)
     {
-        ASSERT_NEAR (0.0f, re[k], 1e-6f) << k;
+        ASSERT_NEAR (k == 0 ? 1.0f : 0.0f, re[k], 1e-6f) << k;
         ASSERT_NEAR (0.0f, im[k], 1e-6f) << k;
     }
-}
-
-TEST (ZFourierTransformComplex, MatchesTheDefinitionBothWays)
-{
-    const unsigned n = 16;
-    ZBuffer re (n, "ZBuffer"), im (n, "ZBuffer"), outRe (n, "ZBuffer"), outIm (n, "ZBuffer");
-    fillRandom (re, 7);
-    fillRandom (im, 8);
-    std::vector<std::complex<double>> x (n);
-    for (unsigned i = 0; i < n; ++i)
-        x[i] = { re[i], im[i] };
 
     for (unsigned direction : { 0u, 1u })
     {
-        auto fft = make (4, direction, 0);
-        fft->transform (re, im, outRe, outIm);
+        // Out of place against the definition (and the input left alone) ...
+        const unsigned n = 16;
+        ZBuffer r (n, "ZBuffer"), i (n, "ZBuffer"), outR (n, "ZBuffer"), outI (n, "ZBuffer");
+        fillRandom (r, 7);
+        fillRandom (i, 8);
+        std::vector<std::complex<double>> x (n);
+        for (unsigned t = 0; t < n; ++t)
+            x[t] = { r[t], i[t] };
+        make (4, direction, 0)->transform (r, i, outR, outI);
         const auto expected = naiveDft (x, direction == 0 ? -1 : 1);
         const double scale = direction == 0 ? 1.0 / n : 1.0;
         for (unsigned k = 0; k < n; ++k)
         {
-            EXPECT_NEAR (expected[k].real() * scale, outRe[k], 1e-5) << direction << " " << k;
-            EXPECT_NEAR (expected[k].imag() * scale, outIm[k], 1e-5) << direction << " " << k;
+            EXPECT_NEAR (expected[k].real() * scale, outR[k], 1e-5) << direction << " " << k;
+            EXPECT_NEAR (expected[k].imag() * scale, outI[k], 1e-5) << direction << " " << k;
         }
-        // Out of place leaves the input alone.
-        EXPECT_EQ ((float) x[3].real(), re[3]);
-        EXPECT_EQ ((float) x[3].imag(), im[3]);
-    }
-}
+        EXPECT_EQ ((float) x[3].real(), r[3]);
 
-TEST (ZFourierTransformComplex, InPlaceAndOutOfPlaceAgree)
-{
-    const unsigned n = 4096;
-    for (unsigned direction : { 0u, 1u })
-    {
+        // ... and in place giving the same bits as out of place.
         auto fft = make (12, direction, 0);
-        ZBuffer re (n, "ZBuffer"), im (n, "ZBuffer"), outRe (n, "ZBuffer"), outIm (n, "ZBuffer");
-        fillRandom (re, 11);
-        fillRandom (im, 12);
-
-        fft->transform (re, im, outRe, outIm);
-        fft->transform (re, im);
-        for (unsigned k = 0; k < n; ++k)
+        ZBuffer bigR (4096, "ZBuffer"), bigI (4096, "ZBuffer"), bigOutR (4096, "ZBuffer"), bigOutI (4096, "ZBuffer");
+        fillRandom (bigR, 11);
+        fillRandom (bigI, 12);
+        fft->transform (bigR, bigI, bigOutR, bigOutI);
+        fft->transform (bigR, bigI);
+        for (unsigned k = 0; k < 4096; ++k)
         {
-            ASSERT_EQ (outRe[k], re[k]) << k;
-            ASSERT_EQ (outIm[k], im[k]) << k;
+            ASSERT_EQ (bigOutR[k], bigR[k]) << k;
+            ASSERT_EQ (bigOutI[k], bigI[k]) << k;
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "ZLinPhMultibandCompressor.h"
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -8,49 +9,24 @@
 #include <vector>
 
 using namespace quarn;
+using namespace clarivo_test;
 
 namespace
 {
 constexpr int kBlock = 512;
 
 // A stereo signal long enough for several blocks, with the channels differing.
-std::vector<std::vector<float>> makeSignal (int length, float amplitude, unsigned seed = 1)
+std::vector<Signal> makeSignal (int length, float amplitude, unsigned seed = 1)
 {
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> noise (-1.0f, 1.0f);
-    std::vector<std::vector<float>> s (2, std::vector<float> ((size_t) length));
-    for (int i = 0; i < length; ++i)
-    {
-        const float t = (float) i / 44100.0f;
-        s[0][(size_t) i] = amplitude * (0.5f * std::sin (2.0f * (float) M_PI * 440.0f * t) + 0.3f * noise (rng));
-        s[1][(size_t) i] = amplitude * (0.4f * std::sin (2.0f * (float) M_PI * 3000.0f * t) + 0.3f * noise (rng));
-    }
-    return s;
+    const auto n = (size_t) length;
+    return { sine (n, 440.0, 0.5 * amplitude) + uniformNoise (n, 0.3f * amplitude, seed),
+             sine (n, 3000.0, 0.4 * amplitude) + uniformNoise (n, 0.3f * amplitude, seed + 100) };
 }
 
 // Runs the signal through in calls of callLength samples and returns the output.
-std::vector<std::vector<float>> run (ZLinPhMultibandCompressor& comp, const std::vector<std::vector<float>>& in, int callLength)
+std::vector<Signal> run (ZLinPhMultibandCompressor& comp, const std::vector<Signal>& in, int callLength)
 {
-    const int length = (int) in[0].size();
-    ZBuffer inL ((unsigned) callLength, "in"), inR ((unsigned) callLength, "in");
-    ZBuffer outL ((unsigned) callLength, "out"), outR ((unsigned) callLength, "out");
-    ZBuffer* ins[] = { &inL, &inR };
-    ZBuffer* outs[] = { &outL, &outR };
-    std::vector<std::vector<float>> out (2, std::vector<float> ((size_t) length));
-
-    for (int start = 0; start + callLength <= length; start += callLength)
-    {
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < callLength; ++i)
-                (*ins[c])[(unsigned) i] = in[(size_t) c][(size_t) (start + i)];
-
-        EXPECT_TRUE (comp.process (ins, outs, callLength));
-
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < callLength; ++i)
-                out[(size_t) c][(size_t) (start + i)] = (*outs[c])[(unsigned) i];
-    }
-    return out;
+    return BayDriver<ZLinPhMultibandCompressor> (comp, callLength).run (in);
 }
 
 // Levels far below any threshold: every band at 0 dB.
@@ -77,7 +53,7 @@ float processOneBlock (ZLinPhMultibandCompressor& comp)
     return out[0][0];
 }
 
-void expectDelayedByOneBlock (const std::vector<std::vector<float>>& in, const std::vector<std::vector<float>>& out,
+void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<Signal>& out,
                               int delay, float tolerance)
 {
     for (size_t c = 0; c < 2; ++c)
