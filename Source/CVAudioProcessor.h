@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "MeterLevels.h"
@@ -103,6 +104,9 @@ public:
 
     struct LearnRegion
     {
+        // Two words the editor and the document write (always 0) beside the
+        // region; the processor only clears them.
+        std::int32_t words[2] = {};
         std::int64_t start = 0;
         std::int64_t length = 0;
     };

@@ -232,7 +232,9 @@ void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
     if (read0.getLength() != kProfileLength || read1.getLength() != kProfileLength)
         return;
 
-    profile0->copy (read0);
-    profile1->copy (read1);
+    // Checked, both elements are read for real: each profile takes its name
+    // and sample rate from the file as well, so the next save writes them back.
+    profile0->restoreFromXml (*first);
+    profile1->restoreFromXml (*second);
     noiseReduction->pushProfiles();
 }

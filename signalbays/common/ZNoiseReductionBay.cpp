@@ -396,6 +396,9 @@ void ZNoiseReductionBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
             }
         }
 
+        // The primed converters never run dry at the block size; should a call
+        // still find too little, silence goes out rather than whatever the
+        // buffer held from an earlier stage, which would be out of time.
         if (! channel.output->pull (*out[c], (unsigned) n))
             out[c]->clear ({ 0, n });
     }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 
 using namespace chain_test;
 
@@ -77,11 +78,18 @@ TEST (CVAudioProcessorParameters, TableBoundaries)
     EXPECT_TRUE (p.getExpander (0).enabled && p.getExpander (1).enabled);
     EXPECT_FLOAT_EQ (p.getExpander (1).getRatioBelow(), 1.6f);
 
+    // The expander threshold also moves the noise reduction's track floor to
+    // 20 log10 t - 18 dB, on every channel; t = 0 leaves the floor alone.
+    auto trackFloor = [&] (int c) { return nr.getCompressor (c)->getTrackFloor(); };
+    EXPECT_FLOAT_EQ (trackFloor (0), -36.0f);
     setParameter (p, 18, 0.5f);
     EXPECT_FLOAT_EQ (p.getExpander (1).getThresholdLinear(), 0.5f);
+    EXPECT_NEAR (trackFloor (0), 20.0f * std::log10 (0.5f) - 18.0f, 1e-4f);
+    EXPECT_EQ (trackFloor (1), trackFloor (0));
     setParameter (p, 18, 1.0f);
     EXPECT_EQ (p.getExpander (0).getThresholdLinear(), 0.0f);
     EXPECT_FLOAT_EQ (getParameter (p, 18), 1.0f);
+    EXPECT_NEAR (trackFloor (1), -24.0206f, 1e-4f);
 
     setParameter (p, 8, 0.25f);
     EXPECT_TRUE (p.getMaximizer (0).enabled && p.getMaximizer (1).enabled);
@@ -134,7 +142,15 @@ TEST (CVAudioProcessorParameters, ResetToDefaultsKeepsBypassLimitsAndRatio)
     CVAudioProcessor p;
     for (int i = 0; i < 20; ++i)
         setParameter (p, i, 0.8f);
+    p.learnRegion = { { 7, -7 }, 44100, 12288 };
     p.resetToDefaults();
+
+    // The learn region is cleared, all four fields; the track floor is back at -36 dB.
+    EXPECT_EQ (p.learnRegion.words[0], 0);
+    EXPECT_EQ (p.learnRegion.words[1], 0);
+    EXPECT_EQ (p.learnRegion.start, 0);
+    EXPECT_EQ (p.learnRegion.length, 0);
+    EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getCompressor (1)->getTrackFloor(), -36.0f);
 
     EXPECT_FLOAT_EQ (getParameter (p, 11), 1.0f);
     EXPECT_FLOAT_EQ (getParameter (p, 15), 0.8f);
@@ -185,6 +201,28 @@ TEST (CVAudioProcessorState, RoundTripRestoresEveryParameterAndBothProfilesBitFo
     juce::MemoryBlock again;
     b.getStateInformation (again);
     EXPECT_EQ (again, saved);
+
+    // Each profile is read whole from its element: the name and sample rate a
+    // preset carries are kept and written back by the next save.
+    quarn::ZBuffer named (513, "Hall");
+    std::fill_n (named.getData(), 513, -55.0f);
+    std::unique_ptr<juce::XmlElement> element (named.createXml());
+    element->setAttribute ("samplerate", 48000.0);
+    juce::XmlElement state ("NoiseProfile");
+    state.addChildElement (new juce::XmlElement (*element));
+    state.addChildElement (new juce::XmlElement (*element));
+    juce::MemoryBlock preset;
+    juce::AudioProcessor::copyXmlToBinary (state, preset);
+    b.setStateInformation (preset.getData(), (int) preset.getSize());
+    auto* restored = b.getNoiseReductionBay().getChannelProfile (1);
+    EXPECT_STREQ (restored->getName(), "Hall");
+    EXPECT_EQ (restored->getSampleRate(), 48000.0f);
+    EXPECT_EQ ((*restored)[512], -55.0f);
+    b.getStateInformation (again);
+    auto xml = juce::AudioProcessor::getXmlFromBinary (again.getData(), (int) again.getSize());
+    ASSERT_NE (xml, nullptr);
+    EXPECT_EQ (xml->getChildElement (0)->getStringAttribute ("name"), "Hall");
+    EXPECT_EQ (xml->getChildElement (0)->getStringAttribute ("samplerate"), "48000");
 }
 
 TEST (CVAudioProcessorState, TextIsExact)

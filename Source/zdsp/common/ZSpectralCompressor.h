@@ -99,6 +99,7 @@ public:
     float getUpperLimit() const noexcept { return mUpperLimit.load (std::memory_order_relaxed); }
     float getLowerLimit() const noexcept { return mLowerLimit.load (std::memory_order_relaxed); }
     float getLevel() const noexcept { return mLevel; }
+    float getTrackFloor() const noexcept { return mTrackFloor.load (std::memory_order_relaxed); }
     const ZBuffer* getGainTable() const noexcept { return mCurveSet ? mGainTable : nullptr; }
     const ZBuffer& getAttack() const noexcept { return *mAttack; }
     const ZBuffer& getRelease() const noexcept { return *mRelease; }
