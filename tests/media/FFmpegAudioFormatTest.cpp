@@ -45,7 +45,7 @@ TEST (FFmpegAudioFormat, ComesAfterTheBasicFormatsAndTakesTheMediaFiles)
     ASSERT_NE (wav, nullptr);
     EXPECT_EQ (wav->getFormatName(), juce::WavAudioFormat().getFormatName());
 
-    for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4" })
+    for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4", "zerorate.caf" })
         EXPECT_EQ (std::unique_ptr<juce::AudioFormatReader> (manager->createReaderFor (media (name))), nullptr) << name;
 }
 

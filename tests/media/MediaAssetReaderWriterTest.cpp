@@ -71,6 +71,49 @@ CopyResult copyAudio (std::shared_ptr<Asset> asset, const juce::File& target, Fi
     return result;
 }
 
+// The copy as the program starts it: set up, queued, and left to finish on
+// its queue after the caller has returned. The block keeps what it uses (the
+// output, the input and the writer), not the reader.
+std::shared_ptr<AssetWriter> startCopy (std::shared_ptr<Asset> asset, const juce::File& target, std::shared_ptr<SerialQueue> queue,
+                                        std::function<void (AssetWriterInput&)> afterFirstBuffer = {})
+{
+    LinearPCMSettings settings;
+    settings.sampleRate = 48000.0;
+    settings.numberOfChannels = 2;
+    settings.bitDepth = 24;
+
+    auto reader = AssetReader::create (asset);
+    auto output = AssetReaderAudioMixOutput::create (asset->getTracksWithMediaType (MediaType::audio), settings);
+    reader->addOutput (output);
+    if (! reader->startReading())
+        return nullptr;
+    auto writer = AssetWriter::create (target, FileType::wave);
+    auto input = AssetWriterInput::create (MediaType::audio, settings);
+    writer->addInput (input);
+    if (! writer->startWriting())
+        return nullptr;
+
+    std::weak_ptr<AssetWriter> weakWriter = writer;
+    input->requestMediaDataWhenReadyOnQueue (queue, [=]
+    {
+        bool first = true;
+        while (input->isReadyForMoreMediaData())
+        {
+            auto buffer = output->copyNextSampleBuffer();
+            if (buffer == nullptr)
+                break;
+            input->appendSampleBuffer (*buffer);
+            if (first && afterFirstBuffer)
+                afterFirstBuffer (*input);
+            first = false;
+        }
+        input->markAsFinished();
+        if (auto w = weakWriter.lock())
+            w->finishWriting();
+    });
+    return writer;
+}
+
 std::vector<std::vector<int>> readInts (const juce::File& file, int& bits, double& rate)
 {
     juce::AudioFormatManager manager;
@@ -184,6 +227,22 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
     cancelled->cancelWriting();
     EXPECT_EQ (cancelled->getStatus(), WriterStatus::cancelled);
 
+    // Sound that stops early fails the read, converted on the way or not.
+    for (double rate : { 44100.0, 48000.0 })
+    {
+        SCOPED_TRACE (rate);
+        auto asset = URLAsset::assetWithURL (media ("cut.m4a"));
+        LinearPCMSettings settings = littleEndian;
+        settings.sampleRate = rate;
+        auto reader = AssetReader::create (asset);
+        auto output = AssetReaderAudioMixOutput::create (asset->getTracksWithMediaType (MediaType::audio), settings);
+        reader->addOutput (output);
+        ASSERT_TRUE (reader->startReading());
+        while (output->copyNextSampleBuffer() != nullptr) {}
+        EXPECT_EQ (reader->getStatus(), ReaderStatus::failed);
+        EXPECT_TRUE (reader->getError().isNotEmpty());
+    }
+
     // Nothing to read: no reader at all.
     juce::String error;
     EXPECT_EQ (AssetReader::create (URLAsset::assetWithURL (media ("text.mp4")), &error), nullptr);
@@ -193,4 +252,46 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
     wave = nullptr;
     cancelled = nullptr;
     EXPECT_TRUE (dir.findChildFiles (juce::File::findFiles, false).isEmpty());
+}
+
+TEST (MediaAssetReaderWriter, TheCopyFinishesOnItsQueueAfterTheCallerHasLetGo)
+{
+    auto asset = URLAsset::assetWithURL (media ("rate48k.wav"));
+    const auto source = decodeAll (media ("rate48k.wav"));
+
+    // The reader goes with the caller; the queued copy still reads to the end.
+    {
+        auto queue = SerialQueue::create ("assetWriterQueue");
+        const auto target = scratchFile ("later.wav");
+        std::shared_ptr<AssetWriter> kept;
+        queue->async ([&] { juce::Thread::sleep (50); }); // the caller returns before the copy starts
+        kept = startCopy (asset, target, queue);
+        ASSERT_NE (kept, nullptr);
+        queue->waitUntilIdle();
+        EXPECT_EQ (kept->getStatus(), WriterStatus::completed) << kept->getError();
+        const auto copy = decodeAll (target);
+        ASSERT_EQ (copy.size(), 2u);
+        ASSERT_EQ (copy[1].size(), source[1].size());
+        EXPECT_EQ (copy[1], source[1]);
+    }
+
+    // The writer let go while its queue copies: the copy stops, nothing is
+    // left behind, and the input only reports that it takes no more.
+    {
+        auto queue = SerialQueue::create ("assetWriterQueue");
+        const auto target = scratchFile ("dropped.wav");
+        std::shared_ptr<AssetWriter> writer;
+        std::atomic<bool> letGo { false };
+        writer = startCopy (asset, target, queue, [&] (AssetWriterInput&)
+        {
+            juce::MessageManager::callAsync ([&] { writer = nullptr; letGo = true; });
+            while (! letGo.load())
+                juce::Thread::sleep (1);
+        });
+        ASSERT_NE (writer, nullptr);
+        ASSERT_TRUE (pumpUntil ([&] { return letGo.load(); }, 5000));
+        queue->waitUntilIdle();
+        EXPECT_FALSE (target.exists());
+        EXPECT_TRUE (scratchFolder().findChildFiles (juce::File::findFiles, false, "*dropped*").isEmpty());
+    }
 }

@@ -97,7 +97,7 @@ TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
 
 TEST (MediaAsset, BadFilesFailClearly)
 {
-    for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4" })
+    for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4", "zerorate.caf" })
     {
         SCOPED_TRACE (name);
         auto asset = URLAsset::assetWithURL (media (name));
@@ -107,6 +107,12 @@ TEST (MediaAsset, BadFilesFailClearly)
         EXPECT_EQ (asset->getDuration(), Time::zero());
         EXPECT_EQ (firstAudioStreamDescription (*asset), std::nullopt);
     }
+    // A picture too large to decode leaves the sound readable.
+    auto huge = URLAsset::assetWithURL (media ("huge.mov"));
+    ASSERT_EQ (huge->getTracks().size(), 2u);
+    EXPECT_EQ (firstAudioStreamDescription (*huge)->channelsPerFrame, 2);
+    EXPECT_LT (huge->getTracksWithMediaType (MediaType::video)[0]->getNaturalSize().x, 65535.0f);
+
     auto missing = URLAsset::assetWithURL (folder().getChildFile ("no such file.mov"));
     EXPECT_TRUE (missing->getTracks().empty());
     EXPECT_TRUE (missing->getError().isNotEmpty());

@@ -278,9 +278,11 @@ TEST (MediaExportSession, ContainersRefuseWhatTheyCannotHold)
         const char* source;
         FileType type;
     };
-    // AAC in a wave file, a picture in a sound-only file, PCM in MPEG-4.
+    // AAC in a wave file, a picture in a sound-only file, PCM in MPEG-4, raw
+    // pictures of a size no decoder takes.
     for (auto c : { Case { "stereo.m4a", FileType::wave }, Case { "movie.mp4", FileType::appleM4A },
-                    Case { "movie.mp4", FileType::coreAudioFormat }, Case { "rate48k.wav", FileType::mpeg4 } })
+                    Case { "movie.mp4", FileType::coreAudioFormat }, Case { "rate48k.wav", FileType::mpeg4 },
+                    Case { "huge.mov", FileType::quickTimeMovie } })
     {
         SCOPED_TRACE (std::string (c.source) + " -> " + fileExtension (c.type).toStdString());
         auto session = AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media (c.source)), kExportPresetPassthrough);
@@ -326,7 +328,7 @@ TEST (MediaExportSession, AFailedOrCancelledExportLeavesNoFile)
     }
 
     // Files that are not media, or whose data stops early.
-    for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4", "cut.m4a" })
+    for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4", "cut.m4a", "zerorate.caf" })
     {
         SCOPED_TRACE (name);
         for (auto preset : { kExportPresetAppleM4A, kExportPresetPassthrough })
@@ -362,6 +364,23 @@ TEST (MediaExportSession, AFailedOrCancelledExportLeavesNoFile)
     session->cancelExport();
     ASSERT_TRUE (pumpUntil ([&] { return finished.load(); }, 20000));
     EXPECT_EQ (session->getStatus(), ExportStatus::cancelled);
+
+    // The disk fills up half way: the render's encoder stops, the session
+    // fails rather than waiting on it, and the part written goes.
+    {
+        FileSizeLimit diskFull (200 * 1024);
+        for (auto preset : { kExportPresetAppleM4A, kExportPresetPassthrough })
+        {
+            SCOPED_TRACE (preset);
+            auto full = AssetExportSession::exportSessionWithAsset (longer, preset);
+            full->setOutputURL (dir.getChildFile ("full.m4a"));
+            full->setOutputFileType (FileType::appleM4A);
+            const auto outcome = runExport (full);
+            ASSERT_EQ (outcome.completions, 1);
+            EXPECT_EQ (outcome.status, ExportStatus::failed);
+            EXPECT_TRUE (outcome.error.contains ("written")) << outcome.error;
+        }
+    }
 
     EXPECT_EQ (filesIn (dir), juce::StringArray ("existing.m4a"));
 }

@@ -3,6 +3,9 @@
 #include "platform/media/MediaDecoding.h"
 
 #include <cmath>
+#include <csignal>
+#include <string_view>
+#include <sys/resource.h>
 
 namespace mediatest
 {
@@ -32,6 +35,26 @@ juce::String stereoTone (int rate)
     return "aevalsrc=0.35*sin(2*PI*440*t)+0.15*sin(2*PI*1731*t)|"
         "0.3*sin(2*PI*660*t)+0.1*sin(2*PI*2950*t):s="
         + juce::String (rate) + ":d=2";
+}
+
+// Overwrites bytes at offset from the first place the tag appears, after the
+// sample description box when there is one (where the entries' codes are).
+bool patch (const juce::File& file, const char* tag, size_t offset, std::vector<unsigned char> bytes)
+{
+    juce::MemoryBlock data;
+    if (! file.loadFileAsData (data))
+        return false;
+    const auto* begin = static_cast<const char*> (data.getData());
+    const std::string_view all (begin, data.getSize());
+    const auto descriptions = all.find ("stsd");
+    const auto at = all.find (tag, descriptions == std::string_view::npos ? 0 : descriptions);
+    if (at == std::string_view::npos || at + offset + bytes.size() > data.getSize())
+    {
+        ADD_FAILURE() << "cannot patch " << file.getFullPathName() << " at " << tag;
+        return false;
+    }
+    data.copyFrom (bytes.data(), (int) (at + offset), bytes.size());
+    return file.replaceWithData (data.getData(), data.getSize());
 }
 
 class MediaEnvironment : public ::testing::Environment
@@ -80,6 +103,13 @@ public:
         dir.getChildFile ("whole.m4a").loadFileAsData (whole);
         dir.getChildFile ("cut.m4a").replaceWithData (whole.getData(), whole.getSize() * 3 / 5);
         dir.getChildFile ("empty.mp4").create();
+
+        // Headers that lie: a sample rate of zero, and a picture of 65535 x 65535.
+        generated = runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "pcm_s16le", f ("zerorate.caf") }) && generated;
+        generated = patch (dir.getChildFile ("zerorate.caf"), "desc", 12, { 0, 0, 0, 0, 0, 0, 0, 0 }) && generated;
+        generated = runFFmpeg ({ "-f", "lavfi", "-i", "testsrc=size=16x16:rate=25:duration=1", "-f", "lavfi", "-i",
+                                  stereoTone (44100), "-c:v", "rawvideo", "-pix_fmt", "rgb24", "-c:a", "aac", f ("huge.mov") }) && generated;
+        generated = patch (dir.getChildFile ("huge.mov"), "raw ", 28, { 0xff, 0xff, 0xff, 0xff }) && generated;
         dir.getChildFile ("text.mp4").replaceWithText ("This is not a movie, only a line of text.\n");
     }
 
@@ -237,6 +267,25 @@ int findExact (const std::vector<float>& haystack, const float* needle, int need
         if (std::equal (needle, needle + needleLength, haystack.data() + i))
             return i;
     return -1;
+}
+
+FileSizeLimit::FileSizeLimit (std::int64_t bytes)
+{
+    previousHandler = std::signal (SIGXFSZ, SIG_IGN);
+    rlimit limit {};
+    getrlimit (RLIMIT_FSIZE, &limit);
+    previousSoft = (std::int64_t) limit.rlim_cur;
+    limit.rlim_cur = (rlim_t) bytes;
+    setrlimit (RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit {};
+    getrlimit (RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = (rlim_t) previousSoft;
+    setrlimit (RLIMIT_FSIZE, &limit);
+    std::signal (SIGXFSZ, previousHandler);
 }
 
 LogCapture::LogCapture() : previous (juce::Logger::getCurrentLogger())

@@ -18,7 +18,8 @@ juce::File folder();
 // One of the generated files: stereo.m4a, movie.mp4 (video first, 48 kHz
 // audio), movie.mov (anamorphic 4:3 pixels), song.mp3 (with cover art),
 // six.wav, rate48k.wav (24-bit), truncated.mp4, cut.m4a (its data cut short),
-// empty.mp4, text.mp4.
+// empty.mp4, text.mp4, zerorate.caf (0 Hz in its header), huge.mov (raw
+// pictures declared 65535 x 65535).
 juce::File media (const char* name);
 // A fresh, not yet existing file in a scratch folder emptied for each test.
 juce::File scratchFile (const juce::String& name);
@@ -43,6 +44,19 @@ bool landsOn (const float* block, const std::vector<float>& whole, std::int64_t 
 
 // The offset into haystack at which needle appears sample for sample, or -1.
 int findExact (const std::vector<float>& haystack, const float* needle, int needleLength, int from = 0);
+
+// While alive, files of this process cannot grow past the limit, as on a
+// full disk: writes past it fail instead of raising a signal.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit (std::int64_t bytes);
+    ~FileSizeLimit();
+
+private:
+    std::int64_t previousSoft = -1;
+    void (*previousHandler) (int) = nullptr;
+};
 
 // Collects the lines written to the log while alive.
 class LogCapture : public juce::Logger

@@ -156,7 +156,7 @@ bool AssetReaderAudioMixOutput::start (TimeRange range, juce::String& why)
         t.in.assign ((size_t) srcChannels, std::vector<float> (Impl::chunk));
         if (srcRate != rate || srcChannels != channels)
         {
-            AVChannelLayout inLayout, outLayout;
+            AVChannelLayout inLayout {}, outLayout {};
             av_channel_layout_default (&inLayout, srcChannels);
             av_channel_layout_default (&outLayout, channels);
             swr_alloc_set_opts2 (&t.converter, &outLayout, AV_SAMPLE_FMT_FLTP, rate, &inLayout, AV_SAMPLE_FMT_FLTP, srcRate, 0,
@@ -219,7 +219,11 @@ std::shared_ptr<SampleBuffer> AssetReaderAudioMixOutput::copyNextSampleBuffer()
             int got;
             if (t.nextSource < t.source->getEndSample() + Impl::chunk)
             {
-                t.source->read (in.data(), t.nextSource, Impl::chunk);
+                if (! t.source->read (in.data(), t.nextSource, Impl::chunk))
+                {
+                    reader->fail ("The audio could not be decoded completely.");
+                    return nullptr;
+                }
                 t.nextSource += Impl::chunk;
                 got = swr_convert (t.converter, reinterpret_cast<uint8_t**> (outPointers.data()), room,
                                    (const uint8_t**) in.data(), Impl::chunk);
@@ -315,8 +319,8 @@ void AssetReader::addOutput (std::shared_ptr<AssetReaderAudioMixOutput> output)
 {
     if (output == nullptr || ! canAddOutput (*output))
         return;
-    output->reader = this;
-    outputs.push_back (std::move (output));
+    output->reader = shared_from_this();
+    outputs.push_back (output);
 }
 
 TimeRange AssetReader::getTimeRange() const
@@ -339,8 +343,11 @@ bool AssetReader::startReading()
         return false;
     }
     const auto range = getTimeRange();
-    for (auto& o : outputs)
+    for (auto& weakOutput : outputs)
     {
+        auto o = weakOutput.lock();
+        if (o == nullptr)
+            continue; // nobody will read it
         juce::String why;
         if (! o->start (range, why))
         {
@@ -383,14 +390,19 @@ std::shared_ptr<AssetWriterInput> AssetWriterInput::create (MediaType mediaType,
 
 bool AssetWriterInput::isReadyForMoreMediaData() const noexcept
 {
-    return ! finished.load() && writer != nullptr && writer->getStatus() == WriterStatus::writing;
+    if (finished.load())
+        return false;
+    auto w = writer.lock();
+    return w != nullptr && w->getStatus() == WriterStatus::writing;
 }
 
 bool AssetWriterInput::appendSampleBuffer (const SampleBuffer& buffer)
 {
-    if (! isReadyForMoreMediaData())
+    // Held for the call, so the writer cannot go half way through a write.
+    auto w = writer.lock();
+    if (finished.load() || w == nullptr || w->getStatus() != WriterStatus::writing)
         return false;
-    if (! writer->write (buffer))
+    if (! w->write (buffer))
         return false;
     appended.fetch_add (1);
     return true;
@@ -409,7 +421,7 @@ void AssetWriterInput::requestMediaDataWhenReadyOnQueue (std::shared_ptr<SerialQ
     {
         // This input is always ready while writing, so the block runs again
         // as long as it keeps supplying data and has not finished.
-        while (! self->finished.load() && self->writer != nullptr && self->writer->getStatus() == WriterStatus::writing)
+        while (self->isReadyForMoreMediaData())
         {
             const auto before = self->appended.load();
             block();
@@ -445,7 +457,7 @@ AssetWriter::~AssetWriter()
 
 bool AssetWriter::canAddInput (const AssetWriterInput& in) const
 {
-    if (input != nullptr || status.load() != WriterStatus::unknown || in.writer != nullptr)
+    if (input != nullptr || status.load() != WriterStatus::unknown || ! in.writer.expired())
         return false;
     const auto& s = in.settings;
     // WAV holds little-endian integers, AIFF big-endian ones.
@@ -458,7 +470,7 @@ void AssetWriter::addInput (std::shared_ptr<AssetWriterInput> in)
 {
     if (in == nullptr || ! canAddInput (*in))
         return;
-    in->writer = this;
+    in->writer = weak_from_this();
     input = std::move (in);
 }
 

@@ -94,12 +94,14 @@ private:
     std::vector<std::shared_ptr<AssetTrack>> tracks;
     LinearPCMSettings settings;
     std::unique_ptr<Impl> impl;
-    AssetReader* reader = nullptr;
+    // The output keeps its reader: a copy queued to run later holds the
+    // output, and the caller that set it up may be gone by then.
+    std::shared_ptr<AssetReader> reader;
 
     friend class AssetReader;
 };
 
-class AssetReader
+class AssetReader : public std::enable_shared_from_this<AssetReader>
 {
 public:
     // Null (with the reason) when the asset cannot be read.
@@ -122,7 +124,8 @@ private:
     void fail (const juce::String& why);
 
     std::shared_ptr<Asset> asset;
-    std::vector<std::shared_ptr<AssetReaderAudioMixOutput>> outputs;
+    // Weak, as the outputs hold the reader.
+    std::vector<std::weak_ptr<AssetReaderAudioMixOutput>> outputs;
     std::optional<TimeRange> timeRange;
     std::atomic<ReaderStatus> status { ReaderStatus::unknown };
     mutable std::mutex errorLock;
@@ -169,14 +172,16 @@ private:
     bool expectsRealTime = false;
     std::atomic<bool> finished { false };
     std::atomic<std::int64_t> appended { 0 };
-    AssetWriter* writer = nullptr;
+    // Weak, as the writer holds its input; a writer let go while its queue
+    // still copies cancels, and the input then takes no more.
+    std::weak_ptr<AssetWriter> writer;
 
     friend class AssetWriter;
 };
 
 // Writes PCM audio into a WAV or AIFF file. The file appears when writing
 // finishes; a failed or cancelled writer leaves nothing behind.
-class AssetWriter
+class AssetWriter : public std::enable_shared_from_this<AssetWriter>
 {
 public:
     // Null (with the reason) for file types other than WAV and AIFF or an existing file.

@@ -598,9 +598,10 @@ void AudioDecoder::appendFrame (AVFrame* f)
             || converterChannels != f->ch_layout.nb_channels)
         {
             swr_free (&converter);
-            AVChannelLayout outLayout;
+            AVChannelLayout outLayout {};
             av_channel_layout_default (&outLayout, numChannels);
-            AVChannelLayout inLayout;
+            // Zeroed: the copy first releases what the target held.
+            AVChannelLayout inLayout {};
             if (av_channel_layout_copy (&inLayout, &f->ch_layout) < 0 || inLayout.order == AV_CHANNEL_ORDER_UNSPEC)
                 av_channel_layout_default (&inLayout, f->ch_layout.nb_channels);
             swr_alloc_set_opts2 (&converter, &outLayout, AV_SAMPLE_FMT_FLTP, rate, &inLayout,
@@ -790,7 +791,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open (const juce::File& file, int st
     d->codec->pkt_timebase = st->time_base;
     // Small pictures decode fast enough on one thread; large ones get
     // FFmpeg's own frame threads to keep up with playback.
-    d->codec->thread_count = st->codecpar->width * st->codecpar->height <= 1280 * 720 ? 1 : 0;
+    d->codec->thread_count = (std::int64_t) st->codecpar->width * st->codecpar->height <= 1280 * 720 ? 1 : 0;
     if (const int r = avcodec_open2 (d->codec, decoder, nullptr); r < 0)
     {
         error = "The video decoder could not be opened (" + errorText (r) + ").";

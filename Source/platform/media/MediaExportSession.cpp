@@ -477,7 +477,12 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
         juce::Thread::setCurrentThreadName ("Media Export Encoder");
         const auto fail = [&]
         {
-            encoderFailed.store (true);
+            {
+                // Under the lock, or the producer could test the flag, miss
+                // this wake-up and wait for a free slice for ever.
+                std::lock_guard<std::mutex> lock (queueLock);
+                encoderFailed.store (true);
+            }
             queueChanged.notify_all();
         };
         for (;;)
