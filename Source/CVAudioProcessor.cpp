@@ -1,24 +1,20 @@
 #include "CVAudioProcessor.h"
-#include "CVUIEditor.h"
-#include "WashWindowComponent.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace
 {
-std::atomic<CVUIEditor*> currentEditor { nullptr };
-}
+std::atomic<CVAudioProcessor::EditorFactory> editorFactory { nullptr };
 
-CVUIEditor* CVAudioProcessor::getCurrentEditor() noexcept
-{
-    return currentEditor.load();
-}
+// How often the idle timer looks before the first prepareToPlay says how
+// long a block lasts.
+constexpr int kUnpreparedTimerPeriod = 100;
+} // namespace
 
-void CVAudioProcessor::clearEditorIfCurrent (CVUIEditor* editor) noexcept
+void CVAudioProcessor::setEditorFactory (EditorFactory factory) noexcept
 {
-    auto* expected = editor;
-    currentEditor.compare_exchange_strong (expected, nullptr);
+    editorFactory.store (factory);
 }
 
 CVAudioProcessor::CVAudioProcessor()
@@ -64,6 +60,11 @@ CVAudioProcessor::CVAudioProcessor()
     for (int i = 0; i < (int) parameterCache.size(); ++i)
         parameterCache[(size_t) i] = getParameter (i);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // The timer belongs to the message thread: it is started here and re-armed
+    // only from its own callback, never from the processing thread.
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        startTimer (kUnpreparedTimerPeriod);
 }
 
 CVAudioProcessor::~CVAudioProcessor()
@@ -155,6 +156,7 @@ void CVAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
 
     setLatencySamples (maxBlock + chainLatency());
     idlePeriod = (int) ((double) samplesPerBlock / sampleRate * 1000.0) + 1;
+    playState = (int) PlayState::unknown;
 
     sendChangeMessage();
 }
@@ -177,7 +179,7 @@ void CVAudioProcessor::reset()
     }
 }
 
-void CVAudioProcessor::processBlockWithLength (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, int numFrames)
+void CVAudioProcessor::processBlockWithLength (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, int numFrames) noexcept
 {
     if (numFrames <= 0)
         return;
@@ -187,7 +189,7 @@ void CVAudioProcessor::processBlockWithLength (juce::AudioBuffer<float>& buffer,
     frameCountOverride = 0;
 }
 
-void CVAudioProcessor::runChain (int numChannels)
+void CVAudioProcessor::runChain (int numChannels) noexcept
 {
     for (int c = 0; c < numChannels; ++c)
         channels[(size_t) c].declipper->process (*bufferA[c], *bufferB[c], kChainBlock);
@@ -204,36 +206,59 @@ void CVAudioProcessor::runChain (int numChannels)
         channels[(size_t) c].boost->process (*bufferB[c], *bufferA[c]);
 }
 
-void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+void CVAudioProcessor::notePosition (const juce::Optional<juce::AudioPlayHead::PositionInfo>& position) noexcept
+{
+    if (! position.hasValue())
+    {
+        positionKnown.store (false);
+        positionSamples.store (0);
+        playState.store ((int) PlayState::unknown);
+        return;
+    }
+
+    positionSamples.store (position->getTimeInSamples().orFallback (0));
+    positionKnown.store (true);
+    playState.store ((int) (position->getIsPlaying() ? PlayState::playing : PlayState::stopped));
+}
+
+juce::AudioPlayHead::PositionInfo CVAudioProcessor::getLastPosition() const noexcept
+{
+    juce::AudioPlayHead::PositionInfo info;
+    if (positionKnown.load())
+    {
+        info.setTimeInSamples (positionSamples.load());
+        info.setIsPlaying (playState.load() == (int) PlayState::playing);
+    }
+    return info;
+}
+
+void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&) noexcept
 {
     const int available = buffer.getNumSamples();
-    const int n = std::min (frameCountOverride != 0 ? frameCountOverride : available, available);
+    const int n = std::max (0, std::min (frameCountOverride != 0 ? frameCountOverride : available, available));
     const int numChannels = std::min ({ getTotalNumInputChannels(), buffer.getNumChannels(), kNumChannels });
 
-    if (auto* editor = currentEditor.load())
-        editor->displayInputAudio (buffer.getArrayOfReadPointers(), 1, nullptr, 0, n);
-
-    // The play head is asked once: its answer serves the idle timer here and
-    // the stored position at the end.
-    auto* playHead = getPlayHead();
+    // The play head is asked once: whether it plays tells the idle timer on
+    // the message thread to feed silent rows, and its place is kept.
     juce::Optional<juce::AudioPlayHead::PositionInfo> position;
-    if (playHead != nullptr)
+    if (auto* playHead = getPlayHead())
         position = playHead->getPosition();
 
-    if (idlePeriod != 0)
+    // With no channel there is nothing to wait for: the ring loop below would
+    // wait for a channel that never comes.
+    if (numChannels <= 0)
     {
-        // Every timer call takes the framework's global timer lock: while
-        // playing, only a running timer is stopped, and a timer that is to
-        // run is restarted in one call (which begins its count again, as a
-        // stop and a start would).
-        if (position.hasValue() && ! position->getIsPlaying())
-            startTimer (2 * idlePeriod + 1);
-        else if (isTimerRunning())
-            stopTimer();
+        buffer.clear();
+        notePosition (position);
+        return;
     }
+
+    displayFeeds.input.write (buffer.getReadPointer (0), n);
 
     // The rings hold at most one call's worth beyond the prefill, so a longer
     // call is taken in pieces; the delay stays the same.
+    const bool bypassed = bypass.load();
+
     for (int done = 0; done < n;)
     {
         const int m = std::min (n - done, maxCallLength);
@@ -255,15 +280,15 @@ void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mid
             for (int c = 0; c < numChannels; ++c)
                 channels[(size_t) c].output.write (kChainBlock, bufferA[c]->getData());
 
-            if (auto* display = noiseDisplay.load())
-                display->pushSpectrum (false);
+            if (auto* spectrum = noiseReduction->getSpectrum())
+                displayFeeds.spectrum.publish (spectrum->getData(), (int) spectrum->getLength());
         }
 
         // While bypassed the processed audio is dropped as it would have been
         // played, so the delay lines up again the moment bypass is released.
         for (int c = 0; c < numChannels; ++c)
         {
-            if (bypass)
+            if (bypassed)
                 channels[(size_t) c].output.skip (m);
             else
                 channels[(size_t) c].output.read (m, true, buffer.getWritePointer (c, done));
@@ -273,22 +298,20 @@ void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mid
     }
 
     for (int c = 0; c < numChannels; ++c)
-        peakMeter.level[c] = std::max (peakMeter.level[c], buffer.getMagnitude (c, 0, n));
+        peakMeter.raise (c, buffer.getMagnitude (c, 0, n));
 
-    expanderMeter.level[0] = channels[0].expander->getMeanGain() / -96.0f;
+    expanderMeter.level[0].store (channels[0].expander->getMeanGain() / -96.0f, std::memory_order_relaxed);
 
     for (int c = numChannels; c < buffer.getNumChannels(); ++c)
         buffer.clear (c, 0, available);
 
-    if (position.hasValue())
-        lastPosition = *position;
-    else
-        lastPosition = {};
+    notePosition (position);
 }
 
-void CVAudioProcessor::analyzeBlock (juce::AudioBuffer<float>& buffer, int numSamples)
+void CVAudioProcessor::analyzeBlock (juce::AudioBuffer<float>& buffer, int numSamples) noexcept
 {
-    analyzer->analyzeBlock (buffer.getWritePointer (0), numSamples);
+    if (buffer.getNumChannels() > 0)
+        analyzer->analyzeBlock (buffer.getWritePointer (0), std::clamp (numSamples, 0, buffer.getNumSamples()));
 }
 
 void CVAudioProcessor::finishAnalysis()
@@ -298,20 +321,32 @@ void CVAudioProcessor::finishAnalysis()
 
 juce::AudioProcessorEditor* CVAudioProcessor::createEditor()
 {
-    auto* editor = new CVUIEditor (*this, progress);
-    currentEditor.store (editor);
-    editor->showPanel (3);
-    return editor;
+    auto factory = editorFactory.load();
+    return factory != nullptr ? factory (*this, progress) : nullptr;
 }
 
 void CVAudioProcessor::timerCallback()
 {
+    const int period = idlePeriod.load();
+    const int wanted = period != 0 ? 2 * period + 1 : kUnpreparedTimerPeriod;
+    if (getTimerInterval() != wanted)
+        startTimer (wanted);
+
+    // Listeners hear of new rows once a tick, not once a block.
+    const auto published = displayFeeds.spectrum.getPublishedCount();
+    if (published != spectrumRowsAnnounced)
+    {
+        spectrumRowsAnnounced = published;
+        if (auto* spectrum = noiseReduction->getSpectrum())
+            spectrum->sendActionMessage ("Spectrum Update");
+    }
+
+    if (period == 0 || playState.load() != (int) PlayState::stopped)
+        return;
+
     const int blockSize = getBlockSize();
     const int rounds = blockSize < kChainBlock ? 1 : blockSize / kChainBlock;
-
-    for (int i = 0; i < rounds; ++i)
-        if (auto* display = noiseDisplay.load())
-            display->pushSpectrum (true);
+    displayFeeds.idleRows.fetch_add ((std::uint64_t) rounds, std::memory_order_relaxed);
 }
 
 void CVAudioProcessor::actionListenerCallback (const juce::String& message)
@@ -321,8 +356,8 @@ void CVAudioProcessor::actionListenerCallback (const juce::String& message)
     if (message == "Mode")
     {
         JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-        for (int i : { 2, 3, 7 })
-            setParameterNotifyingHost (i, getParameter (i));
+        for (auto index : { Parameter::threshold, Parameter::reduction, Parameter::mode })
+            setParameterNotifyingHost ((int) index, getParameter (index));
         JUCE_END_IGNORE_WARNINGS_GCC_LIKE
     }
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "MeterLevels.h"
+#include "ProcessorFeeds.h"
 #include "SampleFifo.h"
 #include "ZBuffer.h"
 #include "ZClickAndCrackleBay.h"
@@ -17,12 +18,17 @@
 #include "ZNoiseAnalyzer.h"
 #include "ZNoiseReductionBay.h"
 
-class CVUIEditor;
 class WashWindowComponent;
 
 // The restoration processor: runs every block it is given through the chain
 // declipper, "Declick", "Noise Reduction", expander, "Enhance", boost in fixed
 // 512-sample blocks, behind input and output rings that add a fixed delay.
+//
+// Threads: processBlock runs on one processing thread at a time (the media
+// tap's, or the message thread during an analysis) and never locks,
+// allocates or reaches a component. Parameters, states and profiles may be
+// set on the message thread while it runs; the stages take them over at the
+// next block. The displays pull from feeds() on their own timers.
 class CVAudioProcessor : public juce::AudioProcessor,
                          public juce::ActionListener,
                          public juce::ChangeBroadcaster,
@@ -33,6 +39,20 @@ public:
     static constexpr int kChainBlock = 512;
     // Before the first prepareToPlay callers may bring up to this many samples.
     static constexpr int kInitialMaxBlock = 4096;
+    static constexpr int kNumParameters = 20;
+
+    // The parameters by index; the integer calls of the host interface take
+    // these values.
+    enum class Parameter
+    {
+        clickCrackle, enhance, threshold, reduction, preserveVoice, removeRumble, humMode, mode,
+        boost, declip, track, bypass, numHarmonics, rumbleFrequency, lowPassFrequency,
+        broadbandLimitLow, broadbandLimitHigh, enhancePreset, expanderThreshold, expanderAmount
+    };
+
+    // Made by the application, so that the engine needs no window of its own.
+    using EditorFactory = juce::AudioProcessorEditor* (*) (CVAudioProcessor& processor, double& progress);
+    static void setEditorFactory (EditorFactory factory) noexcept;
 
     CVAudioProcessor();
     ~CVAudioProcessor() override;
@@ -43,13 +63,13 @@ public:
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override {}
     void reset() override;
-    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept override;
     using juce::AudioProcessor::processBlock;
 
     // Processes only the first numFrames samples of the buffer; 0 processes nothing.
-    void processBlockWithLength (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, int numFrames);
+    void processBlockWithLength (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi, int numFrames) noexcept;
 
-    void analyzeBlock (juce::AudioBuffer<float>& buffer, int numSamples);
+    void analyzeBlock (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
     void finishAnalysis();
 
     juce::AudioProcessorEditor* createEditor() override;
@@ -76,10 +96,13 @@ public:
     void setParameter (int index, float value) override;
     const juce::String getParameterText (int index) override;
     float getParameterDefaultValue (int index) override;
+    void setParameter (Parameter index, float value) { setParameter ((int) index, value); }
+    float getParameter (Parameter index) { return getParameter ((int) index); }
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
-    // juce::Timer: idle rows for the noise display while nothing plays.
+    // juce::Timer, on the message thread: idle rows for the noise display
+    // while playback is stopped, and "Spectrum Update" when rows arrived.
     void timerCallback() override;
     // juce::ActionListener: messages of the "Noise Reduction" bay.
     void actionListenerCallback (const juce::String& message) override;
@@ -95,12 +118,17 @@ public:
 
     MeterLevels& getPeakMeter() noexcept { return peakMeter; }
     MeterLevels& getExpanderMeter() noexcept { return expanderMeter; }
+    ProcessorFeeds& feeds() noexcept { return displayFeeds; }
+    // Written and read on the message thread only (the long jobs and the
+    // editor's progress bar).
     double& getProgress() noexcept { return progress; }
-    int getIdlePeriod() const noexcept { return idlePeriod; }
-    bool isBypassed() const noexcept { return bypass; }
+    int getIdlePeriod() const noexcept { return idlePeriod.load(); }
+    bool isBypassed() const noexcept { return bypass.load(); }
 
-    void setNoiseDisplay (WashWindowComponent* display) noexcept { noiseDisplay.store (display); }
-    WashWindowComponent* getNoiseDisplay() const noexcept { return noiseDisplay.load(); }
+    // The noise display registers itself here; while one is registered the
+    // idle timer asks for silent rows. Message thread only.
+    void setNoiseDisplay (WashWindowComponent* display) noexcept { noiseDisplay = display; }
+    WashWindowComponent* getNoiseDisplay() const noexcept { return noiseDisplay; }
 
     struct LearnRegion
     {
@@ -112,11 +140,8 @@ public:
     };
     LearnRegion learnRegion;
 
-    const juce::AudioPlayHead::PositionInfo& getLastPosition() const noexcept { return lastPosition; }
-
-    // The editor that receives the per-block input feed (one per process).
-    static CVUIEditor* getCurrentEditor() noexcept;
-    static void clearEditorIfCurrent (CVUIEditor* editor) noexcept;
+    // What the play head said at the last block: whether it played and where.
+    juce::AudioPlayHead::PositionInfo getLastPosition() const noexcept;
 
 private:
     struct Channel
@@ -128,13 +153,24 @@ private:
         std::unique_ptr<quarn::ZDeclipping> declipper;
     };
 
+    struct ParameterRow;
+    static const ParameterRow parameterTable[kNumParameters];
+
+    enum class PlayState { unknown, playing, stopped };
+
     int chainLatency() const;
     void initRings (int maxBlock);
-    void runChain (int numChannels);
+    void runChain (int numChannels) noexcept;
+    void notePosition (const juce::Optional<juce::AudioPlayHead::PositionInfo>& position) noexcept;
+    bool readStateAside (const juce::XmlElement& state, std::array<float, kNumParameters>& values,
+                         quarn::ZBuffer& profile0, quarn::ZBuffer& profile1, bool& hasProfiles) const;
 
-    juce::AudioPlayHead::PositionInfo lastPosition;
+    std::atomic<int> playState { (int) PlayState::unknown };
+    std::atomic<bool> positionKnown { false };
+    std::atomic<std::int64_t> positionSamples { 0 };
     double progress = 0.0;
-    int idlePeriod = 0;
+    std::atomic<int> idlePeriod { 0 };
+    std::uint64_t spectrumRowsAnnounced = 0;
     int frameCountOverride = 0;
     // Most samples one call may bring without overrunning the rings; larger
     // calls are taken in pieces of this size.
@@ -148,12 +184,13 @@ private:
     quarn::ZBuffer* bufferA[kNumChannels] = {};
     quarn::ZBuffer* bufferB[kNumChannels] = {};
 
-    std::array<float, 20> parameterCache {};
-    std::atomic<WashWindowComponent*> noiseDisplay { nullptr };
-    bool bypass = false;
+    std::array<float, kNumParameters> parameterCache {};
+    WashWindowComponent* noiseDisplay = nullptr;
+    std::atomic<bool> bypass { false };
 
     MeterLevels peakMeter;
     MeterLevels expanderMeter;
+    ProcessorFeeds displayFeeds;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CVAudioProcessor)
 };

@@ -1,46 +1,36 @@
 // The processor's 20 parameters and its saved state, the content of preset files.
 #include "CVAudioProcessor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
-namespace
-{
-struct ParameterInfo
+// One row per parameter: what the host sees, what the state stores, the
+// value after construction and how the normalised value maps onto the stages.
+// Conversions to int truncate toward zero.
+struct CVAudioProcessor::ParameterRow
 {
     const char* name;
     const char* id;
+    float defaultValue;
+    void (*set) (CVAudioProcessor&, float v);
+    float (*get) (CVAudioProcessor&);
 };
 
-const ParameterInfo parameterInfo[20] = {
-    { "Click/Crackle Detection", "clickcrackleParam" },
-    { "Enhance", "enhanceParam" },
-    { "Tuner-Broadband NR", "thresholdParam" },
-    { "Amount-Broadband NR", "reductionParam" },
-    { "Preserve Voice", "preserveVoiceParam" },
-    { "Remove Rumble", "removeRumbleParam" },
-    { "Hum Removal", "humModeParam" },
-    { "Noise Reduction Mode", "modeParam" },
-    { "Boost Volume", "boostParam" },
-    { "Declipper", "declipParam" },
-    { "Track", "trackParam" },
-    { "Bypass", "bypassParam" },
-    { "Num Hum Harmonics", "numHarmonicsParam" },
-    { "Rumble Freq", "removeRumbleFreqParam" },
-    { "Low Pass Freq", "lowPassFreqParam" },
-    { "Broadband Limit Low", "broadbandFreqLimitLowParam" },
-    { "Broadband Limit High", "broadbandFreqLimitHighParam" },
-    { "Enhance Preset", "enhancePresetParam" },
-    { "DExp Threshold", "dExpThresholdParam" },
-    { "DExp Amount", "dExpAmountParam" },
-};
-
+namespace
+{
 // The order in which the state stores and restores the parameters: the
 // expander threshold (which also moves the track floor) after track, the two
 // broadband limits last.
-const int stateOrder[20] = { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 17, 18, 19, 15, 16 };
+constexpr int stateOrder[CVAudioProcessor::kNumParameters] = { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 17, 18, 19, 15, 16 };
 
 constexpr unsigned kProfileLength = 513;
+
+// The state's own depth is two (the root and its profiles); a document nested
+// much deeper is not ours and would only exhaust the stack of the
+// recursive parser.
+constexpr int kMaxStateDepth = 8;
 
 juce::String formatNumber (double value)
 {
@@ -48,126 +38,197 @@ juce::String formatNumber (double value)
     std::snprintf (text, sizeof (text), "%.20g", value);
     return text;
 }
+
+// The deepest element nesting of an XML text, stopping as soon as it passes
+// limit. Quoted attribute values, comments and processing instructions are
+// skipped, so no text inside them can hide an element.
+int elementDepth (const char* text, size_t length, int limit)
+{
+    auto startsWith = [&] (size_t i, const char* what)
+    {
+        const auto n = std::strlen (what);
+        return i + n <= length && std::memcmp (text + i, what, n) == 0;
+    };
+    auto skipPast = [&] (size_t i, const char* end)
+    {
+        const auto n = std::strlen (end);
+        for (; i + n <= length; ++i)
+            if (std::memcmp (text + i, end, n) == 0)
+                return i + n;
+        return length;
+    };
+
+    int depth = 0, deepest = 0;
+    for (size_t i = 0; i < length && deepest <= limit;)
+    {
+        if (text[i] != '<')
+        {
+            ++i;
+            continue;
+        }
+
+        if (startsWith (i, "<!--"))
+            i = skipPast (i + 4, "-->");
+        else if (startsWith (i, "<![CDATA["))
+            i = skipPast (i + 9, "]]>");
+        else if (startsWith (i, "<?"))
+            i = skipPast (i + 2, "?>");
+        else if (startsWith (i, "</"))
+        {
+            depth = std::max (0, depth - 1);
+            i = skipPast (i + 2, ">");
+        }
+        else
+        {
+            // An opening tag (or a declaration): read to its end, minding quotes.
+            char quote = 0;
+            size_t j = i + 1;
+            for (; j < length; ++j)
+            {
+                if (quote != 0)
+                {
+                    if (text[j] == quote)
+                        quote = 0;
+                }
+                else if (text[j] == '"' || text[j] == '\'')
+                    quote = text[j];
+                else if (text[j] == '>')
+                    break;
+            }
+
+            const bool selfClosing = j < length && text[j - 1] == '/';
+            if (text[i + 1] != '!' && ! selfClosing)
+                deepest = std::max (deepest, ++depth);
+            i = j + 1;
+        }
+    }
+    return deepest;
+}
 } // namespace
 
-int CVAudioProcessor::getNumParameters() { return 20; }
+const CVAudioProcessor::ParameterRow CVAudioProcessor::parameterTable[kNumParameters] = {
+    { "Click/Crackle Detection", "clickcrackleParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.declick->setAmount (v); },
+      [] (CVAudioProcessor& p) { return p.declick->getAmount(); } },
+    { "Enhance", "enhanceParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.enhance->setAmount (v); },
+      [] (CVAudioProcessor& p) { return p.enhance->getAmount(); } },
+    { "Tuner-Broadband NR", "thresholdParam", 0.575f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setThreshold ((float) (40.0 * (double) v - 20.0)); },
+      [] (CVAudioProcessor& p) { return (p.noiseReduction->getThreshold() + 20.0f) / 40.0f; } },
+    { "Amount-Broadband NR", "reductionParam", 0.5f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setReduction (30.0f * v); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getReduction() / 30.0f; } },
+    { "Preserve Voice", "preserveVoiceParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setPreserveVoice (v == 1.0f); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getPreserveVoice() ? 1.0f : 0.0f; } },
+    { "Remove Rumble", "removeRumbleParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setRemoveRumble (v == 1.0f); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getRemoveRumble() ? 1.0f : 0.0f; } },
+    { "Hum Removal", "humModeParam", 1.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setHumMode ((int) (2.0f * v)); },
+      [] (CVAudioProcessor& p) { return (float) p.noiseReduction->getHumMode() * 0.5f; } },
+    { "Noise Reduction Mode", "modeParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setMode ((int) (2.0f * v)); },
+      [] (CVAudioProcessor& p) { return (float) p.noiseReduction->getMode() * 0.5f; } },
+    { "Boost Volume", "boostParam", 0.0f,
+      [] (CVAudioProcessor& p, float v)
+      {
+          for (auto& ch : p.channels)
+          {
+              ch.boost->enabled = v != 0.0f;
+              ch.boost->setThreshold (-40.0f * v);
+          }
+      },
+      [] (CVAudioProcessor& p) { return p.channels[0].boost->getThresholdDb() / -40.0f; } },
+    { "Declipper", "declipParam", 0.0f,
+      [] (CVAudioProcessor& p, float v)
+      {
+          for (auto& ch : p.channels)
+              ch.declipper->enabled = v != 0.0f;
+      },
+      [] (CVAudioProcessor& p) { return p.channels[0].declipper->enabled ? 1.0f : 0.0f; } },
+    { "Track", "trackParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setTrack (v != 0.0f); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getTrack() ? 1.0f : 0.0f; } },
+    { "Bypass", "bypassParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.bypass = v != 0.0f; },
+      [] (CVAudioProcessor& p) { return p.bypass.load() ? 1.0f : 0.0f; } },
+    { "Num Hum Harmonics", "numHarmonicsParam", 3.0f / 14.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setNumHumHarmonics ((int) (14.0f * v)); },
+      [] (CVAudioProcessor& p) { return (float) p.noiseReduction->getNumHumHarmonics() / 14.0f; } },
+    { "Rumble Freq", "removeRumbleFreqParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setRumbleFrequency (140.0f * v); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getRumbleFrequency() / 140.0f; } },
+    { "Low Pass Freq", "lowPassFreqParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setLowPassFrequency (18000.0f * v); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getLowPassFrequency() / 18000.0f; } },
+    { "Broadband Limit Low", "broadbandFreqLimitLowParam", 22050.0f / 384000.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setBroadbandLimitLow (384000.0f * v); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getBroadbandLimitLow() / 384000.0f; } },
+    { "Broadband Limit High", "broadbandFreqLimitHighParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.noiseReduction->setBroadbandLimitHigh (384000.0f * v); },
+      [] (CVAudioProcessor& p) { return p.noiseReduction->getBroadbandLimitHigh() / 384000.0f; } },
+    { "Enhance Preset", "enhancePresetParam", 0.0f,
+      [] (CVAudioProcessor& p, float v) { p.enhance->setMode ((int) (6.0f * v)); },
+      [] (CVAudioProcessor& p) { return (float) p.enhance->getMode() / 6.0f; } },
+    { "DExp Threshold", "dExpThresholdParam", 0.85f,
+      [] (CVAudioProcessor& p, float v)
+      {
+          const float t = 1.0f - v;
+          for (auto& ch : p.channels)
+              ch.expander->setThresholdLinear (t);
+          if (t != 0.0f)
+              p.noiseReduction->setTrackFloor (p.channels[0].expander->getThresholdDb() - 18.0f);
+      },
+      [] (CVAudioProcessor& p) { return 1.0f - p.channels[0].expander->getThresholdLinear(); } },
+    { "DExp Amount", "dExpAmountParam", 0.0f,
+      [] (CVAudioProcessor& p, float v)
+      {
+          const float r = 3.0f * v + 1.0f;
+          for (auto& ch : p.channels)
+          {
+              ch.expander->setRatioBelow (r);
+              ch.expander->enabled = r != 1.0f;
+          }
+      },
+      [] (CVAudioProcessor& p) { return (p.channels[0].expander->getRatioBelow() - 1.0f) / 3.0f; } },
+};
+
+int CVAudioProcessor::getNumParameters() { return kNumParameters; }
 
 const juce::String CVAudioProcessor::getParameterName (int index)
 {
-    return juce::isPositiveAndBelow (index, 20) ? juce::String (parameterInfo[index].name) : juce::String();
+    return juce::isPositiveAndBelow (index, kNumParameters) ? juce::String (parameterTable[index].name) : juce::String();
 }
 
 float CVAudioProcessor::getParameter (int index)
 {
-    auto& nr = *noiseReduction;
-    auto& ch0 = channels[0];
-
-    switch (index)
-    {
-        case 0:  return declick->getAmount();
-        case 1:  return enhance->getAmount();
-        case 2:  return (nr.getThreshold() + 20.0f) / 40.0f;
-        case 3:  return nr.getReduction() / 30.0f;
-        case 4:  return nr.getPreserveVoice() ? 1.0f : 0.0f;
-        case 5:  return nr.getRemoveRumble() ? 1.0f : 0.0f;
-        case 6:  return (float) nr.getHumMode() * 0.5f;
-        case 7:  return (float) nr.getMode() * 0.5f;
-        case 8:  return ch0.boost->getThresholdDb() / -40.0f;
-        case 9:  return ch0.declipper->enabled ? 1.0f : 0.0f;
-        case 10: return nr.getTrack() ? 1.0f : 0.0f;
-        case 11: return bypass ? 1.0f : 0.0f;
-        case 12: return (float) nr.getNumHumHarmonics() / 14.0f;
-        case 13: return nr.getRumbleFrequency() / 140.0f;
-        case 14: return nr.getLowPassFrequency() / 18000.0f;
-        case 15: return nr.getBroadbandLimitLow() / 384000.0f;
-        case 16: return nr.getBroadbandLimitHigh() / 384000.0f;
-        case 17: return (float) enhance->getMode() / 6.0f;
-        case 18: return 1.0f - ch0.expander->getThresholdLinear();
-        case 19: return (ch0.expander->getRatioBelow() - 1.0f) / 3.0f;
-        default: return 0.0f;
-    }
+    return juce::isPositiveAndBelow (index, kNumParameters) ? parameterTable[index].get (*this) : 0.0f;
 }
 
 void CVAudioProcessor::setParameter (int index, float v)
 {
     // Every value is normalised; one from a damaged preset or a host may be
     // anything, and out of range it would reach modes and tables that do not
-    // exist. In-range values are taken as they are.
-    const bool usable = std::isfinite (v);
-    v = juce::jlimit (0.0f, 1.0f, usable ? v : 0.0f);
+    // exist. In-range values are taken as they are; a NaN changes nothing.
+    if (std::isfinite (v) && juce::isPositiveAndBelow (index, kNumParameters))
+        parameterTable[index].set (*this, juce::jlimit (0.0f, 1.0f, v));
 
-    if (usable)
-    {
-        auto& nr = *noiseReduction;
-
-        switch (index)
-        {
-            case 0:  declick->setAmount (v); break;
-            case 1:  enhance->setAmount (v); break;
-            case 2:  nr.setThreshold ((float) (40.0 * (double) v - 20.0)); break;
-            case 3:  nr.setReduction (30.0f * v); break;
-            case 4:  nr.setPreserveVoice (v == 1.0f); break;
-            case 5:  nr.setRemoveRumble (v == 1.0f); break;
-            case 6:  nr.setHumMode ((int) (2.0f * v)); break;
-            case 7:  nr.setMode ((int) (2.0f * v)); break;
-            case 8:
-                for (auto& ch : channels)
-                {
-                    ch.boost->enabled = v != 0.0f;
-                    ch.boost->setThreshold (-40.0f * v);
-                }
-                break;
-            case 9:
-                for (auto& ch : channels)
-                    ch.declipper->enabled = v != 0.0f;
-                break;
-            case 10: nr.setTrack (v != 0.0f); break;
-            case 11: bypass = v != 0.0f; break;
-            case 12: nr.setNumHumHarmonics ((int) (14.0f * v)); break;
-            case 13: nr.setRumbleFrequency (140.0f * v); break;
-            case 14: nr.setLowPassFrequency (18000.0f * v); break;
-            case 15: nr.setBroadbandLimitLow (384000.0f * v); break;
-            case 16: nr.setBroadbandLimitHigh (384000.0f * v); break;
-            case 17: enhance->setMode ((int) (6.0f * v)); break;
-            case 18:
-            {
-                const float t = 1.0f - v;
-                for (auto& ch : channels)
-                    ch.expander->setThresholdLinear (t);
-                if (t != 0.0f)
-                    nr.setTrackFloor (channels[0].expander->getThresholdDb() - 18.0f);
-                break;
-            }
-            case 19:
-            {
-                const float r = 3.0f * v + 1.0f;
-                for (auto& ch : channels)
-                {
-                    ch.expander->setRatioBelow (r);
-                    ch.expander->enabled = r != 1.0f;
-                }
-                break;
-            }
-            default: break;
-        }
-    }
-
-    if (index != 15 && index != 16)
+    if (index != (int) Parameter::broadbandLimitLow && index != (int) Parameter::broadbandLimitHigh)
         sendChangeMessage();
 }
 
 const juce::String CVAudioProcessor::getParameterText (int index)
 {
-    if (index == 8)
+    if (index == (int) Parameter::boost)
     {
         char text[32];
         std::snprintf (text, sizeof (text), "%+2.2f", (double) channels[0].boost->getMakeup());
         return text;
     }
 
-    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
     return juce::String (getParameter (index), 2);
-    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 
 float CVAudioProcessor::getParameterDefaultValue (int index)
@@ -184,57 +245,80 @@ void CVAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
     juce::XmlElement state ("NoiseProfile");
 
-    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
     for (int index : stateOrder)
-        state.setAttribute (parameterInfo[index].id, formatNumber ((double) getParameter (index)));
-    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+        state.setAttribute (parameterTable[index].id, formatNumber ((double) getParameter (index)));
 
     state.addChildElement (profile0->createXml());
     state.addChildElement (profile1->createXml());
     copyXmlToBinary (state, destData);
 }
 
+// Everything a state would set, read and checked before anything is set: a
+// state is either taken whole or not at all.
+bool CVAudioProcessor::readStateAside (const juce::XmlElement& state, std::array<float, kNumParameters>& values,
+                                       quarn::ZBuffer& profile0, quarn::ZBuffer& profile1, bool& hasProfiles) const
+{
+    for (int index = 0; index < kNumParameters; ++index)
+    {
+        // A missing attribute means 0; one that is there must be a number.
+        const auto* id = parameterTable[index].id;
+        const double value = state.getDoubleAttribute (id, 0.0);
+        if (! std::isfinite (value))
+            return false;
+        values[(size_t) index] = (float) value;
+    }
+
+    auto* first = state.getChildElement (0);
+    auto* second = state.getChildElement (1);
+    hasProfiles = first != nullptr && second != nullptr;
+    if (! hasProfiles)
+        return true;
+
+    try
+    {
+        profile0.restoreFromXml (*first);
+        profile1.restoreFromXml (*second);
+    }
+    catch (const quarn::qj_dsp_exception&)
+    {
+        return false;
+    }
+
+    return profile0.getLength() == kProfileLength && profile1.getLength() == kProfileLength;
+}
+
 void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    if (data == nullptr || sizeInBytes <= 0)
+    if (data == nullptr || sizeInBytes <= 8)
+        return;
+
+    // The binary form is a magic number, the text's size and the text.
+    const auto* text = static_cast<const char*> (data) + 8;
+    if (elementDepth (text, (size_t) sizeInBytes - 8, kMaxStateDepth) > kMaxStateDepth)
         return;
 
     const auto state = getXmlFromBinary (data, sizeInBytes);
     if (state == nullptr)
         return;
 
-    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    for (int index : stateOrder)
-        setParameter (index, (float) state->getDoubleAttribute (parameterInfo[index].id, 0.0));
-    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-
-    auto* first = state->getChildElement (0);
-    auto* second = state->getChildElement (1);
-    auto* profile0 = noiseReduction->getChannelProfile (0);
-    auto* profile1 = noiseReduction->getChannelProfile (1);
-    if (first == nullptr || second == nullptr || profile0 == nullptr || profile1 == nullptr)
-        return;
-
-    // Both profiles are read aside first: a damaged one leaves both channels as
-    // they were instead of one replaced and the other not.
+    std::array<float, kNumParameters> values {};
     quarn::ZBuffer read0 (kProfileLength, "NoiseProfile0");
     quarn::ZBuffer read1 (kProfileLength, "NoiseProfile1");
-    try
-    {
-        read0.restoreFromXml (*first);
-        read1.restoreFromXml (*second);
-    }
-    catch (const quarn::qj_dsp_exception&)
-    {
-        return;
-    }
-
-    if (read0.getLength() != kProfileLength || read1.getLength() != kProfileLength)
+    bool hasProfiles = false;
+    if (! readStateAside (*state, values, read0, read1, hasProfiles))
         return;
 
-    // Checked, both elements are read for real: each profile takes its name
-    // and sample rate from the file as well, so the next save writes them back.
-    profile0->restoreFromXml (*first);
-    profile1->restoreFromXml (*second);
+    for (int index : stateOrder)
+        setParameter (index, values[(size_t) index]);
+
+    auto* profile0 = noiseReduction->getChannelProfile (0);
+    auto* profile1 = noiseReduction->getChannelProfile (1);
+    if (! hasProfiles || profile0 == nullptr || profile1 == nullptr)
+        return;
+
+    // Each profile takes its name and sample rate from the state as well, so
+    // the next save writes them back.
+    profile0->restoreFromXml (*state->getChildElement (0));
+    profile1->restoreFromXml (*state->getChildElement (1));
     noiseReduction->pushProfiles();
 }

@@ -1,17 +1,39 @@
 #pragma once
 
-// Placeholder until the editor is built: an empty editor that accepts the
-// processor's per-block input feed.
+// Placeholder until the editor is built: an empty editor that pulls the
+// processor's input feed on its own timer and hands it on.
 #include <juce_audio_processors/juce_audio_processors.h>
 
-class CVUIEditor : public juce::AudioProcessorEditor
+#include <vector>
+
+class CVAudioProcessor;
+
+class CVUIEditor : public juce::AudioProcessorEditor,
+                   public juce::Timer
 {
 public:
-    CVUIEditor (juce::AudioProcessor& processor, double& progress);
+    static constexpr int kFeedPollMs = 16;
+
+    CVUIEditor (CVAudioProcessor& processor, double& progress);
     ~CVUIEditor() override;
 
+    // Makes the processor create this editor; the application calls it once
+    // before its windows are made.
+    static void installAsProcessorEditor();
+
+    CVAudioProcessor& getProcessor() const noexcept { return owner; }
+
+    // Message thread: the samples the timer pulled from the input feed.
     void displayInputAudio (const float* const* inputChannelData, int numInputChannels,
                             float* const* outputChannelData, int numOutputChannels, int numSamples);
     void showPanel (int panel);
     void paint (juce::Graphics&) override;
+    void timerCallback() override;
+
+    juce::int64 getSamplesDisplayed() const noexcept { return samplesDisplayed; }
+
+private:
+    CVAudioProcessor& owner;
+    std::vector<float> feedScratch;
+    juce::int64 samplesDisplayed = 0;
 };

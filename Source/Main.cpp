@@ -1,5 +1,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "CVUIEditor.h"
+
 // Until the application's own start-up arrives, Clarivo opens an empty window
 // and quits cleanly when it is closed.
 class ClarivoStubApplication : public juce::JUCEApplication
@@ -10,6 +12,7 @@ public:
 
     void initialise (const juce::String&) override
     {
+        CVUIEditor::installAsProcessorEditor();
         window = std::make_unique<Window>();
     }
 

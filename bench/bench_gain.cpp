@@ -3,7 +3,7 @@
 // samples. 513 also exercises the scalar tail after the vector lanes.
 #include <benchmark/benchmark.h>
 
-#include "ZGain.h"
+#include "ZGainAccelerate.h"
 
 #include <random>
 

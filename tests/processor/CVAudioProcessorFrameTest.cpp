@@ -74,7 +74,9 @@ TEST (CVAudioProcessorFrame, LatencyIdleTimerAndTheFirstShortCall)
     EXPECT_EQ (p.getLatencySamples(), 512 + stageLatency (p));
     EXPECT_EQ (p.getIdlePeriod(), 6);
 
-    // A stopped play head starts the idle feed at 2T + 1; without one it stops.
+    // A stopped play head makes the message thread's timer feed idle rows
+    // every 2T + 1 ms, block size / 512 of them (the configured 4096: eight);
+    // without one it feeds none.
     StoppedPlayHead head;
     p.setPlayHead (&head);
     juce::AudioBuffer<float> buffer (2, 300);
@@ -82,8 +84,12 @@ TEST (CVAudioProcessorFrame, LatencyIdleTimerAndTheFirstShortCall)
     for (int c = 0; c < 2; ++c)
         juce::FloatVectorOperations::fill (buffer.getWritePointer (c), 0.5f, 300);
     p.processBlock (buffer, midi);
-    EXPECT_TRUE (p.isTimerRunning());
+    EXPECT_FALSE (p.getLastPosition().getIsPlaying());
+
+    auto& idleRows = p.feeds().idleRows;
+    p.timerCallback();
     EXPECT_EQ (p.getTimerInterval(), 13);
+    EXPECT_EQ (idleRows.load(), 8u);
 
     // The first call of 300 samples gives the prefill's silence.
     for (int i = 0; i < 300; ++i)
@@ -91,7 +97,8 @@ TEST (CVAudioProcessorFrame, LatencyIdleTimerAndTheFirstShortCall)
 
     p.setPlayHead (nullptr);
     p.processBlock (buffer, midi);
-    EXPECT_FALSE (p.isTimerRunning());
+    p.timerCallback();
+    EXPECT_EQ (idleRows.load(), 8u);
 }
 
 TEST (CVAudioProcessorFrame, OutputDoesNotDependOnTheCallLength)

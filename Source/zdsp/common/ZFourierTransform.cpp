@@ -1,7 +1,4 @@
 #include "ZFourierTransform.h"
-#include "ZFourierTransformAV.h"
-
-#include <memory>
 
 namespace quarn
 {
@@ -15,18 +12,6 @@ const char* const kNotSupported = "Fourier Transform is not supported on your pr
 ZFourierTransform::ZFourierTransform()
 {
     setName ("ZFourierTransform");
-}
-
-ZFourierTransform* ZFourierTransform::create (unsigned log2n, unsigned direction, unsigned isReal)
-{
-    const int kind = getProcessorType();
-    if (kind < 1 || kind > 4)
-        QJ_THROW ("Could not create a ZFourierTransform object", kFile, 89);
-
-    // Owned here until init succeeds, so a failing init does not leak it.
-    std::unique_ptr<ZFourierTransform> transform (new ZFourierTransformAV());
-    transform->init (log2n, direction, isReal);
-    return transform.release();
 }
 
 void ZFourierTransform::init (unsigned, unsigned, unsigned)

@@ -1,13 +1,30 @@
 #include "ZFourierTransformAV.h"
 #include "ZFFTLayer.h"
 
+#include <memory>
+
 namespace quarn
 {
 
 namespace
 {
 const char* const kFile = "Source/zdsp/macos/ZFourierTransformAV";
+const char* const kFactoryFile = "Source/zdsp/common/ZFourierTransform";
 } // namespace
+
+// The factory lives beside the one implementation it can make, so the common
+// code needs nothing from this folder.
+ZFourierTransform* ZFourierTransform::create (unsigned log2n, unsigned direction, unsigned isReal)
+{
+    const int kind = getProcessorType();
+    if (kind < 1 || kind > 4)
+        QJ_THROW ("Could not create a ZFourierTransform object", kFactoryFile, 89);
+
+    // Owned here until init succeeds, so a failing init does not leak it.
+    std::unique_ptr<ZFourierTransform> transform (new ZFourierTransformAV());
+    transform->init (log2n, direction, isReal);
+    return transform.release();
+}
 
 ZFourierTransformAV::ZFourierTransformAV()
 {

@@ -2,7 +2,7 @@
 
 #include "ZDSPObject.h"
 #include "ZFourierTransform.h"
-#include "ZGain.h"
+#include "ZGainAccelerate.h"
 #include "SystemInfo.h"
 
 #include <cstdint>

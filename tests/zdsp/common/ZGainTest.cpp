@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ZGain.h"
+#include "ZGainAccelerate.h"
 
 #include <cmath>
 #include <initializer_list>
