@@ -178,6 +178,14 @@ TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
     q.processBlockWithLength (buffer, midi, 100);
     EXPECT_EQ (buffer.getSample (0, 99), 0.0f);
     EXPECT_EQ (buffer.getSample (0, 100), 0.5f);
+
+    // No channel at all, from the buffer or from the configuration, returns
+    // at once with silence instead of waiting for a block that never comes.
+    juce::AudioBuffer<float> none (0, 512);
+    q.processBlock (none, midi);
+    q.setPlayConfigDetails (0, 2, 44100.0, 512);
+    q.processBlock (buffer, midi);
+    EXPECT_EQ (buffer.getMagnitude (0, 512), 0.0f);
 }
 
 TEST (CVAudioProcessorFrame, ActionMessagesReannounceParametersOnlyForMode)

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <dlfcn.h>
+#include <pthread.h>
 #include <vector>
 
 namespace
 {
 thread_local bool counting = false;
 std::atomic<long> allocations { 0 };
+std::atomic<long> locks { 0 };
 
 void* allocate (std::size_t size)
 {
@@ -31,15 +36,50 @@ void operator delete[] (void* p) noexcept { std::free (p); }
 void operator delete (void* p, std::size_t) noexcept { std::free (p); }
 void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
 
+// Every mutex of the program, JUCE's and the C++ library's included, is taken
+// through these; the executable's definitions come first, so the audio
+// thread's locks are counted and then taken for real.
+namespace
+{
+using MutexCall = int (*) (pthread_mutex_t*);
+
+MutexCall realMutexCall (const char* name)
+{
+    return reinterpret_cast<MutexCall> (dlsym (RTLD_NEXT, name));
+}
+} // namespace
+
+extern "C" int pthread_mutex_lock (pthread_mutex_t* mutex)
+{
+    static const MutexCall real = realMutexCall ("pthread_mutex_lock");
+    if (counting)
+        locks.fetch_add (1, std::memory_order_relaxed);
+    return real (mutex);
+}
+
+extern "C" int pthread_mutex_trylock (pthread_mutex_t* mutex)
+{
+    static const MutexCall real = realMutexCall ("pthread_mutex_trylock");
+    if (counting)
+        locks.fetch_add (1, std::memory_order_relaxed);
+    return real (mutex);
+}
+
 namespace clarivo_test
 {
-long countAllocations (const std::function<void()>& work)
+RealtimeCounts countRealtimeFaults (const std::function<void()>& work)
 {
     allocations = 0;
+    locks = 0;
     counting = true;
     work();
     counting = false;
-    return allocations.load();
+    return { allocations.load(), locks.load() };
+}
+
+long countAllocations (const std::function<void()>& work)
+{
+    return countRealtimeFaults (work).allocations;
 }
 
 void fillTestSignal (juce::AudioBuffer<float>& buffer, juce::Random& random, double& phase)
@@ -55,8 +95,16 @@ void fillTestSignal (juce::AudioBuffer<float>& buffer, juce::Random& random, dou
 } // namespace clarivo_test
 
 // Without this, a counter that saw nothing would let every other test pass.
-TEST (Realtime, CounterSeesAllocations)
+TEST (Realtime, CounterSeesAllocationsAndLocks)
 {
     static std::vector<int>* volatile sink = nullptr;
     EXPECT_GE (clarivo_test::countAllocations ([] { sink = new std::vector<int> (100); delete sink; }), 2);
+
+    std::mutex mutex;
+    juce::CriticalSection section;
+    const auto counts = clarivo_test::countRealtimeFaults ([&] {
+        const std::lock_guard<std::mutex> a (mutex);
+        const juce::ScopedLock b (section);
+    });
+    EXPECT_EQ (counts.locks, 2);
 }
