@@ -2,7 +2,8 @@
 # One entry point for a fresh Debian 12 machine:
 #   scripts/clarivo.sh run    installs what is needed, builds and starts Clarivo
 #   scripts/clarivo.sh test   installs what is needed, builds and runs every test
-#                             (plain, then under AddressSanitizer and UBSan)
+#                             (plain, then under AddressSanitizer and UBSan), and
+#                             the engine's tests under ThreadSanitizer
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
@@ -18,10 +19,14 @@ install_packages() {
     $sudo apt-get install -y -qq --no-install-recommends $(grep -v '^#' scripts/packages.txt) >/dev/null
 }
 
+# configure_and_build DIR [cmake flags...] [-- targets...]
 configure_and_build() {
     local dir="$1"; shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
+    local flags=() targets=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do flags+=("$1"); shift; done
+    [ $# -gt 0 ] && { shift; targets=(--target "$@"); }
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "${flags[@]}" >/dev/null
+    cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
 run_tests() {
@@ -41,9 +46,20 @@ case "$mode" in
         configure_and_build build
         run_tests build
         if [ "${CLARIVO_SKIP_SANITIZERS:-0}" != "1" ]; then
-            configure_and_build build-asan -DCLARIVO_SANITIZE=ON -DCLARIVO_BENCHMARKS=OFF
+            configure_and_build build-asan -DCLARIVO_SANITIZE=address -DCLARIVO_BENCHMARKS=OFF
             ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
                 run_tests build-asan
+        fi
+        if [ "${CLARIVO_SKIP_TSAN:-0}" != "1" ]; then
+            # The engine's tests, whose threads meet in the processor; the
+            # realtime tests replace the allocator and the mutex, which the
+            # sanitizer needs for itself.
+            configure_and_build build-tsan -DCLARIVO_SANITIZE=thread -DCLARIVO_BENCHMARKS=OFF \
+                -- tests_signalbays tests_processor
+            for suite in signalbays processor; do
+                TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp" \
+                    "build-tsan/tests/tests_$suite"
+            done
         fi
         ;;
     *)
