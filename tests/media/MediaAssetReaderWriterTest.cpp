@@ -2,6 +2,8 @@
 
 #include "platform/media/MediaAssetReaderWriter.h"
 
+#include <thread>
+
 using namespace clarivo::media;
 using namespace mediatest;
 
@@ -227,6 +229,35 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
     cancelled->cancelWriting();
     EXPECT_EQ (cancelled->getStatus(), WriterStatus::cancelled);
 
+    // A file saved at the target while the copy ran is kept; the copy fails.
+    const auto late = dir.getChildFile ("late.wav");
+    auto lateWriter = AssetWriter::create (late, FileType::wave);
+    auto third = AssetWriterInput::create (MediaType::audio, littleEndian);
+    lateWriter->addInput (third);
+    ASSERT_TRUE (lateWriter->startWriting());
+    EXPECT_TRUE (third->appendSampleBuffer (silence));
+    late.replaceWithText ("saved meanwhile");
+    EXPECT_FALSE (lateWriter->finishWriting());
+    EXPECT_EQ (lateWriter->getStatus(), WriterStatus::failed);
+    EXPECT_EQ (late.loadFileAsString(), "saved meanwhile");
+    late.deleteFile();
+
+    // The disk fills up with ten bytes to go, within the last buffered write:
+    // the copy fails and leaves nothing.
+    auto pcm = URLAsset::assetWithURL (media ("rate48k.wav"));
+    for (auto type : { FileType::wave, FileType::aiff })
+    {
+        SCOPED_TRACE (fileExtension (type).toStdString());
+        const auto whole = dir.getChildFile ("whole" + fileExtension (type));
+        ASSERT_EQ (copyAudio (pcm, whole, type, makeTime (1, 10), 48000.0, 2).status, WriterStatus::completed);
+        const auto size = whole.getSize();
+        whole.deleteFile();
+        FileSizeLimit almostFull (size - 10);
+        const auto result = copyAudio (pcm, whole, type, makeTime (1, 10), 48000.0, 2);
+        EXPECT_TRUE (result.started);
+        EXPECT_EQ (result.status, WriterStatus::failed);
+    }
+
     // Sound that stops early fails the read, converted on the way or not.
     for (double rate : { 44100.0, 48000.0 })
     {
@@ -293,5 +324,31 @@ TEST (MediaAssetReaderWriter, TheCopyFinishesOnItsQueueAfterTheCallerHasLetGo)
         queue->waitUntilIdle();
         EXPECT_FALSE (target.exists());
         EXPECT_TRUE (scratchFolder().findChildFiles (juce::File::findFiles, false, "*dropped*").isEmpty());
+    }
+
+    // The last hold on the queue goes inside one of its own blocks: the
+    // worker finishes it and leaves without touching the queue it outlived.
+    {
+        const auto running = []
+        {
+            for (auto& task : juce::File ("/proc/self/task").findChildFiles (juce::File::findDirectories, false))
+                if (task.getChildFile ("comm").loadFileAsString().trim() == "lastHoldQueue")
+                    return true;
+            return false;
+        };
+        auto queue = SerialQueue::create ("lastHoldQueue");
+        auto hold = std::make_shared<std::shared_ptr<SerialQueue>> (queue);
+        std::atomic<bool> go { false }, ran { false };
+        queue->async ([hold, &go, &ran]
+        {
+            while (! go.load())
+                std::this_thread::yield();
+            *hold = nullptr;
+            ran = true;
+        });
+        ASSERT_TRUE (pumpUntil (running, 5000));
+        queue = nullptr;
+        go = true;
+        EXPECT_TRUE (pumpUntil ([&] { return ran.load() && ! running(); }, 5000));
     }
 }

@@ -3,6 +3,7 @@
 #include "CVAudioTapProcessor.h"
 #include "platform/media/MediaComposition.h"
 #include "platform/media/MediaExportSession.h"
+#include "platform/media/MediaFileOutput.h"
 #include "platform/media/MediaPlayer.h"
 
 extern "C"
@@ -382,5 +383,106 @@ TEST (MediaExportSession, AFailedOrCancelledExportLeavesNoFile)
         }
     }
 
+    // The disk fills up with ten bytes to go: no export of a file one bit
+    // short reports success.
+    struct Short
+    {
+        const char* source;
+        const char* preset;
+        FileType type;
+    };
+    for (auto c : { Short { "stereo.m4a", kExportPresetPassthrough, FileType::coreAudioFormat },
+                    Short { "stereo.m4a", kExportPresetPassthrough, FileType::appleM4A },
+                    Short { "rate48k.wav", kExportPresetPassthrough, FileType::wave },
+                    Short { "stereo.m4a", kExportPresetAppleM4A, FileType::appleM4A } })
+    {
+        SCOPED_TRACE (std::string (c.source) + " " + c.preset + " -> " + fileExtension (c.type).toStdString());
+        const auto target = dir.getChildFile ("short" + fileExtension (c.type));
+        const auto exportOnce = [&]
+        {
+            auto s = AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media (c.source)), c.preset);
+            s->setOutputURL (target);
+            s->setOutputFileType (c.type);
+            return runExport (s);
+        };
+        ASSERT_EQ (exportOnce().status, ExportStatus::completed);
+        const auto size = target.getSize();
+        target.deleteFile();
+        FileSizeLimit almostFull (size - 10);
+        const auto outcome = exportOnce();
+        EXPECT_EQ (outcome.status, ExportStatus::failed);
+        EXPECT_TRUE (outcome.error.isNotEmpty());
+    }
+
     EXPECT_EQ (filesIn (dir), juce::StringArray ("existing.m4a"));
+}
+
+TEST (MediaExportSession, ExportsToOneNameNeitherMixNorReplaceAFile)
+{
+    const auto dir = scratchFolder();
+    const auto target = dir.getChildFile ("same.wav");
+
+    // Two sources mapped onto one output name, exported side by side: one
+    // wins whole, the other fails, and the file holds the winner's sound.
+    const char* sources[] = { "rate48k.wav", "six.wav" };
+    for (int round = 0; round < 4; ++round)
+    {
+        SCOPED_TRACE (round);
+        std::shared_ptr<AssetExportSession> sessions[2];
+        std::atomic<int> done { 0 };
+        for (int i = 0; i < 2; ++i)
+        {
+            sessions[i] = AssetExportSession::exportSessionWithAsset (URLAsset::assetWithURL (media (sources[i])),
+                                                                      kExportPresetPassthrough);
+            sessions[i]->setOutputURL (target);
+            sessions[i]->setOutputFileType (FileType::wave);
+        }
+        for (auto& s : sessions)
+            s->exportAsynchronously ([&] { ++done; });
+        ASSERT_TRUE (pumpUntil ([&] { return done.load() == 2; }, 20000));
+        const bool first = sessions[0]->getStatus() == ExportStatus::completed;
+        const bool second = sessions[1]->getStatus() == ExportStatus::completed;
+        ASSERT_NE (first, second) << sessions[0]->getError() << " / " << sessions[1]->getError();
+        EXPECT_TRUE (sessions[first ? 1 : 0]->getError().contains ("exists")) << sessions[first ? 1 : 0]->getError();
+        const auto expected = decodeAll (media (sources[first ? 0 : 1]));
+        const auto written = decodeAll (target);
+        ASSERT_EQ (written.size(), expected.size());
+        EXPECT_EQ (written[0], expected[0]);
+        EXPECT_EQ (filesIn (dir), juce::StringArray ("same.wav"));
+        target.deleteFile();
+    }
+
+    // A file the user saves at the target while the export runs is kept, and
+    // the export fails.
+    auto source = URLAsset::assetWithURL (media ("stereo.m4a"));
+    auto longer = MutableComposition::composition();
+    auto track = longer->addMutableTrack (MediaType::audio);
+    for (int i = 0; i < 30; ++i)
+        track->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracks()[0], longer->getDuration());
+    auto session = AssetExportSession::exportSessionWithAsset (longer, kExportPresetAppleM4A);
+    const auto saved = dir.getChildFile ("saved.m4a");
+    session->setOutputURL (saved);
+    session->setOutputFileType (FileType::appleM4A);
+    std::atomic<bool> finished { false };
+    session->exportAsynchronously ([&] { finished = true; });
+    ASSERT_TRUE (pumpUntil ([&] { return session->getProgress() > 0.05f; }, 20000));
+    ASSERT_FALSE (finished.load());
+    saved.replaceWithText ("saved meanwhile");
+    ASSERT_TRUE (pumpUntil ([&] { return finished.load(); }, 60000));
+    EXPECT_EQ (session->getStatus(), ExportStatus::failed);
+    EXPECT_TRUE (session->getError().contains ("exists")) << session->getError();
+    EXPECT_EQ (saved.loadFileAsString(), "saved meanwhile");
+    EXPECT_EQ (filesIn (dir), juce::StringArray ("saved.m4a"));
+
+    // So it is where the filesystem offers no such rename and a hard link
+    // stands in for it.
+    const auto complete = dir.getChildFile ("complete");
+    complete.replaceWithText ("new");
+    juce::String why;
+    EXPECT_FALSE (detail::linkWithoutReplacing (complete, saved, why));
+    EXPECT_TRUE (why.contains ("exists")) << why;
+    EXPECT_EQ (saved.loadFileAsString(), "saved meanwhile");
+    EXPECT_TRUE (detail::linkWithoutReplacing (complete, dir.getChildFile ("moved"), why));
+    EXPECT_EQ (dir.getChildFile ("moved").loadFileAsString(), "new");
+    EXPECT_EQ (filesIn (dir), juce::StringArray ({ "moved", "saved.m4a" }));
 }

@@ -383,4 +383,34 @@ TEST (MediaPlayer, GoesAwayMidPlaybackWithoutHarm)
         EXPECT_EQ (seek, 0);
         EXPECT_FALSE (tap.getTap()->isInUse());
     }
+
+    // Sound far below or above any sound card's rate plays through the
+    // resampler at a usual device rate, keeps its clock, and the player
+    // still goes at once (a device block of 512 frames at 100 Hz lasts 5 s).
+    for (int rate : { 100, 768000 })
+    {
+        SCOPED_TRACE (rate);
+        const auto file = scratchFile ("rate" + juce::String (rate) + ".wav");
+        ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*10*t):s=" + juce::String (rate) + ":d=" + (rate < 1000 ? "60" : "2"),
+                                  "-c:a", "pcm_s16le", file.getFullPathName() }));
+        auto player = nullPlayer (1.0);
+        player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (file)));
+        auto* device = player->getNullDevice();
+        EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
+        device->startCapture (48000);
+        player->play();
+        EXPECT_TRUE (pumpUntil ([&] { return device->getCapturedFrames() >= 9600; }, 5000));
+        const auto played = player->getCurrentTime().seconds();
+        EXPECT_GT (played, 0.15);
+        EXPECT_LT (played, 0.5);
+        const auto captured = device->getCapturedAudio();
+        float peak = 0;
+        for (auto x : captured[0])
+            peak = std::max (peak, std::abs (x));
+        EXPECT_GT (peak, 0.4f);
+
+        const auto before = juce::Time::getMillisecondCounterHiRes();
+        player = nullptr;
+        EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - before, 1000.0);
+    }
 }

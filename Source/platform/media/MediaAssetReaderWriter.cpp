@@ -1,4 +1,5 @@
 #include "MediaAssetReaderWriter.h"
+#include "MediaFileOutput.h"
 #include "MediaTrackRender.h"
 
 extern "C"
@@ -30,20 +31,20 @@ std::shared_ptr<SerialQueue> SerialQueue::create (const juce::String& name)
     return std::shared_ptr<SerialQueue> (new SerialQueue (name));
 }
 
-SerialQueue::SerialQueue (const juce::String& n) : name (n)
+SerialQueue::SerialQueue (const juce::String& n) : state (std::make_shared<State> (n))
 {
-    thread = std::thread ([this] { run(); });
+    thread = std::thread ([s = state] { run (s); });
 }
 
 SerialQueue::~SerialQueue()
 {
     {
-        std::lock_guard<std::mutex> guard (lock);
-        stopping = true;
+        std::lock_guard<std::mutex> guard (state->lock);
+        state->stopping = true;
     }
-    changed.notify_all();
+    state->changed.notify_all();
     if (thread.get_id() == std::this_thread::get_id())
-        thread.detach(); // the last reference went inside one of its own blocks
+        thread.detach(); // the last reference went inside one of its own blocks; the worker keeps the state
     else if (thread.joinable())
         thread.join();
 }
@@ -51,16 +52,16 @@ SerialQueue::~SerialQueue()
 void SerialQueue::async (std::function<void()> block)
 {
     {
-        std::lock_guard<std::mutex> guard (lock);
-        blocks.push_back (std::move (block));
+        std::lock_guard<std::mutex> guard (state->lock);
+        state->blocks.push_back (std::move (block));
     }
-    changed.notify_all();
+    state->changed.notify_all();
 }
 
 void SerialQueue::waitUntilIdle()
 {
-    std::unique_lock<std::mutex> guard (lock);
-    changed.wait (guard, [this] { return blocks.empty() && ! busy; });
+    std::unique_lock<std::mutex> guard (state->lock);
+    state->changed.wait (guard, [this] { return state->blocks.empty() && ! state->busy; });
 }
 
 juce::String SerialQueue::currentQueueName()
@@ -68,30 +69,31 @@ juce::String SerialQueue::currentQueueName()
     return runningQueueName;
 }
 
-void SerialQueue::run()
+void SerialQueue::run (const std::shared_ptr<State>& state)
 {
-    runningQueueName = name;
+    auto& s = *state;
+    runningQueueName = s.name;
     // The system limits thread names to 15 characters.
-    juce::Thread::setCurrentThreadName (name.substring (0, 15));
+    juce::Thread::setCurrentThreadName (s.name.substring (0, 15));
     for (;;)
     {
         std::function<void()> block;
         {
-            std::unique_lock<std::mutex> guard (lock);
-            changed.wait (guard, [this] { return stopping || ! blocks.empty(); });
-            if (blocks.empty())
+            std::unique_lock<std::mutex> guard (s.lock);
+            s.changed.wait (guard, [&s] { return s.stopping || ! s.blocks.empty(); });
+            if (s.blocks.empty())
                 return;
-            block = std::move (blocks.front());
-            blocks.pop_front();
-            busy = true;
+            block = std::move (s.blocks.front());
+            s.blocks.pop_front();
+            s.busy = true;
         }
         block();
         block = nullptr;
         {
-            std::lock_guard<std::mutex> guard (lock);
-            busy = false;
+            std::lock_guard<std::mutex> guard (s.lock);
+            s.busy = false;
         }
-        changed.notify_all();
+        s.changed.notify_all();
     }
 }
 
@@ -484,10 +486,20 @@ bool AssetWriter::startWriting()
         return false;
     }
     const auto& s = input->settings;
-    partial = file.getParentDirectory().getNonexistentChildFile ("." + file.getFileName() + ".partial", "", false);
-    auto stream = std::make_unique<juce::FileOutputStream> (partial, 32768);
-    if (stream->failedToOpen())
+    juce::String why;
+    partial = detail::createPartialFile (file, why);
+    if (partial == juce::File())
     {
+        fail (why);
+        return false;
+    }
+    // The format writer owns the stream and closes it when it goes, after
+    // its last header update; the flag tells whether all of that reached the disk.
+    streamFailed = std::make_shared<std::atomic<bool>> (false);
+    auto stream = std::make_unique<detail::CheckedFileOutputStream> (partial, streamFailed);
+    if (! stream->openedOk())
+    {
+        partial.deleteFile();
         fail ("The file cannot be created.");
         return false;
     }
@@ -572,11 +584,14 @@ bool AssetWriter::finishWriting()
             partial.deleteFile();
         return false;
     }
-    writer = nullptr; // completes the header
-    if (! partial.moveFileTo (file))
+    writer = nullptr; // completes the header and closes the file
+    juce::String why;
+    if (streamFailed->load())
+        why = "The file could not be written.";
+    if (why.isNotEmpty() || ! detail::moveWithoutReplacing (partial, file, why))
     {
         partial.deleteFile();
-        fail ("The finished file could not be moved into place.");
+        fail (why);
         return false;
     }
     status.store (WriterStatus::completed);

@@ -43,7 +43,7 @@ public:
     static std::shared_ptr<SerialQueue> create (const juce::String& name);
     ~SerialQueue(); // runs what is queued, then stops
 
-    const juce::String& getName() const noexcept { return name; }
+    const juce::String& getName() const noexcept { return state->name; }
     void async (std::function<void()> block);
     // Waits until every block queued so far has run.
     void waitUntilIdle();
@@ -51,15 +51,24 @@ public:
     static juce::String currentQueueName();
 
 private:
-    explicit SerialQueue (const juce::String& name);
-    void run();
+    // Shared with the worker, which may outlive the queue: when a block lets
+    // go of the last reference, the worker finishes that block (and any
+    // queued after it) on its own.
+    struct State
+    {
+        explicit State (const juce::String& n) : name (n) {}
+        const juce::String name;
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<std::function<void()>> blocks;
+        bool busy = false;
+        bool stopping = false;
+    };
 
-    const juce::String name;
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::function<void()>> blocks;
-    bool busy = false;
-    bool stopping = false;
+    explicit SerialQueue (const juce::String& name);
+    static void run (const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> state;
     std::thread thread;
 };
 
@@ -212,6 +221,7 @@ private:
     juce::File partial;
     std::shared_ptr<AssetWriterInput> input;
     std::unique_ptr<juce::AudioFormatWriter> writer;
+    std::shared_ptr<std::atomic<bool>> streamFailed;
     std::mutex writeLock;
     std::vector<std::vector<int>> planar;
     Time sessionStart = Time::zero();

@@ -1,5 +1,6 @@
 #include "MediaExportSession.h"
 #include "MediaDecoding.h"
+#include "MediaFileOutput.h"
 #include "MediaTrackRender.h"
 
 extern "C"
@@ -108,6 +109,19 @@ struct OutputContainer
         if (r < 0)
         {
             why = "The file cannot be created (" + detail::errorText (r) + ").";
+            return false;
+        }
+        return true;
+    }
+
+    // After the trailer: the last of the buffer goes out and the file closes.
+    bool close (juce::String& why)
+    {
+        const int error = context->pb != nullptr ? context->pb->error : 0;
+        const int r = avio_closep (&context->pb);
+        if (error < 0 || r < 0)
+        {
+            why = "The file could not be written (" + detail::errorText (error < 0 ? error : r) + ").";
             return false;
         }
         return true;
@@ -232,17 +246,18 @@ void AssetExportSession::run()
 
     if (ok)
     {
-        // Written under a hidden name beside the target and moved into place
-        // only when complete.
-        partial = outputURL.getParentDirectory().getNonexistentChildFile ("." + outputURL.getFileName() + ".partial", "", false);
-        ok = preset == kExportPresetAppleM4A ? renderAppleM4A (partial, why) : passthrough (partial, why);
+        // Written under a hidden name of its own beside the target and moved
+        // into place only when complete, and only while the name is free: a
+        // file that appeared there meanwhile (another export's, or one the
+        // user saved) is kept.
+        partial = detail::createPartialFile (outputURL, why);
+        ok = partial != juce::File();
+        if (ok)
+            ok = preset == kExportPresetAppleM4A ? renderAppleM4A (partial, why) : passthrough (partial, why);
         if (ok && cancelRequested.load())
             ok = false;
-        if (ok && ! partial.moveFileTo (outputURL))
-        {
-            why = "The finished file could not be moved into place.";
-            ok = false;
-        }
+        if (ok)
+            ok = detail::moveWithoutReplacing (partial, outputURL, why);
     }
 
     if (partial != juce::File() && partial.exists())
@@ -578,7 +593,7 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
         why = "The source audio could not be decoded completely.";
         return false;
     }
-    return true;
+    return out.close (why);
 }
 
 // ---------------------------------------------------------------------------
@@ -793,7 +808,7 @@ namespace
 // encoder's priming and padding.
 struct CafWriter
 {
-    juce::FileOutputStream& out;
+    juce::OutputStream& out;
 
     void u8 (int v) { out.writeByte ((char) v); }
     void u16 (int v) { out.writeShortBigEndian ((short) v); }
@@ -863,8 +878,10 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
         why = "The AAC track has no decoder configuration to store.";
         return false;
     }
-    juce::FileOutputStream stream (target);
-    if (stream.failedToOpen())
+    // Every write checked, the last flush and the close included: a full
+    // disk must not leave a file one packet short that reads as complete.
+    detail::CheckedFileOutputStream stream (target);
+    if (! stream.openedOk())
     {
         why = "The file cannot be created.";
         return false;
@@ -943,15 +960,11 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
         w.variableLength (size);
     const auto tableEnd = stream.getPosition();
 
-    stream.flush();
-    if (! stream.setPosition (tableStart))
-        return false;
-    w.u64 (tableEnd - tableStart - 8);
-    if (! stream.setPosition (dataSizeAt))
-        return false;
-    w.u64 (bytes + 4);
-    stream.flush();
-    if (stream.getStatus().failed())
+    if (stream.setPosition (tableStart))
+        w.u64 (tableEnd - tableStart - 8);
+    if (stream.setPosition (dataSizeAt))
+        w.u64 (bytes + 4);
+    if (! stream.close())
     {
         why = "The file could not be written.";
         return false;
@@ -1118,6 +1131,6 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         why = "The file could not be finished (" + detail::errorText (r) + ").";
         return false;
     }
-    return true;
+    return out.close (why);
 }
 } // namespace clarivo::media

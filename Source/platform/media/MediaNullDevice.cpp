@@ -159,7 +159,12 @@ void NullAudioDevice::run()
                                       std::chrono::duration<double> ((double) framesSinceOrigin / (rate * s)));
         const auto now = clock::now();
         if (due > now)
-            std::this_thread::sleep_until (due);
+        {
+            // In short steps: a block of a slow stream can last seconds, and
+            // stop() must not wait that long.
+            for (auto t = now; t < due && ! threadShouldExit(); t = clock::now())
+                std::this_thread::sleep_until (std::min (due, t + std::chrono::milliseconds (5)));
+        }
         else if (now - due > std::chrono::milliseconds (200))
         {
             // Fell far behind (a stalled machine): keep the pace from here

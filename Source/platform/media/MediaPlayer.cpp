@@ -746,15 +746,20 @@ void Player::audioDeviceIOCallbackWithContext (const float* const*, int, float* 
     auto& rs = *resampler;
     const int capacity = detail::OutputResampler::capacity;
     int done = 0;
+    // Chunks small enough that the source frames they need fit the buffer,
+    // however far the media's clock is from the device's.
+    const int maxChunk = std::clamp ((int) ((capacity - 16) / ratio), 1, 1024);
     while (done < numSamples)
     {
-        const int chunk = std::min (numSamples - done, 1024);
+        const int chunk = std::min (numSamples - done, maxChunk);
         const int needed = (int) std::ceil (chunk * ratio) + 8;
         if (needed > capacity)
             break;
         while (rs.count < needed)
         {
-            const int got = e->renderSlice (std::min (capacity - rs.count, 1024), wait, mainWantsLock);
+            // Only what this chunk needs: a slice of slow media runs for
+            // seconds, and the play position counts what was taken.
+            const int got = e->renderSlice (std::min (needed - rs.count, 1024), wait, mainWantsLock);
             if (got <= 0)
                 break;
             const auto* const* slice = e->getSlice();
@@ -805,9 +810,15 @@ void Player::replaceCurrentItemWithPlayerItem (std::shared_ptr<PlayerItem> item)
     }
 
     // Without hardware the null device follows the media's rate, so nothing
-    // is resampled on the way out.
-    if (nullDevice != nullptr && next != nullptr && next->getClockRate() != (int) nullDevice->getCurrentSampleRate())
-        nullDevice->open ({}, juce::BigInteger (3), next->getClockRate(), options.nullDeviceBlockSize);
+    // is resampled on the way out; rates no sound card runs at (a block of
+    // 100 Hz sound lasts seconds) go through the resampler at a usual one.
+    if (nullDevice != nullptr && next != nullptr)
+    {
+        const int clock = next->getClockRate();
+        const double wanted = clock >= 8000 && clock <= 384000 ? (double) clock : 48000.0;
+        if (wanted != nullDevice->getCurrentSampleRate())
+            nullDevice->open ({}, juce::BigInteger (3), wanted, options.nullDeviceBlockSize);
+    }
 
     std::unique_ptr<detail::PlaybackEngine> old;
     {
