@@ -27,10 +27,9 @@ int medianHalfWidth (float rate)
 }
 } // namespace
 
-TEST (ZClickProcessor, LatencyAndMedianSpan)
+// The latency is checked with the crackle stage's, through the "Declick" bay.
+TEST (ZClickProcessor, MedianSpan)
 {
-    EXPECT_EQ (std::unique_ptr<ZClickProcessor> (ZClickProcessor::create (512, 44100.0f))->getLatency(), 3848);
-    EXPECT_EQ (std::unique_ptr<ZClickProcessor> (ZClickProcessor::create (64, 44100.0f))->getLatency(), 6 * 64 + 776);
     EXPECT_EQ (medianHalfWidth (44100.0f), 3);
     EXPECT_EQ (medianHalfWidth (96000.0f), 6);
     EXPECT_EQ (medianHalfWidth (192000.0f), 6);

@@ -89,50 +89,19 @@ TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
     EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 40 * 512, -100, -99 }));
 }
 
-TEST (ZBufferSizeConverter, DeliversHostBlocksAsFramesInOrder)
+// The noise reduction bay's delay tests run the converters through many trips
+// round their rings; here the edges they never reach.
+TEST (ZBufferSizeConverter, ShortPullsOverrunAndCountedPullsWait)
 {
-    auto converter = makeConverter (512, 1024);
-    EXPECT_EQ (converter->getCapacity(), 4096u);
     EXPECT_EQ (makeConverter (0, 0)->getCapacity(), 2u);
-
+    auto converter = makeConverter (512, 1024);
     ZBuffer block (512, "block"), frame (1024, "frame");
     frame[0] = -1.0f;
-    fill (block, 0.0f);
+    fill (block, 1.0f);
     converter->push (block);
     EXPECT_FALSE (converter->pull (frame));
     EXPECT_EQ (frame[0], -1.0f);
-
-    // Several trips round the ring: every frame continues the last one.
-    float next = 0.0f;
-    for (unsigned b = 1; b < 40; ++b)
-    {
-        fill (block, (float) (b * 512));
-        converter->push (block);
-        if (b % 2 == 1)
-        {
-            ASSERT_TRUE (converter->pull (frame)) << b;
-            for (unsigned i = 0; i < 1024; ++i)
-                ASSERT_EQ (frame[i], next + (float) i) << "block " << b << " sample " << i;
-            next += 1024.0f;
-        }
-    }
-
-    // Frames back to host blocks, as on the way out.
-    auto back = makeConverter (1024, 512);
-    back->push (frame);
-    EXPECT_TRUE (back->pull (block));
-    EXPECT_EQ (block[0], frame[0]);
-    EXPECT_TRUE (back->pull (block));
-    EXPECT_EQ (block[0], frame[512]);
-    EXPECT_FALSE (back->pull (block));
-}
-
-TEST (ZBufferSizeConverter, OverrunDropsEverythingAndCountedPullsWait)
-{
-    auto converter = makeConverter (512, 1024);
-    ZBuffer block (512, "block"), frame (1024, "frame");
-    fill (block, 1.0f);
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 7; ++i)
         converter->push (block);
     EXPECT_EQ (converter->getAvailable(), 4096u);
     EXPECT_FALSE (converter->pull (frame));

@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <limits>
-#include <string>
 
 using namespace quarn;
 using namespace clarivo_test;
@@ -67,12 +65,6 @@ TEST (ZMaximizer, MakeupAndMeter)
 {
     auto m = makeBoost (true, -6.0f);
     EXPECT_NEAR (m->getMakeup(), 1.9275f, 1.0e-4f);
-
-    // Parameter 8 at 0.25: -10 dB, shown as "+3.05" ("%+2.2f").
-    m->setThreshold (-40.0f * 0.25f);
-    char text[16];
-    std::snprintf (text, sizeof text, "%+2.2f", m->getMakeup());
-    EXPECT_EQ (std::string (text), "+3.05");
 
     // The meter moves 5 % of the way towards each block's required gain.
     EXPECT_FLOAT_EQ (m->getMeter(), 0.0f);

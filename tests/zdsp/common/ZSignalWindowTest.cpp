@@ -153,8 +153,6 @@ TEST (ZHammingWindow, MatchesTheGeneralHammingWindowAndNormalisesForPower)
     const auto& w = *window->getWindow();
 
     EXPECT_STREQ (window->getName(), "ZHammingWindow");
-    EXPECT_NEAR (w[0], 0.08f, 1e-7f);
-    EXPECT_NEAR (w[512], 0.999998f, 1e-6f);
     for (unsigned i = 0; i < 1024; ++i)
         ASSERT_NEAR (w[i], (*reference->getWindow())[i], 1e-6f) << i;
 
