@@ -28,9 +28,9 @@ constexpr int kStandardPriming = 768;
 int checkedChannelCount (int channelCount)
 {
     if (channelCount > ZNoiseReductionBay::kMaxChannels)
-        QJ_THROW ("Noise Reduction does not support that many channels.", kSourceFile, 61);
+        QJ_THROW ("Noise Reduction does not support that many channels.", kSourceFile);
     if (channelCount < 1)
-        QJ_THROW ("Noise Reduction needs at least one channel.", kSourceFile, 61);
+        QJ_THROW ("Noise Reduction needs at least one channel.", kSourceFile);
     return channelCount;
 }
 
@@ -735,7 +735,7 @@ void ZNoiseReductionBay::setLevelRelease (float seconds)
 void ZNoiseReductionBay::setMode (int mode)
 {
     if (mode < 0 || mode > 2)
-        QJ_THROW ("Unsupported Noise Reduction Mode", kSourceFile, 1112);
+        QJ_THROW ("Unsupported Noise Reduction Mode", kSourceFile);
     mRequestedMode = mode;
 }
 

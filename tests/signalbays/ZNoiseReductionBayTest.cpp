@@ -41,7 +41,7 @@ void learn (ZNoiseReductionBay& bay, Driver& driver, const Signal& noise)
 TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
 {
     expectDspFailure ([] { ZNoiseReductionBay bay ("Noise Reduction", 9); },
-                      "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay", 61);
+                      "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay");
     EXPECT_THROW (ZNoiseReductionBay ("Noise Reduction", 0), qj_dsp_exception);
     ZNoiseReductionBay eight ("Noise Reduction", 8);
     EXPECT_TRUE (eight.prepare());
@@ -51,7 +51,7 @@ TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
     prepareAt (bay, 44100.0f);
     bay.setMode (2);
     for (int mode : { 3, -1, 1000 })
-        expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay", 1112);
+        expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay");
     EXPECT_EQ (bay.getMode(), 2);
     Driver d (bay);
     EXPECT_NO_THROW (d.run (whiteNoise (10 * kBlock, 0.1f, 40)));

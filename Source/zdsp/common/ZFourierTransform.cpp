@@ -21,7 +21,7 @@ ZFourierTransform* ZFourierTransform::create (unsigned log2n, unsigned direction
 {
     const int kind = getProcessorType();
     if (kind < 1 || kind > 4)
-        QJ_THROW ("Could not create a ZFourierTransform object", kFile, 89);
+        QJ_THROW ("Could not create a ZFourierTransform object", kFile);
 
     // Owned here until init succeeds, so a failing init does not leak it.
     std::unique_ptr<ZFourierTransform> transform (new ZFourierTransformAV());
@@ -35,17 +35,17 @@ void ZFourierTransform::init (unsigned, unsigned, unsigned)
 
 void ZFourierTransform::transform (ZBuffer&, ZBuffer&)
 {
-    QJ_THROW (kNotSupported, kFile, 84);
+    QJ_THROW (kNotSupported, kFile);
 }
 
 void ZFourierTransform::transform (const ZBuffer&, const ZBuffer&, ZBuffer&, ZBuffer&)
 {
-    QJ_THROW (kNotSupported, kFile, 91);
+    QJ_THROW (kNotSupported, kFile);
 }
 
 void ZFourierTransform::transformReal (ZBuffer&, ZBuffer&, ZBuffer&)
 {
-    QJ_THROW (kNotSupported, kFile, 100);
+    QJ_THROW (kNotSupported, kFile);
 }
 
 } // namespace quarn

@@ -42,13 +42,13 @@ void ZFourierTransformAV::init (unsigned log2n, unsigned direction, unsigned isR
     else if (direction == 0)
         mPlatformDirection = 1;
     else
-        QJ_THROW ("This should be impossible.", kFile, 59);
+        QJ_THROW ("This should be impossible.", kFile);
 
     // The setup holds the work arrays; it is missing when they could not be
     // allocated (or the order is beyond what the layer can plan).
     mSetup = ZFFTSetup::create (log2n, direction == 0);
     if (mSetup == nullptr)
-        QJ_THROW ("Unable to allocate a ZBuffer.", kFile, 77);
+        QJ_THROW ("Unable to allocate a ZBuffer.", kFile);
 }
 
 // Values of a result buffer past the transform's points are scaled along with
