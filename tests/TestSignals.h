@@ -242,7 +242,13 @@ void expectDspFailure (Call&& call, const char* message, const char* file)
 struct MessageLog : juce::ActionListener
 {
     std::vector<juce::String> messages;
-    void actionListenerCallback (const juce::String& message) override { messages.push_back (message); }
+    bool offThread = false; // a message arrived on another thread than the message thread
+
+    void actionListenerCallback (const juce::String& message) override
+    {
+        offThread = offThread || ! juce::MessageManager::existsAndIsCurrentThread();
+        messages.push_back (message);
+    }
 };
 
 inline void pumpMessages (int milliseconds = 50)

@@ -75,6 +75,18 @@ TEST (Realtime, WholeChainDoesNotAllocate)
     Player player (p, 512);
     player.run (1, clippedWithClicks);
     EXPECT_EQ (countAllocations ([&] { player.run (300, clippedWithClicks); }), 0);
+
+    // Settings changed while playing are taken over by the next block without
+    // allocating: an Enhance mode (band table, new masks, reset), a reduction
+    // curve, hum filters, a profile.
+    for (int mode = 0; mode < 7; ++mode)
+    {
+        p.getEnhancementBay().setMode (mode);
+        p.getNoiseReductionBay().setReduction (4.0f * (float) mode);
+        p.getNoiseReductionBay().setHumMode (mode % 2);
+        p.getNoiseReductionBay().pushProfiles();
+        EXPECT_EQ (countAllocations ([&] { player.run (2, clippedWithClicks); }), 0) << "mode " << mode;
+    }
 }
 
 TEST (Realtime, NoiseReductionDoesNotAllocateInAnyMode)
