@@ -73,9 +73,10 @@ public:
     int latency() const noexcept { return getLatency(); }
     const char* getName() const noexcept { return mName.toRawUTF8(); }
     int getNumChannels() const noexcept { return mNumChannels; }
-    bool isRunning() const noexcept { return mRunning != 0; }
 
-    // The band settings and read-outs, for inspection while process does not run.
+    // The processing thread's state, the band settings and read-outs, for
+    // inspection while process does not run.
+    bool isRunning() const noexcept { return mRunning != 0; }
     const ZLinPhMultibandCompressor* getCompressor() const noexcept { return mCompressor.get(); }
 
 private:
