@@ -19,14 +19,16 @@ void CVAudioProcessor::setEditorFactory (EditorFactory factory) noexcept
 
 CVAudioProcessor::CVAudioProcessor()
 {
+    // Every stage is built here for 44.1 kHz; prepareToPlay rebuilds only
+    // what a new rate needs.
     noiseReduction = std::make_unique<quarn::ZNoiseReductionBay> ("Noise Reduction", kNumChannels);
-    noiseReduction->prepare();
+    noiseReduction->prepare (44100.0, kChainBlock);
     noiseReduction->addActionListener (this);
 
     enhance = std::make_unique<quarn::ZEnhancementBay> ("Enhance", kNumChannels);
-    enhance->prepare();
+    enhance->prepare (44100.0, kChainBlock);
     declick = std::make_unique<quarn::ZClickAndCrackleBay> ("Declick", kNumChannels);
-    declick->prepare();
+    declick->prepare (44100.0, kChainBlock);
 
     analyzer = std::make_unique<quarn::ZNoiseAnalyzer>();
 
@@ -87,8 +89,8 @@ void CVAudioProcessor::initRings (int maxBlock)
 int CVAudioProcessor::chainLatency() const
 {
     const auto& ch = channels[0];
-    return ch.declipper->getLatency() + noiseReduction->latency() + enhance->latency()
-         + declick->latency() + ch.boost->getLatency() + ch.expander->getLatency();
+    return ch.declipper->getLatency() + noiseReduction->getLatency() + enhance->getLatency()
+         + declick->getLatency() + ch.boost->getLatency() + ch.expander->getLatency();
 }
 
 void CVAudioProcessor::resetToDefaults()
@@ -129,15 +131,10 @@ void CVAudioProcessor::resetToDefaults()
 
 void CVAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
-    noiseReduction->prepare();
-    noiseReduction->setSampleRate ((float) sampleRate);
-    noiseReduction->setBlockSize (kChainBlock);
-    enhance->prepare();
-    enhance->setSampleRate ((float) sampleRate);
-    enhance->setBlockSize (kChainBlock);
-    declick->prepare();
-    declick->setSampleRate ((float) sampleRate);
-    declick->setBlockSize (kChainBlock);
+    // The chain always runs 512-sample blocks, whatever the caller brings.
+    noiseReduction->prepare (sampleRate, kChainBlock);
+    enhance->prepare (sampleRate, kChainBlock);
+    declick->prepare (sampleRate, kChainBlock);
 
     const int maxBlock = std::max (samplesPerBlock, kChainBlock);
     initRings (maxBlock);
@@ -146,12 +143,9 @@ void CVAudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
     {
         ch.a->clear();
         ch.b->clear();
-        ch.boost->reset();
-        ch.expander->reset();
-        ch.expander->setSampleRate ((float) sampleRate);
-        ch.declipper->reset();
-        ch.declipper->setSampleRate ((float) sampleRate);
-        ch.declipper->setBlockSize (kChainBlock);
+        ch.boost->prepare (sampleRate, kChainBlock);
+        ch.expander->prepare (sampleRate, kChainBlock);
+        ch.declipper->prepare (sampleRate, kChainBlock);
     }
 
     setLatencySamples (maxBlock + chainLatency());

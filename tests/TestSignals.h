@@ -222,9 +222,9 @@ private:
 };
 
 //==============================================================================
-// The library's exception with exactly this message, file and line.
+// The library's exception with exactly this message and file, from a real line.
 template <typename Call>
-void expectDspFailure (Call&& call, const char* message, const char* file, int line)
+void expectDspFailure (Call&& call, const char* message, const char* file)
 {
     try
     {
@@ -235,14 +235,20 @@ void expectDspFailure (Call&& call, const char* message, const char* file, int l
     {
         EXPECT_EQ (juce::String (message), e.message);
         EXPECT_EQ (juce::String (file), e.file);
-        EXPECT_EQ (line, e.line);
+        EXPECT_GT (e.line, 0);
     }
 }
 
 struct MessageLog : juce::ActionListener
 {
     std::vector<juce::String> messages;
-    void actionListenerCallback (const juce::String& message) override { messages.push_back (message); }
+    bool offThread = false; // a message arrived on another thread than the message thread
+
+    void actionListenerCallback (const juce::String& message) override
+    {
+        offThread = offThread || ! juce::MessageManager::existsAndIsCurrentThread();
+        messages.push_back (message);
+    }
 };
 
 inline void pumpMessages (int milliseconds = 50)

@@ -8,9 +8,7 @@ namespace quarn
 
 ZClickAndCrackleBay::ZClickAndCrackleBay (const char* name, int channelCount)
     : mName (name != nullptr ? name : ""),
-      mChannelCount ((unsigned) std::max (channelCount, 0)),
-      mClickThreshold (juce::var (30.0)),
-      mCrackleThreshold (juce::var (30.0))
+      mChannelCount ((unsigned) std::max (channelCount, 0))
 {
     mClick.resize (mChannelCount);
     mCrackle.resize (mChannelCount);
@@ -21,52 +19,60 @@ ZClickAndCrackleBay::~ZClickAndCrackleBay() = default;
 void ZClickAndCrackleBay::setAmount (float amount)
 {
     const double a = amount;
-    mClickThreshold.setValue (27.0 * (1.0 - a) + 3.0);
-    mCrackleThreshold.setValue (20.0 * (1.0 - a) + 10.0);
-    mAmount = amount;
+    mClickThreshold.store (27.0 * (1.0 - a) + 3.0, std::memory_order_relaxed);
+    mCrackleThreshold.store (20.0 * (1.0 - a) + 10.0, std::memory_order_relaxed);
+    mAmount.store (amount, std::memory_order_relaxed);
 }
 
-double ZClickAndCrackleBay::getClickThreshold() const
+void ZClickAndCrackleBay::prepare (double sampleRate, int maxBlock)
 {
-    return (double) mClickThreshold.getValue();
-}
+    const auto rate = (float) sampleRate;
+    const float newRate = std::isfinite (rate) && rate > 0.0f ? rate : mSampleRate;
+    const int newBlock = std::max (maxBlock, 1);
 
-double ZClickAndCrackleBay::getCrackleThreshold() const
-{
-    return (double) mCrackleThreshold.getValue();
+    if (! isBuilt() || newBlock != mBlockSize)
+    {
+        for (unsigned c = 0; c < mChannelCount; ++c)
+        {
+            mCrackle[c].reset (ZCrackleProcessor::create ((unsigned) newBlock, newRate));
+            mClick[c].reset (ZClickProcessor::create ((unsigned) newBlock, newRate));
+        }
+    }
+    else if (newRate != mSampleRate)
+    {
+        // Neither processor sizes anything by the rate.
+        for (unsigned c = 0; c < mChannelCount; ++c)
+        {
+            mClick[c]->setSampleRate (newRate);
+            mCrackle[c]->setSampleRate (newRate);
+        }
+    }
+
+    mSampleRate = newRate;
+    mBlockSize = newBlock;
+    mLatency = mChannelCount > 0 ? mCrackle[0]->getLatency() + mClick[0]->getLatency() : 0;
+    reset();
 }
 
 void ZClickAndCrackleBay::setSampleRate (float sampleRate)
 {
-    if (! std::isfinite (sampleRate) || sampleRate <= 0.0f)
-        return;
-
-    mSampleRate = sampleRate;
-    for (unsigned c = 0; c < mChannelCount; ++c)
+    if (! isBuilt())
     {
-        if (mClick[c] != nullptr)
-            mClick[c]->setSampleRate (sampleRate);
-        if (mCrackle[c] != nullptr)
-            mCrackle[c]->setSampleRate (sampleRate);
+        if (std::isfinite (sampleRate) && sampleRate > 0.0f)
+            mSampleRate = sampleRate;
+        return;
     }
+    prepare (sampleRate, mBlockSize);
 }
 
 void ZClickAndCrackleBay::setBlockSize (int blockSize)
 {
-    mBlockSize = std::max (blockSize, 1);
-    prepare();
+    prepare (mSampleRate, blockSize);
 }
 
 bool ZClickAndCrackleBay::prepare()
 {
-    for (unsigned c = 0; c < mChannelCount; ++c)
-    {
-        mCrackle[c].reset (ZCrackleProcessor::create ((unsigned) mBlockSize, mSampleRate));
-        mClick[c].reset (ZClickProcessor::create ((unsigned) mBlockSize, mSampleRate));
-    }
-
-    mLatency = mChannelCount > 0 ? mCrackle[0]->getLatency() + mClick[0]->getLatency() : 0;
-    reset();
+    prepare (mSampleRate, mBlockSize);
     return true;
 }
 
@@ -82,34 +88,29 @@ void ZClickAndCrackleBay::reset()
     mClickActive = false;
 }
 
-void ZClickAndCrackleBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
+void ZClickAndCrackleBay::process (ZBuffer** in, ZBuffer** out, int numSamples) noexcept
 {
     if (numSamples <= 0)
         return;
 
+    const auto n = (unsigned) numSamples;
+
+    if (! isBuilt())
+    {
+        // Not prepared yet: nothing to repair with, pass the audio on.
+        for (unsigned c = 0; c < mChannelCount; ++c)
+            out[c]->copyFrom (*in[c], { 0, (int) std::min (n, std::min (in[c]->getLength(), out[c]->getLength())) }, 0);
+        return;
+    }
+
     const auto clickThreshold = (float) getClickThreshold();
     const auto crackleThreshold = (float) getCrackleThreshold();
-    const auto n = (unsigned) numSamples;
     bool active = false;
 
     for (unsigned c = 0; c < mChannelCount; ++c)
     {
-        if (mClick[c] == nullptr || mCrackle[c] == nullptr)
-        {
-            // Not prepared yet: nothing to repair with, pass the audio on.
-            out[c]->copyFrom (*in[c], { 0, (int) std::min (n, std::min (in[c]->getLength(), out[c]->getLength())) }, 0);
-            continue;
-        }
-
         mClick[c]->setThreshold (clickThreshold);
         mCrackle[c]->setThreshold (crackleThreshold);
-    }
-
-    for (unsigned c = 0; c < mChannelCount; ++c)
-    {
-        if (mClick[c] == nullptr || mCrackle[c] == nullptr)
-            continue;
-
         active = mClick[c]->process (*in[c], *out[c], n) || active;
         mCrackle[c]->process (*out[c], *out[c], n);
     }

@@ -56,41 +56,66 @@ ZEnhancementBay::ZEnhancementBay (const char* name, int channelCount)
 
 ZEnhancementBay::~ZEnhancementBay() = default;
 
+void ZEnhancementBay::prepare (double sampleRate, int maxBlock)
+{
+    const auto rate = (float) sampleRate;
+    const float newRate = std::isfinite (rate) && rate > 0.0f ? rate : mSampleRate;
+    const int newBlock = std::max (maxBlock, 1);
+
+    if (mCompressor == nullptr)
+        mCompressor = std::make_unique<ZLinPhMultibandCompressor> (mNumChannels, mNumBands, newBlock, newRate);
+    else if (newBlock != mBlockSize || newRate != mSampleRate)
+        mCompressor->setBlockSizeAndRate (newBlock, newRate);
+
+    // The delay lines hold latency + two blocks.
+    const int latency = mCompressor->getLatency();
+    if (mDelays.empty() || newBlock != mBlockSize || latency != mLatency)
+    {
+        std::vector<std::unique_ptr<ZDelayBuffer>> delays;
+        for (int c = 0; c < mNumChannels; ++c)
+            delays.emplace_back (ZDelayBuffer::create ((unsigned) ((latency + newBlock) * 2)));
+        mDelays = std::move (delays);
+    }
+
+    mSampleRate = newRate;
+    mBlockSize = newBlock;
+    mLatency = latency;
+
+    mModeRequested.store (false, std::memory_order_relaxed);
+    applyMode (getMode());
+}
+
 void ZEnhancementBay::setSampleRate (float rate)
 {
-    if (std::isfinite (rate) && rate > 0.0f)
-        mSampleRate = rate;
-
-    if (mCompressor != nullptr)
-        mCompressor->setBlockSizeAndRate (mBlockSize, mSampleRate);
-
-    reset();
+    if (mCompressor == nullptr)
+    {
+        if (std::isfinite (rate) && rate > 0.0f)
+            mSampleRate = rate;
+        return;
+    }
+    prepare (rate, mBlockSize);
 }
 
 void ZEnhancementBay::setBlockSize (int blockSize)
 {
-    mBlockSize = std::max (blockSize, 1);
-    prepare();
+    prepare (mSampleRate, blockSize);
 }
 
 bool ZEnhancementBay::prepare()
 {
-    auto compressor = std::make_unique<ZLinPhMultibandCompressor> (mNumChannels, mNumBands, mBlockSize, mSampleRate);
-    const int latency = compressor->getLatency();
-
-    std::vector<std::unique_ptr<ZDelayBuffer>> delays;
-    for (int c = 0; c < mNumChannels; ++c)
-        delays.emplace_back (ZDelayBuffer::create ((unsigned) ((latency + mBlockSize) * 2)));
-
-    mCompressor = std::move (compressor);
-    mDelays = std::move (delays);
-    mLatency = latency;
-
-    setMode (mMode);
+    prepare (mSampleRate, mBlockSize);
     return true;
 }
 
 void ZEnhancementBay::reset()
+{
+    if (mModeRequested.exchange (false, std::memory_order_acq_rel))
+        applyMode (getMode());
+    else
+        silence();
+}
+
+void ZEnhancementBay::silence() noexcept
 {
     if (mCompressor != nullptr)
         mCompressor->reset();
@@ -101,18 +126,23 @@ void ZEnhancementBay::reset()
 
 void ZEnhancementBay::setMode (int newMode)
 {
-    mMode = newMode;
-    reset();
+    mMode.store (newMode, std::memory_order_release);
+    mModeRequested.store (true, std::memory_order_release);
+}
 
-    if (newMode >= 0 && newMode < kNumModes)
+void ZEnhancementBay::applyMode (int mode) noexcept
+{
+    silence();
+
+    if (mode >= 0 && mode < kNumModes)
         for (int band = 0; band < kNumBands; ++band)
         {
-            const auto& row = kModeTable[newMode][band];
+            const auto& row = kModeTable[mode][band];
             setBand (band, row.bypass, row.crossoverBelow, row.crossoverAbove,
                      row.ratio, row.range, row.makeup, row.attack, row.release);
         }
 
-    mRunning = (int) mEnabled.getValue();
+    mRunning = mAmount.load (std::memory_order_relaxed) != 0.0f ? 1 : 0;
     mSwitchCounter = mLatency;
 }
 
@@ -147,16 +177,15 @@ void ZEnhancementBay::setBand (int band, bool bypass, float crossoverBelow, floa
 
 void ZEnhancementBay::setAmount (float amount)
 {
-    mEnabled = amount == 0.0f ? 0 : 1;
-    mAmount = (double) amount;
+    mAmount.store (amount, std::memory_order_relaxed);
 }
 
 float ZEnhancementBay::getAmount() const
 {
-    return (float) (double) mAmount.getValue();
+    return mAmount.load (std::memory_order_relaxed);
 }
 
-void ZEnhancementBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
+void ZEnhancementBay::process (ZBuffer** in, ZBuffer** out, int numSamples) noexcept
 {
     if (mCompressor == nullptr)
     {
@@ -165,16 +194,22 @@ void ZEnhancementBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
         return;
     }
 
+    // A new mode is taken over here, at a block boundary, and nowhere else
+    // while the bay plays.
+    if (mModeRequested.load (std::memory_order_relaxed) && mModeRequested.exchange (false, std::memory_order_acq_rel))
+        applyMode (getMode());
+
     // The delay lines hold latency + two blocks: a longer call would read
     // samples it has already overwritten.
     const int n = std::min (numSamples, mBlockSize);
     if (n <= 0)
         return;
 
-    const float amount = (float) (double) mAmount.getValue();
-    const int enabled = (int) mEnabled.getValue();
+    // The amount is read once: the threshold and the on/off state of one
+    // block come from the same setting.
+    const float amount = mAmount.load (std::memory_order_relaxed);
 
-    if (enabled == 1)
+    if (amount != 0.0f)
     {
         const float t = thresholdForAmount (amount);
         for (int band = 0; band < mNumBands; ++band)
@@ -204,7 +239,7 @@ void ZEnhancementBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
             mCompressor->process (in, out, n);
         }
     }
-    else if (enabled == 0)
+    else
     {
         if (mRunning == 1)
         {
@@ -228,13 +263,13 @@ void ZEnhancementBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
     }
 }
 
-void ZEnhancementBay::writeDelays (ZBuffer** in, int n)
+void ZEnhancementBay::writeDelays (ZBuffer** in, int n) noexcept
 {
     for (int c = 0; c < mNumChannels; ++c)
         mDelays[(size_t) c]->write (*in[c], (unsigned) n);
 }
 
-void ZEnhancementBay::readDelays (ZBuffer** out, int n)
+void ZEnhancementBay::readDelays (ZBuffer** out, int n) noexcept
 {
     for (int c = 0; c < mNumChannels; ++c)
         mDelays[(size_t) c]->read (*out[c], (unsigned) mLatency, (unsigned) n);

@@ -18,19 +18,21 @@ constexpr float kGainCurveSlope = 2.0f;
 constexpr float kRumbleQ = 0.9f;
 constexpr float kLowPassQ = 0.707f;
 constexpr float kHumQ = 60.0f;
-constexpr int kRumbleType = 5;
-constexpr int kLowPassType = 4;
-constexpr int kPeakingType = 1;
+constexpr auto kRumbleType = ZParametricFilter::Type::highPass;
+constexpr auto kLowPassType = ZParametricFilter::Type::lowPass;
+constexpr auto kPeakingType = ZParametricFilter::Type::peaking;
 // The converters' priming for a 512-sample host block; with the framer's 768
 // it makes the bay's delay 1536.
 constexpr int kStandardPriming = 768;
+// How often the message thread looks for the end of a learning pass.
+constexpr int kRelayPollMs = 20;
 
 int checkedChannelCount (int channelCount)
 {
     if (channelCount > ZNoiseReductionBay::kMaxChannels)
-        QJ_THROW ("Noise Reduction does not support that many channels.", kSourceFile, 61);
+        QJ_THROW ("Noise Reduction does not support that many channels.", kSourceFile);
     if (channelCount < 1)
-        QJ_THROW ("Noise Reduction needs at least one channel.", kSourceFile, 61);
+        QJ_THROW ("Noise Reduction needs at least one channel.", kSourceFile);
     return channelCount;
 }
 
@@ -46,17 +48,67 @@ bool allGuarded (const float* x, int n) noexcept
 } // namespace
 
 //==============================================================================
-void ZNoiseReductionBay::MessageRelay::post (Message message)
+ZNoiseReductionBay::MessageRelay::MessageRelay (ZNoiseReductionBay& owner) : bay (owner)
 {
-    pending[message].store (true);
-    triggerAsyncUpdate();
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        messageThread.store (juce::Thread::getCurrentThreadId());
 }
 
-void ZNoiseReductionBay::MessageRelay::handleAsyncUpdate()
+bool ZNoiseReductionBay::MessageRelay::onMessageThread() const noexcept
 {
-    if (pending[noiseProfileMessage].exchange (false))
+    const auto id = messageThread.load();
+    return id != nullptr && id == juce::Thread::getCurrentThreadId();
+}
+
+ZNoiseReductionBay::MessageRelay::~MessageRelay()
+{
+    stopTimer();
+    cancelPendingUpdate();
+}
+
+void ZNoiseReductionBay::MessageRelay::watch()
+{
+    if (! juce::MessageManager::existsAndIsCurrentThread())
+        return;
+    messageThread.store (juce::Thread::getCurrentThreadId());
+    watching.store (true);
+    startTimer (kRelayPollMs);
+}
+
+void ZNoiseReductionBay::MessageRelay::post (Message message) noexcept
+{
+    // Either the poll sees the flag, or this sees that nobody polls and posts
+    // (both sides use sequentially consistent order for the two flags).
+    pending[message].store (true);
+    if (! watching.load())
+        triggerAsyncUpdate();
+}
+
+void ZNoiseReductionBay::MessageRelay::timerCallback()
+{
+    deliver();
+
+    if (bay.mLearning.load() == 0)
+    {
+        watching.store (false);
+        // A pass that ended while the flag was still up relied on the poll.
+        deliver();
+        stopTimer();
+    }
+}
+
+void ZNoiseReductionBay::MessageRelay::deliver()
+{
+    // "Mode" is raised after the profile, so reading it first sees both.
+    const bool mode = pending[modeMessage].exchange (false);
+    const bool learned = pending[profileLearnedMessage].exchange (false);
+    const bool profile = pending[noiseProfileMessage].exchange (false);
+
+    if (learned)
+        bay.adoptLearnedProfiles();
+    else if (profile)
         bay.sendActionMessage (bay.mNoiseProfileText);
-    if (pending[modeMessage].exchange (false))
+    if (mode)
         bay.sendActionMessage (bay.mModeText);
 }
 
@@ -65,16 +117,15 @@ ZNoiseReductionBay::ZNoiseReductionBay (const char* name, int channelCount)
     : mName (name != nullptr ? name : ""),
       mNumChannels (checkedChannelCount (channelCount))
 {
+    mProfileFeed.allocate (mNumChannels * (int) kNumBins);
+    mLearnedFeed.allocate (mNumChannels * (int) kNumBins);
 }
 
-ZNoiseReductionBay::~ZNoiseReductionBay()
-{
-    mRelay.cancelPendingUpdate();
-}
+ZNoiseReductionBay::~ZNoiseReductionBay() = default;
 
 void ZNoiseReductionBay::broadcast (Message message)
 {
-    if (juce::MessageManager::existsAndIsCurrentThread())
+    if (mRelay.onMessageThread())
         sendActionMessage (message == modeMessage ? mModeText : mNoiseProfileText);
     else
         mRelay.post (message);
@@ -98,7 +149,7 @@ void ZNoiseReductionBay::createConverters (Channel& channel)
     channel.output.reset (ZBufferSizeConverter::create (kFrameSize, (unsigned) mBlockSize));
 }
 
-void ZNoiseReductionBay::primeConverters (Channel& channel)
+void ZNoiseReductionBay::primeConverters (Channel& channel) noexcept
 {
     const int priming = primingFor (mBlockSize);
     mScratch->clear ({ 0, priming });
@@ -107,14 +158,25 @@ void ZNoiseReductionBay::primeConverters (Channel& channel)
     channel.output->clear();
 }
 
-bool ZNoiseReductionBay::prepare()
+void ZNoiseReductionBay::prepare (double sampleRate, int maxBlock)
 {
+    const auto rate = (float) sampleRate;
+    const float newRate = rate > 0.0f && std::isfinite (rate) ? rate : mSampleRate;
+    const int newBlock = maxBlock > 0 ? maxBlock : mBlockSize;
+    const bool rateChanged = newRate != mSampleRate;
+    const bool blockChanged = newBlock != mBlockSize;
+    mSampleRate = newRate;
+    mBlockSize = newBlock;
+
+    using Direction = ZFourierTransform::Direction;
+    using Kind = ZFourierTransform::Kind;
+
     if (mGain == nullptr)
         mGain.reset (ZGain::create (false));
     if (mForward == nullptr)
-        mForward.reset (ZFourierTransform::create (10, 0, 1));
+        mForward.reset (ZFourierTransform::create (10, Direction::forward, Kind::real));
     if (mInverse == nullptr)
-        mInverse.reset (ZFourierTransform::create (10, 1, 1));
+        mInverse.reset (ZFourierTransform::create (10, Direction::inverse, Kind::real));
     if (mWindow == nullptr)
         mWindow.reset (ZSignalWindow::create (kFrameSize, 0, 0.0f));
 
@@ -142,36 +204,41 @@ bool ZNoiseReductionBay::prepare()
 
         if (channel.compressor == nullptr)
         {
+            // The settings follow below, with every other one.
             channel.compressor.reset (ZSpectralCompressor::create (kNumBins, mSampleRate));
-            auto& compressor = *channel.compressor;
-            compressor.setGainCurve (mReduction, kGainCurveSlope);
-            compressor.setThreshold (kProfileFloorDb);
-            compressor.setThresholdOffset (mThreshold);
-            compressor.setAttack (mAttackFactor, 1.5f * mAttackFactor);
-            compressor.setRelease (mReleaseFactor, 2.0f * mReleaseFactor);
-            // The band limits are the bay's settings from the start, not the
-            // compressor's own 0..48000 Hz.
-            compressor.setFrequencyRange (mLimitLow, mLimitHigh);
+            channel.compressor->setThreshold (kProfileFloorDb);
+        }
+        else if (rateChanged)
+        {
+            channel.compressor->setSampleRate (mSampleRate);
         }
 
+        // Created at their usual frequencies: a setting of 0 Hz (which the
+        // filters ignore) then leaves them there.
         if (channel.rumble == nullptr)
         {
             channel.rumble.reset (ZParametricFilter::create (mSampleRate));
             channel.rumble->setParameters (kRumbleType, 100.0f, kRumbleQ, 0.0f);
-            channel.rumble->setParameters (kRumbleType, mRumbleFrequency, kRumbleQ, 0.0f);
+        }
+        else if (rateChanged)
+        {
+            channel.rumble->setSampleRate (mSampleRate);
         }
 
         if (channel.lowPass == nullptr)
         {
             channel.lowPass.reset (ZParametricFilter::create (mSampleRate));
             channel.lowPass->setParameters (kLowPassType, 8000.0f, kLowPassQ, 0.0f);
-            channel.lowPass->setParameters (kLowPassType, mLowPassFrequency, kLowPassQ, 0.0f);
+        }
+        else if (rateChanged)
+        {
+            channel.lowPass->setSampleRate (mSampleRate);
         }
 
         if (channel.learnAccumulator == nullptr)
             channel.learnAccumulator = std::make_unique<ZBuffer> (kNumBins, "ZBuffer");
 
-        if (channel.input == nullptr || channel.output == nullptr)
+        if (channel.input == nullptr || channel.output == nullptr || blockChanged)
             createConverters (channel);
 
         for (int k = 0; k < kNumHumFilters; ++k)
@@ -179,13 +246,11 @@ bool ZNoiseReductionBay::prepare()
             auto& filter = channel.hum[(size_t) k];
             if (filter == nullptr)
                 filter.reset (ZParametricFilter::create (mSampleRate));
+            else if (rateChanged)
+                filter->setSampleRate (mSampleRate);
             channel.humChain[(size_t) k] = filter.get();
         }
     }
-
-    const int humMode = mHumMode;
-    if (humMode == 0 || humMode == 1)
-        setHumFilters (humMode == 1 ? 60.0f : 50.0f);
 
     if (mSpectrum == nullptr)
         mSpectrum = std::make_unique<ZBuffer> (kNumBins, "mSpectrum");
@@ -208,8 +273,38 @@ bool ZNoiseReductionBay::prepare()
     mLatency = mChannels[0].framer->getLatency() + primingFor (mBlockSize);
     mPrepared = true;
 
+    // Every setting again, for new objects and a new rate alike.
+    markChanged (allSettings);
+    takeRequests();
     updateProfileDisplay();
-    reset();
+    resetSignalState();
+}
+
+void ZNoiseReductionBay::setSampleRate (float rate)
+{
+    if (! (rate > 0.0f) || ! std::isfinite (rate))
+        return;
+
+    if (mPrepared)
+        prepare (rate, mBlockSize);
+    else
+        mSampleRate = rate;
+}
+
+void ZNoiseReductionBay::setBlockSize (int blockSize)
+{
+    if (blockSize <= 0)
+        return;
+
+    if (mPrepared)
+        prepare (mSampleRate, blockSize);
+    else
+        mBlockSize = blockSize;
+}
+
+bool ZNoiseReductionBay::prepare()
+{
+    prepare (mSampleRate, mBlockSize);
     return true;
 }
 
@@ -218,11 +313,16 @@ void ZNoiseReductionBay::reset()
     if (! mPrepared)
         return;
 
+    takeRequests();
+    resetSignalState();
+}
+
+void ZNoiseReductionBay::resetSignalState() noexcept
+{
     mFrame->clear();
     mReal->clear();
     mImag->clear();
     std::fill_n (mDisplayPower->getData(), kNumBins, kDisplayFloorDb);
-    std::fill_n (mProfileWork->getData(), kNumBins, kProfileFloorDb);
     // The accumulators start again, so the frames counted so far go too.
     mLearnedFrames = 0;
 
@@ -240,63 +340,82 @@ void ZNoiseReductionBay::reset()
     }
 }
 
-void ZNoiseReductionBay::setSampleRate (float rate)
+//==============================================================================
+void ZNoiseReductionBay::takeRequests() noexcept
 {
-    if (! (rate > 0.0f) || ! std::isfinite (rate))
-        return;
+    if (mChangedSettings.load (std::memory_order_relaxed) != 0)
+        applySettings (mChangedSettings.exchange (0, std::memory_order_acq_rel));
 
-    mSampleRate = rate;
-
-    for (int c = 0; c < mNumChannels; ++c)
+    if (mProfileFeed.hasNewFrame())
     {
-        auto& channel = mChannels[(size_t) c];
-        if (channel.compressor == nullptr)
-            continue;
-
-        channel.rumble->setSampleRate (rate);
-        channel.rumble->setParameters (kRumbleType, mRumbleFrequency, kRumbleQ, 0.0f);
-        channel.lowPass->setSampleRate (rate);
-        channel.lowPass->setParameters (kLowPassType, mLowPassFrequency, kLowPassQ, 0.0f);
-        channel.compressor->setSampleRate (rate);
-        for (auto& filter : channel.hum)
-            filter->setSampleRate (rate);
+        const float* profiles = mProfileFeed.collect();
+        for (int c = 0; c < mNumChannels; ++c)
+            mChannels[(size_t) c].compressor->setThresholds (profiles + (size_t) c * kNumBins, kNumBins);
     }
-
-    const int humMode = mHumMode;
-    if (humMode == 1)
-        setHumFilters (60.0f);
-    else if (humMode == 0)
-        setHumFilters (50.0f);
 }
 
-void ZNoiseReductionBay::setBlockSize (int blockSize)
+void ZNoiseReductionBay::applySettings (std::uint32_t settings) noexcept
 {
-    if (blockSize <= 0)
-        return;
-
-    // Replacing the converters with empty ones would shorten the delay by the
-    // priming until the next reset, while latency() kept the old figure. The
-    // same size keeps them; a new size gets new converters, primed at once.
-    if (blockSize == mBlockSize && mPrepared)
-        return;
-
-    mBlockSize = blockSize;
-
-    if (! mPrepared)
-        return;
-
-    const unsigned scratchLength = std::max ((unsigned) mBlockSize, kFrameSize);
-    if (mScratch->getLength() < scratchLength)
-        mScratch = std::make_unique<ZBuffer> (scratchLength, "ZBuffer");
+    const float threshold = mThreshold.load();
+    const float reduction = mReduction.load();
+    const float attack = mAttackFactor.load();
+    const float release = mReleaseFactor.load();
+    const float limitLow = mLimitLow.load();
+    const float limitHigh = mLimitHigh.load();
+    const float rumble = mRumbleFrequency.load();
+    const float lowPass = mLowPassFrequency.load();
 
     for (int c = 0; c < mNumChannels; ++c)
     {
         auto& channel = mChannels[(size_t) c];
-        createConverters (channel);
-        primeConverters (channel);
+        auto& compressor = *channel.compressor;
+
+        if ((settings & thresholdSetting) != 0)
+            compressor.setThresholdOffset (threshold);
+        if ((settings & reductionSetting) != 0)
+            compressor.setGainCurve (reduction, kGainCurveSlope);
+        if ((settings & smoothingSetting) != 0)
+        {
+            compressor.setAttack (attack, 1.5f * attack);
+            compressor.setRelease (release, 2.0f * release);
+        }
+        if ((settings & limitsSetting) != 0)
+            compressor.setFrequencyRange (limitLow, limitHigh);
+        if ((settings & trackSetting) != 0)
+        {
+            compressor.setTrack (mTrack.load());
+            compressor.setTrackFloor (mTrackFloor.load());
+            compressor.setTrackRange (mTrackRange.load());
+        }
+        if ((settings & levelTimesSetting) != 0)
+        {
+            compressor.setLevelAttack (mLevelAttack.load());
+            compressor.setLevelRelease (mLevelRelease.load());
+        }
+        if ((settings & rumbleSetting) != 0)
+            channel.rumble->setParameters (kRumbleType, rumble, kRumbleQ, 0.0f);
+        if ((settings & lowPassSetting) != 0)
+            channel.lowPass->setParameters (kLowPassType, lowPass, kLowPassQ, 0.0f);
     }
 
-    mLatency = mChannels[0].framer->getLatency() + primingFor (mBlockSize);
+    if ((settings & humSetting) != 0)
+    {
+        const auto humMode = (HumMode) mHumMode.load();
+        if (humMode == HumMode::fiftyHz)
+            setHumFilters (50.0f);
+        else if (humMode == HumMode::sixtyHz)
+            setHumFilters (60.0f);
+    }
+}
+
+void ZNoiseReductionBay::setHumFilters (float baseFrequency) noexcept
+{
+    for (int c = 0; c < mNumChannels; ++c)
+    {
+        auto& channel = mChannels[(size_t) c];
+        for (int k = 0; k < kNumHumFilters; ++k)
+            channel.hum[(size_t) k]->setParameters (kPeakingType, (float) (k + 1) * baseFrequency, kHumQ, -48.0f + 2.0f * (float) k);
+    }
 }
 
 void ZNoiseReductionBay::setDefaults()
@@ -311,24 +430,14 @@ void ZNoiseReductionBay::setDefaults()
     mRequestedMode = 0;
     mLearning = 0;
     mStopLearning = false;
-    mActiveMode = 1;
-
-    for (int c = 0; c < mNumChannels; ++c)
-    {
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-        {
-            compressor->setThresholdOffset (mThreshold);
-            compressor->setGainCurve (mReduction, kGainCurveSlope);
-        }
-    }
-    updateProfileDisplay();
+    markChanged (thresholdSetting | reductionSetting | smoothingSetting | humSetting);
 
     fillProfiles (kProfileFloorDb);
     pushProfiles();
 }
 
 //==============================================================================
-void ZNoiseReductionBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
+void ZNoiseReductionBay::process (ZBuffer** in, ZBuffer** out, int numSamples) noexcept
 {
     if (in == nullptr || out == nullptr)
         return;
@@ -346,12 +455,29 @@ void ZNoiseReductionBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
         return;
     }
 
-    // The mode changes only here, at a block boundary. setMode admits 0..2
-    // only; anything else is left where it was rather than thrown here.
-    const int requested = mRequestedMode;
-    if (requested >= 0 && requested <= 2 && requested != mActiveMode)
+    // Whatever the message thread changed is taken over here, at a block
+    // boundary, and applies to the whole block.
+    takeRequests();
+
+    // The learning flag is read before the start request that goes with it.
+    const bool learning = mLearning.load (std::memory_order_acquire) == 1;
+    if (mStartLearning.load (std::memory_order_relaxed) && mStartLearning.exchange (false, std::memory_order_acq_rel))
+    {
+        for (int c = 0; c < mNumChannels; ++c)
+            mChannels[(size_t) c].learnAccumulator->clear();
+        mLearnedFrames = 0;
+    }
+
+    // setMode admits 0..2 only; anything else is left where it was.
+    const int requested = mRequestedMode.load();
+    if (requested >= 0 && requested <= 2)
         mActiveMode = requested;
     const int mode = mActiveMode;
+
+    mBlock.humMode = mHumMode.load();
+    mBlock.harmonics = std::clamp (mHumHarmonics.load(), 0, kNumHumFilters);
+    mBlock.preserveVoice = mPreserveVoice.load() == 1;
+    mBlock.removeRumble = mRemoveRumble.load() == 1;
 
     mDisplayPower->clear();
     bool framesSeen = false;
@@ -381,18 +507,15 @@ void ZNoiseReductionBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
 
         while (channel.input->pull (*mFrame))
         {
-            const int humMode = mHumMode;
-            const int harmonics = mHumHarmonics;
-
-            if (mLearning.load() == 1)
+            if (learning)
             {
-                learnFrame (channel, lastChannel, humMode, harmonics);
+                learnFrame (channel, lastChannel);
                 learnedFrames = true;
                 framesSeen = true;
             }
             else
             {
-                runFrame (c, mode, framesSeen);
+                runFrame (channel, mode, framesSeen);
             }
         }
 
@@ -415,38 +538,36 @@ void ZNoiseReductionBay::process (ZBuffer** in, ZBuffer** out, int numSamples)
     // streams at different points and leave them out of step.
     if (learnedFrames && mStopLearning.load() && mLearning.load() == 1 && mLearnedFrames > 0)
         finishLearning();
-
-    mSpectrum->sendActionMessage (mSpectrumUpdateText);
 }
 
-void ZNoiseReductionBay::runHumFilters (Channel& channel, int harmonics)
+void ZNoiseReductionBay::runHumFilters (Channel& channel) noexcept
 {
-    ZParametricFilter::processChain (channel.humChain.data(), std::clamp (harmonics, 0, kNumHumFilters), *mFrame);
+    ZParametricFilter::processChain (channel.humChain.data(), mBlock.harmonics, *mFrame);
 }
 
-void ZNoiseReductionBay::runVoiceAndRumbleFilters (Channel& channel)
+void ZNoiseReductionBay::runVoiceAndRumbleFilters (Channel& channel) noexcept
 {
     ZParametricFilter* chain[2];
     int count = 0;
-    if (mPreserveVoice.load() == 1)
+    if (mBlock.preserveVoice)
         chain[count++] = channel.lowPass.get();
-    if (mRemoveRumble.load() == 1)
+    if (mBlock.removeRumble)
         chain[count++] = channel.rumble.get();
     ZParametricFilter::processChain (chain, count, *mFrame);
 }
 
-void ZNoiseReductionBay::addDisplayPower()
+void ZNoiseReductionBay::addDisplayPower() noexcept
 {
     mGain->multiplyAdd (*mReal, *mReal, *mDisplayPower);
     mGain->multiplyAdd (*mImag, *mImag, *mDisplayPower);
 }
 
-void ZNoiseReductionBay::learnFrame (Channel& channel, bool lastChannel, int humMode, int harmonics)
+void ZNoiseReductionBay::learnFrame (Channel& channel, bool lastChannel) noexcept
 {
     channel.output->push (*mFrame);
 
-    if (humMode != 2)
-        runHumFilters (channel, harmonics);
+    if (mBlock.humMode != (int) HumMode::off)
+        runHumFilters (channel);
 
     mWindow->apply (*mFrame);
     mForward->transformReal (*mFrame, *mReal, *mImag);
@@ -458,17 +579,16 @@ void ZNoiseReductionBay::learnFrame (Channel& channel, bool lastChannel, int hum
         ++mLearnedFrames;
 }
 
-void ZNoiseReductionBay::runFrame (int c, int mode, bool& framesSeen)
+void ZNoiseReductionBay::runFrame (Channel& channel, int mode, bool& framesSeen) noexcept
 {
-    auto& channel = mChannels[(size_t) c];
     ZBuffer** segments = nullptr;
 
-    if (mode == 1 || mode == 2)
+    if (mode == (int) Mode::reduce || mode == (int) Mode::noiseOnly)
     {
-        const bool reduce = mode == 1;
+        const bool reduce = mode == (int) Mode::reduce;
 
-        if (reduce && mHumMode.load() != 2)
-            runHumFilters (channel, mHumHarmonics);
+        if (reduce && mBlock.humMode != (int) HumMode::off)
+            runHumFilters (channel);
 
         channel.framer->analyze (*mFrame, segments);
 
@@ -499,8 +619,8 @@ void ZNoiseReductionBay::runFrame (int c, int mode, bool& framesSeen)
     }
     else
     {
-        if (mHumMode.load() != 2)
-            runHumFilters (channel, mHumHarmonics);
+        if (mBlock.humMode != (int) HumMode::off)
+            runHumFilters (channel);
 
         channel.framer->analyze (*mFrame, segments);
         mForward->transformReal (*segments[0], *mReal, *mImag);
@@ -514,20 +634,32 @@ void ZNoiseReductionBay::runFrame (int c, int mode, bool& framesSeen)
     channel.output->push (*mFrame);
 }
 
-void ZNoiseReductionBay::finishLearning()
+void ZNoiseReductionBay::finishLearning() noexcept
 {
     mStopLearning = false;
     mLearning = 0;
     finalizeLearning();
     mLearnedFrames = 0;
-    reset();
-    mRequestedMode = 1;
-    broadcast (modeMessage);
+    resetSignalState();
+    mRequestedMode = (int) Mode::reduce;
+
+    // Run from the message thread itself (an analysis), the pass ends at once.
+    if (mRelay.onMessageThread())
+    {
+        adoptLearnedProfiles();
+        sendActionMessage (mModeText);
+    }
+    else
+    {
+        mRelay.post (profileLearnedMessage);
+        mRelay.post (modeMessage);
+    }
 }
 
-void ZNoiseReductionBay::finalizeLearning()
+void ZNoiseReductionBay::finalizeLearning() noexcept
 {
     const float scale = mLearnedFrames > 0 ? 1.0f / (float) mLearnedFrames : 1.0f;
+    float* learned = mLearnedFeed.beginWrite();
 
     for (int c = 0; c < mNumChannels; ++c)
     {
@@ -536,13 +668,23 @@ void ZNoiseReductionBay::finalizeLearning()
         mGain->scale (accumulator, scale);
         mGain->powerToDecibels (accumulator, kDisplayFloorDb);
         channel.compressor->setThresholds (accumulator);
-        channel.profile->copy (accumulator);
+        std::copy_n (accumulator.getData(), kNumBins, learned + (size_t) c * kNumBins);
     }
+
+    mLearnedFeed.publish();
+}
+
+//==============================================================================
+void ZNoiseReductionBay::adoptLearnedProfiles()
+{
+    const float* learned = mLearnedFeed.collect();
+    for (int c = 0; c < mNumChannels; ++c)
+        if (auto* profile = mChannels[(size_t) c].profile.get())
+            std::copy_n (learned + (size_t) c * kNumBins, std::min (profile->getLength(), kNumBins), profile->getData());
 
     pushProfiles();
 }
 
-//==============================================================================
 void ZNoiseReductionBay::fillProfiles (float db)
 {
     for (int c = 0; c < mNumChannels; ++c)
@@ -558,11 +700,19 @@ void ZNoiseReductionBay::clearNoiseProfile()
 
 void ZNoiseReductionBay::pushProfiles()
 {
-    for (int c = 0; c < mNumChannels; ++c)
+    // Before the first prepare there are no profiles to hand over.
+    if (mChannels[0].profile != nullptr)
     {
-        auto& channel = mChannels[(size_t) c];
-        if (channel.compressor != nullptr && channel.profile != nullptr)
-            channel.compressor->setThresholds (*channel.profile);
+        float* frame = mProfileFeed.beginWrite();
+        for (int c = 0; c < mNumChannels; ++c)
+        {
+            const auto& profile = *mChannels[(size_t) c].profile;
+            float* slot = frame + (size_t) c * kNumBins;
+            const unsigned length = std::min (profile.getLength(), kNumBins);
+            std::copy_n (profile.getData(), length, slot);
+            std::fill (slot + length, slot + kNumBins, kProfileFloorDb);
+        }
+        mProfileFeed.publish();
     }
 
     updateProfileDisplay();
@@ -571,16 +721,27 @@ void ZNoiseReductionBay::pushProfiles()
 
 void ZNoiseReductionBay::updateProfileDisplay()
 {
-    if (mProfileWork == nullptr || mNoiseProfile == nullptr || mChannels[0].compressor == nullptr)
+    if (mProfileWork == nullptr || mNoiseProfile == nullptr)
         return;
 
-    const float perChannel = 20.0f * std::log10 (mWindowGain) + mChannels[0].compressor->getThresholdOffset();
-    std::fill_n (mProfileWork->getData(), kNumBins, (float) mNumChannels * perChannel);
+    // The channels' mean profile as the compressors apply it: with the tuner
+    // offset and the window's gain, which the live spectrum carries as well.
+    const float offset = 20.0f * std::log10 (mWindowGain) + mThreshold.load();
+    float* work = mProfileWork->getData();
+    std::fill_n (work, kNumBins, 0.0f);
 
     for (int c = 0; c < mNumChannels; ++c)
-        mGain->scaleAdd (mChannels[(size_t) c].compressor->getThresholds(), *mProfileWork, 1.0f);
+    {
+        const auto& profile = *mChannels[(size_t) c].profile;
+        const unsigned length = std::min (profile.getLength(), kNumBins);
+        for (unsigned i = 0; i < kNumBins; ++i)
+            work[i] += i < length ? profile[i] : kProfileFloorDb;
+    }
 
-    mGain->scale (*mProfileWork, 1.0f / (float) mNumChannels);
+    const float scale = 1.0f / (float) mNumChannels;
+    for (unsigned i = 0; i < kNumBins; ++i)
+        work[i] = work[i] * scale + offset;
+
     mNoiseProfile->copy (*mProfileWork);
     mSpectrum->sendActionMessage (mProfileUpdateText);
 }
@@ -596,23 +757,12 @@ const ZSpectralCompressor* ZNoiseReductionBay::getCompressor (int c) const noexc
 }
 
 //==============================================================================
-void ZNoiseReductionBay::setHumFilters (float baseFrequency)
-{
-    for (int c = 0; c < mNumChannels; ++c)
-    {
-        auto& channel = mChannels[(size_t) c];
-        for (int k = 0; k < kNumHumFilters; ++k)
-            if (auto* filter = channel.hum[(size_t) k].get())
-                filter->setParameters (kPeakingType, (float) (k + 1) * baseFrequency, kHumQ, -48.0f + 2.0f * (float) k);
-    }
-}
-
 void ZNoiseReductionBay::setThreshold (float db)
 {
+    if (! std::isfinite (db))
+        return;
     mThreshold = db;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setThresholdOffset (db);
+    markChanged (thresholdSetting);
     updateProfileDisplay();
 }
 
@@ -621,9 +771,7 @@ float ZNoiseReductionBay::getThreshold() const { return mThreshold; }
 void ZNoiseReductionBay::setReduction (float db)
 {
     mReduction = db;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setGainCurve (db, kGainCurveSlope);
+    markChanged (reductionSetting);
 }
 
 float ZNoiseReductionBay::getReduction() const { return mReduction; }
@@ -636,9 +784,7 @@ bool ZNoiseReductionBay::getRemoveRumble() const { return mRemoveRumble.load() !
 void ZNoiseReductionBay::setRumbleFrequency (float hz)
 {
     mRumbleFrequency = hz;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* filter = mChannels[(size_t) c].rumble.get())
-            filter->setParameters (kRumbleType, hz, kRumbleQ, 0.0f);
+    markChanged (rumbleSetting);
 }
 
 float ZNoiseReductionBay::getRumbleFrequency() const { return mRumbleFrequency; }
@@ -646,9 +792,7 @@ float ZNoiseReductionBay::getRumbleFrequency() const { return mRumbleFrequency; 
 void ZNoiseReductionBay::setLowPassFrequency (float hz)
 {
     mLowPassFrequency = hz;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* filter = mChannels[(size_t) c].lowPass.get())
-            filter->setParameters (kLowPassType, hz, kLowPassQ, 0.0f);
+    markChanged (lowPassSetting);
 }
 
 float ZNoiseReductionBay::getLowPassFrequency() const { return mLowPassFrequency; }
@@ -656,17 +800,13 @@ float ZNoiseReductionBay::getLowPassFrequency() const { return mLowPassFrequency
 void ZNoiseReductionBay::setBroadbandLimitLow (float hz)
 {
     mLimitLow = hz;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setFrequencyRange (mLimitLow, mLimitHigh);
+    markChanged (limitsSetting);
 }
 
 void ZNoiseReductionBay::setBroadbandLimitHigh (float hz)
 {
     mLimitHigh = hz;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setFrequencyRange (mLimitLow, mLimitHigh);
+    markChanged (limitsSetting);
 }
 
 float ZNoiseReductionBay::getBroadbandLimitLow() const { return mLimitLow; }
@@ -675,10 +815,7 @@ float ZNoiseReductionBay::getBroadbandLimitHigh() const { return mLimitHigh; }
 void ZNoiseReductionBay::setHumMode (int mode)
 {
     mHumMode = mode;
-    if (mode == 0)
-        setHumFilters (50.0f);
-    else if (mode == 1)
-        setHumFilters (60.0f);
+    markChanged (humSetting);
 }
 
 int ZNoiseReductionBay::getHumMode() const { return mHumMode; }
@@ -687,55 +824,49 @@ void ZNoiseReductionBay::setNumHumHarmonics (int count)
 {
     // There are 14 filters per channel; a larger count would run past them.
     mHumHarmonics = std::clamp (count, 0, kNumHumFilters);
-    setHumMode (mHumMode);
+    markChanged (humSetting);
 }
 
 int ZNoiseReductionBay::getNumHumHarmonics() const { return mHumHarmonics; }
 
 void ZNoiseReductionBay::setTrack (bool on)
 {
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setTrack (on);
+    mTrack = on;
+    markChanged (trackSetting);
 }
 
-bool ZNoiseReductionBay::getTrack() const
-{
-    return mChannels[0].compressor != nullptr && mChannels[0].compressor->getTrack();
-}
+bool ZNoiseReductionBay::getTrack() const { return mTrack; }
 
 void ZNoiseReductionBay::setTrackFloor (float db)
 {
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setTrackFloor (db);
+    mTrackFloor = db;
+    markChanged (trackSetting);
 }
+
+float ZNoiseReductionBay::getTrackFloor() const { return mTrackFloor; }
 
 void ZNoiseReductionBay::setTrackRange (float db)
 {
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setTrackRange (db);
+    mTrackRange = db;
+    markChanged (trackSetting);
 }
 
 void ZNoiseReductionBay::setLevelAttack (float seconds)
 {
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setLevelAttack (seconds);
+    mLevelAttack = seconds;
+    markChanged (levelTimesSetting);
 }
 
 void ZNoiseReductionBay::setLevelRelease (float seconds)
 {
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* compressor = mChannels[(size_t) c].compressor.get())
-            compressor->setLevelRelease (seconds);
+    mLevelRelease = seconds;
+    markChanged (levelTimesSetting);
 }
 
 void ZNoiseReductionBay::setMode (int mode)
 {
-    if (mode < 0 || mode > 2)
-        QJ_THROW ("Unsupported Noise Reduction Mode", kSourceFile, 1112);
+    if (mode < (int) Mode::off || mode > (int) Mode::noiseOnly)
+        QJ_THROW ("Unsupported Noise Reduction Mode", kSourceFile);
     mRequestedMode = mode;
 }
 
@@ -745,16 +876,14 @@ int ZNoiseReductionBay::isLearning() const { return mLearning; }
 
 void ZNoiseReductionBay::startLearning()
 {
-    // The processing thread touches the accumulators only while learning, so
-    // they are emptied before the flag is raised. A stop request left over
-    // from before this pass would otherwise end it at its first frame.
-    mLearnedFrames = 0;
-    for (int c = 0; c < mNumChannels; ++c)
-        if (auto* accumulator = mChannels[(size_t) c].learnAccumulator.get())
-            accumulator->clear();
+    // The processing thread empties the accumulators when it takes the
+    // request over. A stop request left over from before this pass would
+    // otherwise end it at its first frame.
     mStopLearning = false;
-    mLearning = 1;
-    mRequestedMode = 0;
+    mStartLearning.store (true, std::memory_order_release);
+    mLearning.store (1, std::memory_order_release);
+    mRequestedMode = (int) Mode::off;
+    mRelay.watch();
 }
 
 void ZNoiseReductionBay::stopLearning()

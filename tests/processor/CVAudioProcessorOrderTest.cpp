@@ -106,7 +106,7 @@ TEST (CVAudioProcessorOrder, EveryParameterReachesItsStageInItsUnit)
         { 6, 0.7f, 0.5f, [&] { return nr.getHumMode(); }, 1.0 },
         { 7, 0.7f, 0.5f, [&] { return nr.getMode(); }, 1.0 },
         { 8, 0.3f, 0.3f, [&] { return p.getMaximizer (1).enabled ? p.getMaximizer (1).getThresholdDb() : 1.0; }, -12.0 },
-        { 9, 0.3f, 1.0f, [&] { return p.getDeclipper (1).enabled; }, 1.0 },
+        { 9, 0.3f, 1.0f, [&] { return p.getDeclipper (1).enabled.load(); }, 1.0 },
         { 10, 0.3f, 1.0f, [&] { return nr.getTrack(); }, 1.0 },
         { 11, 0.3f, 1.0f, [&] { return p.isBypassed(); }, 1.0 },
         { 12, 0.3f, 4.0f / 14.0f, [&] { return nr.getNumHumHarmonics(); }, 4.0 },
@@ -116,7 +116,7 @@ TEST (CVAudioProcessorOrder, EveryParameterReachesItsStageInItsUnit)
         { 16, 0.01f, 0.01f, [&] { return nr.getBroadbandLimitHigh(); }, 3840.0 },
         { 17, 0.3f, 1.0f / 6.0f, [&] { return p.getEnhancementBay().getMode(); }, 1.0 },
         { 18, 0.3f, 0.3f, [&] { return p.getExpander (1).getThresholdLinear(); }, 0.7 },
-        { 18, 0.3f, 0.3f, [&] { return nr.getCompressor (1)->getTrackFloor(); }, 20.0 * std::log10 (0.7) - 18.0 },
+        { 18, 0.3f, 0.3f, [&] { return nr.getTrackFloor(); }, 20.0 * std::log10 (0.7) - 18.0 },
         { 19, 0.3f, 0.3f, [&] { return p.getExpander (1).enabled ? p.getExpander (1).getRatioBelow() : 1.0; }, 1.9 },
     };
     for (const auto& row : rows)

@@ -128,13 +128,19 @@ TEST (Realtime, AudioThreadNeitherAllocatesNorLocksWhileEveryDisplayPolls)
         std::thread audio ([&] { counts = countRealtimeFaults ([&] { while (! done) player.run (1); }); });
 
         // The message thread meanwhile does what a user does: learn a profile
-        // (its end is met on the audio thread), switch modes, pause and play.
+        // (its end is met on the audio thread), switch modes (an Enhance mode
+        // brings its band table, new masks and a reset), change a reduction
+        // curve and the hum filters, load a profile, pause and play.
         mm->runDispatchLoopUntil (60);
         bay.startLearning();
         mm->runDispatchLoopUntil (60);
         bay.stopLearning();
         mm->runDispatchLoopUntil (60);
         bay.setMode (2);
+        p.getEnhancementBay().setMode (block % 7);
+        bay.setReduction (block % 30);
+        bay.setHumMode (block % 2);
+        bay.pushProfiles();
         head.playing = false;
         mm->runDispatchLoopUntil (60);
         bay.setMode (1);

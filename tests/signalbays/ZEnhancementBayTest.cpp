@@ -6,6 +6,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 using namespace quarn;
@@ -91,7 +92,17 @@ TEST (ZEnhancementBay, AmountSetsTheCommonThresholdAndModesTheirBands)
     d.run (in);
     EXPECT_FALSE (bay.isRunning());
 
+    // A mode is reported at once and taken over at the next block.
+    bay.setMode (2);
+    EXPECT_EQ (bay.getMode(), 2);
+    EXPECT_EQ (comp.crossover[0], 200.0f);
+    EXPECT_FALSE (comp.bypass[0]);
+    d.run (in);
+    EXPECT_EQ (comp.crossover[0], 500.0f);
+    EXPECT_TRUE (comp.bypass[0]);
+
     bay.setMode (0);
+    d.run (in);
     EXPECT_EQ (comp.crossover[0], 200.0f);
     EXPECT_TRUE (comp.bypass[1]);
     EXPECT_FLOAT_EQ (comp.attackCoefficient[2], std::pow (0.33f, 512.0f / (44100.0f * 5.0f)));
@@ -99,19 +110,23 @@ TEST (ZEnhancementBay, AmountSetsTheCommonThresholdAndModesTheirBands)
 
     // Mode 6 after mode 2 keeps the low/mid crossover at 500 Hz.
     bay.setMode (2);
+    d.run (in);
     bay.setMode (6);
+    d.run (in);
     EXPECT_EQ (bay.getMode(), 6);
     EXPECT_EQ (comp.crossover[0], 500.0f);
     EXPECT_EQ (comp.crossover[1], 18000.0f);
     EXPECT_EQ (comp.ratio[0], 0.1f);
     EXPECT_EQ (comp.getFirstBin (2), (unsigned) ((18000.0f + 22050.0f) / 2.0f * 1024.0f / 44100.0f + 0.5f));
 
-    // Mode 7 resets the bay and leaves every band as it was.
+    // Mode 7 resets the bay and leaves every band as it was (a reset takes a
+    // waiting mode over at once).
     bay.setAmount (1.0f);
     d.run (material (4, 0.5f));
     EXPECT_NE (comp.getEnvelopeDb (0, 0), 0.0f);
     bay.setMode (7);
     EXPECT_EQ (bay.getMode(), 7);
+    bay.reset();
     EXPECT_EQ (comp.getEnvelopeDb (0, 0), 0.0f);
     EXPECT_EQ (comp.crossover[0], 500.0f);
     EXPECT_EQ (comp.crossover[1], 18000.0f);
@@ -176,6 +191,7 @@ TEST (ZEnhancementBay, ReEnablingReleasesNoStaleAudio)
     prepareAt (bay, 44100.0f);
     bay.setAmount (1.0f);
     bay.setMode (0);
+    bay.reset(); // takes the mode over now, so that the band below stays
     // A +9 dB low shelf: a filter with long ringing on both sides of its centre.
     bay.setBand (0, false, 0.0f, 0.0f, 1.0f, 0.0f, 9.0f, 0.0f, 0.0f);
     Driver d (bay);
@@ -210,12 +226,6 @@ TEST (ZEnhancementBay, EveryModeRunsFiniteAtEverySampleRate)
         {
             SCOPED_TRACE (testing::Message() << rate << " Hz, mode " << mode);
             bay.setMode (mode);
-            const auto& comp = *bay.getCompressor();
-            for (int k = 0; k < 2; ++k)
-                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
-            for (int k = 0; k < 3; ++k)
-                EXPECT_LE (comp.getFirstBin (k), 512u);
-
             for (float amount : { 1.0f, 0.5f, 0.0f, 0.75f })
             {
                 bay.setAmount (amount);
@@ -223,6 +233,39 @@ TEST (ZEnhancementBay, EveryModeRunsFiniteAtEverySampleRate)
                     for (float x : channel)
                         ASSERT_TRUE (std::isfinite (x) && std::abs (x) < 8.0f);
             }
+
+            const auto& comp = *bay.getCompressor();
+            for (int k = 0; k < 2; ++k)
+                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_LE (comp.getFirstBin (k), 512u);
         }
     }
+}
+
+TEST (ZEnhancementBay, SettingsFromAnotherThreadReachTheAudio)
+{
+    // The same block over and over: bypassed, the output is that block (one
+    // block late); once the amount switches the compressor in, it is not.
+    ZEnhancementBay bay ("Enhance", 2);
+    prepareAt (bay, 44100.0f);
+    bay.setAmount (0.0f);
+    const auto in = material (1, 0.5f);
+    Driver d (bay);
+    d.run (in);
+    ASSERT_EQ (d.run (in), in);
+
+    int changedBlocks = 0;
+    std::thread audio ([&] {
+        for (int b = 0; b < 100000 && changedBlocks < 4; ++b)
+            if (d.run (in) != in)
+                ++changedBlocks;
+    });
+    bay.setMode (2);
+    bay.setAmount (1.0f);
+    audio.join();
+
+    EXPECT_EQ (changedBlocks, 4);
+    EXPECT_EQ (bay.getCompressor()->threshold[1], -16.5f);
+    EXPECT_EQ (bay.getCompressor()->crossover[0], 500.0f);
 }

@@ -41,7 +41,7 @@ void learn (ZNoiseReductionBay& bay, Driver& driver, const Signal& noise)
 TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
 {
     expectDspFailure ([] { ZNoiseReductionBay bay ("Noise Reduction", 9); },
-                      "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay", 61);
+                      "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay");
     EXPECT_THROW (ZNoiseReductionBay ("Noise Reduction", 0), qj_dsp_exception);
     ZNoiseReductionBay eight ("Noise Reduction", 8);
     EXPECT_TRUE (eight.prepare());
@@ -51,7 +51,7 @@ TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
     prepareAt (bay, 44100.0f);
     bay.setMode (2);
     for (int mode : { 3, -1, 1000 })
-        expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay", 1112);
+        expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay");
     EXPECT_EQ (bay.getMode(), 2);
     Driver d (bay);
     EXPECT_NO_THROW (d.run (whiteNoise (10 * kBlock, 0.1f, 40)));
@@ -168,27 +168,49 @@ TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
         sumOfSquares += w * w;
     }
     const double expected = 10.0 * std::log10 ((double) noiseRms * noiseRms * sumOfSquares / (1024.0 * 1024.0));
-    for (int c = 0; c < 2; ++c)
+    auto medianProfile = [&] (int c)
     {
         const auto& profile = *bay.getChannelProfile (c);
         std::vector<float> bins (profile.getData() + 10, profile.getData() + 500);
         std::nth_element (bins.begin(), bins.begin() + (long) bins.size() / 2, bins.end());
-        EXPECT_NEAR (bins[bins.size() / 2], expected, 1.5) << c;
-    }
+        return bins[bins.size() / 2];
+    };
+    for (int c = 0; c < 2; ++c)
+        EXPECT_NEAR (medianProfile (c), expected, 1.5) << c;
     for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
         ASSERT_TRUE (std::isfinite ((*bay.getSpectrum())[i])) << i;
 
-    // The same end of a pass, reached from another thread, arrives in the same order.
-    log.messages.clear();
-    bay.startLearning();
-    std::thread audio ([&] {
-        d.run (whiteNoise (8 * kBlock, noiseRms, 8));
-        bay.stopLearning();
-        d.run (whiteNoise (2 * kBlock, noiseRms, 9));
-    });
-    audio.join();
-    pumpMessages();
-    EXPECT_EQ (log.messages, (std::vector<juce::String> { "Noise Profile", "Mode" }));
+    // The same end of a pass, reached from another thread, arrives once each,
+    // in the same order, on the message thread, whether the pass was started
+    // there (polled) or on the processing thread (posted); the channel
+    // profiles then hold what was learned (noise 14 dB louder). No block
+    // announces the spectrum.
+    MessageLog display;
+    bay.getSpectrum()->addActionListener (&display);
+    for (bool startedHere : { true, false })
+    {
+        log.messages.clear();
+        log.offThread = false;
+        if (startedHere)
+            bay.startLearning();
+        std::thread audio ([&] {
+            if (! startedHere)
+                bay.startLearning();
+            d.run (whiteNoise (16 * kBlock, 5.0f * noiseRms, 8));
+            bay.stopLearning();
+            d.run (whiteNoise (2 * kBlock, 5.0f * noiseRms, 9));
+        });
+        audio.join();
+        for (int wait = 0; wait < 100 && log.messages.size() < 2; ++wait)
+            pumpMessages (20);
+        pumpMessages (30);
+        EXPECT_EQ (log.messages, (std::vector<juce::String> { "Noise Profile", "Mode" })) << startedHere;
+        EXPECT_FALSE (log.offThread);
+        for (int c = 0; c < 2; ++c)
+            EXPECT_NEAR (medianProfile (c), expected + db (5.0), 1.5) << c;
+    }
+    EXPECT_EQ (std::count (display.messages.begin(), display.messages.end(), "Spectrum Update"), 0);
+    bay.getSpectrum()->removeActionListener (&display);
 
     // The channels stay in step across the end of the pass.
     bay.setMode (0);
@@ -398,12 +420,17 @@ TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
     bay.setThreshold (-5.0f);
     EXPECT_NEAR ((*bay.getNoiseProfile())[0], shown - 8.0, 1e-3);
 
-    // A profile restored from outside reaches the compressors through pushProfiles.
+    // A profile restored from outside reaches the compressors through
+    // pushProfiles, at the next block; the display shows it at once.
     std::fill_n (bay.getChannelProfile (0)->getData(), ZNoiseReductionBay::kNumBins, -70.0f);
     std::fill_n (bay.getChannelProfile (1)->getData(), ZNoiseReductionBay::kNumBins, -80.0f);
     bay.pushProfiles();
-    EXPECT_EQ (bay.getCompressor (0)->getThresholds()[7], -70.0f);
     EXPECT_NEAR ((*bay.getNoiseProfile())[7], -75.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
+    EXPECT_EQ (bay.getCompressor (1)->getThresholds()[7], -48.0f);
+    Driver d (bay);
+    d.run (whiteNoise (kBlock, 0.1f, 49));
+    EXPECT_EQ (bay.getCompressor (0)->getThresholds()[7], -70.0f);
+    EXPECT_EQ (bay.getCompressor (1)->getThresholds()[7], -80.0f);
 
     // setDefaults puts the settings back and clears the profiles.
     bay.setReduction (25.0f);
@@ -416,12 +443,11 @@ TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
     EXPECT_EQ (bay.getMode(), 0);
     EXPECT_EQ ((*bay.getChannelProfile (1))[7], -48.0f);
 
-    Driver d (bay);
     d.run (whiteNoise (3 * kBlock, 0.1f, 50));
     pumpMessages();
     EXPECT_EQ (std::count (log.messages.begin(), log.messages.end(), "Noise Profile"), 3);
-    // Every process call announces the spectrum, also one that completed no frame.
-    EXPECT_EQ (std::count (display.messages.begin(), display.messages.end(), "Spectrum Update"), 3);
+    // Processing announces nothing: the display polls the spectrum.
+    EXPECT_EQ (std::count (display.messages.begin(), display.messages.end(), "Spectrum Update"), 0);
 
     bay.getSpectrum()->removeActionListener (&display);
     bay.removeActionListener (&log);

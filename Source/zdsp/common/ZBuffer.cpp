@@ -36,7 +36,7 @@ int hexDigit (char c) noexcept
 ZBuffer::ZBuffer (unsigned length, const char* name)
 {
     if (length == 0)
-        QJ_THROW (kImproperSize, kFile, 66);
+        QJ_THROW (kImproperSize, kFile);
 
     mLength = length;
     mCapacity = capacityFor (length);
@@ -93,7 +93,7 @@ float ZBuffer::getPeak() const noexcept
 void ZBuffer::setLength (unsigned length)
 {
     if (length == 0)
-        QJ_THROW (kImproperSize, kFile, 201);
+        QJ_THROW (kImproperSize, kFile);
 
     const auto capacity = capacityFor (length);
     auto* data = new float[capacity];
@@ -133,18 +133,18 @@ void ZBuffer::restoreFromXml (const juce::XmlElement& element)
 {
     const int length = element.getIntAttribute ("length", 0);
     if (length <= 0)
-        QJ_THROW (kImproperSize, kFile, 201);
+        QJ_THROW (kImproperSize, kFile);
 
     // Everything is checked before anything changes, so a bad element from a
     // damaged preset never leaves a half-read or garbage buffer behind.
     const auto* data = element.getChildByName ("data");
     if (data == nullptr)
-        QJ_THROW ("Buffer element has no sample data.", kFile, 251);
+        QJ_THROW ("Buffer element has no sample data.", kFile);
 
     const auto values = data->getStringAttribute ("values").toStdString();
     const auto n = (size_t) length;
     if (values.size() < n * 8)
-        QJ_THROW ("Buffer element holds fewer samples than its length.", kFile, 256);
+        QJ_THROW ("Buffer element holds fewer samples than its length.", kFile);
 
     std::vector<float> samples (n);
     for (size_t i = 0; i < n; ++i)
@@ -154,13 +154,13 @@ void ZBuffer::restoreFromXml (const juce::XmlElement& element)
         {
             const int digit = hexDigit (values[i * 8 + d]);
             if (digit < 0)
-                QJ_THROW ("Buffer element holds a sample that is not hexadecimal.", kFile, 265);
+                QJ_THROW ("Buffer element holds a sample that is not hexadecimal.", kFile);
             bits = (bits << 4) | (std::uint32_t) digit;
         }
         float value;
         std::memcpy (&value, &bits, sizeof (value));
         if (! std::isfinite (value))
-            QJ_THROW ("Buffer element holds a sample that is not a finite number.", kFile, 271);
+            QJ_THROW ("Buffer element holds a sample that is not a finite number.", kFile);
         samples[i] = value;
     }
 

@@ -63,7 +63,7 @@ void ZClickProcessor::reset()
     mHeldSamples = 0;
 }
 
-bool ZClickProcessor::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples)
+bool ZClickProcessor::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples) noexcept
 {
     const auto n = (std::int64_t) std::min ({ numSamples, (unsigned) mBlockSize, in.getLength(), out.getLength() });
     if (n <= 0)

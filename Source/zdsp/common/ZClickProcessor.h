@@ -32,7 +32,7 @@ public:
 
     // Returns the click-held flag: true from a repaired click on for 0.1 s.
     // Works on at most one block of the block size.
-    bool process (const ZBuffer& in, ZBuffer& out, unsigned numSamples);
+    bool process (const ZBuffer& in, ZBuffer& out, unsigned numSamples) noexcept;
 
     // Blocks of peak history on each side of the block being judged.
     int getMedianHalfWidth() const noexcept;

@@ -68,7 +68,7 @@ void ZCrackleProcessor::reset()
     mCoefficients->clear();
 }
 
-bool ZCrackleProcessor::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples)
+bool ZCrackleProcessor::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples) noexcept
 {
     const auto n = (std::int64_t) std::min ({ numSamples, (unsigned) mBlockSize, in.getLength(), out.getLength() });
     if (n <= 0)

@@ -33,7 +33,7 @@ public:
 
     // Returns true when an impulse was repaired in this call. Works on at most
     // one block of the block size.
-    bool process (const ZBuffer& in, ZBuffer& out, unsigned numSamples);
+    bool process (const ZBuffer& in, ZBuffer& out, unsigned numSamples) noexcept;
 
     // The predictor's adaptation step at the current rate.
     float getStepSize() const noexcept;

@@ -47,11 +47,10 @@ ZDeclipping::ZDeclipping (unsigned blockSize, float sampleRate)
     mSoftClip = ZSoftClip::create (blockSize);
 
     mBlockSize = std::max<std::int64_t> (blockSize, 1);
-    if (std::isfinite (sampleRate) && sampleRate >= 1.0f)
+    if (std::isfinite (sampleRate) && sampleRate >= 1.0f && sampleRate <= 1.0e7f)
         mSampleRate = sampleRate;
 
-    setSampleRate (mSampleRate);
-    setBlockSize (blockSize);
+    recompute();
     reset();
 }
 
@@ -74,22 +73,36 @@ void ZDeclipping::setDefaults()
     mSoftClip->setCeiling (-0.1f);
 }
 
-void ZDeclipping::setSampleRate (float sampleRate)
+void ZDeclipping::prepare (double sampleRate, int maxBlock)
 {
     // A rate of 0 (or NaN) would leave no room for a run and no chunk to
     // count, and the integer conversions below need a finite value.
-    if (! std::isfinite (sampleRate) || sampleRate < 1.0f || sampleRate > 1.0e7f)
-        return;
+    const auto rate = (float) sampleRate;
+    const bool usableRate = std::isfinite (rate) && rate >= 1.0f && rate <= 1.0e7f;
+    const float newRate = usableRate ? rate : mSampleRate;
+    const auto newBlock = std::max<std::int64_t> (maxBlock, 1);
 
-    mSampleRate = sampleRate;
-    recompute();
+    if (newRate != mSampleRate || newBlock != mBlockSize)
+    {
+        const bool blockChanged = newBlock != mBlockSize;
+        mSampleRate = newRate;
+        mBlockSize = newBlock;
+        recompute();
+        if (blockChanged)
+            mSoftClip->setBlockSize ((unsigned) mBlockSize);
+    }
+
+    reset();
+}
+
+void ZDeclipping::setSampleRate (float sampleRate)
+{
+    prepare (sampleRate, (int) mBlockSize);
 }
 
 void ZDeclipping::setBlockSize (unsigned blockSize)
 {
-    mBlockSize = std::max<std::int64_t> (blockSize, 1);
-    recompute();
-    mSoftClip->setBlockSize ((unsigned) mBlockSize);
+    prepare (mSampleRate, (int) std::min<unsigned> (blockSize, (unsigned) INT32_MAX));
 }
 
 void ZDeclipping::recompute()
@@ -136,7 +149,7 @@ void ZDeclipping::reset()
     mSoftClip->clear();
 }
 
-bool ZDeclipping::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples)
+bool ZDeclipping::process (const ZBuffer& in, ZBuffer& out, unsigned numSamples) noexcept
 {
     const auto n = (std::int64_t) std::min ({ numSamples, (unsigned) mBlockSize, in.getLength(), out.getLength() });
     if (n <= 0)

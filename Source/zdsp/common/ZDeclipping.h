@@ -6,6 +6,7 @@
 #include "ZSoftClip.h"
 #include "ZWhittakerSmoother.h"
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -26,7 +27,11 @@ public:
     ~ZDeclipping() override;
 
     void setDefaults();
-    // Rates that are not finite or below 1 Hz are refused (the old rate stays).
+    // Sizes everything for the rate and block size (rebuilt only when one of
+    // them changes), then reset. Rates that are not finite or below 1 Hz are
+    // refused (the old rate stays).
+    void prepare (double sampleRate, int maxBlock);
+    // prepare with the other figure unchanged.
     void setSampleRate (float sampleRate);
     void setBlockSize (unsigned blockSize);
     int getLatency() const;
@@ -34,7 +39,7 @@ public:
 
     // Returns true when at least one run was repaired in this call. Works on
     // at most one block of the block size; out must hold a whole block.
-    bool process (const ZBuffer& in, ZBuffer& out, unsigned numSamples);
+    bool process (const ZBuffer& in, ZBuffer& out, unsigned numSamples) noexcept;
 
     float getNegativeClipLevel() const noexcept { return mNegativeClipLevel; }
     float getPositiveClipLevel() const noexcept { return mPositiveClipLevel; }
@@ -45,8 +50,9 @@ public:
     float getSampleRate() const noexcept { return mSampleRate; }
     ZSoftClip& getSoftClip() noexcept { return *mSoftClip; }
 
-    // The processor and the controls panel read and write this directly.
-    bool enabled = false;
+    // The processor and the controls panel read and write this directly, from
+    // any thread; process reads it once per block.
+    std::atomic<bool> enabled { false };
 
 private:
     static constexpr int kHistogramBins = 400;

@@ -80,7 +80,7 @@ void ZDelayBuffer::allocate (unsigned length)
 
     float* ring = capacity != 0 ? static_cast<float*> (std::malloc (sizeof (float) * (size_t) capacity)) : nullptr;
     if (ring == nullptr)
-        QJ_THROW ("Unable to allocate float buffer.", "Source/zdsp/common/ZDelayBuffer", 67);
+        QJ_THROW ("Unable to allocate float buffer.", "Source/zdsp/common/ZDelayBuffer");
 
     std::free (mRing);
     mRing = ring;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quarn
 {
@@ -25,21 +26,45 @@ constexpr float kMinGainDb = -2000.0f;
 ZExpander::ZExpander()
 {
     setName ("ZExpander");
-    mAttackCoefficient = coefficientFor (mAttackMs);
-    mReleaseCoefficient = coefficientFor (mReleaseMs);
+    storeThreshold ({ -96.0f, 1.5848926e-5f });
 }
 
 ZExpander::~ZExpander() = default;
 
-float ZExpander::coefficientFor (float ms) const
+ZExpander::Threshold ZExpander::loadThreshold() const noexcept
+{
+    const std::uint64_t word = mThreshold.load (std::memory_order_relaxed);
+    const auto high = (std::uint32_t) (word >> 32), low = (std::uint32_t) word;
+    Threshold t;
+    std::memcpy (&t.db, &high, sizeof (float));
+    std::memcpy (&t.linear, &low, sizeof (float));
+    return t;
+}
+
+void ZExpander::storeThreshold (Threshold t) noexcept
+{
+    std::uint32_t high, low;
+    std::memcpy (&high, &t.db, sizeof (float));
+    std::memcpy (&low, &t.linear, sizeof (float));
+    mThreshold.store (((std::uint64_t) high << 32) | low, std::memory_order_relaxed);
+}
+
+float ZExpander::coefficientFor (float ms) const noexcept
 {
     // A time of 0 (or a negative one) means "follow at once"; a coefficient
     // outside [0, 1] would make the envelope swing negative or diverge.
-    if (! (ms > 0.0f) || ! (mSampleRate > 0.0f))
+    const float rate = mSampleRate.load (std::memory_order_relaxed);
+    if (! (ms > 0.0f) || ! (rate > 0.0f))
         return 1.0f;
 
-    const float c = 1.0f - std::pow (0.37f, 1.0f / (ms * 0.001f * mSampleRate));
+    const float c = 1.0f - std::pow (0.37f, 1.0f / (ms * 0.001f * rate));
     return std::clamp (std::isnan (c) ? 1.0f : c, 0.0f, 1.0f);
+}
+
+void ZExpander::prepare (double sampleRate, int)
+{
+    setSampleRate ((float) sampleRate);
+    reset();
 }
 
 void ZExpander::setSampleRate (float sampleRate)
@@ -47,40 +72,34 @@ void ZExpander::setSampleRate (float sampleRate)
     if (! std::isfinite (sampleRate) || sampleRate <= 0.0f)
         return;
 
-    mSampleRate = sampleRate;
-    mAttackCoefficient = coefficientFor (mAttackMs);
-    mReleaseCoefficient = coefficientFor (mReleaseMs);
+    mSampleRate.store (sampleRate, std::memory_order_relaxed);
 }
 
 void ZExpander::setThresholdDb (float dB)
 {
-    mThresholdDb = dB;
-    mThresholdLinear = std::pow (10.0f, 0.1f * dB);
+    storeThreshold ({ dB, std::pow (10.0f, 0.1f * dB) });
 }
 
 void ZExpander::setThresholdLinear (float value)
 {
-    mThresholdLinear = value;
-    mThresholdDb = 20.0f * std::log10 (value);
+    storeThreshold ({ 20.0f * std::log10 (value), value });
 }
 
 void ZExpander::setAttack (float ms)
 {
-    mAttackMs = ms;
-    mAttackCoefficient = coefficientFor (ms);
+    mAttackMs.store (ms, std::memory_order_relaxed);
 }
 
 void ZExpander::setRelease (float ms)
 {
-    mReleaseMs = ms;
-    mReleaseCoefficient = coefficientFor (ms);
+    mReleaseMs.store (ms, std::memory_order_relaxed);
 }
 
 void ZExpander::setMaxGain (float dB)
 {
     if (std::isnan (dB))
         return;
-    mMaxGain = dB;
+    mMaxGain.store (dB, std::memory_order_relaxed);
 }
 
 void ZExpander::reset()
@@ -88,23 +107,41 @@ void ZExpander::reset()
     mPower = 1.0e-7f;
 }
 
-void ZExpander::process (const ZBuffer& in, ZBuffer& out)
+void ZExpander::process (const ZBuffer& in, ZBuffer& out) noexcept
 {
     const unsigned n = std::min (in.getLength(), out.getLength());
     const float* x = in.getData();
     float* y = out.getData();
 
-    if (! enabled)
+    if (! enabled.load (std::memory_order_relaxed))
     {
         if (x != y)
             std::copy (x, x + n, y);
         return;
     }
 
+    // The coefficients are worked out again only when a time or the rate moved.
+    const float attackMs = mAttackMs.load (std::memory_order_relaxed);
+    const float releaseMs = mReleaseMs.load (std::memory_order_relaxed);
+    const float rate = mSampleRate.load (std::memory_order_relaxed);
+    if (attackMs != mCoefficientAttackMs || releaseMs != mCoefficientReleaseMs || rate != mCoefficientRate)
+    {
+        mAttackCoefficient = coefficientFor (attackMs);
+        mReleaseCoefficient = coefficientFor (releaseMs);
+        mCoefficientAttackMs = attackMs;
+        mCoefficientReleaseMs = releaseMs;
+        mCoefficientRate = rate;
+    }
+
     // The threshold as the gain law sees it: finite and not below the floor.
-    const float t = mThresholdDb >= kFloorDb ? mThresholdDb : kFloorDb;
-    const float thresholdLinear = mThresholdLinear;
-    const float maxGain = mMaxGain;
+    const Threshold threshold = loadThreshold();
+    const float t = threshold.db >= kFloorDb ? threshold.db : kFloorDb;
+    const float thresholdLinear = threshold.linear;
+    const float ratioBelow = mRatioBelow.load (std::memory_order_relaxed);
+    const float ratioAbove = mRatioAbove.load (std::memory_order_relaxed);
+    const float maxGain = mMaxGain.load (std::memory_order_relaxed);
+    const float attack = mAttackCoefficient;
+    const float release = mReleaseCoefficient;
     float p = mPower;
     float mean = 0.0f;
 
@@ -112,12 +149,12 @@ void ZExpander::process (const ZBuffer& in, ZBuffer& out)
     {
         const float s = guardSample (x[i]);
         const float q = std::min (s * s, kMaxPower);
-        const float c = q > p ? mAttackCoefficient : mReleaseCoefficient;
+        const float c = q > p ? attack : release;
         p = p + (q - p) * c;
         if (! (p >= kFloorPower))
             p = kFloorPower;
 
-        const float r = thresholdLinear > p ? mRatioBelow : mRatioAbove;
+        const float r = thresholdLinear > p ? ratioBelow : ratioAbove;
         const float level = 10.0f * std::log10 (p);
 
         float g = (level - t) * r + t - level;
@@ -131,7 +168,7 @@ void ZExpander::process (const ZBuffer& in, ZBuffer& out)
 
     mPower = p;
     if (n > 0)
-        mMeanGain = mean / (float) n;
+        mMeanGain.store (mean / (float) n, std::memory_order_relaxed);
 }
 
 } // namespace quarn

@@ -20,17 +20,17 @@ void ZFourierTransform::init (unsigned, unsigned, unsigned)
 
 void ZFourierTransform::transform (ZBuffer&, ZBuffer&)
 {
-    QJ_THROW (kNotSupported, kFile, 84);
+    QJ_THROW (kNotSupported, kFile);
 }
 
 void ZFourierTransform::transform (const ZBuffer&, const ZBuffer&, ZBuffer&, ZBuffer&)
 {
-    QJ_THROW (kNotSupported, kFile, 91);
+    QJ_THROW (kNotSupported, kFile);
 }
 
 void ZFourierTransform::transformReal (ZBuffer&, ZBuffer&, ZBuffer&)
 {
-    QJ_THROW (kNotSupported, kFile, 100);
+    QJ_THROW (kNotSupported, kFile);
 }
 
 } // namespace quarn

@@ -19,8 +19,15 @@ public:
     using ZDSPObject::getName;
     using ZDSPObject::setName;
 
+    enum class Direction : unsigned { forward = 0, inverse = 1 };
+    enum class Kind : unsigned { complex = 0, real = 1 };
+
     // direction: 0 forward, 1 inverse. isReal: 1 for a real transform.
     static ZFourierTransform* create (unsigned log2n, unsigned direction, unsigned isReal);
+    static ZFourierTransform* create (unsigned log2n, Direction direction, Kind kind)
+    {
+        return create (log2n, (unsigned) direction, (unsigned) kind);
+    }
 
     virtual void init (unsigned log2n, unsigned direction, unsigned isReal);
     virtual void transform (ZBuffer& re, ZBuffer& im);

@@ -102,12 +102,15 @@ ZLinPhMultibandCompressor::buildResources (unsigned numChannels, unsigned blockS
     const unsigned longSize = 4 * blockSize;
     const unsigned order = log2Of (n);
 
+    using Direction = ZFourierTransform::Direction;
+    using Kind = ZFourierTransform::Kind;
+
     auto r = std::make_unique<Resources>();
     r->gain.reset (ZGain::create (false));
-    r->forwardLong.reset (ZFourierTransform::create (order + 1, 0, 1));
-    r->inverseLong.reset (ZFourierTransform::create (order + 1, 1, 1));
-    r->inverseShort.reset (ZFourierTransform::create (order, 1, 1));
-    r->forwardShort.reset (ZFourierTransform::create (order, 0, 1));
+    r->forwardLong.reset (ZFourierTransform::create (order + 1, Direction::forward, Kind::real));
+    r->inverseLong.reset (ZFourierTransform::create (order + 1, Direction::inverse, Kind::real));
+    r->inverseShort.reset (ZFourierTransform::create (order, Direction::inverse, Kind::real));
+    r->forwardShort.reset (ZFourierTransform::create (order, Direction::forward, Kind::real));
     r->window.reset (ZSignalWindow::create (blockSize, 3, 0.0f));
 
     r->work = std::make_unique<ZBuffer> (longSize, "ZBuffer");
@@ -172,7 +175,7 @@ void ZLinPhMultibandCompressor::updateCoefficients (int band) noexcept
     releaseCoefficient[band] = envelopeCoefficient (mBlockSize, mSampleRate, release[band]);
 }
 
-void ZLinPhMultibandCompressor::setAttack (int band, float seconds)
+void ZLinPhMultibandCompressor::setAttack (int band, float seconds) noexcept
 {
     if (band < 0 || band >= kMaxBands)
         return;
@@ -180,7 +183,7 @@ void ZLinPhMultibandCompressor::setAttack (int band, float seconds)
     updateCoefficients (band);
 }
 
-void ZLinPhMultibandCompressor::setRelease (int band, float seconds)
+void ZLinPhMultibandCompressor::setRelease (int band, float seconds) noexcept
 {
     if (band < 0 || band >= kMaxBands)
         return;
@@ -188,7 +191,7 @@ void ZLinPhMultibandCompressor::setRelease (int band, float seconds)
     updateCoefficients (band);
 }
 
-void ZLinPhMultibandCompressor::reset()
+void ZLinPhMultibandCompressor::reset() noexcept
 {
     clearAccumulators();
 
@@ -196,7 +199,7 @@ void ZLinPhMultibandCompressor::reset()
         std::fill (std::begin (channel), std::end (channel), 0.0f);
 }
 
-void ZLinPhMultibandCompressor::clearAccumulators()
+void ZLinPhMultibandCompressor::clearAccumulators() noexcept
 {
     for (unsigned c = 0; c < mNumChannels; ++c)
         mResources->channel[c].accumulator->clear();
@@ -213,7 +216,7 @@ unsigned ZLinPhMultibandCompressor::binFor (float frequency) const noexcept
     return (unsigned) bin;
 }
 
-void ZLinPhMultibandCompressor::updateBands()
+void ZLinPhMultibandCompressor::updateBands() noexcept
 {
     const float nyquist = 0.5f * mSampleRate;
 
@@ -283,7 +286,7 @@ void ZLinPhMultibandCompressor::updateBands()
     lastBin[mNumBands - 1] = mFftSize / 2;
 }
 
-bool ZLinPhMultibandCompressor::process (ZBuffer* const* inputs, ZBuffer* const* outputs, int numSamples)
+bool ZLinPhMultibandCompressor::process (ZBuffer* const* inputs, ZBuffer* const* outputs, int numSamples) noexcept
 {
     if (numSamples <= 0 || mResources == nullptr)
         return true;
@@ -300,7 +303,7 @@ bool ZLinPhMultibandCompressor::process (ZBuffer* const* inputs, ZBuffer* const*
     return true;
 }
 
-void ZLinPhMultibandCompressor::processBlock (ZBuffer* const* inputs, ZBuffer* const* outputs, unsigned offset, unsigned n)
+void ZLinPhMultibandCompressor::processBlock (ZBuffer* const* inputs, ZBuffer* const* outputs, unsigned offset, unsigned n) noexcept
 {
     auto& r = *mResources;
     auto& work = *r.work;

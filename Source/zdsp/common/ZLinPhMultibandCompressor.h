@@ -20,7 +20,11 @@ namespace quarn
 //
 // The per-band settings are public: the owner writes them directly, calls
 // updateBands after changing a crossover and setAttack / setRelease so the
-// envelope coefficients follow the times.
+// envelope coefficients follow the times. process reads them without a lock,
+// so only the thread that runs process may write them, between blocks, or
+// any thread while process does not run (construction, setBlockSizeAndRate,
+// reset): a settings thread hands its changes to the processing thread
+// instead of writing here.
 class ZLinPhMultibandCompressor : protected ZDSPObject
 {
 public:
@@ -47,23 +51,24 @@ public:
     bool setBlockSizeAndRate (int blockSize, float sampleRate);
 
     // Silences the convolution tails and puts every envelope at 0 dB.
-    void reset();
+    void reset() noexcept;
 
     // Silences only the convolution tails, so that audio from before a pause
     // in processing is not released afterwards.
-    void clearAccumulators();
+    void clearAccumulators() noexcept;
 
-    // Recomputes the band bins and transition masks from the crossovers.
-    void updateBands();
+    // Recomputes the band bins and transition masks from the crossovers, in
+    // place: it allocates nothing, so the processing thread may call it.
+    void updateBands() noexcept;
 
     // numSamples samples from each of the inputs into the outputs (arrays of
     // as many buffers as there are channels). Inputs and outputs may be the
     // same buffers. Longer calls than one block are taken in blocks.
-    bool process (ZBuffer* const* inputs, ZBuffer* const* outputs, int numSamples);
+    bool process (ZBuffer* const* inputs, ZBuffer* const* outputs, int numSamples) noexcept;
 
     // Time in seconds; the coefficient is 0.33^(B / (rate x time)).
-    void setAttack (int band, float seconds);
-    void setRelease (int band, float seconds);
+    void setAttack (int band, float seconds) noexcept;
+    void setRelease (int band, float seconds) noexcept;
 
     // Read-outs of the last block and of the band split.
     float getBandGainDb (int band) const noexcept { return bandGainDb[band]; }
@@ -118,7 +123,7 @@ private:
     static std::unique_ptr<Resources> buildResources (unsigned numChannels, unsigned blockSize);
     void adoptResources (std::unique_ptr<Resources> resources, unsigned blockSize, float sampleRate);
     void updateCoefficients (int band) noexcept;
-    void processBlock (ZBuffer* const* inputs, ZBuffer* const* outputs, unsigned offset, unsigned n);
+    void processBlock (ZBuffer* const* inputs, ZBuffer* const* outputs, unsigned offset, unsigned n) noexcept;
     void computeBandGains() noexcept;
     void designFilter() noexcept;
     unsigned binFor (float frequency) const noexcept;

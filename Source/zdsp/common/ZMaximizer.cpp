@@ -11,11 +11,9 @@ namespace
 {
 // A level in dB as a linear factor that the make-up division can use: a very
 // low threshold would underflow to 0 and make the make-up infinite (and
-// silence times infinity is NaN); NaN keeps the old value.
-inline float linearFromDb (float dB, float previous) noexcept
+// silence times infinity is NaN).
+inline float linearFromDb (float dB) noexcept
 {
-    if (std::isnan (dB))
-        return previous;
     return std::clamp (std::pow (10.0f, dB / 20.0f), FLT_MIN, FLT_MAX);
 }
 } // namespace
@@ -28,9 +26,18 @@ ZMaximizer::ZMaximizer (unsigned blockSize)
 
 ZMaximizer::~ZMaximizer() = default;
 
+void ZMaximizer::prepare (double, int maxBlock)
+{
+    const auto blockSize = (unsigned) std::max (maxBlock, 1);
+    if (blockSize != mLookAhead.getBlockSize())
+        mLookAhead.setBlockSize (blockSize);
+    reset();
+}
+
 void ZMaximizer::init()
 {
-    mCeiling = mThreshold = mMakeup = 1.0f;
+    mCeilingDb.store (0.0f, std::memory_order_relaxed);
+    mThresholdDb.store (0.0f, std::memory_order_relaxed);
     enabled = false;
     mTrim = 0.9998849f;
     reset();
@@ -38,30 +45,52 @@ void ZMaximizer::init()
 
 void ZMaximizer::setCeiling (float dB)
 {
-    mCeiling = linearFromDb (dB, mCeiling);
-    mMakeup = mCeiling / mThreshold;
+    // NaN keeps the old value.
     if (! std::isnan (dB))
-        mCeilingDb = dB;
+        mCeilingDb.store (dB, std::memory_order_relaxed);
 }
 
 void ZMaximizer::setThreshold (float dB)
 {
-    mThreshold = linearFromDb (dB, mThreshold);
-    mMakeup = mCeiling / mThreshold;
     if (! std::isnan (dB))
-        mThresholdDb = dB;
+        mThresholdDb.store (dB, std::memory_order_relaxed);
+}
+
+float ZMaximizer::getCeiling() const noexcept
+{
+    return linearFromDb (getCeilingDb());
+}
+
+float ZMaximizer::getThreshold() const noexcept
+{
+    return linearFromDb (getThresholdDb());
+}
+
+float ZMaximizer::getMakeup() const
+{
+    return getCeiling() / getThreshold();
 }
 
 float ZMaximizer::getMeter() const
 {
-    return 20.0f * std::log10 (mMeter);
+    return 20.0f * std::log10 (mMeter.load (std::memory_order_relaxed));
+}
+
+void ZMaximizer::updateLevels (float ceilingDb, float thresholdDb) noexcept
+{
+    mCeiling = linearFromDb (ceilingDb);
+    mThreshold = linearFromDb (thresholdDb);
+    mMakeup = mCeiling / mThreshold;
+    mLevelsCeilingDb = ceilingDb;
+    mLevelsThresholdDb = thresholdDb;
 }
 
 void ZMaximizer::reset()
 {
     mLookAhead.clear();
     mLookAhead.resetGains();
-    mMeter = 1.0f;
+    mMeter.store (1.0f, std::memory_order_relaxed);
+    updateLevels (getCeilingDb(), getThresholdDb());
 }
 
 void ZMaximizer::flush (ZBuffer& out)
@@ -69,18 +98,23 @@ void ZMaximizer::flush (ZBuffer& out)
     mLookAhead.flush (out);
 }
 
-void ZMaximizer::process (const ZBuffer& in, ZBuffer& out)
+void ZMaximizer::process (const ZBuffer& in, ZBuffer& out) noexcept
 {
+    const float ceilingDb = getCeilingDb();
+    const float thresholdDb = getThresholdDb();
+    if (ceilingDb != mLevelsCeilingDb || thresholdDb != mLevelsThresholdDb)
+        updateLevels (ceilingDb, thresholdDb);
+
     const unsigned n = std::min ({ mLookAhead.getBlockSize(), in.getLength(), out.getLength() });
     const float peak = mLookAhead.hold (in, n);
 
     float required = 1.0f;
-    if (enabled)
+    if (enabled.load (std::memory_order_relaxed))
         required = peak > mThreshold ? mCeiling / peak : mMakeup;
     required *= mTrim;
 
     mLookAhead.playOut (out, n, required);
-    mMeter = 0.05f * required + 0.95f * mMeter;
+    mMeter.store (0.05f * required + 0.95f * mMeter.load (std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
 } // namespace quarn

@@ -25,7 +25,7 @@ ZNoiseAnalyzer::ZNoiseAnalyzer()
     setName ("ZNoiseAnalyzer");
 
     mGain.reset (ZGain::create (false));
-    mTransform.reset (ZFourierTransform::create (10, 0, 1));
+    mTransform.reset (ZFourierTransform::create (10, ZFourierTransform::Direction::forward, ZFourierTransform::Kind::real));
     mWindow.reset (ZSignalWindow::create (kFrameSize, 3, 0.0f));
     mFFTBuffer = std::make_unique<ZBuffer> (kFrameSize, "mFFTBuffer");
     mWindowedBuffer = std::make_unique<ZBuffer> (kFrameSize, "mWindowedBuffer");

@@ -141,11 +141,14 @@ void ZParametricFilter::setParameters (int type, float frequency, float q, float
     mFrequency = frequency;
     mQ = q;
     mGainDb = gainDb;
+    mPendingSerial.fetch_add (1, std::memory_order_relaxed);
+    std::atomic_thread_fence (std::memory_order_release);
     mPending[0].store (next.b0, std::memory_order_relaxed);
     mPending[1].store (next.b1, std::memory_order_relaxed);
     mPending[2].store (next.b2, std::memory_order_relaxed);
     mPending[3].store (next.a1, std::memory_order_relaxed);
     mPending[4].store (next.a2, std::memory_order_relaxed);
+    mPendingSerial.fetch_add (1, std::memory_order_release);
     mPendingFlag.store (true, std::memory_order_release);
 }
 
@@ -159,16 +162,26 @@ bool ZParametricFilter::takePending() noexcept
 {
     if (mPendingFlag.exchange (false, std::memory_order_acquire))
     {
-        mActive.b0 = mPending[0].load (std::memory_order_relaxed);
-        mActive.b1 = mPending[1].load (std::memory_order_relaxed);
-        mActive.b2 = mPending[2].load (std::memory_order_relaxed);
-        mActive.a1 = mPending[3].load (std::memory_order_relaxed);
-        mActive.a2 = mPending[4].load (std::memory_order_relaxed);
+        const unsigned before = mPendingSerial.load (std::memory_order_acquire);
+        Coefficients next;
+        next.b0 = mPending[0].load (std::memory_order_relaxed);
+        next.b1 = mPending[1].load (std::memory_order_relaxed);
+        next.b2 = mPending[2].load (std::memory_order_relaxed);
+        next.a1 = mPending[3].load (std::memory_order_relaxed);
+        next.a2 = mPending[4].load (std::memory_order_relaxed);
+        std::atomic_thread_fence (std::memory_order_acquire);
+
+        // A set rewritten while it was read could mix two sets into an
+        // unstable filter: this block keeps the old one, the next tries again.
+        if ((before & 1u) == 0 && mPendingSerial.load (std::memory_order_relaxed) == before)
+            mActive = next;
+        else
+            mPendingFlag.store (true, std::memory_order_relaxed);
     }
     return mSampleRate.load (std::memory_order_relaxed) > 0.0f;
 }
 
-void ZParametricFilter::process (const ZBuffer& in, ZBuffer& out)
+void ZParametricFilter::process (const ZBuffer& in, ZBuffer& out) noexcept
 {
     const bool running = takePending();
 
@@ -228,7 +241,7 @@ template <int N>
     }
 }
 
-void ZParametricFilter::processChain (ZParametricFilter* const* filters, int count, ZBuffer& buffer)
+void ZParametricFilter::processChain (ZParametricFilter* const* filters, int count, ZBuffer& buffer) noexcept
 {
     // Filters without a rate leave the signal alone, as their process would.
     constexpr int kGroup = 4;
@@ -260,7 +273,7 @@ void ZParametricFilter::processChain (ZParametricFilter* const* filters, int cou
     flush();
 }
 
-void ZParametricFilter::reset()
+void ZParametricFilter::reset() noexcept
 {
     mS1 = 0.0f;
     mS2 = 0.0f;

@@ -14,8 +14,9 @@ namespace quarn
 //   6 band-pass (0 dB peak), 7 notch; any other type is unity.
 // New coefficients wait until the start of the next processed block, so the
 // parameters can change between blocks without a glitch inside one; the filter
-// state carries over. setParameters runs on the thread that changes settings,
-// process on the processing thread; no lock is taken.
+// state carries over. setParameters may run on another thread than process
+// (one such thread at a time); no lock is taken, and a block never starts with
+// half of one set and half of another.
 class ZParametricFilter : protected ZDSPObject
 {
 public:
@@ -23,6 +24,8 @@ public:
     {
         float b0 = 1.0f, b1 = 0.0f, b2 = 0.0f, a0 = 1.0f, a1 = 0.0f, a2 = 0.0f;
     };
+
+    enum class Type : int { unity = 0, peaking, lowShelf, highShelf, lowPass, highPass, bandPass, notch };
 
     ZParametricFilter();
     ~ZParametricFilter() override = default;
@@ -36,17 +39,18 @@ public:
     // come out finite). A frequency at or above half the rate is taken as
     // 0.475 of the rate.
     virtual void setParameters (int type, float frequency, float q, float gainDb);
+    void setParameters (Type type, float frequency, float q, float gainDb) { setParameters ((int) type, frequency, q, gainDb); }
     virtual void setSampleRate (float sampleRate);
     // in and out may be the same buffer. An output shorter than the input, or
     // a rate that is not positive, leaves the output untouched.
-    virtual void process (const ZBuffer& in, ZBuffer& out);
-    virtual void reset();
+    virtual void process (const ZBuffer& in, ZBuffer& out) noexcept;
+    virtual void reset() noexcept;
 
     // Runs filters[0] .. filters[count - 1] over the buffer in place, each on
     // the previous one's output, exactly as calling process on each in turn
     // would, but sample by sample through the whole chain so that the
     // filters' recursions overlap instead of waiting on one another.
-    static void processChain (ZParametricFilter* const* filters, int count, ZBuffer& buffer);
+    static void processChain (ZParametricFilter* const* filters, int count, ZBuffer& buffer) noexcept;
 
     int getType() const noexcept { return mType; }
     float getSampleRate() const noexcept { return mSampleRate.load (std::memory_order_relaxed); }
@@ -67,8 +71,10 @@ private:
     float mQ = 0.0f;
     float mGainDb = 0.0f;
     Coefficients mActive;
-    // b0, b1, b2, a1, a2 waiting to be taken over at the next block.
+    // b0, b1, b2, a1, a2 waiting to be taken over at the next block; the
+    // serial is odd while a set is being written.
     std::atomic<float> mPending[5] = { 1.0f, 0.0f, 0.0f, 0.0f, 0.0f };
+    std::atomic<unsigned> mPendingSerial { 0 };
     float mS1 = 0.0f;
     float mS2 = 0.0f;
     std::atomic<bool> mPendingFlag { false };

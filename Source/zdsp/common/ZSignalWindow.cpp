@@ -113,7 +113,7 @@ ZWindowPair::~ZWindowPair()
     delete mInverseWindow;
 }
 
-void ZWindowPair::allocate (unsigned size, const char* file, int line)
+void ZWindowPair::allocate (unsigned size, const char* file)
 {
     delete mGain;
     mGain = nullptr;
@@ -125,7 +125,7 @@ void ZWindowPair::allocate (unsigned size, const char* file, int line)
     mGain = ZGain::create (false);
     mWindow = new (std::nothrow) ZBuffer (size, "mWindow");
     if (mWindow == nullptr)
-        QJ_THROW (kWindowMissing, file, line);
+        QJ_THROW (kWindowMissing, file);
     mInverseWindow = new ZBuffer (size, "mInverseWindow");
 }
 
@@ -169,7 +169,7 @@ void ZSignalWindow::init (unsigned size, unsigned type, float parameter)
 {
     mSum = 0.0f;
     mSumOfSquares = 0.0f;
-    allocate (size, "Source/zdsp/common/ZSignalWindow", 58);
+    allocate (size, "Source/zdsp/common/ZSignalWindow");
 
     if (type > 4)
         return;
@@ -264,7 +264,7 @@ ZHammingWindow* ZHammingWindow::create (unsigned size)
 
 void ZHammingWindow::init (unsigned size)
 {
-    allocate (size, "Source/zdsp/common/ZHammingWindow", 57);
+    allocate (size, "Source/zdsp/common/ZHammingWindow");
 
     auto& w = *mWindow;
     auto& inverse = *mInverseWindow;

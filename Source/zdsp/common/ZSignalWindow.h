@@ -30,9 +30,9 @@ protected:
     ZWindowPair() = default;
 
     // Releases what an earlier init built, then creates the gain and both
-    // buffers of `size` samples, zeroed. `file` and `line` name the class in
-    // the exception thrown when the window cannot be allocated.
-    void allocate (unsigned size, const char* file, int line);
+    // buffers of `size` samples, zeroed. `file` names the class in the
+    // exception thrown when the window cannot be allocated.
+    void allocate (unsigned size, const char* file);
 
     ZGain* mGain = nullptr;
     ZBuffer* mWindow = nullptr;

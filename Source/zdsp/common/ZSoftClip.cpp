@@ -57,7 +57,7 @@ void ZSoftClip::flush (ZBuffer& out)
     mLookAhead.flush (out);
 }
 
-void ZSoftClip::process (const ZBuffer& in, ZBuffer& out)
+void ZSoftClip::process (const ZBuffer& in, ZBuffer& out) noexcept
 {
     const unsigned n = std::min ({ mLookAhead.getBlockSize(), in.getLength(), out.getLength() });
     const float peak = mLookAhead.hold (in, n);

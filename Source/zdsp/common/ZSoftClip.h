@@ -25,7 +25,7 @@ public:
     virtual unsigned getLatency() const { return mLookAhead.getBlockSize(); }
     // in and out may be the same buffer. Works on one block of the block size
     // (fewer samples only when a buffer is shorter).
-    virtual void process (const ZBuffer& in, ZBuffer& out);
+    virtual void process (const ZBuffer& in, ZBuffer& out) noexcept;
     virtual void clear();
     virtual void flush (ZBuffer& out);
 

@@ -285,6 +285,12 @@ void ZSpectralCompressor::setThresholds (const ZBuffer& thresholds)
     mThresholds->copy (thresholds);
 }
 
+void ZSpectralCompressor::setThresholds (const float* thresholds, unsigned count) noexcept
+{
+    if (thresholds != nullptr)
+        std::memcpy (mThresholds->getData(), thresholds, sizeof (float) * std::min (count, mNumBins));
+}
+
 void ZSpectralCompressor::setThreshold (float db)
 {
     std::fill_n (mThresholds->getData(), mNumBins, db);
@@ -458,7 +464,7 @@ void ZSpectralCompressor::applyGains (const ZBuffer& re, const ZBuffer& im, ZBuf
     }
 }
 
-void ZSpectralCompressor::process (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm)
+void ZSpectralCompressor::process (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm) noexcept
 {
     if (! buffersFit (re, im, outRe, outIm))
         return;
@@ -504,7 +510,7 @@ void ZSpectralCompressor::process (const ZBuffer& re, const ZBuffer& im, ZBuffer
     applyGains (re, im, outRe, outIm);
 }
 
-void ZSpectralCompressor::processNoiseOnly (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm)
+void ZSpectralCompressor::processNoiseOnly (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm) noexcept
 {
     if (! buffersFit (re, im, outRe, outIm))
         return;
@@ -524,7 +530,7 @@ void ZSpectralCompressor::processNoiseOnly (const ZBuffer& re, const ZBuffer& im
     applyGains (re, im, outRe, outIm);
 }
 
-void ZSpectralCompressor::reset()
+void ZSpectralCompressor::reset() noexcept
 {
     mOutDelay->clear();
     mLevel = 0.0f;

@@ -50,10 +50,10 @@ private:
 // across frequency. Level tracking relaxes the attenuation when the whole frame
 // is loud. processNoiseOnly returns exactly what process removes.
 //
-// The setters run on the main thread while process runs on the processing
-// thread; no lock is taken. Scalars are atomic; the per-bin tables are
-// rewritten in place, so a frame that overlaps a rewrite may see a mix of old
-// and new entries, each of them valid.
+// The per-bin tables (thresholds, gain curve, attack and release) are
+// rewritten in place: their setters belong to the thread that runs process,
+// between frames, or to any thread while process does not run. The scalar
+// settings are atomic and may be set from anywhere.
 class ZSpectralCompressor : protected ZDSPObject
 {
 public:
@@ -76,6 +76,8 @@ public:
     // easing by `slope` dB per dB above it. Non-finite arguments are ignored.
     virtual void setGainCurve (float reductionDb, float slope);
     virtual void setThresholds (const ZBuffer& thresholds);
+    // As many values as the shorter of count and the bin count.
+    void setThresholds (const float* thresholds, unsigned count) noexcept;
     virtual void setThreshold (float db);
     virtual void setThresholdOffset (float db);
     virtual const ZBuffer& getThresholds() const;
@@ -91,9 +93,9 @@ public:
     virtual void setFrequencyRange (float upperHz, float lowerHz);
     // out may be the same buffers as in. Buffers shorter than the bin count
     // leave the outputs untouched.
-    virtual void process (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm);
-    virtual void processNoiseOnly (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm);
-    virtual void reset();
+    virtual void process (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm) noexcept;
+    virtual void processNoiseOnly (const ZBuffer& re, const ZBuffer& im, ZBuffer& outRe, ZBuffer& outIm) noexcept;
+    virtual void reset() noexcept;
 
     unsigned getNumBins() const noexcept { return mNumBins; }
     float getUpperLimit() const noexcept { return mUpperLimit.load (std::memory_order_relaxed); }

@@ -44,5 +44,6 @@ using quarn_juce::qj_dsp_exception;
 }
 
 // The library reports its failures with the path of the file as the program
-// has always named it, not the compiler's __FILE__.
-#define QJ_THROW(message, file, line) throw ::quarn_juce::qj_dsp_exception (message, file, line)
+// has always named it, not the compiler's __FILE__; the line is the real one
+// of the throw site.
+#define QJ_THROW(message, file) throw ::quarn_juce::qj_dsp_exception (message, file, __LINE__)

@@ -18,7 +18,7 @@ ZFourierTransform* ZFourierTransform::create (unsigned log2n, unsigned direction
 {
     const int kind = getProcessorType();
     if (kind < 1 || kind > 4)
-        QJ_THROW ("Could not create a ZFourierTransform object", kFactoryFile, 89);
+        QJ_THROW ("Could not create a ZFourierTransform object", kFactoryFile);
 
     // Owned here until init succeeds, so a failing init does not leak it.
     std::unique_ptr<ZFourierTransform> transform (new ZFourierTransformAV());
@@ -59,13 +59,13 @@ void ZFourierTransformAV::init (unsigned log2n, unsigned direction, unsigned isR
     else if (direction == 0)
         mPlatformDirection = 1;
     else
-        QJ_THROW ("This should be impossible.", kFile, 59);
+        QJ_THROW ("This should be impossible.", kFile);
 
     // The setup holds the work arrays; it is missing when they could not be
     // allocated (or the order is beyond what the layer can plan).
     mSetup = ZFFTSetup::create (log2n, direction == 0);
     if (mSetup == nullptr)
-        QJ_THROW ("Unable to allocate a ZBuffer.", kFile, 77);
+        QJ_THROW ("Unable to allocate a ZBuffer.", kFile);
 }
 
 // Values of a result buffer past the transform's points are scaled along with

@@ -33,7 +33,7 @@ ZGain* ZGain::create (bool generic)
         case 2:
             return new ZGain();
         default:
-            QJ_THROW ("Could not create a ZGain object", kFile, 81);
+            QJ_THROW ("Could not create a ZGain object", kFile);
     }
 }
 

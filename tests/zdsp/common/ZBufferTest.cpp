@@ -37,10 +37,10 @@ TEST (ZBuffer, ConstructionCopiesAndPeak)
         ASSERT_EQ (b[i], 0.0f);
     EXPECT_EQ (ZBuffer (5, "x").getCapacity(), 8u);
 
-    expectDspFailure ([] { ZBuffer zero (0, "x"); }, kImproperSize, kFile, 66);
+    expectDspFailure ([] { ZBuffer zero (0, "x"); }, kImproperSize, kFile);
     ZBuffer kept (4, "kept");
     kept[0] = 0.25f;
-    expectDspFailure ([&] { kept.setLength (0); }, kImproperSize, kFile, 201);
+    expectDspFailure ([&] { kept.setLength (0); }, kImproperSize, kFile);
     EXPECT_EQ (kept.getLength(), 4u);
     EXPECT_EQ (kept[0], 0.25f);
 
@@ -110,8 +110,8 @@ TEST (ZBuffer, MalformedElementsFailAndKeepTheBuffer)
     b[0] = 0.5f;
     b[1] = -0.5f;
 
-    expectDspFailure ([&] { b.restoreFromXml (*bufferElement ("0", "")); }, kImproperSize, kFile, 201);
-    expectDspFailure ([&] { b.restoreFromXml (*bufferElement (nullptr, "3f800000")); }, kImproperSize, kFile, 201);
+    expectDspFailure ([&] { b.restoreFromXml (*bufferElement ("0", "")); }, kImproperSize, kFile);
+    expectDspFailure ([&] { b.restoreFromXml (*bufferElement (nullptr, "3f800000")); }, kImproperSize, kFile);
 
     for (const auto& [length, values] : { std::pair<const char*, const char*> { "-3", "3f8000003f8000003f800000" },
                                           { "2", nullptr },                 // no data child

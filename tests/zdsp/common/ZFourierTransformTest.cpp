@@ -42,13 +42,13 @@ TEST (ZFourierTransform, RefusalsNameTheirSource)
     ZBuffer a (16, "ZBuffer"), b (16, "ZBuffer"), c (16, "ZBuffer"), d (16, "ZBuffer");
     const char* message = "Fourier Transform is not supported on your processor.";
     const char* file = "Source/zdsp/common/ZFourierTransform";
-    expectDspFailure ([&] { base.transform (a, b); }, message, file, 84);
-    expectDspFailure ([&] { base.transform (a, b, c, d); }, message, file, 91);
-    expectDspFailure ([&] { base.transformReal (a, b, c); }, message, file, 100);
+    expectDspFailure ([&] { base.transform (a, b); }, message, file);
+    expectDspFailure ([&] { base.transform (a, b, c, d); }, message, file);
+    expectDspFailure ([&] { base.transformReal (a, b, c); }, message, file);
 
     for (unsigned direction : { 2u, 7u })
         expectDspFailure ([&] { make (10, direction, 1); }, "This should be impossible.",
-                          "Source/zdsp/macos/ZFourierTransformAV", 59);
+                          "Source/zdsp/macos/ZFourierTransformAV");
 }
 
 TEST (ZFourierTransformReal, ForwardMatchesTheDefinitionAndInverseGivesTheSignalBack)
