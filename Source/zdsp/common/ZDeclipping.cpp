@@ -38,6 +38,29 @@ inline std::int64_t startBinOf (float x) noexcept
 // nothing" over long runs: the smoother's stiffness across a thousand samples
 // is far smaller, and the fill then clings to the clipped plateau.)
 constexpr float kRunWeight = 0.0f;
+
+// Hard clipping leaves a run of samples at the level, and a chunk that holds
+// clipping holds several runs. A stray peak, a click or the tip of a noise
+// burst puts one to a few samples into an extreme bin with nothing 0.025
+// further in; read as a clip level, it would stay for good and every later
+// peak beyond it would be redrawn.
+constexpr float kMinSpikeSamples = 6.0f;
+
+// Weight of the smoothest curve against the predictor's fill. Neither is
+// right alone: the curve overshoots where steep edges lead into a low hump,
+// the predictor stays low where the hump is driven by the voice's pulses
+// rather than its resonances. Their mean errs less than either on speech and
+// music clipped deeply, and keeps what the curve does for tones.
+constexpr float kCurveShare = 0.5f;
+
+// The predictor spans about half a millisecond, as many samples as the
+// unclipped stretches of deeply clipped speech and music reliably hold; it
+// never reaches past the margin, so it reads inside the history.
+int predictorOrder (float sampleRate, std::int64_t margin) noexcept
+{
+    const auto order = std::clamp ((int) (24.0f * sampleRate / 44100.0f), 8, 32);
+    return (int) std::min<std::int64_t> (order, margin);
+}
 } // namespace
 
 ZDeclipping::ZDeclipping (unsigned blockSize, float sampleRate)
@@ -128,7 +151,9 @@ void ZDeclipping::recompute()
     {
         mSmoother.setCapacity (capacity);
         mWeights.assign (capacity, 1.0f);
+        mCurve.assign (capacity, 0.0f);
     }
+    mPredictiveFill.setCapacity (predictorOrder (mSampleRate, mMargin), mMaxRun, mDelay + mBlockSize);
 }
 
 int ZDeclipping::getLatency() const
@@ -214,7 +239,7 @@ void ZDeclipping::trackLevels (const float* x, std::int64_t n)
             float sum = 0.0f;
             for (std::int64_t i = 0; i < end && budget > sum; ++i)
             {
-                if (hist[i] > mSpikeRatio * hist[i + 5] && hist[i] > zeroBin)
+                if (hist[i] > mSpikeRatio * hist[i + 5] && hist[i] > zeroBin && hist[i] >= kMinSpikeSamples)
                 {
                     const float candidate = (float) (i + 5) * 0.005f - 1.0f;
                     if (candidate > -1.0f)
@@ -231,7 +256,7 @@ void ZDeclipping::trackLevels (const float* x, std::int64_t n)
             float sum = 0.0f;
             for (std::int64_t i = 399; i > end && budget > sum; --i)
             {
-                if (hist[i] > mSpikeRatio * hist[i - 5] && hist[i] > zeroBin)
+                if (hist[i] > mSpikeRatio * hist[i - 5] && hist[i] > zeroBin && hist[i] >= kMinSpikeSamples)
                 {
                     const float candidate = (float) (i - 4) * 0.005f - 1.0f;
                     if (candidate < 1.0f)
@@ -251,6 +276,7 @@ bool ZDeclipping::repairRuns (std::int64_t first, std::int64_t last, std::int64_
     const float negative = mNegativeClipLevel;
     const std::int64_t m = mMargin;
     bool repaired = false;
+    bool learned = false;
 
     for (std::int64_t i = first; i <= last;)
     {
@@ -275,7 +301,36 @@ bool ZDeclipping::repairRuns (std::int64_t first, std::int64_t last, std::int64_
         std::fill (w + m, w + m + runLength, kRunWeight);
         std::fill (w + m + runLength, w + count, 1.0f);
 
-        mSmoother.smooth (h + s - m, w, (unsigned) count, mLambda);
+        float* curve = mCurve.data();
+        std::copy (h + s - m, h + s - m + count, curve);
+        mSmoother.smooth (curve, w, (unsigned) count, mLambda);
+
+        // Levels still at full scale were never seen clipping: a sample there
+        // is redrawn from its neighbours alone, as a click would be.
+        const bool positiveRun = h[s] >= positive;
+        const float level = positiveRun ? positive : negative;
+        const bool learnedLevel = positiveRun ? positive < 1.0f : negative > -1.0f;
+
+        // One predictor per call, from everything the history holds now.
+        if (learnedLevel && ! learned)
+        {
+            mPredictiveFill.learn (h, mDelay + last + 1 - m, negative, positive);
+            learned = true;
+        }
+
+        if (learnedLevel && mPredictiveFill.fill (h, s, e, level))
+        {
+            // The true samples lay at or beyond the level.
+            for (std::int64_t i = 0; i < runLength; ++i)
+            {
+                const float v = kCurveShare * curve[m + i] + (1.0f - kCurveShare) * h[s + i];
+                h[s + i] = positiveRun ? std::max (v, level) : std::min (v, level);
+            }
+        }
+        else
+        {
+            std::copy (curve, curve + count, h + s - m);
+        }
 
         repaired = true;
         lastEnd = e;

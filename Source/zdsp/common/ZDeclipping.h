@@ -4,6 +4,7 @@
 #include "ZBuffer.h"
 #include "ZGain.h"
 #include "ZSoftClip.h"
+#include "ZPredictiveFill.h"
 #include "ZWhittakerSmoother.h"
 
 #include <atomic>
@@ -89,6 +90,11 @@ private:
     ZGain* mGain = nullptr;
     ZWhittakerSmoother mSmoother;
     std::vector<float> mWeights;
+    // Where a clip level was learned, a run is drawn from both the smoother
+    // and a predictor learned on the unclipped audio of the history; the
+    // smoother alone serves where no predictor can be learned.
+    ZPredictiveFill mPredictiveFill;
+    std::vector<float> mCurve;
 };
 
 } // namespace quarn
