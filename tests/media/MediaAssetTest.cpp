@@ -44,7 +44,6 @@ TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
         EXPECT_EQ (asset->getDuration(), makeTime (88200, 44100));
         EXPECT_TRUE (asset->isPlayable());
         EXPECT_FALSE (asset->hasProtectedContent());
-        EXPECT_EQ (asset->getURL(), media ("stereo.m4a"));
     }
     {
         // Video comes first in this container; its audio is 48 kHz stereo.
@@ -64,7 +63,6 @@ TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
         ASSERT_TRUE (first.has_value());
         EXPECT_EQ (first->sampleRate, 48000.0);
         EXPECT_EQ (first->channelsPerFrame, 2);
-        EXPECT_EQ (asset->getTracksWithMediaType (MediaType::video).size(), 1u);
     }
     {
         // 4:3 pixels: the picture is wider than its encoded width.
@@ -113,7 +111,7 @@ TEST (MediaAsset, BadFilesFailClearly)
     EXPECT_EQ (firstAudioStreamDescription (*huge)->channelsPerFrame, 2);
     EXPECT_LT (huge->getTracksWithMediaType (MediaType::video)[0]->getNaturalSize().x, 65535.0f);
 
-    auto missing = URLAsset::assetWithURL (folder().getChildFile ("no such file.mov"));
+    auto missing = URLAsset::assetWithURL (media ("no such file.mov"));
     EXPECT_TRUE (missing->getTracks().empty());
     EXPECT_TRUE (missing->getError().isNotEmpty());
 }
@@ -169,7 +167,6 @@ TEST (MediaComposition, PlacesTracksAndRendersAudioFromTheirSources)
                                           Time::zero(), &error));
     EXPECT_TRUE (error.isNotEmpty());
 
-    EXPECT_EQ (composition->getURL(), juce::File());
     EXPECT_NE (video->getTrackID(), audio->getTrackID());
     EXPECT_EQ (composition->getTracks().size(), 2u);
     EXPECT_EQ (video->getNaturalSize(), juce::Point<float> (320.0f, 240.0f));
