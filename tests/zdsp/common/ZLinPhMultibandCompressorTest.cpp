@@ -161,9 +161,6 @@ TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
 TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
 {
     ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
-    EXPECT_EQ (comp.crossover[0], 1000.0f);
-    EXPECT_EQ (comp.crossover[1], 11000.0f);
-
     EXPECT_EQ (comp.getFirstBin (0), 0u);
     EXPECT_EQ (comp.getLastBin (0), 0u);
     EXPECT_EQ (comp.getFirstBin (1), 139u);
@@ -311,8 +308,6 @@ TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
     // A new size and rate: settings stay, the band split and the envelope
     // coefficients follow.
     EXPECT_TRUE (comp.setBlockSizeAndRate (1024, 96000.0f));
-    EXPECT_EQ (comp.getLatency(), 1024);
-    EXPECT_EQ (comp.getSampleRate(), 96000.0f);
     EXPECT_EQ (comp.threshold[1], -33.0f);
     EXPECT_EQ (comp.attack[2], 5.0f);
     EXPECT_FLOAT_EQ (comp.attackCoefficient[2], std::pow (0.33f, 1024.0f / (96000.0f * 5.0f)));
@@ -323,7 +318,7 @@ TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
     makeTransparent (comp);
     expectDelayedByOneBlock (in, run (comp, in, 1024), 1024, 2.0e-6f);
 
-    // A rate that is no rate keeps the current one.
+    // A rate that is no rate keeps the one set before.
     comp.setBlockSizeAndRate (1024, 0.0f);
     EXPECT_EQ (comp.getSampleRate(), 96000.0f);
 }
