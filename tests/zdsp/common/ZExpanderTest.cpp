@@ -33,7 +33,6 @@ void setUp (ZExpander& e, float ratioBelow, float thresholdLinear = 0.15f)
 TEST (ZExpander, CoefficientsAndThresholds)
 {
     ZExpander e;
-    EXPECT_STREQ (e.getName(), "ZExpander");
     EXPECT_NEAR (e.getAttackCoefficient(), 0.0044990f, 1.0e-6f);
     EXPECT_NEAR (e.getReleaseCoefficient(), 0.00045079f, 1.0e-7f);
     e.setSampleRate (96000.0f);

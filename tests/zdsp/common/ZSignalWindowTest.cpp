@@ -50,7 +50,6 @@ TEST (ZSignalWindow, HammingOf1024AndItsNormalisations)
 {
     auto window = makeWindow (1024, hamming);
     const auto& w = *window->getWindow();
-    EXPECT_STREQ (window->getName(), "ZSignalWindow");
     EXPECT_NEAR (w[0], 0.08f, 1e-7f);
     EXPECT_NEAR (w[1023], 0.08f, 1e-6f);
     EXPECT_NEAR (w[511], 0.999998f, 1e-6f);
@@ -58,7 +57,6 @@ TEST (ZSignalWindow, HammingOf1024AndItsNormalisations)
     const auto peakIndex = std::max_element (w.getData(), w.getData() + 1024) - w.getData();
     EXPECT_TRUE (peakIndex == 511 || peakIndex == 512) << peakIndex;
     EXPECT_NEAR (window->getSum(), 552.5f, 0.01f);
-    EXPECT_EQ (window->getWindowData(), w.getData());
 
     window->normalizeForAmplitude (4);
     EXPECT_NEAR (w[0] + w[256] + w[512] + w[768], 1.0f, 1e-6f);
@@ -152,7 +150,6 @@ TEST (ZHammingWindow, MatchesTheGeneralHammingWindowAndNormalisesForPower)
     auto reference = makeWindow (1024, hamming);
     const auto& w = *window->getWindow();
 
-    EXPECT_STREQ (window->getName(), "ZHammingWindow");
     for (unsigned i = 0; i < 1024; ++i)
         ASSERT_NEAR (w[i], (*reference->getWindow())[i], 1e-6f) << i;
 
