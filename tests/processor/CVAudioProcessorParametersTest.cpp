@@ -68,10 +68,8 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
         std::function<double()> setting;
         double expected;
     } rows[] = {
-        { 8, 0.25f, 0.25f, [&] { return both (p.getMaximizer (0), p.getMaximizer (1)) ? p.getMaximizer (1).getThresholdDb() : 1.0; }, -10.0 },
         { 0, 0.3f, 0.3f, [&] { return p.getDeclickBay().getAmount(); }, 0.3 },
         { 1, 0.7f, 0.7f, [&] { return p.getEnhancementBay().getAmount(); }, 0.7 },
-        { 2, 0.575f, 0.575f, [&] { return nr.getThreshold(); }, 3.0 },
         { 2, 0.3f, 0.3f, [&] { return nr.getThreshold(); }, -8.0 },
         { 3, 0.5f, 0.5f, [&] { return nr.getReduction(); }, 15.0 },
         { 3, unread, unread, [&] { return nr.getReduction(); }, 15.0 }, // a NaN changes nothing
@@ -79,10 +77,8 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
         // Only exactly 1.0 switches 4 and 5 on; 9, 10 and 11 switch on for any non-zero value.
         { 4, 0.99f, 0.0f, [&] { return nr.getPreserveVoice(); }, 0.0 },
         { 4, 1.0f, 1.0f, [&] { return nr.getPreserveVoice(); }, 1.0 },
-        { 4, 0.7f, 0.0f, [&] { return nr.getPreserveVoice(); }, 0.0 },
         { 5, 0.99f, 0.0f, [&] { return nr.getRemoveRumble(); }, 0.0 },
         { 5, 1.0f, 1.0f, [&] { return nr.getRemoveRumble(); }, 1.0 },
-        { 5, 0.7f, 0.0f, [&] { return nr.getRemoveRumble(); }, 0.0 },
         { 9, 0.01f, 1.0f, [&] { return both (p.getDeclipper (0), p.getDeclipper (1)); }, 1.0 },
         { 10, 0.01f, 1.0f, [&] { return nr.getTrack(); }, 1.0 },
         { 11, 0.01f, 1.0f, [&] { return p.isBypassed(); }, 1.0 },
@@ -90,13 +86,9 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
         { 6, 0.5f, 0.5f, [&] { return nr.getHumMode(); }, 1.0 },
         { 6, 1.0f, 1.0f, [&] { return nr.getHumMode(); }, 2.0 },
         { 6, -1.0f, unread, [&] { return nr.getHumMode(); }, 0.0 },
-        { 6, 0.7f, 0.5f, [&] { return nr.getHumMode(); }, 1.0 },
         { 7, 1.5f, unread, [&] { return nr.getMode(); }, 2.0 },
         { 7, 0.7f, 0.5f, [&] { return nr.getMode(); }, 1.0 },
-        { 8, 0.3f, 0.3f, [&] { return p.getMaximizer (1).enabled ? p.getMaximizer (1).getThresholdDb() : 1.0; }, -12.0 },
-        { 9, 0.3f, 1.0f, [&] { return p.getDeclipper (1).enabled.load(); }, 1.0 },
-        { 10, 0.3f, 1.0f, [&] { return nr.getTrack(); }, 1.0 },
-        { 11, 0.3f, 1.0f, [&] { return p.isBypassed(); }, 1.0 },
+        { 8, 0.3f, 0.3f, [&] { return both (p.getMaximizer (0), p.getMaximizer (1)) ? p.getMaximizer (1).getThresholdDb() : 1.0; }, -12.0 },
         { 12, 5.0f, unread, [&] { return nr.getNumHumHarmonics(); }, 14.0 },
         { 12, 0.3f, 4.0f / 14.0f, [&] { return nr.getNumHumHarmonics(); }, 4.0 },
         { 13, 0.3f, 0.3f, [&] { return nr.getRumbleFrequency(); }, 42.0 },
@@ -110,8 +102,7 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
         { 18, 0.3f, 0.3f, [&] { return p.getExpander (1).getThresholdLinear(); }, 0.7 },
         { 18, 0.3f, 0.3f, [&] { return nr.getTrackFloor(); }, 20.0 * std::log10 (0.7) - 18.0 },
         { 19, 0.0f, 0.0f, [&] { return p.getExpander (0).enabled || p.getExpander (1).enabled; }, 0.0 },
-        { 19, 0.2f, 0.2f, [&] { return both (p.getExpander (0), p.getExpander (1)) ? p.getExpander (1).getRatioBelow() : 1.0; }, 1.6 },
-        { 19, 0.3f, 0.3f, [&] { return p.getExpander (1).enabled ? p.getExpander (1).getRatioBelow() : 1.0; }, 1.9 },
+        { 19, 0.3f, 0.3f, [&] { return both (p.getExpander (0), p.getExpander (1)) ? p.getExpander (1).getRatioBelow() : 1.0; }, 1.9 },
     };
     for (const auto& row : rows)
     {
@@ -288,8 +279,7 @@ namespace
 void expectProcessesFinite (CVAudioProcessor& p)
 {
     for (const auto& channel : process (p, multitone (8192, 44100.0, 0.2f), 512))
-        for (float x : channel)
-            ASSERT_TRUE (std::isfinite (x));
+        EXPECT_EQ (firstBad (channel), -1);
 }
 } // namespace
 

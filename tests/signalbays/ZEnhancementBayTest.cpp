@@ -224,8 +224,7 @@ TEST (ZEnhancementBay, EveryModeRunsFiniteAtEverySampleRate)
             {
                 bay.setAmount (amount);
                 for (const auto& channel : d.run (in))
-                    for (float x : channel)
-                        ASSERT_TRUE (std::isfinite (x) && std::abs (x) < 8.0f);
+                    ASSERT_EQ (firstBad (channel, 8.0f), -1);
             }
 
         }

@@ -162,8 +162,7 @@ TEST (ZCrackleProcessor, LongBurstsStayFiniteAndResetKeepsTheEnvelope)
         in[i] += u (rng);
     in[30000] = std::numeric_limits<float>::quiet_NaN();
 
-    for (float x : runThrough (*p, in).out)
-        ASSERT_TRUE (std::isfinite (x));
+    EXPECT_EQ (firstBad (runThrough (*p, in).out), -1);
     const float envelope = p->getEnvelope();
     EXPECT_TRUE (std::isfinite (envelope));
     p->reset();

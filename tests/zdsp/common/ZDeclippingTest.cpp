@@ -254,8 +254,7 @@ TEST (ZDeclipping, HostileInputAndUnusualRatesStayUnderTheCeiling)
 
         const BlockRun run = runThrough (*d, in);
         EXPECT_GT (run.count (true), 0);
-        for (size_t i = 0; i < run.out.size(); ++i)
-            ASSERT_TRUE (std::isfinite (run.out[i]) && std::abs (run.out[i]) <= kCeiling) << rate << " Hz, " << i;
+        EXPECT_EQ (firstBad (run.out, kCeiling), -1) << rate << " Hz";
     }
 }
 

@@ -222,8 +222,7 @@ TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
             {
                 EXPECT_LE (comp.getFirstBin (k), 512u);
                 EXPECT_LE (comp.getLastBin (k), 512u);
-                for (unsigned i = 0; i < comp.getTransitionMask (0).getLength(); ++i)
-                    ASSERT_TRUE (std::isfinite (comp.getTransitionMask (0)[i]));
+                EXPECT_EQ (firstBad (comp.getTransitionMask (0)), -1);
             }
             EXPECT_EQ (comp.getLastBin (2), 512u);
 
@@ -238,8 +237,7 @@ TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
             }
             const auto out = run (comp, in, kBlock);
             for (const auto& ch : out)
-                for (float x : ch)
-                    ASSERT_TRUE (std::isfinite (x) && std::abs (x) < 4.0f);
+                ASSERT_EQ (firstBad (ch, 4.0f), -1);
         }
 
     // Where the crossovers fit, nothing moves.
@@ -279,8 +277,7 @@ TEST (ZLinPhMultibandCompressor, InfiniteOrNaNInputDoesNotStickInTheEnvelopes)
 
     // The bad blocks' tails are gone after the 2B-tap filter has passed them.
     for (const auto& ch : out)
-        for (size_t i = 5 * kBlock; i < ch.size(); ++i)
-            ASSERT_TRUE (std::isfinite (ch[i])) << i;
+        EXPECT_EQ (firstBad (ch.data() + 5 * kBlock, ch.size() - 5 * kBlock), -1);
     for (int k = 0; k < 3; ++k)
     {
         EXPECT_TRUE (std::isfinite (comp.getEnvelopeDb (0, k)));

@@ -238,6 +238,5 @@ TEST (ZParametricFilter, StateRecoversFromDenormalsAndNonFiniteInput)
     ZBuffer clean (64, "clean");
     fillRandom (clean, 6);
     filter->process (clean, clean);
-    for (unsigned i = 0; i < 64; ++i)
-        ASSERT_TRUE (std::isfinite (clean[i])) << i;
+    EXPECT_EQ (firstBad (clean), -1);
 }
