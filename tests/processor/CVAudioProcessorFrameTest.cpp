@@ -20,21 +20,11 @@ struct StoppedPlayHead : juce::AudioPlayHead
     }
 };
 
-Signal music (size_t n)
-{
-    Signal v (n);
-    juce::Random random (17);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = 0.3f * (float) std::sin (0.031 * (double) i) + 0.2f * (float) std::sin (0.0071 * (double) i)
-             + 0.02f * (random.nextFloat() - 0.5f);
-    return v;
-}
-
-// The music through a processor prepared for 512-sample calls, and its latency:
+// Tones and hiss through a processor prepared for 512-sample calls, and its latency:
 // the chain sees the same 512-sample blocks in the same order whatever the
 // caller's block length, so every other way of calling must give this output,
 // moved by the reported latency, to the bit.
-const Signal& referenceInput() { static const Signal in = music (30000); return in; }
+const Signal& referenceInput() { static const Signal in = multitone (30000, 44100.0) + whiteNoise (30000, 0.006f, 17); return in; }
 
 const Signal& referenceOutput (int* latency = nullptr)
 {

@@ -23,11 +23,8 @@ using Driver = BayDriver<ZEnhancementBay>;
 Stereo material (int numBlocks, float amplitude, unsigned seed = 5)
 {
     const size_t n = (size_t) numBlocks * kBlock;
-    const auto noise = uniformNoise (2 * n, 0.2f * amplitude, seed);
-    Stereo s { sine (n, 220.0, 0.6 * amplitude), sine (n, 7000.0, 0.5 * amplitude) };
-    for (size_t i = 0; i < n; ++i)
-        s[0][i] += noise[i], s[1][i] += noise[n + i];
-    return s;
+    return { sine (n, 220.0, 0.6 * amplitude) + uniformNoise (n, 0.2f * amplitude, seed),
+             sine (n, 7000.0, 0.5 * amplitude) + uniformNoise (n, 0.2f * amplitude, seed + 100) };
 }
 
 Stereo block (const Stereo& s, int b)

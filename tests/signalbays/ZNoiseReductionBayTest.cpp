@@ -16,15 +16,24 @@ constexpr int kBlock = 512;
 
 using Driver = BayDriver<ZNoiseReductionBay>;
 
-// As the processor's prepareToPlay leaves it, with the controls as its
-// resetToDefaults sets them (tracking off).
-void prepareAt (ZNoiseReductionBay& bay, float rate)
+// A stereo bay; given a rate, as the processor's prepareToPlay leaves it, with
+// the controls as its resetToDefaults sets them (tracking off).
+struct StereoBay : ZNoiseReductionBay
 {
-    bay.prepare();
-    bay.setSampleRate (rate);
-    bay.setBlockSize (kBlock);
-    bay.setTrack (false);
-}
+    explicit StereoBay (float rate = 0.0f) : ZNoiseReductionBay ("Noise Reduction", 2)
+    {
+        if (rate > 0.0f)
+            prepareAt (rate);
+    }
+
+    void prepareAt (float rate)
+    {
+        prepare();
+        setSampleRate (rate);
+        setBlockSize (kBlock);
+        setTrack (false);
+    }
+};
 
 // Learns the noise of `noise` (whole blocks), as the document does: reset,
 // start, the audio, stop, and the last two blocks, which end the pass.
@@ -57,8 +66,7 @@ TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
     EXPECT_TRUE (eight.prepare());
 
     // A mode outside 0..2 is refused where it is set and never reaches processing.
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, 44100.0f);
+    StereoBay bay (44100.0f);
     bay.setMode (2);
     for (int mode : { 3, -1, 1000 })
         expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay");
@@ -69,7 +77,7 @@ TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
 
 TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAndAfterEveryChange)
 {
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
+    StereoBay bay;
     EXPECT_EQ (bay.latency(), 0); // not prepared: passes its input through
     {
         Driver d (bay);
@@ -77,7 +85,7 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAndAfterEveryChang
         EXPECT_EQ (d.run (in), in);
     }
 
-    prepareAt (bay, 44100.0f);
+    bay.prepareAt (44100.0f);
 
     // The first 1536 samples are silence; after that the input comes back.
     {
@@ -117,8 +125,7 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAndAfterEveryChang
 
 TEST (ZNoiseReductionBay, LearningPassesTheInputThroughWithHalfTheDelay)
 {
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, 44100.0f);
+    StereoBay bay (44100.0f);
     // Filters that would change the sound are all on: learning ignores them.
     bay.setHumMode (1);
     bay.setRemoveRumble (true);
@@ -142,8 +149,7 @@ TEST (ZNoiseReductionBay, LearningPassesTheInputThroughWithHalfTheDelay)
 
 TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
 {
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, 44100.0f);
+    StereoBay bay (44100.0f);
     MessageLog log;
     bay.addActionListener (&log);
     pumpMessages();
@@ -233,8 +239,7 @@ TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
 TEST (ZNoiseReductionBay, ReducesStationaryNoiseAndKeepsTheTone)
 {
     const double rate = 44100.0;
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, (float) rate);
+    StereoBay bay ((float) rate);
     Driver d (bay);
 
     // -40 dBFS white noise, learned for two seconds, then reduced by 15 dB.
@@ -266,14 +271,13 @@ TEST (ZNoiseReductionBay, ReducesStationaryNoiseAndKeepsTheTone)
 TEST (ZNoiseReductionBay, ReduceAndNoiseOnlyAddUpToOff)
 {
     // Three bays that learned the same noise; track, hum, rumble and low-pass off.
-    std::vector<std::unique_ptr<ZNoiseReductionBay>> bays;
+    std::vector<std::unique_ptr<StereoBay>> bays;
     std::vector<std::unique_ptr<Driver>> drivers;
     const auto noise = whiteNoise (100 * kBlock, 0.02f, 30);
     for (int mode : { 0, 1, 2 })
     {
-        bays.push_back (std::make_unique<ZNoiseReductionBay> ("Noise Reduction", 2));
+        bays.push_back (std::make_unique<StereoBay> (44100.0f));
         auto& bay = *bays.back();
-        prepareAt (bay, 44100.0f);
         drivers.push_back (std::make_unique<Driver> (bay));
         learn (bay, *drivers.back(), noise);
         bay.setMode (mode);
@@ -296,8 +300,7 @@ TEST (ZNoiseReductionBay, ReduceAndNoiseOnlyAddUpToOff)
 
 TEST (ZNoiseReductionBay, HumRumbleAndLowPassFiltersCutTheirBandsOnly)
 {
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, 44100.0f);
+    StereoBay bay (44100.0f);
     Driver d (bay);
     const size_t length = 260 * kBlock; // 3 s
     Signal in (length, 0.0f);
@@ -356,8 +359,7 @@ TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStart)
     // At 48 kHz the bay's own limits (22050 Hz / 0 Hz) hold before anything
     // sets them: content above 22050 Hz is left alone.
     const double rate = 48000.0;
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, (float) rate);
+    StereoBay bay ((float) rate);
     EXPECT_EQ (bay.getCompressor (0)->getUpperLimit(), 22050.0f);
     EXPECT_EQ (bay.getCompressor (1)->getLowerLimit(), 0.0f);
 
@@ -373,8 +375,7 @@ TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStart)
 
 TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
 {
-    ZNoiseReductionBay bay ("Noise Reduction", 2);
-    prepareAt (bay, 44100.0f);
+    StereoBay bay (44100.0f);
     MessageLog log;
     bay.addActionListener (&log);
 
@@ -423,8 +424,7 @@ TEST (ZNoiseReductionBay, SurvivesBrokenInputAndExtremeRates)
 {
     for (float rate : { 8000.0f, 44100.0f, 192000.0f })
     {
-        ZNoiseReductionBay bay ("Noise Reduction", 2);
-        prepareAt (bay, rate);
+        StereoBay bay (rate);
         EXPECT_EQ (bay.latency(), 1536);
         bay.setHumMode (0);
         bay.setNumHumHarmonics (14);
