@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <random>
 #include <type_traits>
@@ -94,6 +95,22 @@ inline float peakOf (const Signal& v)
     for (float x : v)
         p = std::max (p, std::abs (x));
     return p;
+}
+
+// The index of the first sample that is not finite or lies beyond `bound`,
+// or -1 when there is none.
+inline long firstBad (const float* v, std::size_t n, float bound = std::numeric_limits<float>::infinity())
+{
+    for (std::size_t i = 0; i < n; ++i)
+        if (! std::isfinite (v[i]) || std::abs (v[i]) > bound)
+            return (long) i;
+    return -1;
+}
+
+inline long firstBad (const Signal& v, float bound = std::numeric_limits<float>::infinity()) { return firstBad (v.data(), v.size(), bound); }
+inline long firstBad (const quarn::ZBuffer& b, float bound = std::numeric_limits<float>::infinity())
+{
+    return firstBad (b.getData(), b.getLength(), bound);
 }
 
 inline double rms (const Signal& s, std::size_t from, std::size_t to)

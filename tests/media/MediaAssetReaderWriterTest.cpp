@@ -9,95 +9,46 @@ using namespace mediatest;
 
 namespace
 {
-struct CopyResult
+struct Copy
 {
-    bool started = false;
-    juce::String queueName;
-    WriterStatus status = WriterStatus::unknown;
+    std::shared_ptr<AssetWriter> writer; // null when the copy could not start
+    std::shared_ptr<juce::String> queueName = std::make_shared<juce::String>();
 };
 
 // The copy the program makes for ".wav" and ".aif": the asset's audio from an
-// offset as 24-bit PCM, pulled and written on a serial queue.
-CopyResult copyAudio (std::shared_ptr<Asset> asset, const juce::File& target, FileType type, Time offset, double rate, int channels)
+// offset as 24-bit stereo PCM, pulled and written on a serial queue, and left
+// to finish there after the caller has returned. The block keeps what it uses
+// (the output, the input and the writer), not the reader.
+Copy startCopy (std::shared_ptr<Asset> asset, const juce::File& target, std::shared_ptr<SerialQueue> queue, FileType type = FileType::wave,
+                Time offset = Time::zero(), double rate = 48000.0, std::function<void (AssetWriterInput&)> afterFirstBuffer = {})
 {
-    CopyResult result;
     LinearPCMSettings settings;
     settings.sampleRate = rate;
-    settings.numberOfChannels = channels;
-    settings.bitDepth = 24;
     settings.isBigEndian = type != FileType::wave;
 
-    juce::String error;
-    auto reader = AssetReader::create (asset, &error);
-    if (reader == nullptr)
-        return result;
+    Copy copy;
+    auto reader = AssetReader::create (asset);
     auto output = AssetReaderAudioMixOutput::create (asset->getTracksWithMediaType (MediaType::audio), settings);
-    if (! reader->canAddOutput (*output))
-        return result;
+    auto input = AssetWriterInput::create (MediaType::audio, settings);
+    input->setExpectsMediaDataInRealTime (false);
+    if (reader == nullptr || ! reader->canAddOutput (*output))
+        return copy;
     reader->addOutput (output);
     reader->setTimeRange ({ offset, asset->getDuration() });
     if (! reader->startReading())
-        return result;
-
-    auto writer = AssetWriter::create (target, type, &error);
-    if (writer == nullptr)
-        return result;
-    auto input = AssetWriterInput::create (MediaType::audio, settings);
-    input->setExpectsMediaDataInRealTime (false);
-    if (! writer->canAddInput (*input))
-        return result;
+        return copy;
+    auto writer = AssetWriter::create (target, type);
+    if (writer == nullptr || ! writer->canAddInput (*input))
+        return copy;
     writer->addInput (input);
     if (! writer->startWriting())
-        return result;
+        return copy;
     writer->startSessionAtSourceTime (Time::zero());
-    result.started = true;
-
-    auto queue = SerialQueue::create ("assetWriterQueue");
-    auto name = std::make_shared<juce::String>();
-    input->requestMediaDataWhenReadyOnQueue (queue, [=]
-    {
-        *name = SerialQueue::currentQueueName();
-        while (input->isReadyForMoreMediaData())
-        {
-            auto buffer = output->copyNextSampleBuffer();
-            if (buffer == nullptr)
-                break;
-            input->appendSampleBuffer (*buffer);
-        }
-        input->markAsFinished();
-        writer->finishWriting();
-    });
-    queue->waitUntilIdle();
-    result.queueName = *name;
-    result.status = writer->getStatus();
-    return result;
-}
-
-// The copy as the program starts it: set up, queued, and left to finish on
-// its queue after the caller has returned. The block keeps what it uses (the
-// output, the input and the writer), not the reader.
-std::shared_ptr<AssetWriter> startCopy (std::shared_ptr<Asset> asset, const juce::File& target, std::shared_ptr<SerialQueue> queue,
-                                        std::function<void (AssetWriterInput&)> afterFirstBuffer = {})
-{
-    LinearPCMSettings settings;
-    settings.sampleRate = 48000.0;
-    settings.numberOfChannels = 2;
-    settings.bitDepth = 24;
-
-    auto reader = AssetReader::create (asset);
-    auto output = AssetReaderAudioMixOutput::create (asset->getTracksWithMediaType (MediaType::audio), settings);
-    reader->addOutput (output);
-    if (! reader->startReading())
-        return nullptr;
-    auto writer = AssetWriter::create (target, FileType::wave);
-    auto input = AssetWriterInput::create (MediaType::audio, settings);
-    writer->addInput (input);
-    if (! writer->startWriting())
-        return nullptr;
 
     std::weak_ptr<AssetWriter> weakWriter = writer;
-    input->requestMediaDataWhenReadyOnQueue (queue, [=]
+    input->requestMediaDataWhenReadyOnQueue (queue, [=, name = copy.queueName]
     {
+        *name = SerialQueue::currentQueueName();
         bool first = true;
         while (input->isReadyForMoreMediaData())
         {
@@ -113,7 +64,41 @@ std::shared_ptr<AssetWriter> startCopy (std::shared_ptr<Asset> asset, const juce
         if (auto w = weakWriter.lock())
             w->finishWriting();
     });
-    return writer;
+    copy.writer = writer;
+    return copy;
+}
+
+// The same, waited for.
+Copy copyAudio (std::shared_ptr<Asset> asset, const juce::File& target, FileType type, Time offset, double rate)
+{
+    auto queue = SerialQueue::create ("assetWriterQueue");
+    auto copy = startCopy (asset, target, queue, type, offset, rate);
+    queue->waitUntilIdle();
+    return copy;
+}
+
+WriterStatus statusOf (const Copy& copy)
+{
+    return copy.writer != nullptr ? copy.writer->getStatus() : WriterStatus::unknown;
+}
+
+// A wave writer with one input, started.
+std::pair<std::shared_ptr<AssetWriter>, std::shared_ptr<AssetWriterInput>> openWave (const juce::File& file, const LinearPCMSettings& settings)
+{
+    auto writer = AssetWriter::create (file, FileType::wave);
+    auto input = AssetWriterInput::create (MediaType::audio, settings);
+    writer->addInput (input);
+    EXPECT_TRUE (writer->startWriting());
+    return { writer, input };
+}
+
+SampleBuffer silence (std::int64_t frames, const LinearPCMSettings& format)
+{
+    SampleBuffer buffer;
+    buffer.numFrames = frames;
+    buffer.format = format;
+    buffer.data.setSize ((size_t) (frames * format.bytesPerFrame()), true);
+    return buffer;
 }
 
 std::vector<std::vector<int>> readInts (const juce::File& file, int& bits, double& rate)
@@ -146,10 +131,9 @@ TEST (MediaAssetReaderWriter, CopiesTwentyFourBitAudioExactlyIntoWaveAndAiff)
     {
         SCOPED_TRACE (fileExtension (type).toStdString());
         const auto target = scratchFile ("copy" + fileExtension (type));
-        const auto result = copyAudio (asset, target, type, makeTime (100, 1000), 48000.0, 2);
-        ASSERT_TRUE (result.started);
-        EXPECT_EQ (result.queueName, "assetWriterQueue");
-        ASSERT_EQ (result.status, WriterStatus::completed);
+        const auto copied = copyAudio (asset, target, type, makeTime (100, 1000), 48000.0);
+        EXPECT_EQ (*copied.queueName, "assetWriterQueue");
+        ASSERT_EQ (statusOf (copied), WriterStatus::completed);
 
         int bits = 0;
         double rate = 0;
@@ -173,8 +157,7 @@ TEST (MediaAssetReaderWriter, CopiesCompressedSoundToTheNearest24BitStep)
 {
     auto asset = URLAsset::assetWithURL (media ("song.mp3"));
     const auto target = scratchFile ("song.wav");
-    const auto result = copyAudio (asset, target, FileType::wave, makeTime (250, 1000), 44100.0, 2);
-    ASSERT_EQ (result.status, WriterStatus::completed);
+    ASSERT_EQ (statusOf (copyAudio (asset, target, FileType::wave, makeTime (250, 1000), 44100.0)), WriterStatus::completed);
 
     const auto decoded = decodeAll (media ("song.mp3"));
     int bits = 0;
@@ -191,9 +174,7 @@ TEST (MediaAssetReaderWriter, CopiesCompressedSoundToTheNearest24BitStep)
 TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
 {
     const auto dir = scratchFolder();
-    LinearPCMSettings littleEndian;
-    littleEndian.sampleRate = 44100;
-    littleEndian.numberOfChannels = 2;
+    const LinearPCMSettings littleEndian; // 44.1 kHz stereo, 24-bit
     LinearPCMSettings bigEndian = littleEndian;
     bigEndian.isBigEndian = true;
 
@@ -202,40 +183,23 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
     ASSERT_NE (aiff, nullptr);
     EXPECT_FALSE (aiff->canAddInput (*AssetWriterInput::create (MediaType::audio, littleEndian)));
     EXPECT_TRUE (aiff->canAddInput (*AssetWriterInput::create (MediaType::audio, bigEndian)));
-    auto wave = AssetWriter::create (dir.getChildFile ("x.wav"), FileType::wave);
-    EXPECT_FALSE (wave->canAddInput (*AssetWriterInput::create (MediaType::audio, bigEndian)));
+    EXPECT_FALSE (AssetWriter::create (dir.getChildFile ("x.wav"), FileType::wave)->canAddInput (*AssetWriterInput::create (MediaType::audio, bigEndian)));
 
     // A writer that fails or is cancelled half way leaves nothing.
-    auto input = AssetWriterInput::create (MediaType::audio, littleEndian);
-    wave->addInput (input);
-    ASSERT_TRUE (wave->startWriting());
-    SampleBuffer mismatched;
-    mismatched.numFrames = 10;
-    mismatched.format = bigEndian;
-    mismatched.data.setSize (60, true);
-    EXPECT_FALSE (input->appendSampleBuffer (mismatched));
+    auto [wave, input] = openWave (dir.getChildFile ("x.wav"), littleEndian);
+    EXPECT_FALSE (input->appendSampleBuffer (silence (10, bigEndian)));
     EXPECT_EQ (wave->getStatus(), WriterStatus::failed);
     EXPECT_FALSE (wave->finishWriting());
 
-    auto cancelled = AssetWriter::create (dir.getChildFile ("y.wav"), FileType::wave);
-    auto second = AssetWriterInput::create (MediaType::audio, littleEndian);
-    cancelled->addInput (second);
-    ASSERT_TRUE (cancelled->startWriting());
-    SampleBuffer silence;
-    silence.numFrames = 100;
-    silence.format = littleEndian;
-    silence.data.setSize (600, true);
-    EXPECT_TRUE (second->appendSampleBuffer (silence));
+    auto [cancelled, second] = openWave (dir.getChildFile ("y.wav"), littleEndian);
+    EXPECT_TRUE (second->appendSampleBuffer (silence (100, littleEndian)));
     cancelled->cancelWriting();
     EXPECT_EQ (cancelled->getStatus(), WriterStatus::cancelled);
 
     // A file saved at the target while the copy ran is kept; the copy fails.
     const auto late = dir.getChildFile ("late.wav");
-    auto lateWriter = AssetWriter::create (late, FileType::wave);
-    auto third = AssetWriterInput::create (MediaType::audio, littleEndian);
-    lateWriter->addInput (third);
-    ASSERT_TRUE (lateWriter->startWriting());
-    EXPECT_TRUE (third->appendSampleBuffer (silence));
+    auto [lateWriter, third] = openWave (late, littleEndian);
+    EXPECT_TRUE (third->appendSampleBuffer (silence (100, littleEndian)));
     late.replaceWithText ("saved meanwhile");
     EXPECT_FALSE (lateWriter->finishWriting());
     EXPECT_EQ (lateWriter->getStatus(), WriterStatus::failed);
@@ -249,13 +213,13 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
     {
         SCOPED_TRACE (fileExtension (type).toStdString());
         const auto whole = dir.getChildFile ("whole" + fileExtension (type));
-        ASSERT_EQ (copyAudio (pcm, whole, type, makeTime (1, 10), 48000.0, 2).status, WriterStatus::completed);
+        ASSERT_EQ (statusOf (copyAudio (pcm, whole, type, makeTime (1, 10), 48000.0)), WriterStatus::completed);
         const auto size = whole.getSize();
         whole.deleteFile();
         FileSizeLimit almostFull (size - 10);
-        const auto result = copyAudio (pcm, whole, type, makeTime (1, 10), 48000.0, 2);
-        EXPECT_TRUE (result.started);
-        EXPECT_EQ (result.status, WriterStatus::failed);
+        const auto copied = copyAudio (pcm, whole, type, makeTime (1, 10), 48000.0);
+        ASSERT_NE (copied.writer, nullptr);
+        EXPECT_EQ (copied.writer->getStatus(), WriterStatus::failed);
     }
 
     // Sound that stops early fails the read, converted on the way or not.
@@ -296,7 +260,7 @@ TEST (MediaAssetReaderWriter, TheCopyFinishesOnItsQueueAfterTheCallerHasLetGo)
         const auto target = scratchFile ("later.wav");
         std::shared_ptr<AssetWriter> kept;
         queue->async ([&] { juce::Thread::sleep (50); }); // the caller returns before the copy starts
-        kept = startCopy (asset, target, queue);
+        kept = startCopy (asset, target, queue).writer;
         ASSERT_NE (kept, nullptr);
         queue->waitUntilIdle();
         EXPECT_EQ (kept->getStatus(), WriterStatus::completed) << kept->getError();
@@ -313,12 +277,12 @@ TEST (MediaAssetReaderWriter, TheCopyFinishesOnItsQueueAfterTheCallerHasLetGo)
         const auto target = scratchFile ("dropped.wav");
         std::shared_ptr<AssetWriter> writer;
         std::atomic<bool> letGo { false };
-        writer = startCopy (asset, target, queue, [&] (AssetWriterInput&)
+        writer = startCopy (asset, target, queue, FileType::wave, Time::zero(), 48000.0, [&] (AssetWriterInput&)
         {
             juce::MessageManager::callAsync ([&] { writer = nullptr; letGo = true; });
             while (! letGo.load())
                 juce::Thread::sleep (1);
-        });
+        }).writer;
         ASSERT_NE (writer, nullptr);
         ASSERT_TRUE (pumpUntil ([&] { return letGo.load(); }, 5000));
         queue->waitUntilIdle();

@@ -74,26 +74,27 @@ public:
         generated = dir.isDirectory();
 
         const auto f = [&] (const char* name) { return dir.getChildFile (name).getFullPathName(); };
-        const juce::String x264 = "libx264";
-
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "192k", f ("stereo.m4a") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
-                                  stereoTone (48000), "-map", "0:v", "-map", "1:a", "-c:v", x264, "-preset", "ultrafast",
-                                  "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "160k", f ("movie.mp4") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
-                                  stereoTone (44100), "-map", "0:v", "-map", "1:a", "-c:v", "mpeg4", "-vf", "setsar=4/3",
-                                  "-c:a", "aac", "-b:a", "160k", f ("movie.mov") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", "color=c=red:size=64x64:duration=1", "-frames:v", "1", f ("cover.png") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-i", f ("cover.png"), "-map", "0:a", "-map",
-                                  "1:v", "-c:a", "libmp3lame", "-b:a", "192k", "-c:v", "png", "-disposition:v",
-                                  "attached_pic", "-id3v2_version", "3", f ("song.mp3") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i",
-                                  "aevalsrc=0.1*sin(2*PI*100*t)|0.1*sin(2*PI*200*t)|0.1*sin(2*PI*300*t)|"
-                                  "0.1*sin(2*PI*400*t)|0.1*sin(2*PI*500*t)|0.1*sin(2*PI*600*t):s=44100:d=1",
-                                  "-c:a", "pcm_s16le", f ("six.wav") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (48000), "-c:a", "pcm_s24le", f ("rate48k.wav") }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "128k", "-movflags",
-                                  "+faststart", f ("whole.m4a") }) && generated;
+        const juce::String pictures = "testsrc=size=320x240:rate=25:duration=2";
+        const juce::StringArray commands[] = {
+            { "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "192k", f ("stereo.m4a") },
+            { "-f", "lavfi", "-i", pictures, "-f", "lavfi", "-i", stereoTone (48000), "-map", "0:v", "-map", "1:a", "-c:v", "libx264",
+              "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "160k", f ("movie.mp4") },
+            { "-f", "lavfi", "-i", pictures, "-f", "lavfi", "-i", stereoTone (44100), "-map", "0:v", "-map", "1:a", "-c:v", "mpeg4",
+              "-vf", "setsar=4/3", "-c:a", "aac", "-b:a", "160k", f ("movie.mov") },
+            { "-f", "lavfi", "-i", "color=c=red:size=64x64:duration=1", "-frames:v", "1", f ("cover.png") },
+            { "-f", "lavfi", "-i", stereoTone (44100), "-i", f ("cover.png"), "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame",
+              "-b:a", "192k", "-c:v", "png", "-disposition:v", "attached_pic", "-id3v2_version", "3", f ("song.mp3") },
+            { "-f", "lavfi", "-i", "aevalsrc=0.1*sin(2*PI*100*t)|0.1*sin(2*PI*200*t)|0.1*sin(2*PI*300*t)|"
+              "0.1*sin(2*PI*400*t)|0.1*sin(2*PI*500*t)|0.1*sin(2*PI*600*t):s=44100:d=1", "-c:a", "pcm_s16le", f ("six.wav") },
+            { "-f", "lavfi", "-i", stereoTone (48000), "-c:a", "pcm_s24le", f ("rate48k.wav") },
+            { "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart", f ("whole.m4a") },
+            // To be made to lie about their sample rate and picture size below.
+            { "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "pcm_s16le", f ("zerorate.caf") },
+            { "-f", "lavfi", "-i", "testsrc=size=16x16:rate=25:duration=1", "-f", "lavfi", "-i", stereoTone (44100), "-c:v", "rawvideo",
+              "-pix_fmt", "rgb24", "-c:a", "aac", f ("huge.mov") },
+        };
+        for (const auto& args : commands)
+            generated = runFFmpeg (args) && generated;
 
         // Damaged and false files.
         juce::MemoryBlock movie;
@@ -105,10 +106,7 @@ public:
         dir.getChildFile ("empty.mp4").create();
 
         // Headers that lie: a sample rate of zero, and a picture of 65535 x 65535.
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "pcm_s16le", f ("zerorate.caf") }) && generated;
         generated = patch (dir.getChildFile ("zerorate.caf"), "desc", 12, { 0, 0, 0, 0, 0, 0, 0, 0 }) && generated;
-        generated = runFFmpeg ({ "-f", "lavfi", "-i", "testsrc=size=16x16:rate=25:duration=1", "-f", "lavfi", "-i",
-                                  stereoTone (44100), "-c:v", "rawvideo", "-pix_fmt", "rgb24", "-c:a", "aac", f ("huge.mov") }) && generated;
         generated = patch (dir.getChildFile ("huge.mov"), "raw ", 28, { 0xff, 0xff, 0xff, 0xff }) && generated;
         dir.getChildFile ("text.mp4").replaceWithText ("This is not a movie, only a line of text.\n");
     }
@@ -121,11 +119,6 @@ public:
 
 [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment (new MediaEnvironment());
 } // namespace
-
-juce::File folder()
-{
-    return root();
-}
 
 juce::File media (const char* name)
 {
@@ -311,11 +304,5 @@ int LogCapture::count (const juce::String& line) const
     for (auto& l : captured)
         n += l == line ? 1 : 0;
     return n;
-}
-
-juce::StringArray LogCapture::lines() const
-{
-    std::lock_guard<std::mutex> guard (lock);
-    return captured;
 }
 } // namespace mediatest

@@ -13,9 +13,7 @@ namespace mediatest
 {
 using Planar = std::vector<std::vector<float>>;
 
-// The folder holding the media the tests generate once per run.
-juce::File folder();
-// One of the generated files: stereo.m4a, movie.mp4 (video first, 48 kHz
+// One of the files the tests generate once per run: stereo.m4a, movie.mp4 (video first, 48 kHz
 // audio), movie.mov (anamorphic 4:3 pixels), song.mp3 (with cover art),
 // six.wav, rate48k.wav (24-bit), truncated.mp4, cut.m4a (its data cut short),
 // empty.mp4, text.mp4, zerorate.caf (0 Hz in its header), huge.mov (raw
@@ -65,7 +63,6 @@ public:
     LogCapture();
     ~LogCapture() override;
     int count (const juce::String& line) const;
-    juce::StringArray lines() const;
 
 private:
     void logMessage (const juce::String& message) override;

@@ -114,8 +114,7 @@ TEST (CVAudioProcessorChain, HostileInputStaysFiniteAndWithinFullScale)
         Signal in (8192);
         for (size_t i = 0; i < in.size(); ++i)
             in[i] = (i % 3 == 0) ? 3.0f : (i % 3 == 1 ? -2.5f : std::numeric_limits<float>::quiet_NaN());
-        for (float x : runThrough (p, in))
-            ASSERT_TRUE (std::isfinite (x) && std::abs (x) <= 1.0f);
+        EXPECT_EQ (firstBad (runThrough (p, in), 1.0f), -1);
     }
 
     // With the restoration stages at work, at unusual rates, on clipped input
@@ -132,9 +131,7 @@ TEST (CVAudioProcessorChain, HostileInputStaysFiniteAndWithinFullScale)
         in[5000] = std::numeric_limits<float>::quiet_NaN();
         in[5001] = std::numeric_limits<float>::infinity();
         in[7000] += 0.9f;
-        const auto out = runThrough (p, in);
-        for (size_t i = 0; i < out.size(); ++i)
-            ASSERT_TRUE (std::isfinite (out[i]) && std::abs (out[i]) <= 1.0f) << rate << " Hz, sample " << i;
+        EXPECT_EQ (firstBad (runThrough (p, in), 1.0f), -1) << rate << " Hz";
         EXPECT_TRUE (std::isfinite (p.getExpanderMeter().level[0])) << rate;
     }
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include "ChainTestSignals.h"
+#include "SampleFifo.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 using namespace chain_test;
@@ -18,21 +20,11 @@ struct StoppedPlayHead : juce::AudioPlayHead
     }
 };
 
-Signal music (size_t n)
-{
-    Signal v (n);
-    juce::Random random (17);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = 0.3f * (float) std::sin (0.031 * (double) i) + 0.2f * (float) std::sin (0.0071 * (double) i)
-             + 0.02f * (random.nextFloat() - 0.5f);
-    return v;
-}
-
-// The music through a processor prepared for 512-sample calls, and its latency:
+// Tones and hiss through a processor prepared for 512-sample calls, and its latency:
 // the chain sees the same 512-sample blocks in the same order whatever the
 // caller's block length, so every other way of calling must give this output,
 // moved by the reported latency, to the bit.
-const Signal& referenceInput() { static const Signal in = music (30000); return in; }
+const Signal& referenceInput() { static const Signal in = multitone (30000, 44100.0) + whiteNoise (30000, 0.006f, 17); return in; }
 
 const Signal& referenceOutput (int* latency = nullptr)
 {
@@ -218,4 +210,42 @@ TEST (CVAudioProcessorFrame, ActionMessagesReannounceParametersOnlyForMode)
 
     p.removeListener (&counter);
     p.removeChangeListener (&counter);
+}
+
+// The rings between the caller's calls and the chain's blocks.
+TEST (SampleFifo, PrefillWrapClampAndClear)
+{
+    SampleFifo f;
+    f.init (8, 4);
+    std::vector<float> out (8);
+
+    // The reader first meets the prefill's zeros, then the first written sample.
+    EXPECT_FALSE (f.read (5, false, out.data())); // only the prefill is held
+    EXPECT_TRUE (f.read (0, false, out.data()));
+    const float a[] = { 1, 2, 3, 4, 5, 6 };
+    f.write (4, a);
+    ASSERT_TRUE (f.read (8, false, out.data()));
+    EXPECT_EQ (out, (std::vector<float> { 0, 0, 0, 0, 1, 2, 3, 4 }));
+
+    // Later samples come out across the wrap.
+    f.write (2, a + 4);
+    ASSERT_TRUE (f.read (2, false, out.data()));
+    EXPECT_EQ (out[0], 5.0f);
+    EXPECT_EQ (out[1], 6.0f);
+    EXPECT_EQ (f.getCount(), 0);
+
+    // Clamping catches the range and NaN.
+    const float loud[] = { 1.5f, -7.0f, std::numeric_limits<float>::quiet_NaN(), 0.25f };
+    f.write (4, loud);
+    ASSERT_TRUE (f.read (4, true, out.data()));
+    EXPECT_EQ ((std::vector<float> (out.begin(), out.begin() + 4)), (std::vector<float> { 1.0f, -1.0f, 0.0f, 0.25f }));
+
+    // clear keeps the indices unless told, then goes back to the prefill.
+    f.write (2, a);
+    f.clear (false);
+    EXPECT_EQ (f.getCount(), 2);
+    f.clear (true);
+    EXPECT_EQ (f.getCount(), 4);
+    ASSERT_TRUE (f.read (4, false, out.data()));
+    EXPECT_EQ (out[3], 0.0f);
 }

@@ -35,11 +35,8 @@ std::vector<float> valuesOf (const ZBuffer& b, unsigned n)
 
 TEST (ZDelayBuffer, RingSizeAndDelayedReads)
 {
-    EXPECT_EQ (makeDelay (1536)->getCapacity(), 2048u);
-    EXPECT_EQ (makeDelay (2048)->getCapacity(), 2048u);
-    EXPECT_EQ (makeDelay (2049)->getCapacity(), 4096u);
-    EXPECT_EQ (makeDelay (1)->getCapacity(), 2u);
-    EXPECT_EQ (makeDelay (0)->getCapacity(), 1u);
+    for (auto [length, capacity] : { std::pair { 1536u, 2048u }, { 2048u, 2048u }, { 2049u, 4096u }, { 1u, 2u }, { 0u, 1u } })
+        EXPECT_EQ (makeDelay (length)->getCapacity(), capacity) << length;
     clarivo_test::expectDspFailure ([] { makeDelay (0x80000001u); }, "Unable to allocate float buffer.",
                                     "Source/zdsp/common/ZDelayBuffer");
 

@@ -33,7 +33,6 @@ void setUp (ZExpander& e, float ratioBelow, float thresholdLinear = 0.15f)
 TEST (ZExpander, CoefficientsAndThresholds)
 {
     ZExpander e;
-    EXPECT_STREQ (e.getName(), "ZExpander");
     EXPECT_NEAR (e.getAttackCoefficient(), 0.0044990f, 1.0e-6f);
     EXPECT_NEAR (e.getReleaseCoefficient(), 0.00045079f, 1.0e-7f);
     e.setSampleRate (96000.0f);
@@ -81,8 +80,7 @@ TEST (ZExpander, HostileInputAndSettingsStayFinite)
     const Signal tone = sine (20 * kBlock, 440.0, 0.5);
     std::copy (tone.begin(), tone.end(), in.end() - (long) tone.size());
     const Signal out = runThrough (e, in);
-    for (size_t i = 0; i < out.size(); ++i)
-        ASSERT_TRUE (std::isfinite (out[i])) << i;
+    EXPECT_EQ (firstBad (out), -1);
     // Nothing lies below a threshold of -infinity: the tone passes unchanged.
     EXPECT_NEAR (out.back(), in.back(), 1.0e-6f);
 
@@ -99,15 +97,13 @@ TEST (ZExpander, HostileInputAndSettingsStayFinite)
     hostile[100] = nan;
     hostile[2000] = inf;
     hostile[3000] = 3.0e38f;
-    for (float x : runThrough (e, hostile))
-        ASSERT_TRUE (std::isfinite (x));
+    EXPECT_EQ (firstBad (runThrough (e, hostile)), -1);
     for (float ratio : { nan, inf, 1.0e30f })
     {
         e.setRatioBelow (ratio);
         e.setRatioAbove (ratio);
         e.setMaxGain (nan); // refused: the ceiling stays at 0 dB
-        for (float x : runThrough (e, sine (8 * kBlock, 440.0, 0.05)))
-            ASSERT_TRUE (std::isfinite (x) && std::abs (x) <= 0.05f) << ratio;
+        EXPECT_EQ (firstBad (runThrough (e, sine (8 * kBlock, 440.0, 0.05)), 0.05f), -1) << ratio;
         ASSERT_TRUE (std::isfinite (e.getMeanGain())) << ratio;
     }
 }

@@ -161,9 +161,6 @@ TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
 TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
 {
     ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
-    EXPECT_EQ (comp.crossover[0], 1000.0f);
-    EXPECT_EQ (comp.crossover[1], 11000.0f);
-
     EXPECT_EQ (comp.getFirstBin (0), 0u);
     EXPECT_EQ (comp.getLastBin (0), 0u);
     EXPECT_EQ (comp.getFirstBin (1), 139u);
@@ -225,8 +222,7 @@ TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
             {
                 EXPECT_LE (comp.getFirstBin (k), 512u);
                 EXPECT_LE (comp.getLastBin (k), 512u);
-                for (unsigned i = 0; i < comp.getTransitionMask (0).getLength(); ++i)
-                    ASSERT_TRUE (std::isfinite (comp.getTransitionMask (0)[i]));
+                EXPECT_EQ (firstBad (comp.getTransitionMask (0)), -1);
             }
             EXPECT_EQ (comp.getLastBin (2), 512u);
 
@@ -241,8 +237,7 @@ TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
             }
             const auto out = run (comp, in, kBlock);
             for (const auto& ch : out)
-                for (float x : ch)
-                    ASSERT_TRUE (std::isfinite (x) && std::abs (x) < 4.0f);
+                ASSERT_EQ (firstBad (ch, 4.0f), -1);
         }
 
     // Where the crossovers fit, nothing moves.
@@ -282,8 +277,7 @@ TEST (ZLinPhMultibandCompressor, InfiniteOrNaNInputDoesNotStickInTheEnvelopes)
 
     // The bad blocks' tails are gone after the 2B-tap filter has passed them.
     for (const auto& ch : out)
-        for (size_t i = 5 * kBlock; i < ch.size(); ++i)
-            ASSERT_TRUE (std::isfinite (ch[i])) << i;
+        EXPECT_EQ (firstBad (ch.data() + 5 * kBlock, ch.size() - 5 * kBlock), -1);
     for (int k = 0; k < 3; ++k)
     {
         EXPECT_TRUE (std::isfinite (comp.getEnvelopeDb (0, k)));
@@ -311,8 +305,6 @@ TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
     // A new size and rate: settings stay, the band split and the envelope
     // coefficients follow.
     EXPECT_TRUE (comp.setBlockSizeAndRate (1024, 96000.0f));
-    EXPECT_EQ (comp.getLatency(), 1024);
-    EXPECT_EQ (comp.getSampleRate(), 96000.0f);
     EXPECT_EQ (comp.threshold[1], -33.0f);
     EXPECT_EQ (comp.attack[2], 5.0f);
     EXPECT_FLOAT_EQ (comp.attackCoefficient[2], std::pow (0.33f, 1024.0f / (96000.0f * 5.0f)));
@@ -323,7 +315,7 @@ TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
     makeTransparent (comp);
     expectDelayedByOneBlock (in, run (comp, in, 1024), 1024, 2.0e-6f);
 
-    // A rate that is no rate keeps the current one.
+    // A rate that is no rate keeps the one set before.
     comp.setBlockSizeAndRate (1024, 0.0f);
     EXPECT_EQ (comp.getSampleRate(), 96000.0f);
 }

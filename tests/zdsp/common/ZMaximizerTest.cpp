@@ -102,6 +102,5 @@ TEST (ZMaximizer, HostileInputAndSettingsStayFinite)
     in[3000] = std::numeric_limits<float>::quiet_NaN();
     in[4000] = std::numeric_limits<float>::infinity();
     in[4500] = 1.0e-30f;
-    for (float x : runThrough (*m, in))
-        ASSERT_TRUE (std::isfinite (x) && std::abs (x) <= kCeiling * kTrim * 1.000001f);
+    EXPECT_EQ (firstBad (runThrough (*m, in), kCeiling * kTrim * 1.000001f), -1);
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -50,15 +49,11 @@ TEST (ZSignalWindow, HammingOf1024AndItsNormalisations)
 {
     auto window = makeWindow (1024, hamming);
     const auto& w = *window->getWindow();
-    EXPECT_STREQ (window->getName(), "ZSignalWindow");
     EXPECT_NEAR (w[0], 0.08f, 1e-7f);
     EXPECT_NEAR (w[1023], 0.08f, 1e-6f);
     EXPECT_NEAR (w[511], 0.999998f, 1e-6f);
     EXPECT_NEAR (w[512], 0.999998f, 1e-6f);
-    const auto peakIndex = std::max_element (w.getData(), w.getData() + 1024) - w.getData();
-    EXPECT_TRUE (peakIndex == 511 || peakIndex == 512) << peakIndex;
     EXPECT_NEAR (window->getSum(), 552.5f, 0.01f);
-    EXPECT_EQ (window->getWindowData(), w.getData());
 
     window->normalizeForAmplitude (4);
     EXPECT_NEAR (w[0] + w[256] + w[512] + w[768], 1.0f, 1e-6f);
@@ -131,8 +126,7 @@ TEST (ZSignalWindow, KaiserFollowsTheAttenuationBands)
     auto window = makeWindow (61, kaiser, 60.0f);
     const auto& w = *window->getWindow();
     const double expectedEnd = 1.0 / std::cyl_bessel_i (0.0, 0.1102 * 51.3);
-    EXPECT_NEAR (w[0], 0.0204f, 0.0001f);
-    EXPECT_NEAR (w[0], expectedEnd, 1e-6);
+    EXPECT_NEAR (w[0], expectedEnd, 1e-6); // 0.0204
     EXPECT_NEAR (w[60], expectedEnd, 1e-6);
     EXPECT_FLOAT_EQ (w[30], 1.0f);
     for (unsigned i = 0; i < 30; ++i)
@@ -152,7 +146,6 @@ TEST (ZHammingWindow, MatchesTheGeneralHammingWindowAndNormalisesForPower)
     auto reference = makeWindow (1024, hamming);
     const auto& w = *window->getWindow();
 
-    EXPECT_STREQ (window->getName(), "ZHammingWindow");
     for (unsigned i = 0; i < 1024; ++i)
         ASSERT_NEAR (w[i], (*reference->getWindow())[i], 1e-6f) << i;
 
