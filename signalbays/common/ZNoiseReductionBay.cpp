@@ -637,7 +637,6 @@ void ZNoiseReductionBay::runFrame (Channel& channel, int mode, bool& framesSeen)
 void ZNoiseReductionBay::finishLearning() noexcept
 {
     mStopLearning = false;
-    mLearning = 0;
     finalizeLearning();
     mLearnedFrames = 0;
     resetSignalState();
@@ -646,14 +645,18 @@ void ZNoiseReductionBay::finishLearning() noexcept
     // Run from the message thread itself (an analysis), the pass ends at once.
     if (mRelay.onMessageThread())
     {
+        mLearning = 0;
         adoptLearnedProfiles();
         sendActionMessage (mModeText);
+        return;
     }
-    else
-    {
-        mRelay.post (profileLearnedMessage);
-        mRelay.post (modeMessage);
-    }
+
+    // The messages are raised before the pass is seen to end: the relay's
+    // poll stops only once it reads the end, so it cannot miss them, and this
+    // thread never has to post through JUCE's locked queue.
+    mRelay.post (profileLearnedMessage);
+    mRelay.post (modeMessage);
+    mLearning = 0;
 }
 
 void ZNoiseReductionBay::finalizeLearning() noexcept
