@@ -125,8 +125,8 @@ public:
     int getIdlePeriod() const noexcept { return idlePeriod.load(); }
     bool isBypassed() const noexcept { return bypass.load(); }
 
-    // The noise display registers itself here; while one is registered the
-    // idle timer asks for silent rows. Message thread only.
+    // The noise display registers itself here so that others can find it;
+    // the engine never calls it. Message thread only.
     void setNoiseDisplay (WashWindowComponent* display) noexcept { noiseDisplay = display; }
     WashWindowComponent* getNoiseDisplay() const noexcept { return noiseDisplay; }
 
