@@ -58,11 +58,6 @@ CVAudioProcessor::CVAudioProcessor()
     peakMeter.numChannels = 2;
     expanderMeter.numChannels = 1;
 
-    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    for (int i = 0; i < (int) parameterCache.size(); ++i)
-        parameterCache[(size_t) i] = getParameter (i);
-    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-
     // The timer belongs to the message thread: it is started here and re-armed
     // only from its own callback, never from the processing thread.
     if (juce::MessageManager::existsAndIsCurrentThread())

@@ -184,7 +184,6 @@ private:
     quarn::ZBuffer* bufferA[kNumChannels] = {};
     quarn::ZBuffer* bufferB[kNumChannels] = {};
 
-    std::array<float, kNumParameters> parameterCache {};
     WashWindowComponent* noiseDisplay = nullptr;
     std::atomic<bool> bypass { false };
 

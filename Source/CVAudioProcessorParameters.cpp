@@ -233,7 +233,9 @@ const juce::String CVAudioProcessor::getParameterText (int index)
 
 float CVAudioProcessor::getParameterDefaultValue (int index)
 {
-    return juce::isPositiveAndBelow (index, (int) parameterCache.size()) ? parameterCache[(size_t) index] : 0.0f;
+    // The table's defaults are the values after construction, which the
+    // parameter tests hold them to.
+    return juce::isPositiveAndBelow (index, kNumParameters) ? parameterTable[index].defaultValue : 0.0f;
 }
 
 void CVAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
