@@ -1,0 +1,121 @@
+#include "DialogService.h"
+
+DialogService& DialogService::get()
+{
+    static DialogService service;
+    return service;
+}
+
+void DialogService::showMessage (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+{
+    // The framework's own button text, so that it reads as the platform's.
+    run ({ Kind::message, title, text, { TRANS ("OK") }, {}, {}, icon });
+}
+
+int DialogService::ask (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text,
+                        const juce::StringArray& buttons)
+{
+    return run ({ Kind::question, title, text, buttons, {}, {}, icon }).button;
+}
+
+juce::File DialogService::chooseFileToOpen (const juce::String& title, const juce::File& initial, const juce::String& patterns)
+{
+    return run ({ Kind::openFile, title, {}, {}, initial, patterns }).file;
+}
+
+juce::File DialogService::chooseFileToSave (const juce::String& title, const juce::File& initial, const juce::String& patterns)
+{
+    return run ({ Kind::saveFile, title, {}, {}, initial, patterns }).file;
+}
+
+juce::File DialogService::chooseFolder (const juce::String& title, const juce::File& initial)
+{
+    return run ({ Kind::folder, title, {}, {}, initial, {} }).file;
+}
+
+void DialogService::setResponder (Responder newResponder)
+{
+    responder = std::move (newResponder);
+}
+
+void DialogService::answerWithButton (const juce::String& buttonText)
+{
+    script.push_back ({ buttonText, {}, false });
+}
+
+void DialogService::answerWithFile (const juce::File& file)
+{
+    script.push_back ({ {}, file, true });
+}
+
+void DialogService::clearScript()
+{
+    script.clear();
+}
+
+DialogService::Answer DialogService::answerFromScript (const Request& request)
+{
+    const auto next = script.front();
+    script.pop_front();
+
+    Answer answer;
+    if (next.isFile)
+        answer.file = next.file;
+    else
+        // A button the box does not have counts as dismissing it, so a test
+        // that expected another box sees it fail.
+        answer.button = request.buttons.indexOf (next.button);
+    return answer;
+}
+
+DialogService::Answer DialogService::run (const Request& request)
+{
+    Record record { request, {}, true };
+
+    if (! script.empty())
+        record.answer = answerFromScript (request);
+    else if (responder)
+        record.answer = responder (request);
+    else
+    {
+        record.answeredByScript = false;
+        record.answer = showForReal (request);
+    }
+
+    history.push_back (record);
+    return record.answer;
+}
+
+DialogService::Answer DialogService::showForReal (const Request& request)
+{
+    Answer answer;
+
+    switch (request.kind)
+    {
+        case Kind::message:
+        case Kind::question:
+        {
+            juce::AlertWindow window (request.title, request.text, request.icon);
+            for (int i = 0; i < request.buttons.size(); ++i)
+                window.addButton (request.buttons[i], i + 1,
+                                  i == 0 ? juce::KeyPress (juce::KeyPress::returnKey) : juce::KeyPress());
+            // Escape, or closing the box, answers 0: dismissed.
+            answer.button = window.runModalLoop() - 1;
+            break;
+        }
+        case Kind::openFile:
+        case Kind::saveFile:
+        case Kind::folder:
+        {
+            juce::FileChooser chooser (request.title, request.initial, request.patterns);
+            const bool chosen = request.kind == Kind::openFile  ? chooser.browseForFileToOpen()
+                              : request.kind == Kind::saveFile ? chooser.browseForFileToSave (false)
+                                                               : chooser.browseForDirectory();
+            if (chosen)
+                answer.file = chooser.getResult();
+            break;
+        }
+    }
+
+    return answer;
+}

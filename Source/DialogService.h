@@ -1,0 +1,83 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+// Every alert, question and file chooser of the program goes through here,
+// so that one place decides how they look, and tests can answer them by the
+// text of a button and read back what was asked.
+class DialogService
+{
+public:
+    enum class Kind { message, question, openFile, saveFile, folder };
+
+    struct Request
+    {
+        Kind kind = Kind::message;
+        juce::String title, text;
+        juce::StringArray buttons; // in the order they are shown
+        juce::File initial;        // choosers: where they start
+        juce::String patterns;     // choosers: "*.wav;*.aif"
+        juce::MessageBoxIconType icon = juce::MessageBoxIconType::NoIcon;
+    };
+
+    struct Answer
+    {
+        int button = -1; // index into the request's buttons; -1 when dismissed
+        juce::File file; // choosers: the chosen file, none when cancelled
+    };
+
+    struct Record
+    {
+        Request request;
+        Answer answer;
+        bool answeredByScript = false;
+    };
+
+    using Responder = std::function<Answer (const Request&)>;
+
+    // The program's one service.
+    static DialogService& get();
+
+    // An alert with the framework's own button.
+    void showMessage (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text);
+
+    // The index of the button pressed, or -1 when the box was dismissed.
+    int ask (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text,
+             const juce::StringArray& buttons);
+
+    // A file or folder, or an invalid file when the user cancelled.
+    juce::File chooseFileToOpen (const juce::String& title, const juce::File& initial, const juce::String& patterns);
+    juce::File chooseFileToSave (const juce::String& title, const juce::File& initial, const juce::String& patterns);
+    juce::File chooseFolder (const juce::String& title, const juce::File& initial);
+
+    //==========================================================================
+    // Tests: answer what is asked instead of the user. A responder answers
+    // every request; scripted answers are taken in order before it.
+    void setResponder (Responder responder);
+    void answerWithButton (const juce::String& buttonText);
+    void answerWithFile (const juce::File& file);
+    void clearScript();
+
+    const std::vector<Record>& getHistory() const noexcept { return history; }
+    void clearHistory() { history.clear(); }
+
+private:
+    struct Scripted
+    {
+        juce::String button;
+        juce::File file;
+        bool isFile = false;
+    };
+
+    Answer run (const Request& request);
+    Answer answerFromScript (const Request& request);
+    static Answer showForReal (const Request& request);
+
+    Responder responder;
+    std::deque<Scripted> script;
+    std::vector<Record> history;
+};
