@@ -20,6 +20,46 @@ constexpr double kRidge = 1.0e-3;
 // Solves after which run samples that came out inside the clip level are held
 // at it. Nearly all the gain comes with the first solve; the rest are clamped.
 constexpr int kPasses = 2;
+
+// Row i of the banded Cholesky factor of the run's normal equations,
+// fi[k] = L(i, i - k), from the rows before it (row (j) points at row j's
+// factor). A held sample's row and column are the identity's: its factor row
+// is [1, 0 ...] and it adds nothing to the rows after it. Returns false when
+// the system is not positive definite enough to solve.
+template <typename Row>
+bool factorRow (const double* band, int p, std::int64_t i, double* fi, const Row& row, const unsigned char* fixed) noexcept
+{
+    const std::int64_t kmax = std::min<std::int64_t> (i, p);
+    if (fixed != nullptr && fixed[i])
+    {
+        std::fill (fi + 1, fi + kmax + 1, 0.0);
+        fi[0] = 1.0;
+        return true;
+    }
+
+    for (std::int64_t k = kmax; k >= 1; --k)
+    {
+        const std::int64_t j = i - k;
+        if (fixed != nullptr && fixed[j])
+        {
+            fi[k] = 0.0;
+            continue;
+        }
+        const double* fj = row (j);
+        double sum = band[k];
+        const std::int64_t lmax = std::min<std::int64_t> (p - k, j);
+        for (std::int64_t l = 1; l <= lmax; ++l)
+            sum -= fi[k + l] * fj[l];
+        fi[k] = sum / fj[0];
+    }
+    double d = band[0];
+    for (std::int64_t k = 1; k <= kmax; ++k)
+        d -= fi[k] * fi[k];
+    if (! (d > 1.0e-30))
+        return false;
+    fi[0] = std::sqrt (d);
+    return true;
+}
 } // namespace
 
 void ZPredictiveFill::setCapacity (int order, std::int64_t longestRun, std::int64_t longestWindow)
@@ -40,12 +80,17 @@ void ZPredictiveFill::setCapacity (int order, std::int64_t longestRun, std::int6
     mSolution.assign (run, 0.0);
     mFactor.assign (run * p1, 0.0);
     mFixed.assign (run, 0);
+    mFreeFactor.assign (run * p1, 0.0);
+    mFreeRows = 0;
+    mFreeLimit = (std::int64_t) run;
     mWindowCapacity = (std::int64_t) window;
 }
 
 bool ZPredictiveFill::learn (const float* x, std::int64_t n, float negativeLevel, float positiveLevel) noexcept
 {
     mHasModel = false;
+    mFreeRows = 0;
+    mFreeLimit = (std::int64_t) mRhs.size();
     const int p = mOrder;
     if (p < 1 || x == nullptr)
         return false;
@@ -91,14 +136,16 @@ bool ZPredictiveFill::learn (const float* x, std::int64_t n, float negativeLevel
     // both lags by one only moves each stretch's ends.
     const int p1 = p + 1;
     double* r = mCovariance.data();
-    for (int j = 0; j <= p; ++j)
-    {
-        double sum = 0.0;
-        for (std::int64_t q = 0; q < k; ++q)
-            for (std::int64_t t = iv[2 * q]; t <= iv[2 * q + 1]; ++t)
-                sum += (double) x[t] * (double) x[t - j];
-        r[j] = sum;
-    }
+    // All lags in one sweep; each sum still runs over t in order.
+    std::fill (r, r + p1, 0.0);
+    for (std::int64_t q = 0; q < k; ++q)
+        for (std::int64_t t = iv[2 * q]; t <= iv[2 * q + 1]; ++t)
+        {
+            const double xt = x[t];
+            const float* past = x + t;
+            for (int j = 0; j <= p; ++j)
+                r[j] += xt * (double) past[-j];
+        }
     for (int i = 1; i <= p; ++i)
         for (int j = i; j <= p; ++j)
         {
@@ -186,8 +233,10 @@ bool ZPredictiveFill::fill (float* x, std::int64_t s, std::int64_t e, float leve
 
     // Prediction error of every equation that touches the run, with the run
     // itself at zero: the part the run's own samples have to cancel.
+    // Only the first and the last p equations reach outside the run; the
+    // ones between read nothing but run samples and have no error to cancel.
     double* eps = mResidual.data();
-    for (std::int64_t t = 0; t < n + p; ++t)
+    const auto edgeError = [&] (std::int64_t t)
     {
         double sum = 0.0;
         for (int q = 0; q <= p; ++q)
@@ -196,21 +245,32 @@ bool ZPredictiveFill::fill (float* x, std::int64_t s, std::int64_t e, float leve
             if (at < 0 || at >= n)
                 sum += a[q] * (double) x[s + at];
         }
-        eps[t] = sum;
-    }
+        return sum;
+    };
+    const std::int64_t inner = std::min<std::int64_t> (p, n);
+    for (std::int64_t t = 0; t < inner; ++t)
+        eps[t] = edgeError (t);
+    std::fill (eps + inner, eps + n, 0.0);
+    for (std::int64_t t = n; t < n + p; ++t)
+        eps[t] = edgeError (t);
     for (std::int64_t i = 0; i < n; ++i)
     {
+        // The terms on the zeros between the edges add nothing.
         double sum = 0.0;
-        for (int q = 0; q <= p; ++q)
+        const std::int64_t leftEnd = std::clamp<std::int64_t> (p - i, 0, p + 1);
+        for (std::int64_t q = 0; q < leftEnd; ++q)
+            sum += a[q] * eps[i + q];
+        for (std::int64_t q = std::max<std::int64_t> (leftEnd, n - i); q <= p; ++q)
             sum += a[q] * eps[i + q];
         mRhs[(size_t) i] = -sum;
     }
 
     std::fill (mFixed.begin(), mFixed.begin() + n, (unsigned char) 0);
     const double* z = mSolution.data();
+    std::int64_t firstHeld = n, lastHeld = -1;
     for (int pass = 0; pass < kPasses; ++pass)
     {
-        if (! solveBanded (n, level))
+        if (! solveBanded (n, level, firstHeld, lastHeld))
             return false;
 
         bool held = false;
@@ -218,6 +278,8 @@ bool ZPredictiveFill::fill (float* x, std::int64_t s, std::int64_t e, float leve
             if (! mFixed[(size_t) i] && (positive ? z[i] < level : z[i] > level))
             {
                 mFixed[(size_t) i] = 1;
+                firstHeld = std::min (firstHeld, i);
+                lastHeld = std::max (lastHeld, i);
                 held = true;
             }
         if (! held)
@@ -232,44 +294,51 @@ bool ZPredictiveFill::fill (float* x, std::int64_t s, std::int64_t e, float leve
     return true;
 }
 
+bool ZPredictiveFill::extendFreeFactor (std::int64_t n) noexcept
+{
+    if (n <= mFreeRows)
+        return true;
+    if (n > mFreeLimit)
+        return false;
+
+    const int p = mOrder, p1 = p + 1;
+    double* f = mFreeFactor.data();
+    const auto row = [f, p1] (std::int64_t j) { return f + j * p1; };
+    for (std::int64_t i = mFreeRows; i < n; ++i)
+        if (! factorRow (mBand.data(), p, i, f + i * p1, row, nullptr))
+        {
+            mFreeRows = mFreeLimit = i;
+            return false;
+        }
+    mFreeRows = n;
+    return true;
+}
+
 // Solves the normal equations of the run, (A'A) z = rhs, where A'A is the
 // banded Toeplitz matrix of the coefficients' autocorrelation, with the held
-// samples taken out as known values, by banded Cholesky in double precision.
-bool ZPredictiveFill::solveBanded (std::int64_t n, float level) noexcept
+// samples (all within [firstHeld, lastHeld]) taken out as known values, by
+// banded Cholesky in double precision. The factor rows before the first held
+// sample are those of the free system and are not redone.
+bool ZPredictiveFill::solveBanded (std::int64_t n, float level, std::int64_t firstHeld, std::int64_t lastHeld) noexcept
 {
+    if (! extendFreeFactor (n))
+        return false;
+
     const int p = mOrder, p1 = p + 1;
     const double* band = mBand.data();
     const unsigned char* fixed = mFixed.data();
-    double* f = mFactor.data(); // f[i * p1 + k] = L(i, i - k)
+    const double* freeFactor = mFreeFactor.data();
+    double* heldFactor = mFactor.data(); // rows from firstHeld on
     double* z = mSolution.data();
     const double held = (double) level;
 
-    auto entry = [&] (std::int64_t i, std::int64_t j) -> double
+    const auto row = [=] (std::int64_t i) -> const double*
     {
-        if (fixed[i] || fixed[j])
-            return i == j ? 1.0 : 0.0;
-        return band[i > j ? i - j : j - i];
+        return (i < firstHeld ? freeFactor : heldFactor) + i * p1;
     };
-
-    for (std::int64_t i = 0; i < n; ++i)
-    {
-        const std::int64_t kmax = std::min<std::int64_t> (i, p);
-        for (std::int64_t k = kmax; k >= 1; --k)
-        {
-            const std::int64_t j = i - k;
-            double sum = entry (i, j);
-            const std::int64_t lmax = std::min<std::int64_t> (p - k, j);
-            for (std::int64_t l = 1; l <= lmax; ++l)
-                sum -= f[i * p1 + k + l] * f[j * p1 + l];
-            f[i * p1 + k] = sum / f[j * p1];
-        }
-        double d = entry (i, i);
-        for (std::int64_t k = 1; k <= kmax; ++k)
-            d -= f[i * p1 + k] * f[i * p1 + k];
-        if (! (d > 1.0e-30))
+    for (std::int64_t i = firstHeld; i < n; ++i)
+        if (! factorRow (band, p, i, heldFactor + i * p1, row, fixed))
             return false;
-        f[i * p1] = std::sqrt (d);
-    }
 
     // The right-hand side, with the held samples' share moved over to it.
     for (std::int64_t i = 0; i < n; ++i)
@@ -280,7 +349,7 @@ bool ZPredictiveFill::solveBanded (std::int64_t n, float level) noexcept
             continue;
         }
         double sum = mRhs[(size_t) i];
-        const std::int64_t lo = std::max<std::int64_t> (0, i - p), hi = std::min<std::int64_t> (n - 1, i + p);
+        const std::int64_t lo = std::max<std::int64_t> (firstHeld, i - p), hi = std::min<std::int64_t> (lastHeld, i + p);
         for (std::int64_t j = lo; j <= hi; ++j)
             if (fixed[j])
                 sum -= band[i > j ? i - j : j - i] * held;
@@ -289,19 +358,20 @@ bool ZPredictiveFill::solveBanded (std::int64_t n, float level) noexcept
 
     for (std::int64_t i = 0; i < n; ++i)
     {
+        const double* fi = row (i);
         double sum = z[i];
         const std::int64_t kmax = std::min<std::int64_t> (i, p);
         for (std::int64_t k = 1; k <= kmax; ++k)
-            sum -= f[i * p1 + k] * z[i - k];
-        z[i] = sum / f[i * p1];
+            sum -= fi[k] * z[i - k];
+        z[i] = sum / fi[0];
     }
     for (std::int64_t i = n - 1; i >= 0; --i)
     {
         double sum = z[i];
         const std::int64_t kmax = std::min<std::int64_t> (n - 1 - i, p);
         for (std::int64_t k = 1; k <= kmax; ++k)
-            sum -= f[(i + k) * p1 + k] * z[i + k];
-        z[i] = sum / f[i * p1];
+            sum -= row (i + k)[k] * z[i + k];
+        z[i] = sum / row (i)[0];
         if (! std::isfinite (z[i]))
             return false;
     }

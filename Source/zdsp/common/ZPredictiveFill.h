@@ -42,7 +42,8 @@ public:
 
 private:
     bool solvePredictor() noexcept;
-    bool solveBanded (std::int64_t n, float level) noexcept;
+    bool extendFreeFactor (std::int64_t n) noexcept;
+    bool solveBanded (std::int64_t n, float level, std::int64_t firstHeld, std::int64_t lastHeld) noexcept;
 
     int mOrder = 0;
     bool mHasModel = false;
@@ -53,6 +54,12 @@ private:
     std::vector<std::int64_t> mIntervals; // first and last equation index of each unclipped stretch
     std::vector<double> mResidual; // prediction error with the run zeroed
     std::vector<double> mRhs, mSolution, mFactor; // banded system, factor n x (p + 1)
+    // Factor of the system with nothing held. It depends only on the model, and
+    // its first n rows are the factor of every run of n samples, so it is
+    // grown to the longest run seen since learn rather than redone per run.
+    std::vector<double> mFreeFactor;
+    std::int64_t mFreeRows = 0; // rows of mFreeFactor done
+    std::int64_t mFreeLimit = 0; // rows it can have: a row that failed ends it
     std::vector<unsigned char> mFixed; // run samples held at the clip level
 };
 
