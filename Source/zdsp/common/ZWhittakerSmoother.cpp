@@ -1,5 +1,7 @@
 #include "ZWhittakerSmoother.h"
 
+#include <algorithm>
+
 namespace quarn
 {
 
@@ -14,6 +16,11 @@ void ZWhittakerSmoother::setCapacity (unsigned capacity)
     mFirst.assign (capacity, 0.0);
     mSecond.assign (capacity, 0.0);
     mSolution.assign (capacity, 0.0);
+    mKeptDiagonal.assign (capacity, 0.0);
+    mKeptFirst.assign (capacity, 0.0);
+    mKeptSecond.assign (capacity, 0.0);
+    mKeptWeights.assign (capacity, 0.0f);
+    mKeptRows = 0;
 }
 
 bool ZWhittakerSmoother::smooth (float* y, const float* w, unsigned n, float lambda) noexcept
@@ -21,40 +28,68 @@ bool ZWhittakerSmoother::smooth (float* y, const float* w, unsigned n, float lam
     if (n == 0 || n > mDiagonal.size())
         return false;
 
-    double* d = mDiagonal.data();
-    double* l1 = mFirst.data(); // first sub-diagonal: A[i+1][i], later L[i+1][i]
-    double* l2 = mSecond.data(); // second sub-diagonal: A[i+2][i], later L[i+2][i]
+    // Rows [0, reuse) come from the kept elimination. A region that reaches
+    // further than it (or has another lambda) becomes the kept one and is
+    // eliminated in place; any other works in the scratch rows.
+    const unsigned stable = n >= 2 ? n - 2 : 0;
+    const bool sameLambda = lambda == mKeptLambda;
+    unsigned reuse = 0;
+    if (sameLambda)
+    {
+        const unsigned limit = std::min (mKeptRows, stable);
+        const float* kept = mKeptWeights.data();
+        while (reuse < limit && w[reuse] == kept[reuse])
+            ++reuse;
+    }
+    const bool keep = ! sameLambda || stable > mKeptRows;
+
+    const double* kd = mKeptDiagonal.data();
+    const double* k1 = mKeptFirst.data();
+    const double* k2 = mKeptSecond.data();
+    double* d = keep ? mKeptDiagonal.data() : mDiagonal.data(); // rows from reuse on
+    double* l1 = keep ? mKeptFirst.data() : mFirst.data(); // first sub-diagonal: A[i+1][i], later L[i+1][i]
+    double* l2 = keep ? mKeptSecond.data() : mSecond.data(); // second sub-diagonal: A[i+2][i], later L[i+2][i]
     double* z = mSolution.data();
+    const auto D = [=] (unsigned i) { return i < reuse ? kd[i] : d[i]; };
+    const auto L1 = [=] (unsigned i) { return i < reuse ? k1[i] : l1[i]; };
+    const auto L2 = [=] (unsigned i) { return i < reuse ? k2[i] : l2[i]; };
+
+    for (unsigned i = 0; i < n; ++i)
+        z[i] = (double) w[i] * (double) y[i];
 
     // The system matrix, built from the rows of D so that short regions get
     // the right (smaller) band too; for n >= 5 the rows are
     // [1 -2 1], [-2 5 -4 1], [1 -4 6 -4 1] ... times lambda, plus the weights.
-    for (unsigned i = 0; i < n; ++i)
+    for (unsigned i = reuse; i < n; ++i)
     {
         d[i] = w[i];
         l1[i] = 0.0;
         l2[i] = 0.0;
-        z[i] = (double) w[i] * (double) y[i];
     }
 
-    for (unsigned k = 0; k + 2 < n; ++k)
+    for (unsigned k = reuse >= 2 ? reuse - 2 : 0; k + 2 < n; ++k)
     {
-        d[k] += lambda;
-        d[k + 1] += 4.0 * lambda;
+        if (k >= reuse)
+            d[k] += lambda;
+        if (k + 1 >= reuse)
+            d[k + 1] += 4.0 * lambda;
         d[k + 2] += lambda;
-        l1[k] -= 2.0 * lambda;
-        l1[k + 1] -= 2.0 * lambda;
-        l2[k] += lambda;
+        if (k >= reuse)
+            l1[k] -= 2.0 * lambda;
+        if (k + 1 >= reuse)
+            l1[k + 1] -= 2.0 * lambda;
+        if (k >= reuse)
+            l2[k] += lambda;
     }
 
     // A = L D L' with unit lower L.
-    for (unsigned i = 0; i < n; ++i)
+    for (unsigned i = reuse; i < n; ++i)
     {
         double di = d[i];
         if (i >= 1)
-            di -= l1[i - 1] * l1[i - 1] * d[i - 1];
+            di -= L1 (i - 1) * L1 (i - 1) * D (i - 1);
         if (i >= 2)
-            di -= l2[i - 2] * l2[i - 2] * d[i - 2];
+            di -= L2 (i - 2) * L2 (i - 2) * D (i - 2);
         if (di == 0.0)
             di = 0.001;
         d[i] = di;
@@ -63,7 +98,7 @@ bool ZWhittakerSmoother::smooth (float* y, const float* w, unsigned n, float lam
         {
             double e = l1[i];
             if (i >= 1)
-                e -= l2[i - 1] * l1[i - 1] * d[i - 1];
+                e -= L2 (i - 1) * L1 (i - 1) * D (i - 1);
             l1[i] = e / di;
         }
 
@@ -71,22 +106,36 @@ bool ZWhittakerSmoother::smooth (float* y, const float* w, unsigned n, float lam
             l2[i] /= di;
     }
 
-    // L u = W y, then D v = u, then L' z = v.
-    for (unsigned i = 1; i < n; ++i)
+    if (keep)
     {
-        z[i] -= l1[i - 1] * z[i - 1];
-        if (i >= 2)
-            z[i] -= l2[i - 2] * z[i - 2];
+        std::copy (w + reuse, w + stable, mKeptWeights.data() + reuse);
+        mKeptRows = stable;
+        mKeptLambda = lambda;
     }
 
-    for (unsigned i = 0; i < n; ++i)
-        z[i] /= d[i];
+    // L u = W y, then D v = u, then L' z = v. The last two values ride in
+    // registers: through memory each step would also wait for its own store.
+    double back1 = z[0], back2 = 0.0;
+    for (unsigned i = 1; i < n; ++i)
+    {
+        double v = z[i] - L1 (i - 1) * back1;
+        if (i >= 2)
+            v -= L2 (i - 2) * back2;
+        z[i] = v;
+        back2 = back1;
+        back1 = v;
+    }
 
+    double ahead1 = z[n - 1] / D (n - 1), ahead2 = 0.0;
+    z[n - 1] = ahead1;
     for (unsigned i = n - 1; i-- > 0;)
     {
-        z[i] -= l1[i] * z[i + 1];
+        double v = z[i] / D (i) - L1 (i) * ahead1;
         if (i + 2 < n)
-            z[i] -= l2[i] * z[i + 2];
+            v -= L2 (i) * ahead2;
+        z[i] = v;
+        ahead2 = ahead1;
+        ahead1 = v;
     }
 
     for (unsigned i = 0; i < n; ++i)

@@ -28,6 +28,16 @@ public:
 
 private:
     std::vector<double> mDiagonal, mFirst, mSecond, mSolution;
+
+    // Row i of the elimination depends only on lambda and weights[0 .. i] as
+    // long as the region goes on two samples past it. Callers smooth many
+    // regions of the same make-up (gaps of different length behind the same
+    // margin), so the rows of the furthest-reaching region are kept and a
+    // region whose weights begin alike takes those rows instead of redoing them.
+    std::vector<double> mKeptDiagonal, mKeptFirst, mKeptSecond;
+    std::vector<float> mKeptWeights;
+    unsigned mKeptRows = 0;
+    float mKeptLambda = 0.0f;
 };
 
 } // namespace quarn
