@@ -306,6 +306,19 @@ TEST (ZWhittakerSmoother, LongGapIsBridgedAccurately)
     ASSERT_TRUE (smoother.smooth (y.data(), w.data(), (unsigned) n, 1.0f));
     for (int i = 0; i < n; ++i)
         ASSERT_NEAR (y[(size_t) i], ref[(size_t) i], 1.0e-3f) << i;
+
+    // Regions after it reuse what they share with the earlier ones; they must
+    // come out exactly as from a smoother that saw nothing before.
+    for (auto [gap, lambda] : { std::pair (300, 1.0f), std::pair (1102, 1.0f), std::pair (1102, 2.0f), std::pair (600, 2.0f) })
+    {
+        const int len = gap + 2 * m;
+        std::vector<float> a (ref.begin(), ref.begin() + len), b = a, wg ((size_t) len, 1.0f);
+        std::fill (wg.begin() + m, wg.begin() + m + gap, 0.0f);
+        ZWhittakerSmoother fresh (5184);
+        ASSERT_TRUE (smoother.smooth (a.data(), wg.data(), (unsigned) len, lambda));
+        ASSERT_TRUE (fresh.smooth (b.data(), wg.data(), (unsigned) len, lambda));
+        EXPECT_EQ (a, b) << gap << " " << lambda;
+    }
 }
 
 TEST (ZWhittakerSmoother, TinyAndOversizedRegions)
