@@ -97,7 +97,7 @@ int elementDepth (const char* text, size_t length, int limit)
             }
 
             const bool selfClosing = j < length && text[j - 1] == '/';
-            if (text[i + 1] != '!' && ! selfClosing)
+            if (i + 1 < length && text[i + 1] != '!' && ! selfClosing)
                 deepest = std::max (deepest, ++depth);
             i = j + 1;
         }

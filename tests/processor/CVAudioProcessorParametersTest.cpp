@@ -455,6 +455,13 @@ TEST (CVAudioProcessorState, FuzzedStatesAreTakenWholeOrNotAtAll)
     b.setStateInformation (bomb.getData(), (int) bomb.getSize());
     EXPECT_EQ (Snapshot (b).parameters, priorB.parameters);
 
+    // A text that stops on an opening bracket is read no further than it goes
+    // (the copy is exactly that long, so the sanitizer sees any byte beyond).
+    const auto cut = wrapState ("<NoiseProfile><");
+    std::vector<char> exact ((const char*) cut.getData(), (const char*) cut.getData() + cut.getSize() - 1);
+    b.setStateInformation (exact.data(), (int) exact.size());
+    EXPECT_EQ (Snapshot (b).parameters, priorB.parameters);
+
     b.prepareToPlay (44100.0, 512);
     expectProcessesFinite (b);
 }
