@@ -685,6 +685,9 @@ void ZNoiseReductionBay::adoptLearnedProfiles()
         if (auto* profile = mChannels[(size_t) c].profile.get())
             std::copy_n (learned + (size_t) c * kNumBins, std::min (profile->getLength(), kNumBins), profile->getData());
 
+    // The compressors hold the learned profile already; handing it over again
+    // keeps them equal to these profiles should a preset have been pushed
+    // between the end of the pass and now.
     pushProfiles();
 }
 
