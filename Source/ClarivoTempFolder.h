@@ -1,0 +1,18 @@
+#pragma once
+
+// The program's temporary files (imports, analysis copies, renders) live in
+// one folder of its own: made on first use with a unique name and mode 0700
+// under the system's temporary folder, and removed at quit, so that nothing
+// of the user's sound lies open to others or is left behind, and clearing
+// it never touches another program's files.
+#include <juce_core/juce_core.h>
+
+namespace ClarivoTempFolder
+{
+// The folder, made when first asked for; an invalid file when it cannot be made.
+juce::File get();
+// A new, empty file in the folder whose name ends with ending.
+juce::File createTempFile (const juce::String& ending);
+// Deletes the folder with everything in it; the next get() makes a new one.
+void removeAll();
+} // namespace ClarivoTempFolder
