@@ -1,0 +1,75 @@
+#include "ClarivoTempFolder.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ClarivoTempFolder
+{
+namespace
+{
+std::mutex lock;
+juce::File folder;
+
+// The system's temporary folder is shared with everyone: a folder of ours
+// that a cleaner removed may come back under the same name as somebody
+// else's, so it is used only while it is still a real folder that we own
+// and nobody else may enter.
+bool stillOurs (const juce::File& candidate)
+{
+    struct stat info {};
+    return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && S_ISDIR (info.st_mode)
+           && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
+juce::File makeFolder()
+{
+    auto path = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                    .getChildFile ("clarivo-XXXXXX")
+                    .getFullPathName()
+                    .toStdString();
+    // mkdtemp makes it 0700 whatever the umask.
+    if (::mkdtemp (path.data()) == nullptr)
+        return {};
+    return juce::File (juce::String::fromUTF8 (path.c_str()));
+}
+} // namespace
+
+juce::File get()
+{
+    std::lock_guard<std::mutex> guard (lock);
+    if (folder == juce::File() || ! stillOurs (folder))
+        folder = makeFolder();
+    return folder;
+}
+
+juce::File createTempFile (const juce::String& ending)
+{
+    // An ending is part of one name, never a way into another folder.
+    if (ending.containsChar ('/'))
+        return {};
+
+    const auto dir = get();
+    if (dir == juce::File())
+        return {};
+
+    auto path = dir.getFullPathName().toStdString() + "/tmp-XXXXXX" + ending.toStdString();
+    // It opens with O_EXCL and tries other names until one is free.
+    const int fd = ::mkostemps (path.data(), (int) ending.getNumBytesAsUTF8(), O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    ::close (fd);
+    return juce::File (juce::String::fromUTF8 (path.c_str()));
+}
+
+void removeAll()
+{
+    std::lock_guard<std::mutex> guard (lock);
+    if (folder != juce::File() && stillOurs (folder))
+        folder.deleteRecursively();
+    folder = juce::File();
+}
+} // namespace ClarivoTempFolder
