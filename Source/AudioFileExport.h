@@ -5,6 +5,8 @@
 // understand, and the ".flac" and ".mp3" exports.
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <functional>
+
 namespace AudioFileExport
 {
 // The progress overlay, as the application shows it.
@@ -18,10 +20,12 @@ struct Progress
     virtual void runMessageLoop (int milliseconds) = 0;
 };
 
-// Copies frames [start, start + numFrames) of the reader (every channel it
-// has, at most two) into the writer in 8192-frame blocks, reporting progress
-// every 5 %. Only real frames are written. False when a read or a write
-// fails. Shows nothing itself: the caller brackets it with show and hide.
+// Copies frames [start, start + numFrames) of the reader into the writer in
+// 8192-frame blocks, reporting progress every 5 %. Only real frames are
+// written. The writer's channels come from the reader's first ones (a mono
+// reader fills both of a stereo writer); make the writer with at most two.
+// False when a read or a write fails. Shows nothing itself: the caller
+// brackets it with show and hide.
 bool copyFrames (juce::AudioFormatReader& reader, juce::AudioFormatWriter& writer, juce::int64 start,
                  juce::int64 numFrames, Progress& progress);
 
@@ -33,10 +37,14 @@ struct Request
     juce::int64 startFrame = 0;
     juce::int64 numFrames = -1; // to the end of the source
     juce::File lameProgram { "/usr/bin/lame" };
+    // Opens the LAME download page when the user asks for it; empty means
+    // the default browser.
+    std::function<void (const juce::URL&)> openPage;
 };
 
 // Writes the request's frames at 16 bits. True only when the whole file is
-// written; otherwise nothing is left at the destination.
+// written; otherwise nothing is left at the destination. Without the lame
+// program an ".mp3" is refused after offering the user its download page.
 bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& request, Progress& progress);
 
 // libFLAC's compression level and LAME's VBR quality for a quality index
