@@ -14,6 +14,7 @@
 #include "CVAudioProcessor.h"
 #include "platform/media/MediaPlayer.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -21,7 +22,10 @@
 class ClarivoDocument;
 class MediaWindow;
 
-class ClarivoApplication : public juce::JUCEApplication
+namespace AudioFileExport { struct Progress; }
+
+class ClarivoApplication : public juce::JUCEApplication,
+                           private juce::ChangeListener
 {
 public:
     ClarivoApplication();
@@ -79,6 +83,8 @@ public:
     };
     const std::vector<ProgressEvent>& getProgressTimeline() const noexcept { return progressTimeline; }
     void clearProgressTimeline() { progressTimeline.clear(); }
+    // The overlay as the copying loops take it.
+    AudioFileExport::Progress& overlayProgress() noexcept;
 
     //==========================================================================
     // Mode and transport
@@ -106,6 +112,10 @@ public:
     juce::File lameProgram { "/usr/bin/lame" };
 
 private:
+    struct OverlayProgress;
+    void changeListenerCallback (juce::ChangeBroadcaster*) override;
+
+    std::unique_ptr<OverlayProgress> overlay;
     std::unique_ptr<CVAudioProcessor> processor;
     juce::AudioFormatManager formatManager;
     juce::AudioDeviceManager deviceManager;
@@ -116,6 +126,7 @@ private:
     juce::String progressText;
     std::vector<ProgressEvent> progressTimeline;
 
+    std::array<float, CVAudioProcessor::kNumParameters> lastSettings {};
     bool playerMode = true;
     bool looping = false;
     bool analyzeEnabled = true;

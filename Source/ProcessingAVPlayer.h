@@ -7,6 +7,7 @@
 
 #include "CVAudioTapProcessor.h"
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaExportSession.h"
 #include "platform/media/MediaPlayer.h"
 
 #include <functional>
@@ -37,6 +38,8 @@ public:
     // which the document reports) when it cannot be played.
     bool loadMovie (const juce::File& url, std::shared_ptr<clarivo::media::Asset> asset, bool showErrors);
     void removeMovie();
+    // Deletes the decoded copy the loaded media played from, if it needed one.
+    void forgetImportedFile();
     void reloadMovie();
     void doPlayPause();
     bool isLoaded() const noexcept { return player != nullptr && player->getCurrentItem() != nullptr; }
@@ -94,7 +97,12 @@ public:
 private:
     bool setUpPlayback (std::shared_ptr<clarivo::media::Asset> composition, const juce::File& origURL);
     bool juceImportWithAsset (std::shared_ptr<clarivo::media::Asset>& asset);
+    bool failLoad();
+    void step (int frames, double seconds);
     void waitForMessageLoop (int ms);
+    // Runs the message loop until the session has finished, showing its
+    // progress between from and to.
+    void waitForSession (clarivo::media::AssetExportSession& session, double from, double to);
 
     MediaContainerComponent* mcc = nullptr;
     std::unique_ptr<CustomBoundsConstrainer> constrainer;
@@ -104,6 +112,9 @@ private:
     juce::File origURL;
     int timeObserverToken = 0, rateObserverToken = 0, endObserverToken = 0;
     int shareCount = 1;
+    float suspendedRate = 0.0f;
+    // The decoded copy the loaded media plays from, when it needed one.
+    juce::File importedFile;
 
     JUCE_DECLARE_NON_COPYABLE (ProcessingAVPlayer)
 };

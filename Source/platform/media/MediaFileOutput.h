@@ -2,8 +2,8 @@
 
 // Writing finished files safely: a hidden name claimed for each file being
 // written, a move into place that never replaces what is there, and an
-// output stream that notices every byte that did not reach the disk. Used
-// only inside the media layer.
+// output stream that notices every byte that did not reach the disk. The
+// media layer's writers and the application's audio-writer exports use them.
 #include <juce_core/juce_core.h>
 
 #include <atomic>

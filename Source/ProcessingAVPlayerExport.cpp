@@ -1,0 +1,338 @@
+// The player's exports: the plain-sound copy made after every load, and the
+// processed copy a save writes in one of the nine formats.
+#include "ProcessingAVPlayer.h"
+
+#include "AudioFileExport.h"
+#include "ClarivoApplication.h"
+#include "ClarivoTempFolder.h"
+#include "MediaContainerComponent.h"
+#include "platform/media/MediaAssetReaderWriter.h"
+#include "platform/media/MediaComposition.h"
+
+#include <atomic>
+
+using namespace clarivo::media;
+
+namespace
+{
+std::shared_ptr<AssetTrack> firstTrackOf (Asset& asset, MediaType type)
+{
+    auto tracks = asset.getTracksWithMediaType (type);
+    return tracks.empty() ? nullptr : tracks.front();
+}
+
+// A name in the private temporary folder that nothing holds yet: the
+// sessions write only to names that are free.
+juce::File freshTempName (const juce::String& ending)
+{
+    auto file = ClarivoTempFolder::createTempFile (ending);
+    file.deleteFile();
+    return file;
+}
+
+// Removes the intermediate files of one export whatever way it ends.
+struct TempFiles
+{
+    std::vector<juce::File> files;
+    juce::File add (const juce::String& ending)
+    {
+        files.push_back (freshTempName (ending));
+        return files.back();
+    }
+    ~TempFiles()
+    {
+        for (auto& f : files)
+            f.deleteFile();
+    }
+};
+
+// The render's tap is the only one that may fetch audio while it runs.
+struct ActiveTap
+{
+    explicit ActiveTap (AudioProcessingTapRef tap) { CVAudioTapProcessor::setActiveTap (tap); }
+    ~ActiveTap() { CVAudioTapProcessor::setActiveTap (nullptr); }
+};
+
+struct Overlay
+{
+    Overlay (ClarivoApplication& a, const juce::String& text) : app (a) { app.showProgress (text); }
+    ~Overlay() { hide(); }
+    void hide()
+    {
+        if (shown)
+            app.hideProgress();
+        shown = false;
+    }
+    ClarivoApplication& app;
+    bool shown = true;
+};
+
+std::optional<FileType> fileTypeForFormat (int format)
+{
+    switch (format)
+    {
+        case 0: return FileType::quickTimeMovie;
+        case 1: return FileType::mpeg4;
+        case 2: return FileType::appleM4V;
+        case 3: return FileType::appleM4A;
+        case 4: return FileType::coreAudioFormat;
+        case 5: return FileType::wave;
+        case 6: return FileType::aiff;
+        default: return std::nullopt;
+    }
+}
+
+// Copies frames [first, first + count) of the rendered sound into a 24-bit
+// WAV or AIFF file at the source's rate and channel count, and waits for it.
+bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destination, FileType type, double rate,
+                      int channels, std::int64_t first, std::int64_t count)
+{
+    LinearPCMSettings settings;
+    settings.sampleRate = rate;
+    settings.numberOfChannels = channels;
+    settings.bitDepth = 24;
+    settings.isFloat = false;
+    settings.isBigEndian = type != FileType::wave;
+
+    auto reader = AssetReader::create (rendered);
+    if (reader == nullptr)
+        return false;
+    auto output = AssetReaderAudioMixOutput::create (rendered->getTracksWithMediaType (MediaType::audio), settings);
+    if (output == nullptr || ! reader->canAddOutput (*output))
+        return false;
+    reader->addOutput (output);
+    const auto scale = (std::int32_t) std::lround (rate);
+    reader->setTimeRange ({ makeTime (first, scale), makeTime (count, scale) });
+    if (! reader->startReading())
+        return false;
+
+    auto writer = AssetWriter::create (destination, type);
+    auto input = AssetWriterInput::create (MediaType::audio, settings);
+    input->setExpectsMediaDataInRealTime (false);
+    if (writer == nullptr || ! writer->canAddInput (*input))
+        return false;
+    writer->addInput (input);
+    if (! writer->startWriting())
+        return false;
+    writer->startSessionAtSourceTime (Time::zero());
+
+    auto done = std::make_shared<std::atomic<int>> (0); // 1 written, -1 failed
+    auto queue = SerialQueue::create ("assetWriterQueue");
+    input->requestMediaDataWhenReadyOnQueue (queue, [input, output, reader, writer, done]
+    {
+        if (done->load() != 0)
+            return;
+        juce::Logger::writeToLog ("start");
+        bool ok = true;
+        while (ok && input->isReadyForMoreMediaData())
+        {
+            auto buffer = output->copyNextSampleBuffer();
+            if (buffer == nullptr)
+                break;
+            ok = input->appendSampleBuffer (*buffer);
+        }
+        ok = ok && reader->getStatus() != ReaderStatus::failed;
+        input->markAsFinished();
+        if (ok)
+            ok = writer->finishWriting();
+        else
+            writer->cancelWriting();
+        juce::Logger::writeToLog ("finish");
+        done->store (ok ? 1 : -1);
+    });
+    while (done->load() == 0)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    queue->waitUntilIdle();
+    return done->load() == 1;
+}
+
+void logStatus (AssetExportSession& session, const char* suffix)
+{
+    switch (session.getStatus())
+    {
+        case ExportStatus::completed: juce::Logger::writeToLog (juce::String ("AVAssetExportSessionStatusCompleted") + suffix); break;
+        case ExportStatus::failed:
+            juce::Logger::writeToLog (juce::String ("AVAssetExportSessionStatusFailed") + suffix + ": " + session.getError());
+            break;
+        default:
+            juce::Logger::writeToLog (juce::String ("Export Session") + (suffix[0] != 0 ? "2" : "") + " Status: "
+                                      + juce::String ((int) session.getStatus()));
+            break;
+    }
+}
+} // namespace
+
+void ProcessingAVPlayer::waitForSession (AssetExportSession& session, double from, double to)
+{
+    auto* app = ClarivoApplication::getApp();
+    auto finished = std::make_shared<std::atomic<bool>> (false);
+    session.exportAsynchronously ([finished] { finished->store (true); });
+    double shown = -1.0;
+    while (! finished->load())
+    {
+        waitForMessageLoop (1);
+        const double p = from + (to - from) * session.getProgress();
+        if (app != nullptr && p - shown >= 0.01)
+        {
+            app->setProgress (p);
+            shown = p;
+        }
+    }
+}
+
+//==============================================================================
+bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce::File& url)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (app == nullptr || asset == nullptr)
+        return false;
+
+    // A lossless copy of the plain sound: the analysis and the learning read
+    // exactly what the chain is given.
+    const auto copy = freshTempName ("TempCleanAudio.wav");
+    {
+        Overlay overlay (*app, "Loading...");
+        auto session = AssetExportSession::exportSessionWithAsset (asset, kExportPresetLinearPCM);
+        if (session == nullptr)
+            return false;
+        session->setOutputURL (copy);
+        session->setOutputFileType (FileType::wave);
+        session->setAudioMix (nullptr);
+        if (auto audio = firstTrackOf (*asset, MediaType::audio))
+            session->setTimeRange (audio->getTimeRange());
+        if (atp != nullptr)
+            atp->reset();
+        waitForMessageLoop (100);
+        waitForSession (*session, 0.0, 1.0);
+        logStatus (*session, "");
+        if (session->getStatus() != ExportStatus::completed && url != juce::File())
+        {
+            // The readers may still understand it.
+            overlay.hide();
+            copy.deleteFile();
+            importMediaFile (url, copy);
+        }
+    }
+
+    if (mcc != nullptr)
+    {
+        mcc->getThumbnailCache().clear();
+        mcc->getThumbnail().setSource (new juce::FileInputSource (copy, false));
+        mcc->repaint();
+    }
+    app->analyzeMedia (copy);
+    return true;
+}
+
+//==============================================================================
+bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool, int format, int quality)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (app == nullptr || player == nullptr || player->getCurrentItem() == nullptr || atp == nullptr || origAsset == nullptr
+        || format < 0 || format > 8 || destination.exists())
+        return false;
+
+    Overlay overlay (*app, "Working...");
+    if (player->getRate() != 0.0f)
+        player->pause();
+    atp->reset();
+
+    // Let playback wind down before the render takes the chain.
+    for (juce::int64 elapsed = nowMs() - lastPlayStopTime; elapsed >= 0 && elapsed < 5000; elapsed = nowMs() - lastPlayStopTime)
+    {
+        waitForMessageLoop (10);
+        app->setProgress ((double) elapsed / 5000.0 * 0.02);
+    }
+    atp->reset();
+
+    // Without the tap the copy would hold the unprocessed sound.
+    auto mix = atp->getAudioMix();
+    if (mix == nullptr)
+        return false;
+
+    auto composition = player->getCurrentItem()->getAsset();
+    auto audio = firstTrackOf (*composition, MediaType::audio);
+    if (audio == nullptr)
+        return false;
+    const double rate = assetSampleRate (*origAsset);
+    const int channels = assetChannels (*origAsset);
+    const auto scale = (std::int32_t) std::lround (rate);
+    const std::int64_t frames = audio->getTimeRange().duration.toSamples (rate);
+    auto& processor = app->getProcessor();
+
+    // The render runs the chain once over the whole sound and on through its
+    // latency in silence, so the last of the sound comes out too; the head
+    // it delays by is cut off below, to the sample.
+    TempFiles temp;
+    const auto rendered = temp.add ("TempCleanAudio.wav");
+    {
+        auto session = AssetExportSession::exportSessionWithAsset (composition, kExportPresetLinearPCM);
+        if (session == nullptr)
+            return false;
+        session->setOutputURL (rendered);
+        session->setOutputFileType (FileType::wave);
+        session->setAudioMix (mix);
+        const std::int64_t latency = processor.getLatencySamples();
+        session->setTimeRange ({ Time::zero(), makeTime (frames + latency, scale) });
+        ActiveTap active (atp->getTap());
+        atp->reset();
+        waitForSession (*session, 0.02, format <= 4 ? 0.5 : 0.9);
+        logStatus (*session, "");
+        atp->reset();
+        if (session->getStatus() != ExportStatus::completed)
+            return false;
+    }
+    const std::int64_t latency = processor.getLatencySamples();
+    auto renderedAsset = URLAsset::assetWithURL (rendered);
+
+    if (format == 5 || format == 6)
+        return copyAsLinearPCM (renderedAsset, destination, *fileTypeForFormat (format), rate, channels, latency, frames);
+
+    if (format == 7 || format == 8)
+    {
+        overlay.hide();
+        return app->exportWithAudioFormat (rendered, destination, quality, latency, frames);
+    }
+
+    // The movie and AAC formats: the trimmed sound encoded once, then put
+    // beside the source's untouched pictures.
+    auto renderedTrack = firstTrackOf (*renderedAsset, MediaType::audio);
+    if (renderedTrack == nullptr)
+        return false;
+    const auto encoded = temp.add ("TempCleanAudio.m4a");
+    {
+        auto trimmed = MutableComposition::composition();
+        trimmed->addMutableTrack (MediaType::audio, 0)
+            ->insertTimeRange ({ makeTime (latency, scale), makeTime (frames, scale) }, *renderedTrack, Time::zero());
+        auto session = AssetExportSession::exportSessionWithAsset (trimmed, kExportPresetAppleM4A);
+        if (session == nullptr)
+            return false;
+        session->setOutputURL (encoded);
+        session->setOutputFileType (FileType::appleM4A);
+        waitForSession (*session, 0.5, 0.9);
+        if (session->getStatus() != ExportStatus::completed)
+            return false;
+    }
+
+    auto encodedAsset = URLAsset::assetWithURL (encoded);
+    auto movie = MutableComposition::composition();
+    auto source = origAsset;
+    if (format <= 2)
+        if (auto video = firstTrackOf (*source, MediaType::video))
+        {
+            auto track = movie->addMutableTrack (MediaType::video, 0);
+            track->insertTimeRange ({ Time::zero(), source->getDuration() }, *video, Time::zero());
+            track->setPreferredTransform (video->getPreferredTransform());
+        }
+    if (auto sound = firstTrackOf (*encodedAsset, MediaType::audio))
+        movie->addMutableTrack (MediaType::audio, 0)->insertTimeRange (sound->getTimeRange(), *sound, Time::zero());
+
+    auto session = AssetExportSession::exportSessionWithAsset (movie, kExportPresetPassthrough);
+    if (session == nullptr)
+        return false;
+    session->setOutputURL (destination);
+    session->setOutputFileType (*fileTypeForFormat (format));
+    waitForSession (*session, 0.9, 1.0);
+    logStatus (*session, "(2)");
+    return session->getStatus() == ExportStatus::completed;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "../media/MediaTestSupport.h"
+
+#include "ClarivoApplication.h"
+#include "ClarivoDocument.h"
+#include "DialogService.h"
+#include "MediaWindow.h"
+#include "ProcessingAVPlayer.h"
+
+#include <gtest/gtest.h>
+
+// The application as the program runs it, playing into a null device at
+// eight times real time, with a clock that moves a quarter second each time
+// it is read (so the export's settling wait passes at once) and every
+// question left unanswered unless a test answers it.
+class AppTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    ClarivoDocument& document() { return app->getDocument(); }
+    CVAudioProcessor& processor() { return app->getProcessor(); }
+    ProcessingAVPlayer& player() { return app->getMediaWindow()->getMediaContainer().getPlayer(); }
+    juce::Result open (const juce::File& file) { return app->openMediaFile (file, true); }
+
+    // Saves the open document as target in a format, answering the save dialog.
+    juce::FileBasedDocument::SaveResult saveAs (const juce::File& target, int format, int quality = 9);
+
+    // What the chain makes of a file's first audio track offline with the
+    // application's current settings, the latency cut from the head and
+    // the sound's full length kept.
+    mediatest::Planar expectedProcessed (const juce::File& source, int* sampleRate = nullptr);
+
+    // The titles of the boxes asked so far, in order.
+    juce::StringArray askedTitles() const;
+    const DialogService::Request* lastRequest (const juce::String& title) const;
+
+    std::unique_ptr<ClarivoApplication> app;
+    juce::int64 clockMs = 1000000;
+};
+
+// Whether the overlay's timeline is one show, its progress and one hide per
+// job, with nothing hiding it in between.
+::testing::AssertionResult overlayShownOncePerJob (const std::vector<ClarivoApplication::ProgressEvent>& timeline);

@@ -1,0 +1,317 @@
+// Saving processed copies: what each of the nine formats holds, what is
+// refused, what a failure leaves behind, and the question before closing.
+#include "AppTestSupport.h"
+
+#include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace mediatest;
+
+namespace
+{
+const char* const kExtensions[] = { ".mov", ".mp4", ".m4v", ".m4a", ".caf", ".wav", ".aif", ".flac", ".mp3" };
+
+double rmsDb (const std::vector<float>& x, size_t from, size_t n)
+{
+    double sum = 0.0;
+    for (size_t i = from; i < from + n && i < x.size(); ++i)
+        sum += (double) x[i] * x[i];
+    return 10.0 * std::log10 (sum / (double) n + 1.0e-20);
+}
+
+// The saved sound against what it should be: in step (best correlation at
+// lag 0 +- 1 frame and at least 0.99), as long (+- 1 frame), its last 100 ms
+// as loud (within 1 dB), and for lossless formats within tolerance.
+void expectProcessedCopy (const Planar& got, const Planar& expected, int rate, float tolerance)
+{
+    ASSERT_EQ (got.size(), expected.size());
+    const auto n = expected[0].size();
+    EXPECT_NEAR ((double) got[0].size(), (double) n, 1.0);
+    const int window = (int) std::min<size_t> (n, got[0].size()) - 4;
+    for (size_t c = 0; c < got.size(); ++c)
+    {
+        double best = -2.0;
+        int bestLag = 99;
+        for (int lag = -1; lag <= 1; ++lag)
+        {
+            const double r = correlation (got[c].data() + 2 + lag, expected[c].data() + 2, window - 2);
+            if (r > best)
+                best = r, bestLag = lag;
+        }
+        EXPECT_GE (best, 0.99) << "channel " << c;
+        EXPECT_EQ (bestLag, 0) << "channel " << c;
+        const auto tail = (size_t) rate / 10;
+        EXPECT_NEAR (rmsDb (got[c], n - tail, tail), rmsDb (expected[c], n - tail, tail), 1.0) << "channel " << c;
+        if (tolerance > 0.0f)
+        {
+            float worst = 0.0f;
+            for (size_t i = 0; i < std::min (n, got[c].size()); ++i)
+                worst = std::max (worst, std::abs (got[c][i] - expected[c][i]));
+            EXPECT_LE (worst, tolerance) << "channel " << c;
+        }
+    }
+}
+
+juce::StringArray filesIn (const juce::File& dir)
+{
+    juce::StringArray names;
+    for (const auto& f : dir.findChildFiles (juce::File::findFilesAndDirectories | juce::File::ignoreHiddenFiles, false, "*", juce::File::FollowSymlinks::no))
+        names.add (f.getFileName());
+    for (const auto& f : dir.findChildFiles (juce::File::findFiles, false, ".*"))
+        names.add (f.getFileName());
+    names.sort (false);
+    return names;
+}
+} // namespace
+
+TEST_F (AppTest, SavesTheProcessedSoundInEveryFormat)
+{
+    for (const char* name : { "stereo.m4a", "movie.mp4" })
+    {
+        SCOPED_TRACE (name);
+        const auto source = media (name);
+        ASSERT_TRUE (open (source).wasOk());
+        processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.6f);
+        int rate = 0;
+        const auto expected = expectedProcessed (source, &rate);
+        const auto sourceVideo = videoPackets (source);
+        const auto dir = scratchFolder().getChildFile (name).getSiblingFile (juce::File::createLegalFileName (name) + "-out");
+        dir.createDirectory();
+        std::int64_t mp3Sizes[2] {};
+
+        for (int format = 0; format < 9; ++format)
+        {
+            SCOPED_TRACE (kExtensions[format]);
+            app->clearProgressTimeline();
+            const auto target = dir.getChildFile (juce::String ("out") + kExtensions[format]);
+            ASSERT_EQ (saveAs (target, format), juce::FileBasedDocument::savedOk);
+            ASSERT_TRUE (target.existsAsFile());
+            EXPECT_TRUE (overlayShownOncePerJob (app->getProgressTimeline()));
+            EXPECT_EQ (CVAudioTapProcessor::getActiveTap(), nullptr);
+
+            int gotRate = 0;
+            const auto got = decodeAll (target, &gotRate);
+            EXPECT_EQ (gotRate, rate);
+            const float lsb24 = 1.0f / 8388608.0f, lsb16 = 1.0f / 32768.0f;
+            expectProcessedCopy (got, expected, rate, format == 5 || format == 6 ? lsb24 * 1.01f : format == 7 ? lsb16 * 1.01f : 0.0f);
+
+            juce::AudioFormatManager formats;
+            formats.registerBasicFormats();
+            if (format >= 5 && format <= 7)
+            {
+                std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (target));
+                ASSERT_NE (reader, nullptr);
+                EXPECT_EQ ((int) reader->bitsPerSample, format == 7 ? 16 : 24);
+                EXPECT_EQ ((int) reader->numChannels, 2);
+            }
+            if (format == 5 || format == 6)
+            {
+                juce::MemoryBlock head;
+                target.loadFileAsData (head);
+                EXPECT_EQ (juce::String::fromUTF8 (static_cast<const char*> (head.getData()), 4), format == 5 ? "RIFF" : "FORM");
+            }
+            if (format <= 2)
+            {
+                const auto packets = videoPackets (target);
+                ASSERT_EQ (packets.size(), sourceVideo.size());
+                for (size_t i = 0; i < packets.size(); ++i)
+                    ASSERT_EQ (packets[i], sourceVideo[i]) << "video packet " << i;
+            }
+            else
+            {
+                EXPECT_TRUE (videoPackets (target).empty());
+            }
+            if (format == 8)
+            {
+                mp3Sizes[1] = target.getSize();
+                const auto small = dir.getChildFile ("small.mp3");
+                ASSERT_EQ (saveAs (small, 8, 0), juce::FileBasedDocument::savedOk);
+                mp3Sizes[0] = small.getSize();
+            }
+        }
+        EXPECT_LT (mp3Sizes[0], mp3Sizes[1]);
+        // Nothing but the saved files: no render, no partial file.
+        EXPECT_EQ (filesIn (dir).size(), 10);
+        EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+        ASSERT_TRUE (app->closeMedia().wasOk());
+    }
+}
+
+TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
+{
+    const auto dir = scratchFolder();
+    const auto song = dir.getChildFile ("song.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (song));
+    juce::MemoryBlock original;
+    song.loadFileAsData (original);
+    const auto link = dir.getChildFile ("link.wav");
+    ASSERT_EQ (::symlink (song.getFullPathName().toRawUTF8(), link.getFullPathName().toRawUTF8()), 0);
+    const auto hard = dir.getChildFile ("hard.wav");
+    ASSERT_EQ (::link (song.getFullPathName().toRawUTF8(), hard.getFullPathName().toRawUTF8()), 0);
+    ASSERT_TRUE (open (song).wasOk());
+
+    for (const auto& target : { song, link, hard, dir.getChildFile ("song") })
+    {
+        SCOPED_TRACE (target.getFileName());
+        DialogService::get().clearHistory();
+        EXPECT_EQ (saveAs (target, 5), juce::FileBasedDocument::failedToWriteToFile);
+        EXPECT_EQ (askedTitles(), juce::StringArray ({ "Save media file as...", "No Overwrite" }));
+        EXPECT_EQ (lastRequest ("No Overwrite")->text,
+                   "Clarivo cannot overwrite the media document it is working with.  Please choose a document name that is not "
+                   "the same as the original media document.");
+    }
+    juce::MemoryBlock after;
+    song.loadFileAsData (after);
+    EXPECT_EQ (after, original);
+
+    // Beside it under another format is fine.
+    ASSERT_EQ (saveAs (song, 6), juce::FileBasedDocument::savedOk);
+    EXPECT_TRUE (dir.getChildFile ("song.aif").existsAsFile());
+
+    // An existing copy is replaced only when the user says so.
+    const auto out = dir.getChildFile ("out.wav");
+    out.replaceWithText ("keep me");
+    DialogService::get().clearHistory();
+    DialogService::get().answerWithFile (out);
+    DialogService::get().answerWithButton ("Cancel");
+    document().formatIndex = 5;
+    app->formatChooser = [] { return 1; };
+    EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::userCancelledSave);
+    const auto* question = lastRequest ("Replace file?");
+    ASSERT_NE (question, nullptr);
+    EXPECT_EQ (question->text, "Are you sure you want to overwrite \"out.wav\"?");
+    EXPECT_EQ (question->buttons, juce::StringArray ({ "Overwrite", "Cancel" }));
+    EXPECT_EQ (out.loadFileAsString(), "keep me");
+    EXPECT_EQ (askedTitles().size(), 2);
+
+    DialogService::get().answerWithFile (out);
+    DialogService::get().answerWithButton ("Overwrite");
+    EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::savedOk);
+    EXPECT_GT (out.getSize(), 1000);
+    // "Save..." now writes the same copy again, asking first.
+    DialogService::get().answerWithButton ("Overwrite");
+    EXPECT_EQ (document().saveMedia (false), juce::FileBasedDocument::savedOk);
+}
+
+TEST_F (AppTest, AFailedSaveSaysSoAndLeavesTheOldCopyAsItWas)
+{
+    const auto dir = scratchFolder();
+    ASSERT_TRUE (open (media ("movie.mp4")).wasOk());
+    const auto failsLeavingOld = [&] (int format, const std::function<void()>& during = {})
+    {
+        const auto target = dir.getChildFile (juce::String ("old") + kExtensions[format]);
+        target.replaceWithText ("the old copy");
+        DialogService::get().clearHistory();
+        DialogService::get().answerWithFile (target);
+        DialogService::get().answerWithButton ("Overwrite");
+        document().formatIndex = format;
+        app->formatChooser = [] { return 1; };
+        if (during)
+            during();
+        EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::failedToWriteToFile);
+        const auto* box = lastRequest ("Error writing to file...");
+        EXPECT_TRUE (box != nullptr && box->text.endsWith ("\n\nUnable to save file."));
+        EXPECT_EQ (target.loadFileAsString(), "the old copy");
+        EXPECT_EQ (filesIn (dir).size(), 1) << filesIn (dir).joinIntoString (", ");
+        target.deleteFile();
+    };
+
+    // A full disk, in every format.
+    for (int format = 0; format < 9; ++format)
+    {
+        SCOPED_TRACE (kExtensions[format]);
+        FileSizeLimit full (20000);
+        failsLeavingOld (format);
+    }
+    // The encoder failing.
+    const auto failing = dir.getParentDirectory().getChildFile ("lame-fails");
+    failing.replaceWithText ("#!/bin/sh\nexit 1\n");
+    failing.setExecutePermission (true);
+    app->lameProgram = failing;
+    failsLeavingOld (8);
+    // No encoder at all: asked about, nothing written.
+    app->lameProgram = dir.getParentDirectory().getChildFile ("no-lame");
+    DialogService::get().clearHistory();
+    EXPECT_EQ (saveAs (dir.getChildFile ("new.mp3"), 8), juce::FileBasedDocument::failedToWriteToFile);
+    const auto* missing = lastRequest ("Missing LAME Encoder");
+    ASSERT_NE (missing, nullptr);
+    EXPECT_EQ (missing->text, "Clarivo was unable to locate the LAME encoder.  Would you like to download the LAME installer?");
+    EXPECT_TRUE (filesIn (dir).isEmpty()) << filesIn (dir).joinIntoString (", ");
+    app->lameProgram = juce::File ("/usr/bin/lame");
+
+    ASSERT_TRUE (app->closeMedia().wasOk());
+    // Raw pictures no movie container takes.
+    ASSERT_TRUE (open (media ("huge.mov")).wasOk());
+    failsLeavingOld (0);
+    ASSERT_TRUE (app->closeMedia().wasOk());
+}
+
+TEST_F (AppTest, ClosingAsksOnlyAboutChangesAndEachAnswerDoesWhatItSays)
+{
+    const auto dir = scratchFolder();
+    const auto song = dir.getChildFile ("song.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (song));
+
+    // Unchanged: closes without a word, and the analysis copy goes with it.
+    ASSERT_TRUE (open (song).wasOk());
+    const auto copy = document().getAnalysisFile();
+    EXPECT_TRUE (copy.existsAsFile());
+    EXPECT_TRUE (app->closeMedia().wasOk());
+    EXPECT_FALSE (copy.exists());
+    EXPECT_TRUE (askedTitles().isEmpty());
+
+    const auto changeAndClose = [&] (const juce::String& answer)
+    {
+        EXPECT_TRUE (open (song).wasOk());
+        processor().setParameter (CVAudioProcessor::Parameter::boost, 0.7f);
+        pumpUntil ([] { return false; }, 50);
+        EXPECT_TRUE (document().hasChangedSinceSaved());
+        DialogService::get().clearHistory();
+        DialogService::get().answerWithButton (answer);
+        return app->closeMedia();
+    };
+
+    auto result = changeAndClose ("Cancel");
+    EXPECT_EQ (result.getErrorMessage(), "User Cancelled.");
+    const auto* question = lastRequest ("Apply Clarivo before closing?");
+    ASSERT_NE (question, nullptr);
+    EXPECT_EQ (question->text, "Do you want to save a copy of \"song.wav\" with the current Clarivo settings?");
+    EXPECT_EQ (question->buttons, juce::StringArray ({ "Save", "Discard Changes", "Cancel" }));
+    EXPECT_EQ (document().getMediaFile(), song);
+
+    result = changeAndClose ("Discard Changes");
+    EXPECT_TRUE (result.wasOk());
+    EXPECT_EQ (document().getMediaFile(), juce::File());
+    EXPECT_EQ (filesIn (dir), juce::StringArray { "song.wav" });
+
+    document().formatIndex = 6;
+    app->formatChooser = [] { return 1; };
+    DialogService::get().answerWithFile (dir.getChildFile ("saved"));
+    result = changeAndClose ("Save");
+    EXPECT_TRUE (result.wasOk());
+    EXPECT_TRUE (dir.getChildFile ("saved.aif").existsAsFile());
+    EXPECT_EQ (document().getFile(), juce::File());
+}
+
+TEST_F (AppTest, SavingSoonAfterPlaybackWaitsForItToSettle)
+{
+    ASSERT_TRUE (open (media ("stereo.m4a")).wasOk());
+    player().togglePlayPause();
+    pumpUntil ([] { return false; }, 100);
+    player().togglePlayPause();
+    const auto stoppedAt = player().lastPlayStopTime;
+    app->clearProgressTimeline();
+    ASSERT_EQ (saveAs (scratchFile ("settled.wav"), 5), juce::FileBasedDocument::savedOk);
+
+    // The wait reports 0 to 0.02 until five seconds have passed since the stop.
+    const auto& timeline = app->getProgressTimeline();
+    ASSERT_FALSE (timeline.empty());
+    EXPECT_EQ (timeline.front().text, "Working...");
+    int settling = 0;
+    for (const auto& e : timeline)
+        if (e.kind == ClarivoApplication::ProgressEvent::Kind::set && e.value <= 0.02)
+            ++settling;
+    EXPECT_GE (settling, 5000 / 250 - 2);
+    EXPECT_GE (clockMs - stoppedAt, 5000);
+}
