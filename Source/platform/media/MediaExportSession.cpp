@@ -393,10 +393,14 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     if (lossless)
         av_dict_set (&muxerOptions, "rf64", "auto", 0); // past 4 GiB of data a plain wave header overflows
     const int started = avformat_write_header (out.context, &muxerOptions);
+    // An option left over is one the muxer does not know: a long render would
+    // overflow its header.
+    const bool optionsTaken = av_dict_count (muxerOptions) == 0;
     av_dict_free (&muxerOptions);
-    if (started < 0)
+    if (started < 0 || ! optionsTaken)
     {
-        why = "The " + fileName + " file could not be started (" + detail::errorText (started) + ").";
+        why = "The " + fileName + " file could not be started ("
+            + (started < 0 ? detail::errorText (started) : juce::String ("the writer cannot grow past 4 GiB")) + ").";
         return false;
     }
 
