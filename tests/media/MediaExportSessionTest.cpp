@@ -113,9 +113,32 @@ juce::StringArray filesIn (const juce::File& dir)
     names.sort (false);
     return names;
 }
+
+// The codec and container a file was written with.
+juce::String codecOf (const juce::File& file)
+{
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input (&ctx, file.getFullPathName().toRawUTF8(), nullptr, nullptr) < 0)
+        return {};
+    avformat_find_stream_info (ctx, nullptr);
+    const juce::String text = ctx->nb_streams == 1
+                                ? juce::String (ctx->iformat->name) + " " + avcodec_get_name (ctx->streams[0]->codecpar->codec_id)
+                                : juce::String (ctx->nb_streams) + " streams";
+    avformat_close_input (&ctx);
+    return text;
+}
+
+void expectCleanCompletion (const Outcome& outcome, const AssetExportSession& session, const CVAudioTapProcessor& tap)
+{
+    ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+    EXPECT_EQ (outcome.completions, 1);
+    EXPECT_FALSE (outcome.completedOnMessageThread);
+    EXPECT_EQ (session.getProgress(), 1.0f);
+    EXPECT_FALSE (tap.getTap()->isInUse());
+}
 } // namespace
 
-TEST (MediaExportSession, RendersTheAudioThroughTheTapIntoAnM4A)
+TEST (MediaExportSession, RendersTheAudioThroughTheTapIntoAnM4AOrLosslessly)
 {
     auto source = URLAsset::assetWithURL (media ("movie.mov"));
     CVAudioProcessor processor;
@@ -126,12 +149,7 @@ TEST (MediaExportSession, RendersTheAudioThroughTheTapIntoAnM4A)
     const auto target = scratchFile ("render.m4a");
     auto session = makeSession (composition, kExportPresetAppleM4A, target, FileType::appleM4A, tap.getAudioMix());
     ASSERT_NE (session, nullptr);
-    const auto outcome = runExport (session);
-    ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
-    EXPECT_EQ (outcome.completions, 1);
-    EXPECT_FALSE (outcome.completedOnMessageThread);
-    EXPECT_EQ (session->getProgress(), 1.0f);
-    EXPECT_FALSE (tap.getTap()->isInUse());
+    expectCleanCompletion (runExport (session), *session, tap);
 
     // The render covers the whole composition: the sound and, after it, the
     // chain's tail under the delayed picture.
@@ -153,6 +171,35 @@ TEST (MediaExportSession, RendersTheAudioThroughTheTapIntoAnM4A)
     }
     // Processed, not the plain sound: the chain's delay is in it.
     EXPECT_LT (correlation (rendered[0].data(), input[0].data(), (int) length), 0.9);
+
+    // Lossless, over a range a second past the end: the chain's output to
+    // the sample, its tail included, and exactly the range's frames.
+    auto song = URLAsset::assetWithURL (media ("stereo.m4a"));
+    CVAudioProcessor songProcessor;
+    CVAudioTapProcessor songTap (song->getTracks()[0], songProcessor);
+    const auto wav = scratchFile ("render.wav");
+    auto lossless = makeSession (song, kExportPresetLinearPCM, wav, FileType::wave, songTap.getAudioMix());
+    ASSERT_NE (lossless, nullptr);
+    lossless->setTimeRange ({ Time::zero(), song->getDuration() + makeTime (1, 1) });
+    expectCleanCompletion (runExport (lossless), *lossless, songTap);
+    EXPECT_EQ (codecOf (wav), "wav pcm_f32le");
+
+    auto plain = decodeAll (media ("stereo.m4a"));
+    const auto songLength = plain[0].size() + 44100;
+    for (auto& ch : plain)
+        ch.resize (songLength, 0.0f);
+    const auto expected = processOffline (plain, 44100.0);
+    const auto exact = decodeAll (wav, &rate);
+    EXPECT_EQ (rate, 44100);
+    ASSERT_EQ (exact.size(), 2u);
+    for (size_t c = 0; c < 2; ++c)
+    {
+        ASSERT_EQ (exact[c].size(), songLength);
+        for (size_t i = 0; i < songLength; ++i)
+            ASSERT_NEAR (exact[c][i], expected[c][i], 1.0e-6f) << c << " " << i;
+    }
+    // The tail past the end is the chain's, not cut to silence.
+    EXPECT_GT (std::abs (exact[0][songLength - 44100 + 100]), 1.0e-4f);
 }
 
 TEST (MediaExportSession, AnotherTapPassesItsAudioUntouchedWhileAProcessedExportRuns)
@@ -277,6 +324,13 @@ TEST (MediaExportSession, ContainersRefuseWhatTheyCannotHold)
         EXPECT_EQ (outcome.status, ExportStatus::failed);
         EXPECT_TRUE (outcome.error.isNotEmpty());
     }
+    // The lossless render writes wave files only.
+    for (auto type : { FileType::appleM4A, FileType::aiff, FileType::coreAudioFormat, FileType::quickTimeMovie })
+    {
+        const auto outcome = exportTo ("stereo.m4a", kExportPresetLinearPCM, dir.getChildFile ("refused" + fileExtension (type)), type);
+        EXPECT_EQ (outcome.status, ExportStatus::failed) << fileExtension (type);
+        EXPECT_TRUE (outcome.error.contains ("WAVE")) << outcome.error;
+    }
     EXPECT_TRUE (filesIn (dir).isEmpty()) << filesIn (dir).joinIntoString (", ");
 
     // Raw samples go into a wave file cut to the sample.
@@ -302,6 +356,12 @@ TEST (MediaExportSession, AFailedOrCancelledExportLeavesNoFile)
     existing.replaceWithText ("keep me");
     EXPECT_EQ (exportTo ("stereo.m4a", kExportPresetAppleM4A, existing, FileType::appleM4A).status, ExportStatus::failed);
     EXPECT_EQ (existing.loadFileAsString(), "keep me");
+
+    // A range without an end is refused, not written as an empty render.
+    auto endless = makeSession (URLAsset::assetWithURL (media ("stereo.m4a")), kExportPresetLinearPCM, dir.getChildFile ("endless.wav"),
+                                FileType::wave);
+    endless->setTimeRange ({ Time::zero(), Time::infinity() });
+    EXPECT_EQ (runExport (endless).status, ExportStatus::failed);
 
     // Files that are not media, or whose data stops early.
     for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4", "cut.m4a", "zerorate.caf" })
@@ -354,7 +414,8 @@ TEST (MediaExportSession, AFailedOrCancelledExportLeavesNoFile)
     for (auto c : { Short { "stereo.m4a", kExportPresetPassthrough, FileType::coreAudioFormat },
                     Short { "stereo.m4a", kExportPresetPassthrough, FileType::appleM4A },
                     Short { "rate48k.wav", kExportPresetPassthrough, FileType::wave },
-                    Short { "stereo.m4a", kExportPresetAppleM4A, FileType::appleM4A } })
+                    Short { "stereo.m4a", kExportPresetAppleM4A, FileType::appleM4A },
+                    Short { "stereo.m4a", kExportPresetLinearPCM, FileType::wave } })
     {
         SCOPED_TRACE (std::string (c.source) + " " + c.preset + " -> " + fileExtension (c.type).toStdString());
         const auto target = dir.getChildFile ("short" + fileExtension (c.type));

@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string_view>
 #include <sys/resource.h>
 
@@ -11,16 +15,6 @@ namespace mediatest
 {
 namespace
 {
-juce::File& root()
-{
-    static juce::File dir;
-    return dir;
-}
-
-// Set once every file was made. A failure here fails the tests that use the
-// media instead of skipping them.
-bool generated = false;
-
 juce::String tool()
 {
     for (auto candidate : { "/usr/bin/ffmpeg", "/usr/local/bin/ffmpeg" })
@@ -35,6 +29,19 @@ juce::String stereoTone (int rate)
     return "aevalsrc=0.35*sin(2*PI*440*t)+0.15*sin(2*PI*1731*t)|"
         "0.3*sin(2*PI*660*t)+0.1*sin(2*PI*2950*t):s="
         + juce::String (rate) + ":d=2";
+}
+
+const juce::String pictures = "testsrc=size=320x240:rate=25:duration=2";
+
+// Two seconds of test pictures in H.264, then the sound, if any, in AAC.
+juce::StringArray h264Movie (const juce::String& sound = {}, const char* bitrate = "160k", const juce::StringArray& more = {})
+{
+    juce::StringArray args { "-f", "lavfi", "-i", pictures };
+    if (sound.isNotEmpty())
+        args.addArray ({ "-f", "lavfi", "-i", sound, "-map", "0:v", "-map", "1:a", "-c:a", "aac", "-b:a", bitrate });
+    args.addArray ({ "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" });
+    args.addArray (more);
+    return args;
 }
 
 // Overwrites bytes at offset from the first place the tag appears, after the
@@ -57,79 +64,202 @@ bool patch (const juce::File& file, const char* tag, size_t offset, std::vector<
     return file.replaceWithData (data.getData(), data.getSize());
 }
 
-class MediaEnvironment : public ::testing::Environment
+// The first part of another test file, as a download cut short leaves it.
+bool firstPart (const char* source, int numerator, int denominator, const juce::File& out)
+{
+    juce::MemoryBlock data;
+    return media (source).loadFileAsData (data) && out.replaceWithData (data.getData(), data.getSize() * (size_t) numerator / (size_t) denominator);
+}
+
+// 16-bit 44.1 kHz wave; sample (channel, time in seconds, noise of that channel).
+bool writeWave (const juce::File& out, int channels, double seconds, const std::function<double (int, double, juce::Random&)>& sample)
+{
+    constexpr double rate = 44100.0;
+    auto stream = std::make_unique<juce::FileOutputStream> (out);
+    std::unique_ptr<juce::AudioFormatWriter> writer (
+        juce::WavAudioFormat().createWriterFor (stream.get(), rate, (unsigned int) channels, 16, {}, 0));
+    if (writer == nullptr)
+        return false;
+    stream.release();
+    const int length = (int) std::lround (seconds * rate);
+    juce::AudioBuffer<float> buffer (channels, length);
+    for (int c = 0; c < channels; ++c)
+    {
+        // A noise stream of its own per channel, the same in every file.
+        juce::Random noise (1000 + c);
+        for (int i = 0; i < length; ++i)
+            buffer.setSample (c, i, (float) sample (c, i / rate, noise));
+    }
+    const bool written = writer->writeFromAudioSampleBuffer (buffer, 0, length);
+    writer.reset();
+    return written && out.getSize() > (std::int64_t) length * channels * 2;
+}
+
+// Uniform white noise at -45 dBFS RMS.
+double hiss (juce::Random& noise)
+{
+    return 0.009740 * (2.0 * noise.nextDouble() - 1.0);
+}
+
+// A swelling A major chord, silent from 5 to 7 s; every partial has a whole
+// number of cycles per second, so the cuts fall on zero crossings.
+double chordWithGap (double t)
+{
+    if (t >= 5.0 && t < 7.0)
+        return 0.0;
+    const auto partial = [t] (double amplitude, double hz) { return amplitude * std::sin (2.0 * juce::MathConstants<double>::pi * hz * t); };
+    return (0.75 + 0.25 * std::sin (juce::MathConstants<double>::pi * t))
+         * (partial (0.20, 220) + partial (0.12, 275) + partial (0.10, 330) + partial (0.06, 440));
+}
+
+using Maker = std::function<bool (const juce::File& out)>;
+
+Maker ffmpeg (juce::StringArray args)
+{
+    return [args] (const juce::File& out)
+    {
+        auto all = args;
+        all.add (out.getFullPathName());
+        return runFFmpeg (all);
+    };
+}
+
+// How each file is made. A recipe may ask media() for the file it is made from.
+const std::map<juce::String, Maker>& recipes()
+{
+    static const std::map<juce::String, Maker> all {
+        { "stereo.m4a", ffmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "192k" }) },
+        { "movie.mp4", ffmpeg (h264Movie (stereoTone (48000))) },
+        { "movie.mov", ffmpeg ({ "-f", "lavfi", "-i", pictures, "-f", "lavfi", "-i", stereoTone (44100), "-map", "0:v", "-map", "1:a", "-c:v",
+                                 "mpeg4", "-vf", "setsar=4/3", "-c:a", "aac", "-b:a", "160k" }) },
+        { "cover.png", ffmpeg ({ "-f", "lavfi", "-i", "color=c=red:size=64x64:duration=1", "-frames:v", "1" }) },
+        { "song.mp3", [] (const juce::File& out)
+          {
+              return runFFmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-i", media ("cover.png").getFullPathName(), "-map", "0:a", "-map", "1:v",
+                                  "-c:a", "libmp3lame", "-b:a", "192k", "-c:v", "png", "-disposition:v", "attached_pic", "-id3v2_version", "3",
+                                  out.getFullPathName() });
+          } },
+        { "six.wav", ffmpeg ({ "-f", "lavfi", "-i", "aevalsrc=0.1*sin(2*PI*100*t)|0.1*sin(2*PI*200*t)|0.1*sin(2*PI*300*t)|"
+                               "0.1*sin(2*PI*400*t)|0.1*sin(2*PI*500*t)|0.1*sin(2*PI*600*t):s=44100:d=1", "-c:a", "pcm_s16le" }) },
+        { "rate48k.wav", ffmpeg ({ "-f", "lavfi", "-i", stereoTone (48000), "-c:a", "pcm_s24le" }) },
+        { "whole.m4a", ffmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart" }) },
+        { "truncated.mp4", [] (const juce::File& out) { return firstPart ("movie.mp4", 2, 5, out); } },
+        { "cut.m4a", [] (const juce::File& out) { return firstPart ("whole.m4a", 3, 5, out); } },
+        { "empty.mp4", [] (const juce::File& out) { return out.create().wasOk(); } },
+        { "text.mp4", [] (const juce::File& out) { return out.replaceWithText ("This is not a movie, only a line of text.\n"); } },
+        // Headers that lie: a sample rate of zero, and a picture of 65535 x 65535.
+        { "zerorate.caf", [] (const juce::File& out)
+          {
+              return ffmpeg ({ "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "pcm_s16le" }) (out)
+                  && patch (out, "desc", 12, { 0, 0, 0, 0, 0, 0, 0, 0 });
+          } },
+        { "huge.mov", [] (const juce::File& out)
+          {
+              return ffmpeg ({ "-f", "lavfi", "-i", "testsrc=size=16x16:rate=25:duration=1", "-f", "lavfi", "-i", stereoTone (44100), "-c:v",
+                               "rawvideo", "-pix_fmt", "rgb24", "-c:a", "aac" }) (out)
+                  && patch (out, "raw ", 28, { 0xff, 0xff, 0xff, 0xff });
+          } },
+        { "six.mp4", ffmpeg (h264Movie ("aevalsrc=0.1*sin(2*PI*100*t)|0.1*sin(2*PI*200*t)|0.1*sin(2*PI*300*t)|0.1*sin(2*PI*400*t)|"
+                                        "0.1*sin(2*PI*500*t)|0.1*sin(2*PI*600*t):s=48000:d=2:c=5.1",
+                                        "384k")) },
+        { "videoonly.mp4", ffmpeg (h264Movie()) },
+        { "talk.MP3", ffmpeg ({ "-f", "lavfi", "-i", "aevalsrc=0.4*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*3*t)):s=22050:d=2", "-c:a", "libmp3lame",
+                                "-b:a", "64k" }) },
+        // The encoder's priming before zero, so picture and sound both start at zero.
+        { "clip.mkv", ffmpeg (h264Movie (stereoTone (44100), "160k", { "-avoid_negative_ts", "disabled" })) },
+        { "song.wav", [] (const juce::File& out)
+          {
+              return writeWave (out, 2, 3.0, [] (int c, double t, juce::Random& noise)
+              {
+                  const double w = 2.0 * juce::MathConstants<double>::pi * t;
+                  const double tone = c == 0 ? 0.35 * std::sin (w * 440) + 0.15 * std::sin (w * 1731) : 0.3 * std::sin (w * 660) + 0.1 * std::sin (w * 2950);
+                  return tone + 0.005 * (2.0 * noise.nextDouble() - 1.0);
+              });
+          } },
+        { "quietgap.wav", [] (const juce::File& out)
+          {
+              return writeWave (out, 2, 9.0, [] (int, double t, juce::Random& noise) { return chordWithGap (t) + hiss (noise); });
+          } },
+        { "hissright.wav", [] (const juce::File& out)
+          {
+              return writeWave (out, 2, 9.0, [] (int c, double t, juce::Random& noise) { return c == 0 ? 0.0 : chordWithGap (t) + hiss (noise); });
+          } },
+    };
+    return all;
+}
+
+juce::File mediaFolder()
+{
+    return juce::File (CLARIVO_TEST_MEDIA_DIR);
+}
+
+// The scratch folders of this process: ctest runs each test in a process of
+// its own, side by side.
+juce::File& scratchRoot()
+{
+    static juce::File dir;
+    return dir;
+}
+
+class ScratchCleanUp : public ::testing::Environment
 {
 public:
-    void SetUp() override
+    void TearDown() override
     {
-        // ctest runs each test in a process of its own, side by side: every
-        // process gets a folder of its own.
+        if (scratchRoot() != juce::File())
+            scratchRoot().deleteRecursively();
+    }
+};
+
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment (new ScratchCleanUp());
+} // namespace
+
+juce::File media (const char* name)
+{
+    // Recursive: a recipe asks for the file it is made from.
+    static std::recursive_mutex lock;
+    static std::set<juce::String> failed;
+    std::lock_guard<std::recursive_mutex> guard (lock);
+
+    const auto file = mediaFolder().getChildFile (name);
+    const auto recipe = recipes().find (name);
+    if (file.existsAsFile() || recipe == recipes().end())
+        return file;
+    if (failed.count (name) > 0)
+    {
+        ADD_FAILURE() << name << " could not be generated";
+        return file;
+    }
+
+    // Other test processes may make the same file at the same time: each
+    // writes a name of its own and renames it into place, so a reader sees
+    // a complete file or none.
+    mediaFolder().createDirectory();
+    const auto part = mediaFolder().getChildFile (".part-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()) + "-" + name);
+    const bool made = recipe->second (part) && part.existsAsFile()
+                   && std::rename (part.getFullPathName().toRawUTF8(), file.getFullPathName().toRawUTF8()) == 0;
+    part.deleteFile();
+    if (! made)
+    {
+        // Fails the tests that use the file rather than skipping them.
+        failed.insert (name);
+        ADD_FAILURE() << name << " could not be generated";
+    }
+    return file;
+}
+
+juce::File scratchFolder()
+{
+    if (scratchRoot() == juce::File())
+    {
         juce::File dir;
         do
             dir = juce::File::getSpecialLocation (juce::File::tempDirectory)
                       .getChildFile ("clarivo-media-tests-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
         while (dir.exists());
-        dir.createDirectory();
-        root() = dir;
-        generated = dir.isDirectory();
-
-        const auto f = [&] (const char* name) { return dir.getChildFile (name).getFullPathName(); };
-        const juce::String pictures = "testsrc=size=320x240:rate=25:duration=2";
-        const juce::StringArray commands[] = {
-            { "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "192k", f ("stereo.m4a") },
-            { "-f", "lavfi", "-i", pictures, "-f", "lavfi", "-i", stereoTone (48000), "-map", "0:v", "-map", "1:a", "-c:v", "libx264",
-              "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "160k", f ("movie.mp4") },
-            { "-f", "lavfi", "-i", pictures, "-f", "lavfi", "-i", stereoTone (44100), "-map", "0:v", "-map", "1:a", "-c:v", "mpeg4",
-              "-vf", "setsar=4/3", "-c:a", "aac", "-b:a", "160k", f ("movie.mov") },
-            { "-f", "lavfi", "-i", "color=c=red:size=64x64:duration=1", "-frames:v", "1", f ("cover.png") },
-            { "-f", "lavfi", "-i", stereoTone (44100), "-i", f ("cover.png"), "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame",
-              "-b:a", "192k", "-c:v", "png", "-disposition:v", "attached_pic", "-id3v2_version", "3", f ("song.mp3") },
-            { "-f", "lavfi", "-i", "aevalsrc=0.1*sin(2*PI*100*t)|0.1*sin(2*PI*200*t)|0.1*sin(2*PI*300*t)|"
-              "0.1*sin(2*PI*400*t)|0.1*sin(2*PI*500*t)|0.1*sin(2*PI*600*t):s=44100:d=1", "-c:a", "pcm_s16le", f ("six.wav") },
-            { "-f", "lavfi", "-i", stereoTone (48000), "-c:a", "pcm_s24le", f ("rate48k.wav") },
-            { "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart", f ("whole.m4a") },
-            // To be made to lie about their sample rate and picture size below.
-            { "-f", "lavfi", "-i", stereoTone (44100), "-c:a", "pcm_s16le", f ("zerorate.caf") },
-            { "-f", "lavfi", "-i", "testsrc=size=16x16:rate=25:duration=1", "-f", "lavfi", "-i", stereoTone (44100), "-c:v", "rawvideo",
-              "-pix_fmt", "rgb24", "-c:a", "aac", f ("huge.mov") },
-        };
-        for (const auto& args : commands)
-            generated = runFFmpeg (args) && generated;
-
-        // Damaged and false files.
-        juce::MemoryBlock movie;
-        dir.getChildFile ("movie.mp4").loadFileAsData (movie);
-        dir.getChildFile ("truncated.mp4").replaceWithData (movie.getData(), movie.getSize() * 2 / 5);
-        juce::MemoryBlock whole;
-        dir.getChildFile ("whole.m4a").loadFileAsData (whole);
-        dir.getChildFile ("cut.m4a").replaceWithData (whole.getData(), whole.getSize() * 3 / 5);
-        dir.getChildFile ("empty.mp4").create();
-
-        // Headers that lie: a sample rate of zero, and a picture of 65535 x 65535.
-        generated = patch (dir.getChildFile ("zerorate.caf"), "desc", 12, { 0, 0, 0, 0, 0, 0, 0, 0 }) && generated;
-        generated = patch (dir.getChildFile ("huge.mov"), "raw ", 28, { 0xff, 0xff, 0xff, 0xff }) && generated;
-        dir.getChildFile ("text.mp4").replaceWithText ("This is not a movie, only a line of text.\n");
+        scratchRoot() = dir;
     }
-
-    void TearDown() override
-    {
-        root().deleteRecursively();
-    }
-};
-
-[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment (new MediaEnvironment());
-} // namespace
-
-juce::File media (const char* name)
-{
-    if (! generated)
-        ADD_FAILURE() << "the test media could not be generated";
-    return root().getChildFile (name);
-}
-
-juce::File scratchFolder()
-{
-    auto dir = root().getChildFile ("scratch");
+    auto dir = scratchRoot();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     if (info != nullptr)
         dir = dir.getChildFile (juce::String (info->test_suite_name()) + "." + info->name());

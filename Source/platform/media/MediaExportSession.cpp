@@ -182,7 +182,8 @@ void setDisplayMatrix (AVStream* st, const juce::AffineTransform& t)
 std::shared_ptr<AssetExportSession> AssetExportSession::exportSessionWithAsset (std::shared_ptr<Asset> asset,
                                                                                const juce::String& presetName)
 {
-    if (asset == nullptr || (presetName != kExportPresetAppleM4A && presetName != kExportPresetPassthrough))
+    if (asset == nullptr
+        || (presetName != kExportPresetAppleM4A && presetName != kExportPresetLinearPCM && presetName != kExportPresetPassthrough))
         return nullptr;
     return std::shared_ptr<AssetExportSession> (new AssetExportSession (std::move (asset), presetName));
 }
@@ -253,7 +254,7 @@ void AssetExportSession::run()
         partial = detail::createPartialFile (outputURL, why);
         ok = partial != juce::File();
         if (ok)
-            ok = preset == kExportPresetAppleM4A ? renderAppleM4A (partial, why) : passthrough (partial, why);
+            ok = preset == kExportPresetPassthrough ? passthrough (partial, why) : render (partial, why);
         if (ok && cancelRequested.load())
             ok = false;
         if (ok)
@@ -284,17 +285,30 @@ void AssetExportSession::run()
 }
 
 // ---------------------------------------------------------------------------
-bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String& why)
+bool AssetExportSession::render (const juce::File& target, juce::String& why)
 {
-    if (*fileType != FileType::appleM4A)
+    // The two rendering presets differ only in what they write: AAC in M4A,
+    // or the chain's float output untouched in a wave file.
+    const bool lossless = preset == kExportPresetLinearPCM;
+    const FileType containerType = lossless ? FileType::wave : FileType::appleM4A;
+    const juce::String fileName = lossless ? "WAVE" : "M4A";
+    const juce::String codecName = lossless ? "PCM" : "AAC";
+    if (*fileType != containerType)
     {
-        why = "The M4A preset writes M4A files only.";
+        why = "The " + fileName + " preset writes " + fileName + " files only.";
         return false;
     }
     auto audioTracks = asset->getTracksWithMediaType (MediaType::audio);
     if (audioTracks.empty())
     {
         why = "The asset holds no audio.";
+        return false;
+    }
+    const TimeRange range = timeRange.value_or (TimeRange { Time::zero(), asset->getDuration() });
+    if (! range.start.isNumeric() || ! range.duration.isNumeric() || range.duration < Time::zero())
+    {
+        // Would otherwise come out as an empty file that reads as a finished render.
+        why = "The time range to render is not a finite span.";
         return false;
     }
     const auto& track = audioTracks.front();
@@ -307,17 +321,20 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
 
     const int rate = source.getSampleRate();
     const int channels = source.getNumChannels();
-    const TimeRange range = timeRange.value_or (TimeRange { Time::zero(), asset->getDuration() });
-    const std::int64_t first = std::max<std::int64_t> (0, range.start.toSamples (rate));
+    // The output holds exactly the range's frames: silence where the range
+    // reaches before or past the track (the chain's tail plays out there).
+    const std::int64_t first = range.start.toSamples (rate);
     const std::int64_t last = std::max (first, range.end().toSamples (rate));
 
-    // The encoder: FFmpeg's own AAC at the source rate when it can, else the nearest it offers.
-    const AVCodec* codec = avcodec_find_encoder_by_name ("aac");
+    // FFmpeg's own AAC at the source rate when it can, else the nearest it
+    // offers; PCM takes any rate.
+    const AVCodec* codec = lossless ? avcodec_find_encoder (AV_CODEC_ID_PCM_F32LE) : avcodec_find_encoder_by_name ("aac");
     if (codec == nullptr)
     {
-        why = "No AAC encoder is available.";
+        why = "No " + codecName + " encoder is available.";
         return false;
     }
+    const AVSampleFormat sampleFormat = lossless ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
     int encodeRate = rate;
     if (codec->supported_samplerates != nullptr)
     {
@@ -345,20 +362,21 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
         return false;
     }
     auto* ctx = enc.context;
-    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    ctx->sample_fmt = sampleFormat;
     ctx->sample_rate = encodeRate;
     av_channel_layout_default (&ctx->ch_layout, channels);
-    ctx->bit_rate = std::min<std::int64_t> (128000 * channels, 512000);
+    if (! lossless)
+        ctx->bit_rate = std::min<std::int64_t> (128000 * channels, 512000);
     ctx->time_base = AVRational { 1, encodeRate };
 
     OutputContainer out;
-    if (! out.create (FileType::appleM4A, target, why))
+    if (! out.create (containerType, target, why))
         return false;
     if (out.context->oformat->flags & AVFMT_GLOBALHEADER)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (const int r = avcodec_open2 (ctx, codec, nullptr); r < 0)
     {
-        why = "The AAC encoder could not be opened (" + detail::errorText (r) + ").";
+        why = "The " + codecName + " encoder could not be opened (" + detail::errorText (r) + ").";
         return false;
     }
 
@@ -371,23 +389,39 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
     st->time_base = ctx->time_base;
     if (! out.open (target, why))
         return false;
-    if (const int r = avformat_write_header (out.context, nullptr); r < 0)
+    AVDictionary* muxerOptions = nullptr;
+    if (lossless)
+        av_dict_set (&muxerOptions, "rf64", "auto", 0); // past 4 GiB of data a plain wave header overflows
+    const int started = avformat_write_header (out.context, &muxerOptions);
+    // An option left over is one the muxer does not know: a long render would
+    // overflow its header.
+    const bool optionsTaken = av_dict_count (muxerOptions) == 0;
+    av_dict_free (&muxerOptions);
+    if (started < 0 || ! optionsTaken)
     {
-        why = "The M4A file could not be started (" + detail::errorText (r) + ").";
+        why = "The " + fileName + " file could not be started ("
+            + (started < 0 ? detail::errorText (started) : juce::String ("the writer cannot grow past 4 GiB")) + ").";
         return false;
     }
 
-    if (encodeRate != rate)
+    // Resamples for an encoder that lacks the source rate, and interleaves
+    // for one that takes interleaved samples (float to float stays exact).
+    if (encodeRate != rate || sampleFormat != AV_SAMPLE_FMT_FLTP)
     {
-        swr_alloc_set_opts2 (&enc.resampler, &ctx->ch_layout, AV_SAMPLE_FMT_FLTP, encodeRate, &ctx->ch_layout,
+        swr_alloc_set_opts2 (&enc.resampler, &ctx->ch_layout, sampleFormat, encodeRate, &ctx->ch_layout,
                              AV_SAMPLE_FMT_FLTP, rate, 0, nullptr);
         if (enc.resampler == nullptr || swr_init (enc.resampler) < 0)
         {
-            why = "The audio could not be resampled for the encoder.";
+            why = "The audio could not be converted for the encoder.";
             return false;
         }
     }
-    enc.fifo = av_audio_fifo_alloc (AV_SAMPLE_FMT_FLTP, channels, maxFramesPerSlice * 4);
+    enc.fifo = av_audio_fifo_alloc (sampleFormat, channels, maxFramesPerSlice * 4);
+    if (enc.fifo == nullptr)
+    {
+        why = "Out of memory.";
+        return false;
+    }
 
     // One use of the tap, for this render only.
     std::shared_ptr<AudioProcessingTap> tap;
@@ -408,7 +442,9 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
         }
     } tapUse { tap };
 
-    std::vector<std::vector<float>> converted ((size_t) channels, std::vector<float> ((size_t) maxFramesPerSlice * 4 + 256));
+    const bool planar = av_sample_fmt_is_planar (sampleFormat) != 0;
+    std::vector<std::vector<float>> converted ((size_t) (planar ? channels : 1),
+                                               std::vector<float> (((size_t) maxFramesPerSlice * 4 + 256) * (size_t) (planar ? 1 : channels)));
     std::vector<float*> convertedPointers;
     for (auto& ch : converted)
         convertedPointers.push_back (ch.data());
@@ -423,27 +459,27 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
                 return true;
             if (r < 0)
             {
-                why = "AAC encoding failed (" + detail::errorText (r) + ").";
+                why = codecName + " encoding failed (" + detail::errorText (r) + ").";
                 return false;
             }
             av_packet_rescale_ts (enc.packet, ctx->time_base, st->time_base);
             enc.packet->stream_index = st->index;
             if (const int w = av_interleaved_write_frame (out.context, enc.packet); w < 0)
             {
-                why = "The M4A file could not be written (" + detail::errorText (w) + ").";
+                why = "The " + fileName + " file could not be written (" + detail::errorText (w) + ").";
                 return false;
             }
         }
     };
     const auto encodeFrames = [&] (bool flush) -> bool
     {
-        const int frameSize = ctx->frame_size > 0 ? ctx->frame_size : 1024;
+        const int frameSize = ctx->frame_size > 0 ? ctx->frame_size : maxFramesPerSlice;
         while (av_audio_fifo_size (enc.fifo) >= frameSize || (flush && av_audio_fifo_size (enc.fifo) > 0))
         {
             const int n = std::min (frameSize, av_audio_fifo_size (enc.fifo));
             av_frame_unref (enc.frame);
             enc.frame->nb_samples = n;
-            enc.frame->format = AV_SAMPLE_FMT_FLTP;
+            enc.frame->format = sampleFormat;
             enc.frame->sample_rate = encodeRate;
             av_channel_layout_copy (&enc.frame->ch_layout, &ctx->ch_layout);
             if (av_frame_get_buffer (enc.frame, 0) < 0)
@@ -456,7 +492,7 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
             encoded += n;
             if (const int r = avcodec_send_frame (ctx, enc.frame); r < 0)
             {
-                why = "AAC encoding failed (" + detail::errorText (r) + ").";
+                why = codecName + " encoding failed (" + detail::errorText (r) + ").";
                 return false;
             }
             if (! writePackets())
@@ -547,7 +583,7 @@ bool AssetExportSession::renderAppleM4A (const juce::File& target, juce::String&
             return fail();
         if (const int r = av_write_trailer (out.context); r < 0)
         {
-            why = "The M4A file could not be finished (" + detail::errorText (r) + ").";
+            why = "The " + fileName + " file could not be finished (" + detail::errorText (r) + ").";
             return fail();
         }
     });

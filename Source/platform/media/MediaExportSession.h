@@ -25,9 +25,12 @@ std::optional<FileType> fileTypeForExtension (const juce::String& extension);
 // True for the file types that hold sound only.
 bool isAudioOnly (FileType type);
 
-// Renders the audio of the asset through the mix's taps and encodes it as AAC
-// in an M4A file.
+// Renders the first audio track of the asset through the mix's taps and
+// encodes it as AAC in an M4A file.
 inline constexpr const char* kExportPresetAppleM4A = "ExportPresetAppleM4A";
+// Renders as the M4A preset does, into a wave file of 32-bit float samples at
+// the track's own rate and channel count (RF64 past 4 GiB of data).
+inline constexpr const char* kExportPresetLinearPCM = "ExportPresetLinearPCM";
 // Copies the packets of every track unchanged into the chosen container.
 inline constexpr const char* kExportPresetPassthrough = "ExportPresetPassthrough";
 
@@ -63,7 +66,8 @@ public:
     // Null exports the plain audio.
     void setAudioMix (std::shared_ptr<AudioMix> mix) { audioMix = std::move (mix); }
     std::shared_ptr<AudioMix> getAudioMix() const { return audioMix; }
-    // The part of the asset to export; the whole asset unless set.
+    // The part of the asset to export; the whole asset unless set. A render
+    // fills what lies before or past the asset with silence.
     void setTimeRange (TimeRange range) { timeRange = range; }
 
     // Starts the export; the completion runs once, on the worker thread.
@@ -80,7 +84,8 @@ public:
 private:
     AssetExportSession (std::shared_ptr<Asset> asset, const juce::String& preset);
     void run();
-    bool renderAppleM4A (const juce::File& target, juce::String& why);
+    // The rendering presets: the track through its tap, then encoded.
+    bool render (const juce::File& target, juce::String& why);
     bool passthrough (const juce::File& target, juce::String& why);
 
     std::shared_ptr<Asset> asset;
