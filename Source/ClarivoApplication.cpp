@@ -36,8 +36,7 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     CVUIEditor::installAsProcessorEditor();
     processor = std::make_unique<CVAudioProcessor>();
     processor->addChangeListener (this);
-    for (int i = 0; i < CVAudioProcessor::kNumParameters; ++i)
-        lastSettings[(size_t) i] = processor->getParameter (i);
+    processor->getStateInformation (lastState);
     formatManager.registerBasicFormats();
     clarivo::media::registerMediaFormats (formatManager);
     if (! playerOptions.useNullDevice && playerOptions.deviceManager == nullptr)
@@ -85,14 +84,14 @@ void ClarivoApplication::systemRequestedQuit()
 
 void ClarivoApplication::changeListenerCallback (juce::ChangeBroadcaster*)
 {
-    // A change of settings makes the open media's processed copy out of
-    // date; the processor also speaks when it is only prepared for playback.
-    std::array<float, CVAudioProcessor::kNumParameters> now {};
-    for (int i = 0; i < CVAudioProcessor::kNumParameters; ++i)
-        now[(size_t) i] = processor->getParameter (i);
-    if (now != lastSettings && document != nullptr && document->getMediaFile() != juce::File())
+    // New settings (parameters or a learned profile) make the open media's
+    // processed copy out of date; the processor also speaks when it is only
+    // prepared for playback, which changes nothing the user set.
+    juce::MemoryBlock state;
+    processor->getStateInformation (state);
+    if (state != lastState && document != nullptr && document->getMediaFile() != juce::File())
         document->changed();
-    lastSettings = now;
+    lastState = std::move (state);
 }
 
 //==============================================================================

@@ -14,7 +14,6 @@
 #include "CVAudioProcessor.h"
 #include "platform/media/MediaPlayer.h"
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -126,7 +125,8 @@ private:
     juce::String progressText;
     std::vector<ProgressEvent> progressTimeline;
 
-    std::array<float, CVAudioProcessor::kNumParameters> lastSettings {};
+    // The settings as the document last saw them.
+    juce::MemoryBlock lastState;
     bool playerMode = true;
     bool looping = false;
     bool analyzeEnabled = true;

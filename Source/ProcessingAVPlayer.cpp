@@ -9,7 +9,6 @@
 #include "platform/media/MediaFileOutput.h"
 
 #include <atomic>
-#include <unistd.h>
 
 using namespace clarivo::media;
 
@@ -152,10 +151,9 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
     std::shared_ptr<Asset> asset = givenAsset != nullptr ? givenAsset->copy() : URLAsset::assetWithURL (url);
     const auto source = givenAsset != nullptr ? givenAsset->getURL() : url;
 
-    // A file that cannot be opened at all is the document's to report; it
-    // is not a file without sound.
-    if (source != juce::File()
-        && (! source.existsAsFile() || ::access (source.getFullPathName().toRawUTF8(), R_OK) != 0))
+    // A file that cannot be read, or media too damaged to open, is the
+    // document's to report; it is not a file without sound.
+    if (source != juce::File() && (! juce::FileInputStream (source).openedOk() || asset->isDamaged()))
         return false;
 
     if (asset->getTracksWithMediaType (MediaType::audio).empty())

@@ -88,6 +88,8 @@ TEST (MediaAsset, BadFilesFailClearly)
         EXPECT_TRUE (asset->getError().isNotEmpty());
         EXPECT_EQ (asset->getDuration(), Time::zero());
         EXPECT_EQ (firstAudioStreamDescription (*asset), std::nullopt);
+        // Damaged media, as against what is no media at all, whatever its name.
+        EXPECT_EQ (asset->isDamaged(), juce::String (name) == "truncated.mp4");
     }
     // A picture too large to decode leaves the sound readable.
     auto huge = URLAsset::assetWithURL (media ("huge.mov"));

@@ -85,25 +85,6 @@ std::shared_ptr<MutableComposition> playbackComposition (std::shared_ptr<Asset> 
     return composition;
 }
 
-std::vector<juce::MemoryBlock> videoPackets (const juce::File& file)
-{
-    std::vector<juce::MemoryBlock> packets;
-    AVFormatContext* ctx = nullptr;
-    if (avformat_open_input (&ctx, file.getFullPathName().toRawUTF8(), nullptr, nullptr) < 0)
-        return packets;
-    avformat_find_stream_info (ctx, nullptr);
-    const int video = av_find_best_stream (ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    AVPacket* pkt = av_packet_alloc();
-    while (video >= 0 && av_read_frame (ctx, pkt) >= 0)
-    {
-        if (pkt->stream_index == video)
-            packets.emplace_back (pkt->data, (size_t) pkt->size);
-        av_packet_unref (pkt);
-    }
-    av_packet_free (&pkt);
-    avformat_close_input (&ctx);
-    return packets;
-}
 
 juce::StringArray filesIn (const juce::File& dir)
 {

@@ -1,5 +1,10 @@
 #include "MediaTestSupport.h"
 
+extern "C"
+{
+#include <libavformat/avformat.h>
+}
+
 #include "platform/media/MediaDecoding.h"
 
 #include <cmath>
@@ -435,4 +440,24 @@ int LogCapture::count (const juce::String& line) const
         n += l == line ? 1 : 0;
     return n;
 }
+std::vector<juce::MemoryBlock> videoPackets (const juce::File& file)
+{
+    std::vector<juce::MemoryBlock> packets;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input (&ctx, file.getFullPathName().toRawUTF8(), nullptr, nullptr) < 0)
+        return packets;
+    avformat_find_stream_info (ctx, nullptr);
+    const int video = av_find_best_stream (ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AVPacket* pkt = av_packet_alloc();
+    while (video >= 0 && av_read_frame (ctx, pkt) >= 0)
+    {
+        if (pkt->stream_index == video)
+            packets.emplace_back (pkt->data, (size_t) pkt->size);
+        av_packet_unref (pkt);
+    }
+    av_packet_free (&pkt);
+    avformat_close_input (&ctx);
+    return packets;
+}
+
 } // namespace mediatest

@@ -40,6 +40,9 @@ Planar processOffline (const Planar& input, double sampleRate, const std::functi
 // Runs the message loop until the condition holds or the time is up.
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs);
 
+// The packets of a file's first video stream, as stored.
+std::vector<juce::MemoryBlock> videoPackets (const juce::File& file);
+
 double correlation (const float* a, const float* b, int n);
 // True when block matches whole from position within codec noise, and
 // clearly better there than one sample to either side.

@@ -58,7 +58,8 @@ juce::StringArray AppTest::askedTitles() const
 {
     juce::StringArray titles;
     for (const auto& record : DialogService::get().getHistory())
-        titles.add (record.request.title);
+        if (record.request.kind == DialogService::Kind::message || record.request.kind == DialogService::Kind::question)
+            titles.add (record.request.title);
     return titles;
 }
 

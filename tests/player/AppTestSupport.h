@@ -33,9 +33,15 @@ protected:
     // the sound's full length kept.
     mediatest::Planar expectedProcessed (const juce::File& source, int* sampleRate = nullptr);
 
-    // The titles of the boxes asked so far, in order.
+    // The titles of the alerts and questions so far, in order (not the choosers).
     juce::StringArray askedTitles() const;
     const DialogService::Request* lastRequest (const juce::String& title) const;
+    // The text of the last box of that title, or empty.
+    juce::String textOf (const juce::String& title) const
+    {
+        const auto* r = lastRequest (title);
+        return r != nullptr ? r->text : juce::String();
+    }
 
     std::unique_ptr<ClarivoApplication> app;
     juce::int64 clockMs = 1000000;

@@ -156,8 +156,8 @@ TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
         SCOPED_TRACE (target.getFileName());
         DialogService::get().clearHistory();
         EXPECT_EQ (saveAs (target, 5), juce::FileBasedDocument::failedToWriteToFile);
-        EXPECT_EQ (askedTitles(), juce::StringArray ({ "Save media file as...", "No Overwrite" }));
-        EXPECT_EQ (lastRequest ("No Overwrite")->text,
+        EXPECT_EQ (askedTitles(), juce::StringArray { "No Overwrite" });
+        EXPECT_EQ (textOf ("No Overwrite"),
                    "Clarivo cannot overwrite the media document it is working with.  Please choose a document name that is not "
                    "the same as the original media document.");
     }
@@ -183,7 +183,7 @@ TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
     EXPECT_EQ (question->text, "Are you sure you want to overwrite \"out.wav\"?");
     EXPECT_EQ (question->buttons, juce::StringArray ({ "Overwrite", "Cancel" }));
     EXPECT_EQ (out.loadFileAsString(), "keep me");
-    EXPECT_EQ (askedTitles().size(), 2);
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Replace file?" });
 
     DialogService::get().answerWithFile (out);
     DialogService::get().answerWithButton ("Overwrite");
@@ -244,6 +244,9 @@ TEST_F (AppTest, AFailedSaveSaysSoAndLeavesTheOldCopyAsItWas)
     // Raw pictures no movie container takes.
     ASSERT_TRUE (open (media ("huge.mov")).wasOk());
     failsLeavingOld (0);
+    // A profile learned from it by the analysis counts as a change.
+    if (document().hasChangedSinceSaved())
+        DialogService::get().answerWithButton ("Discard Changes");
     ASSERT_TRUE (app->closeMedia().wasOk());
 }
 
@@ -261,14 +264,17 @@ TEST_F (AppTest, ClosingAsksOnlyAboutChangesAndEachAnswerDoesWhatItSays)
     EXPECT_FALSE (copy.exists());
     EXPECT_TRUE (askedTitles().isEmpty());
 
-    const auto changeAndClose = [&] (const juce::String& answer)
+    const auto changeAndClose = [&] (const juce::String& answer, const juce::File& saveAs = {})
     {
         EXPECT_TRUE (open (song).wasOk());
-        processor().setParameter (CVAudioProcessor::Parameter::boost, 0.7f);
+        const float boost = processor().getParameter (CVAudioProcessor::Parameter::boost);
+        processor().setParameter (CVAudioProcessor::Parameter::boost, boost > 0.5f ? 0.3f : 0.7f);
         pumpUntil ([] { return false; }, 50);
         EXPECT_TRUE (document().hasChangedSinceSaved());
         DialogService::get().clearHistory();
         DialogService::get().answerWithButton (answer);
+        if (saveAs != juce::File())
+            DialogService::get().answerWithFile (saveAs);
         return app->closeMedia();
     };
 
@@ -285,10 +291,13 @@ TEST_F (AppTest, ClosingAsksOnlyAboutChangesAndEachAnswerDoesWhatItSays)
     EXPECT_EQ (document().getMediaFile(), juce::File());
     EXPECT_EQ (filesIn (dir), juce::StringArray { "song.wav" });
 
-    document().formatIndex = 6;
-    app->formatChooser = [] { return 1; };
-    DialogService::get().answerWithFile (dir.getChildFile ("saved"));
-    result = changeAndClose ("Save");
+    // The format dialog picks AIFF.
+    app->formatChooser = [this]
+    {
+        document().formatIndex = 6;
+        return 1;
+    };
+    result = changeAndClose ("Save", dir.getChildFile ("saved"));
     EXPECT_TRUE (result.wasOk());
     EXPECT_TRUE (dir.getChildFile ("saved.aif").existsAsFile());
     EXPECT_EQ (document().getFile(), juce::File());

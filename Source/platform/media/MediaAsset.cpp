@@ -142,6 +142,7 @@ void URLAsset::probe()
     if (demuxer == nullptr)
     {
         error = why;
+        damaged = file.existsAsFile() && detail::looksLikeMedia (file);
         return;
     }
 
@@ -264,6 +265,12 @@ bool URLAsset::hasProtectedContent()
 {
     probe();
     return isProtected;
+}
+
+bool URLAsset::isDamaged()
+{
+    probe();
+    return damaged;
 }
 
 juce::String URLAsset::getError()

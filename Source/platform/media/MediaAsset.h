@@ -132,6 +132,9 @@ public:
     virtual bool hasProtectedContent() = 0;
     // Why the asset cannot be read, when it cannot.
     virtual juce::String getError() { return {}; }
+    // A media file that cannot be read (cut short, damaged), as against a
+    // file that holds no media at all.
+    virtual bool isDamaged() { return false; }
 
     // An independent asset with the same content (a composition is frozen).
     virtual std::shared_ptr<Asset> copy() = 0;
@@ -164,6 +167,7 @@ public:
     bool isPlayable() override;
     bool hasProtectedContent() override;
     juce::String getError() override;
+    bool isDamaged() override;
     std::shared_ptr<Asset> copy() override;
 
 protected:
@@ -181,6 +185,7 @@ private:
     Time duration = Time::zero();
     bool playable = false;
     bool isProtected = false;
+    bool damaged = false;
 };
 
 // The stream description of the asset's first audio track: its channel count

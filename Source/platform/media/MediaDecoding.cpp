@@ -136,6 +136,25 @@ std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream>
     return d;
 }
 
+bool looksLikeMedia (const juce::File& file)
+{
+    // By content alone: a name ending in ".mp4" says nothing about a file.
+    juce::MemoryBlock head;
+    juce::FileInputStream in (file);
+    if (! in.openedOk())
+        return false;
+    head.setSize (4096 + AVPROBE_PADDING_SIZE, true);
+    const int got = in.read (head.getData(), 4096);
+    if (got <= 0)
+        return false;
+    AVProbeData probe {};
+    probe.filename = "";
+    probe.buf = static_cast<unsigned char*> (head.getData());
+    probe.buf_size = got;
+    int score = 0;
+    return av_probe_input_format3 (&probe, 1, &score) != nullptr && score > AVPROBE_SCORE_MAX / 4;
+}
+
 bool Demuxer::open (const char* url, juce::String& error)
 {
     // avformat_open_input frees a caller-allocated context when it fails.
@@ -753,8 +772,11 @@ bool AudioDecoder::read (float* const* dest, int numDestChannels, std::int64_t s
 
     if (done < numFrames)
     {
-        // Past the end, or the file ran out early (a truncated file).
-        if (startSample + done < length)
+        // Past the end, or the file ran out early (a truncated file). A
+        // container's duration may count a codec's padding (Matroska keeps
+        // AAC's), so a clean end a few codec frames short of it is no fault.
+        constexpr std::int64_t paddingSlack = 8192;
+        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= paddingSlack))
             failed = true;
         for (int c = 0; c < numDestChannels; ++c)
             std::fill (dest[c] + done, dest[c] + numFrames, 0.0f);

@@ -52,6 +52,10 @@ private:
     juce::File file;
 };
 
+// Whether the file's first bytes are those of a container FFmpeg knows,
+// whatever its name says and whether or not it opens.
+bool looksLikeMedia (const juce::File& file);
+
 bool isAttachedPicture (const AVStream* stream) noexcept;
 bool isPcmCodec (int codecId) noexcept;
 // The first audio stream that is not cover art, or -1.
