@@ -87,6 +87,8 @@ public:
     // settling wait reads (milliseconds).
     std::shared_ptr<clarivo::media::Player> getPlayer() const { return player; }
     CVAudioTapProcessor* getTapProcessor() const noexcept { return atp.get(); }
+    // Leaves the loaded media without its tap, as when one cannot be made.
+    void dropTapForTesting() { atp = nullptr; }
     std::shared_ptr<clarivo::media::Asset> getOriginalAsset() const { return origAsset; }
     static void setClock (std::function<juce::int64()> millisecondClock);
     static juce::int64 nowMs();

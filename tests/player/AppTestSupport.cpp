@@ -72,6 +72,17 @@ const DialogService::Request* AppTest::lastRequest (const juce::String& title) c
     return nullptr;
 }
 
+void writeSnapshot (juce::Component& component, const juce::String& name)
+{
+    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
+    folder.createDirectory();
+    const auto file = folder.getChildFile (name + ".png");
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    juce::PNGImageFormat png;
+    EXPECT_TRUE (out.openedOk() && png.writeImageToStream (component.createComponentSnapshot (component.getLocalBounds()), out));
+}
+
 ::testing::AssertionResult overlayShownOncePerJob (const std::vector<ClarivoApplication::ProgressEvent>& timeline)
 {
     using Kind = ClarivoApplication::ProgressEvent::Kind;

@@ -47,6 +47,9 @@ protected:
     juce::int64 clockMs = 1000000;
 };
 
+// Writes what a component shows to build/snapshots/<name>.png, for a person to look at.
+void writeSnapshot (juce::Component& component, const juce::String& name);
+
 // Whether the overlay's timeline is one show, its progress and one hide per
 // job, with nothing hiding it in between.
 ::testing::AssertionResult overlayShownOncePerJob (const std::vector<ClarivoApplication::ProgressEvent>& timeline);

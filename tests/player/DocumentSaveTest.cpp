@@ -239,6 +239,9 @@ TEST_F (AppTest, AFailedSaveSaysSoAndLeavesTheOldCopyAsItWas)
     EXPECT_EQ (missing->text, "Clarivo was unable to locate the LAME encoder.  Would you like to download the LAME installer?");
     EXPECT_TRUE (filesIn (dir).isEmpty()) << filesIn (dir).joinIntoString (", ");
     app->lameProgram = juce::File ("/usr/bin/lame");
+    // Without the tap the copy would hold the sound unprocessed: refused.
+    player().dropTapForTesting();
+    failsLeavingOld (5);
 
     ASSERT_TRUE (app->closeMedia().wasOk());
     // Raw pictures no movie container takes.

@@ -120,6 +120,8 @@ TEST_F (AppTest, LoadSetsTheFormatTheWindowTheVideoDelayAndThePosition)
     EXPECT_DOUBLE_EQ (player().getConstrainer()->getFixedAspectRatio(), 6.4);
     EXPECT_EQ (window->getHeight(), 214);
     EXPECT_NEAR (player().getPositionSeconds(), 0.6, 1.0e-3);
+    EXPECT_TRUE (pumpUntil ([&] { return view.getThumbnail().isFullyLoaded() && view.getThumbnail().getTotalLength() > 1.0; }, 5000));
+    writeSnapshot (view, "media-window-sound");
     ASSERT_TRUE (app->closeMedia().wasOk());
     EXPECT_EQ (player().getPlayer(), nullptr);
 
@@ -138,6 +140,9 @@ TEST_F (AppTest, LoadSetsTheFormatTheWindowTheVideoDelayAndThePosition)
     EXPECT_EQ (video[0]->getSegments().front().target.start, makeTime (wholeMs, 1000));
     EXPECT_TRUE (view.isVideoVisible());
     EXPECT_NEAR (player().getConstrainer()->getFixedAspectRatio(), 320.0 / 240.0, 1.0e-6);
+    window->setSize (480, 392);
+    pumpUntil ([] { return false; }, 300);
+    writeSnapshot (view, "media-window-picture");
     EXPECT_NEAR (player().getPositionSeconds(), 0.6, 1.0e-3);
     ASSERT_TRUE (app->closeMedia().wasOk());
 
