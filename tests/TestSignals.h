@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace clarivo_test
@@ -113,6 +114,12 @@ inline long firstBad (const quarn::ZBuffer& b, float bound = std::numeric_limits
     return firstBad (b.getData(), b.getLength(), bound);
 }
 
+// The first n values of a buffer (all of them when n is 0).
+inline Signal valuesOf (const quarn::ZBuffer& b, std::size_t n = 0)
+{
+    return Signal (b.getData(), b.getData() + (n == 0 ? b.getLength() : n));
+}
+
 inline double rms (const Signal& s, std::size_t from, std::size_t to)
 {
     double sum = 0.0;
@@ -190,6 +197,33 @@ BlockRun runBlocks (const Signal& in, unsigned block, Process&& process)
         run.out.insert (run.out.end(), b.getData(), b.getData() + block);
     }
     return run;
+}
+
+template <typename Stage, typename = void>
+struct TakesLength : std::false_type {};
+template <typename Stage>
+struct TakesLength<Stage, std::void_t<decltype (std::declval<Stage&>().process (std::declval<const quarn::ZBuffer&>(),
+                                                                                   std::declval<quarn::ZBuffer&>(), 0u))>>
+    : std::true_type {};
+
+// Runs a stage whose process takes (in, out) or (in, out, length) over whole blocks.
+template <typename Stage>
+BlockRun runStage (Stage& stage, const Signal& in, unsigned block = 512)
+{
+    return runBlocks (in, block, [&] (const quarn::ZBuffer& a, quarn::ZBuffer& b)
+    {
+        if constexpr (TakesLength<Stage>::value)
+            return stage.process (a, b, block);
+        else
+            stage.process (a, b);
+    });
+}
+
+// The library's factories hand over raw pointers.
+template <typename T>
+std::unique_ptr<T> owned (T* created)
+{
+    return std::unique_ptr<T> (created);
 }
 
 // Feeds blocks to a signal bay the way the processor does (separate in and

@@ -119,9 +119,20 @@ TEST (CVAudioProcessorFrame, OutputDoesNotDependOnTheCallLength)
     expectSameChainOutput (runThrough (p, referenceInput(), 512), p.getLatencySamples(), "after reset");
 }
 
-TEST (CVAudioProcessorFrame, BypassPassesInputAndKeepsTheChainAligned)
+TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndTheChainStaysAligned)
 {
+    // Every stage off: the chain's output is its input, once the "Enhance"
+    // bay has crossfaded out of its start-up state (one block after the delay).
     const auto& in = referenceInput();
+    int latency = 0;
+    const auto& chain = referenceOutput (&latency);
+    const size_t start = (size_t) latency + 1024;
+    EXPECT_NEAR (db (rms (chain, start, in.size()) / rms (in, 1024, in.size() - (size_t) latency)), 0.0, 0.1);
+    double error = 0.0;
+    for (size_t i = start; i < in.size(); ++i)
+        error = std::max (error, (double) std::abs (chain[i] - in[i - (size_t) latency]));
+    EXPECT_LT (error, 1e-3);
+
     CVAudioProcessor p;
     p.prepareToPlay (44100.0, 512);
     setParameter (p, 11, 1.0f);
@@ -131,8 +142,7 @@ TEST (CVAudioProcessorFrame, BypassPassesInputAndKeepsTheChainAligned)
 
     // Released, the output is the chain's, exactly where it would have been.
     setParameter (p, 11, 0.0f);
-    const auto out = runThrough (p, Signal (in.begin() + 8192, in.end()));
-    EXPECT_EQ (out, Signal (referenceOutput().begin() + 8192, referenceOutput().end()));
+    EXPECT_EQ (runThrough (p, Signal (in.begin() + 8192, in.end())), Signal (chain.begin() + 8192, chain.end()));
 }
 
 TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
@@ -180,7 +190,7 @@ TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
     EXPECT_EQ (buffer.getMagnitude (0, 512), 0.0f);
 }
 
-TEST (CVAudioProcessorFrame, ActionMessagesReannounceParametersOnlyForMode)
+TEST (CVAudioProcessorFrame, ChangeMessagesAndParameterReannouncements)
 {
     struct Counter : juce::ChangeListener, juce::AudioProcessorListener
     {
@@ -189,23 +199,31 @@ TEST (CVAudioProcessorFrame, ActionMessagesReannounceParametersOnlyForMode)
         void changeListenerCallback (juce::ChangeBroadcaster*) override { ++changes; }
         void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float) override { parameters.push_back (index); }
         void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-    };
+    } counter;
 
     CVAudioProcessor p;
-    Counter counter;
     p.addChangeListener (&counter);
-    p.addListener (&counter);
-    pumpMessages();
+    pumpMessages (30);
     counter.changes = 0;
 
+    // The broadband limits change no display: no change message.
+    setParameter (p, 15, 0.02f);
+    setParameter (p, 16, 0.01f);
+    pumpMessages (30);
+    EXPECT_EQ (counter.changes, 0);
+    setParameter (p, 0, 0.5f);
+    pumpMessages (30);
+    EXPECT_EQ (counter.changes, 1);
+
+    // The bay's action messages: only "Mode" reannounces the parameters it moves.
+    p.addListener (&counter);
     p.actionListenerCallback ("Noise Profile");
     pumpMessages();
-    EXPECT_EQ (counter.changes, 1);
+    EXPECT_EQ (counter.changes, 2);
     EXPECT_TRUE (counter.parameters.empty());
-
     p.actionListenerCallback ("Mode");
     pumpMessages();
-    EXPECT_EQ (counter.changes, 2);
+    EXPECT_EQ (counter.changes, 3);
     EXPECT_EQ (counter.parameters, (std::vector<int> { 2, 3, 7 }));
 
     p.removeListener (&counter);

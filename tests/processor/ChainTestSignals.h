@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace chain_test
@@ -77,6 +78,35 @@ inline Signal noiseBurst (size_t n, size_t start, size_t length, float amplitude
     for (size_t i = start; i < start + length && i < n; ++i)
         v[i] = amplitude * (2.0f * random.nextFloat() - 1.0f);
     return v;
+}
+
+// A noise burst must come out of both channels exactly as late as reported.
+inline void expectDelayEqualsLatency (CVAudioProcessor& p, int block, const char* when, size_t lead = 1000, size_t length = 2048)
+{
+    const int latency = p.getLatencySamples();
+    const auto in = noiseBurst ((size_t) latency + lead + length + 4000, lead, length);
+    const auto out = process (p, in, block);
+    for (size_t c = 0; c < 2; ++c)
+        EXPECT_EQ (measuredDelay (in, out[c], latency + 1000), latency) << when << ", block " << block << ", channel " << c;
+}
+
+inline Signal profileOf (CVAudioProcessor& p, int channel)
+{
+    return valuesOf (*p.getNoiseReductionBay().getChannelProfile (channel));
+}
+
+inline std::unique_ptr<juce::XmlElement> stateXml (CVAudioProcessor& p)
+{
+    juce::MemoryBlock saved;
+    p.getStateInformation (saved);
+    return juce::AudioProcessor::getXmlFromBinary (saved.getData(), (int) saved.getSize());
+}
+
+inline void loadState (CVAudioProcessor& p, const juce::XmlElement& state)
+{
+    juce::MemoryBlock data;
+    juce::AudioProcessor::copyXmlToBinary (state, data);
+    p.setStateInformation (data.getData(), (int) data.getSize());
 }
 
 // The sum of the six stages' latencies (channel 0's objects).

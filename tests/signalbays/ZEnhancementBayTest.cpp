@@ -70,54 +70,6 @@ TEST (ZEnhancementBay, AmountZeroIsTheInputDelayedByExactly512Samples)
     EXPECT_EQ (outR[kBlock], 5.0f);
 }
 
-TEST (ZEnhancementBay, AmountSetsTheCommonThresholdAndModesTheirBands)
-{
-    ZEnhancementBay bay ("Enhance", 2);
-    prepareAt (bay, 44100.0f);
-    const auto& comp = *bay.getCompressor();
-    Driver d (bay);
-    const auto in = material (1, 0.5f);
-
-    for (const auto& [amount, threshold] : { std::pair { 1.0f, -16.5f }, { 0.5f, -58.25f }, { 0.25f, -79.125f } })
-    {
-        bay.setAmount (amount);
-        d.run (in);
-        EXPECT_TRUE (bay.isRunning());
-        for (int k = 0; k < 3; ++k)
-            EXPECT_EQ (comp.threshold[k], threshold) << "amount " << amount;
-    }
-    bay.setAmount (0.0f);
-    d.run (in);
-    EXPECT_FALSE (bay.isRunning());
-
-    // A mode is reported at once and taken over at the next block.
-    bay.setMode (2);
-    EXPECT_EQ (bay.getMode(), 2);
-    EXPECT_EQ (comp.crossover[0], 200.0f);
-    EXPECT_FALSE (comp.bypass[0]);
-    d.run (in);
-    EXPECT_EQ (comp.crossover[0], 500.0f);
-    EXPECT_TRUE (comp.bypass[0]);
-
-    // Mode 7 resets the bay and leaves every band as it was (a reset takes a
-    // waiting mode over at once).
-    bay.setAmount (1.0f);
-    d.run (material (4, 0.5f));
-    EXPECT_NE (comp.getEnvelopeDb (0, 0), 0.0f);
-    bay.setMode (7);
-    EXPECT_EQ (bay.getMode(), 7);
-    bay.reset();
-    EXPECT_EQ (comp.getEnvelopeDb (0, 0), 0.0f);
-    EXPECT_EQ (std::make_tuple (comp.crossover[0], comp.crossover[1], comp.bypass[0]), std::make_tuple (500.0f, 6000.0f, true));
-
-    // The mode survives a new block size or rate.
-    prepareAt (bay, 48000.0f);
-    EXPECT_EQ (bay.getMode(), 7);
-    bay.setMode (3);
-    prepareAt (bay, 48000.0f);
-    EXPECT_EQ (bay.getCompressor()->crossover[0], 250.0f);
-}
-
 TEST (ZEnhancementBay, SwitchingOnAndOffIsSeamless)
 {
     const auto in = material (7, 0.5f);
@@ -242,11 +194,12 @@ TEST (ZEnhancementBay, SettingsFromAnotherThreadReachTheAudio)
     EXPECT_EQ (bay.getCompressor()->crossover[0], 500.0f);
 }
 
-// Every field of every band for the seven modes, and the band split and
-// envelope coefficients that follow (a zero time follows the level at once).
+// The amount's threshold, and every field of every band for the seven modes,
+// with the band split and envelope coefficients that follow (a zero time
+// follows the level at once).
 // Mode 6 moves only the mid/high crossover (0: unchanged), so its low/mid one
 // stays where the previous mode left it: 500 Hz after mode 5, 250 Hz after 3.
-TEST (ZEnhancementBayModes, EachModeSetsItsWholeRow)
+TEST (ZEnhancementBay, AmountSetsTheThresholdAndEachModeItsWholeRow)
 {
     struct Band
     {
@@ -269,14 +222,33 @@ TEST (ZEnhancementBayModes, EachModeSetsItsWholeRow)
 
     ZEnhancementBay bay ("Enhance", 2);
     prepareAt (bay, 44100.0f);
-    Driver driver (bay);
+    const auto& comp = *bay.getCompressor();
+    Driver d (bay);
+    const auto in = material (1, 0.5f);
+
+    // The amount sets one threshold for all three bands; 0 stops the compressor.
+    for (const auto& [amount, threshold] : { std::pair { 1.0f, -16.5f }, { 0.5f, -58.25f }, { 0.25f, -79.125f } })
+    {
+        bay.setAmount (amount);
+        d.run (in);
+        EXPECT_TRUE (bay.isRunning());
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ (comp.threshold[k], threshold) << "amount " << amount;
+    }
+    bay.setAmount (0.0f);
+    d.run (in);
+    EXPECT_FALSE (bay.isRunning());
+
     float lowMid = 0.0f;
+    auto split = [&] { return std::make_tuple (comp.crossover[0], comp.crossover[1], comp.bypass[0], comp.bypass[1], comp.bypass[2]); };
     for (int mode : { 0, 1, 2, 3, 4, 5, 6, 3, 6 })
     {
-        // A mode switch may wait for the next block.
+        // A mode is reported at once and taken over at the next block.
+        const auto before = split();
         bay.setMode (mode);
-        driver.run (Signal (512, 0.0f));
-        const auto& comp = *bay.getCompressor();
+        EXPECT_EQ (bay.getMode(), mode);
+        EXPECT_EQ (split(), before) << "mode " << mode;
+        d.run (Signal (512, 0.0f));
         const auto& row = table[mode];
         lowMid = row.crossover[0] != 0.0f ? row.crossover[0] : lowMid;
         EXPECT_EQ (comp.crossover[0], lowMid) << "mode " << mode;
@@ -295,4 +267,23 @@ TEST (ZEnhancementBayModes, EachModeSetsItsWholeRow)
             EXPECT_FLOAT_EQ (comp.attackCoefficient[b], attack == 0.0f ? 0.0f : std::pow (0.33f, 512.0f / (44100.0f * attack)));
         }
     }
+
+    // Mode 7 resets the bay and leaves every band as it was (a reset takes a
+    // waiting mode over at once).
+    bay.setMode (2);
+    bay.setAmount (1.0f);
+    d.run (material (4, 0.5f));
+    EXPECT_NE (comp.getEnvelopeDb (0, 0), 0.0f);
+    bay.setMode (7);
+    EXPECT_EQ (bay.getMode(), 7);
+    bay.reset();
+    EXPECT_EQ (comp.getEnvelopeDb (0, 0), 0.0f);
+    EXPECT_EQ (std::make_tuple (comp.crossover[0], comp.crossover[1], comp.bypass[0]), std::make_tuple (500.0f, 6000.0f, true));
+
+    // The mode survives a new block size or rate.
+    prepareAt (bay, 48000.0f);
+    EXPECT_EQ (bay.getMode(), 7);
+    bay.setMode (3);
+    prepareAt (bay, 48000.0f);
+    EXPECT_EQ (bay.getCompressor()->crossover[0], 250.0f);
 }

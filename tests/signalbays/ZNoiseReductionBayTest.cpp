@@ -57,25 +57,7 @@ double hammingSum (int power)
 }
 } // namespace
 
-TEST (ZNoiseReductionBay, RefusesTooManyChannelsAndUnknownModes)
-{
-    expectDspFailure ([] { ZNoiseReductionBay bay ("Noise Reduction", 9); },
-                      "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay");
-    EXPECT_THROW (ZNoiseReductionBay ("Noise Reduction", 0), qj_dsp_exception);
-    ZNoiseReductionBay eight ("Noise Reduction", 8);
-    EXPECT_TRUE (eight.prepare());
-
-    // A mode outside 0..2 is refused where it is set and never reaches processing.
-    StereoBay bay (44100.0f);
-    bay.setMode (2);
-    for (int mode : { 3, -1, 1000 })
-        expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay");
-    EXPECT_EQ (bay.getMode(), 2);
-    Driver d (bay);
-    EXPECT_NO_THROW (d.run (whiteNoise (10 * kBlock, 0.1f, 40)));
-}
-
-TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAndAfterEveryChange)
+TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAfterEveryChangeAndHalfOfItWhileLearning)
 {
     StereoBay bay;
     EXPECT_EQ (bay.latency(), 0); // not prepared: passes its input through
@@ -121,30 +103,24 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAndAfterEveryChang
         EXPECT_EQ (measuredDelay (in, d.run (in), 4000), bay.latency()) << "block " << blockSize;
     }
     EXPECT_EQ (bay.latency(), 1536);
-}
 
-TEST (ZNoiseReductionBay, LearningPassesTheInputThroughWithHalfTheDelay)
-{
-    StereoBay bay (44100.0f);
-    // Filters that would change the sound are all on: learning ignores them.
+    // Learning passes the input through with half the delay, whatever
+    // filters that would change the sound are on.
     bay.setHumMode (1);
     bay.setRemoveRumble (true);
     bay.setPreserveVoice (true);
     bay.setLowPassFrequency (2000.0f);
-
+    bay.reset();
     bay.startLearning();
     EXPECT_EQ (bay.isLearning(), 1);
     EXPECT_EQ (bay.getMode(), 0);
-
     Driver d (bay);
     const auto in = whiteNoise (40 * kBlock, 0.01f, 5);
     const auto out = d.run (in);
     for (size_t i = 0; i < out.size(); ++i)
         ASSERT_EQ (out[i], i < 768 ? 0.0f : in[i - 768]) << i;
-
     // Nothing but learning frames: the display shows its floor everywhere.
-    for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
-        ASSERT_EQ ((*bay.getSpectrum())[i], -120.0f) << i;
+    EXPECT_EQ (valuesOf (*bay.getSpectrum()), Signal (ZNoiseReductionBay::kNumBins, -120.0f));
 }
 
 TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
@@ -236,66 +212,56 @@ TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
     bay.removeActionListener (&log);
 }
 
-TEST (ZNoiseReductionBay, ReducesStationaryNoiseAndKeepsTheTone)
+TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneAndReduceAndNoiseOnlyAddUpToOff)
 {
+    // Three bays (off, reduce, noise only) that learned the same -40 dBFS
+    // white noise for two seconds; track, hum, rumble and low-pass off.
     const double rate = 44100.0;
-    StereoBay bay ((float) rate);
-    Driver d (bay);
-
-    // -40 dBFS white noise, learned for two seconds, then reduced by 15 dB.
     const float noiseRms = 0.01f;
-    learn (bay, d, whiteNoise (172 * kBlock, noiseRms, 20));
-    ASSERT_EQ (bay.getMode(), 1);
-    EXPECT_FLOAT_EQ (bay.getReduction(), 15.0f);
+    const auto noise = whiteNoise (172 * kBlock, noiseRms, 20);
+    std::vector<std::unique_ptr<StereoBay>> bays;
+    std::vector<std::unique_ptr<Driver>> drivers;
+    for (int mode : { 0, 1, 2 })
+    {
+        bays.push_back (std::make_unique<StereoBay> ((float) rate));
+        drivers.push_back (std::make_unique<Driver> (*bays.back()));
+        learn (*bays.back(), *drivers.back(), noise);
+        ASSERT_EQ (bays.back()->getMode(), 1);
+        bays.back()->setMode (mode);
+    }
+    auto& d = *drivers[1];
+    EXPECT_FLOAT_EQ (bays[1]->getReduction(), 15.0f);
 
+    // Reduced by 15 dB: the noise drops by 10 dB or more.
     const size_t length = 344 * kBlock; // 4 s
     const size_t from = length / 4, to = length;
-    const auto noise = whiteNoise (length, noiseRms, 21);
-    const auto noiseOut = d.run (noise);
-    EXPECT_LE (db (rms (noiseOut, from, to) / noiseRms), -10.0);
+    EXPECT_LE (db (rms (d.run (whiteNoise (length, noiseRms, 21)), from, to) / noiseRms), -10.0);
 
     // A -12 dBFS tone over the same noise: the tone stays within 1 dB, the
     // noise around it still drops by 10 dB or more.
     const double toneFrequency = 1000.0;
     const float toneAmplitude = std::pow (10.0f, -12.0f / 20.0f);
-    const auto tone = sine (length, toneFrequency, toneAmplitude, rate);
-    const auto out = d.run (tone + whiteNoise (length, noiseRms, 22));
+    const auto out = d.run (sine (length, toneFrequency, toneAmplitude, rate) + whiteNoise (length, noiseRms, 22));
     const double toneOut = amplitudeAt (out, toneFrequency, from, to, rate);
     EXPECT_NEAR (db (toneOut / toneAmplitude), 0.0, 1.0);
-
     // What is left after taking the tone's power out is the remaining noise.
     const double residual = std::sqrt (std::pow (rms (out, from, to), 2.0) - toneOut * toneOut / 2.0);
     EXPECT_LE (db (residual / noiseRms), -10.0);
-}
 
-TEST (ZNoiseReductionBay, ReduceAndNoiseOnlyAddUpToOff)
-{
-    // Three bays that learned the same noise; track, hum, rumble and low-pass off.
-    std::vector<std::unique_ptr<StereoBay>> bays;
-    std::vector<std::unique_ptr<Driver>> drivers;
-    const auto noise = whiteNoise (100 * kBlock, 0.02f, 30);
-    for (int mode : { 0, 1, 2 })
+    // Reduce and noise only split what off passes, and each part carries something.
+    const size_t splitLength = 60 * kBlock;
+    const auto in = whiteNoise (splitLength, 2.0f * noiseRms, 31) + sine (splitLength, 440.0, 0.2f) + sine (splitLength, 6000.0, 0.01f);
+    std::vector<Signal> outs;
+    for (size_t mode = 0; mode < 3; ++mode)
     {
-        bays.push_back (std::make_unique<StereoBay> (44100.0f));
-        auto& bay = *bays.back();
-        drivers.push_back (std::make_unique<Driver> (bay));
-        learn (bay, *drivers.back(), noise);
-        bay.setMode (mode);
-        bay.reset();
+        bays[mode]->reset();
+        outs.push_back (drivers[mode]->run (in));
     }
-
-    const size_t length = 60 * kBlock;
-    const auto in = whiteNoise (length, 0.02f, 31) + sine (length, 440.0, 0.2f) + sine (length, 6000.0, 0.01f);
-    const auto off = drivers[0]->run (in);
-    const auto reduced = drivers[1]->run (in);
-    const auto noiseOnly = drivers[2]->run (in);
-
     double largestError = 0.0;
-    for (size_t i = 0; i < length; ++i)
-        largestError = std::max (largestError, (double) std::abs (reduced[i] + noiseOnly[i] - off[i]));
+    for (size_t i = 0; i < splitLength; ++i)
+        largestError = std::max (largestError, (double) std::abs (outs[1][i] + outs[2][i] - outs[0][i]));
     EXPECT_LT (largestError, 1e-5);
-    // And the split is not trivial: each part carries something.
-    EXPECT_GT (rms (noiseOnly, 4096, length), 0.005);
+    EXPECT_GT (rms (outs[2], 4096, splitLength), 0.005);
 }
 
 TEST (ZNoiseReductionBay, HumRumbleAndLowPassFiltersCutTheirBandsOnly)
@@ -420,8 +386,13 @@ TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
     bay.removeActionListener (&log);
 }
 
-TEST (ZNoiseReductionBay, SurvivesBrokenInputAndExtremeRates)
+TEST (ZNoiseReductionBay, RefusesBadChannelCountsAndModesAndSurvivesBrokenInputAtExtremeRates)
 {
+    expectDspFailure ([] { ZNoiseReductionBay bay ("Noise Reduction", 9); },
+                      "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay");
+    EXPECT_THROW (ZNoiseReductionBay ("Noise Reduction", 0), qj_dsp_exception);
+    EXPECT_TRUE (ZNoiseReductionBay ("Noise Reduction", 8).prepare());
+
     for (float rate : { 8000.0f, 44100.0f, 192000.0f })
     {
         StereoBay bay (rate);
@@ -435,9 +406,16 @@ TEST (ZNoiseReductionBay, SurvivesBrokenInputAndExtremeRates)
         Driver d (bay);
         learn (bay, d, whiteNoise (40 * kBlock, 0.01f, 60));
 
-        for (int mode : { 0, 1, 2 })
+        // A mode outside 0..2 is refused where it is set and never reaches processing.
+        bay.setMode (2);
+        for (int mode : { 3, -1, 1000 })
+            expectDspFailure ([&] { bay.setMode (mode); }, "Unsupported Noise Reduction Mode", "signalbays/common/ZNoiseReductionBay");
+        EXPECT_EQ (bay.getMode(), 2);
+
+        for (int mode : { 2, 0, 1 })
         {
-            bay.setMode (mode);
+            if (mode != 2) // 2 is still the one set before the refusals
+                bay.setMode (mode);
             auto broken = whiteNoise (8 * kBlock, 0.1f, 61);
             broken[100] = std::numeric_limits<float>::quiet_NaN();
             broken[700] = std::numeric_limits<float>::infinity();

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "TestSignals.h"
 
 #include "ZDSPObject.h"
 #include "ZFourierTransform.h"
@@ -8,10 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 
 using namespace quarn;
+using clarivo_test::owned;
 
 namespace
 {
@@ -31,24 +32,6 @@ int fakeQuery (const char* name, void* value, std::size_t* size)
     return 0;
 }
 
-class ProcessorProbe : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        fakeValues.clear();
-        fakeQueries = 0;
-        clarivo::platform::setSystemValueQueryForTesting (fakeQuery);
-        resetProcessorTypeForTesting();
-    }
-
-    void TearDown() override
-    {
-        clarivo::platform::setSystemValueQueryForTesting (nullptr);
-        resetProcessorTypeForTesting();
-    }
-};
-
 bool isAccelerated (ZGain* gain)
 {
     return dynamic_cast<ZGainAccelerate*> (gain) != nullptr;
@@ -58,10 +41,9 @@ bool isAccelerated (ZGain* gain)
 TEST (ZDSPObject, NamesAndExceptionText)
 {
     // The most derived class's whole name.
-    EXPECT_STREQ ("ZGain", std::unique_ptr<ZGain> (ZGain::create (true))->getName());
-    ZGainAccelerate accelerated;
-    EXPECT_STREQ ("ZGainAccelerate", accelerated.getName());
-    EXPECT_STREQ ("ZFourierTransformAV", std::unique_ptr<ZFourierTransform> (ZFourierTransform::create (10, 0, 1))->getName());
+    EXPECT_STREQ ("ZGain", owned (ZGain::create (true))->getName());
+    EXPECT_STREQ ("ZGainAccelerate", ZGainAccelerate().getName());
+    EXPECT_STREQ ("ZFourierTransformAV", owned (ZFourierTransform::create (10, 0, 1))->getName());
 
     ZGain gain;
     gain.setName ("first name, rather long");
@@ -71,25 +53,19 @@ TEST (ZDSPObject, NamesAndExceptionText)
     const qj_dsp_exception e ("Something failed", "Source/zdsp/common/Somewhere", 7);
     EXPECT_STREQ ("Something failed, at File: Source/zdsp/common/Somewhere, Line: 7", e.what());
     // The macro reports the line it stands on.
-    const int throwLine = __LINE__ + 3;
-    try
-    {
-        QJ_THROW ("m", "f");
-    }
-    catch (const std::exception& caught)
-    {
-        EXPECT_EQ ("m, at File: f, Line: " + std::to_string (throwLine), caught.what());
-    }
+    const int throwLine = __LINE__ + 1;
+    try { QJ_THROW ("m", "f"); }
+    catch (const std::exception& caught) { EXPECT_EQ ("m, at File: f, Line: " + std::to_string (throwLine), caught.what()); }
 
 #if defined(__x86_64__)
     // This machine, probed for real, gets the vectorised gain.
     resetProcessorTypeForTesting();
     EXPECT_EQ (4, getProcessorType());
-    EXPECT_TRUE (isAccelerated (std::unique_ptr<ZGain> (ZGain::create (false)).get()));
+    EXPECT_TRUE (isAccelerated (owned (ZGain::create (false)).get()));
 #endif
 }
 
-TEST_F (ProcessorProbe, EachAnswerOverwritesTheEarlierOnesAndTheKindPicksTheGain)
+TEST (ZDSPObject, ProbeIsAskedOnceEachAnswerOverwritesTheEarlierOnesAndTheKindPicksTheGain)
 {
     const struct
     {
@@ -107,27 +83,26 @@ TEST_F (ProcessorProbe, EachAnswerOverwritesTheEarlierOnesAndTheKindPicksTheGain
         { {}, 1 },
     };
 
+    clarivo::platform::setSystemValueQueryForTesting (fakeQuery);
     for (const auto& machine : machines)
     {
+        SCOPED_TRACE (machine.kind);
         resetProcessorTypeForTesting();
         fakeValues = machine.values;
+        fakeQueries = 0;
+        // The generic gain is asked for without probing.
+        EXPECT_FALSE (isAccelerated (owned (ZGain::create (true)).get()));
+        EXPECT_EQ (0, fakeQueries);
         EXPECT_EQ (machine.kind, getProcessorType());
-        std::unique_ptr<ZGain> gain (ZGain::create (false));
-        EXPECT_EQ (machine.kind >= 3, isAccelerated (gain.get())) << machine.kind;
+        EXPECT_EQ (4, fakeQueries);
+        EXPECT_EQ (machine.kind >= 3, isAccelerated (owned (ZGain::create (false)).get()));
         // Every known kind gets the one transform.
-        EXPECT_STREQ ("ZFourierTransformAV", std::unique_ptr<ZFourierTransform> (ZFourierTransform::create (4, 0, 1))->getName());
+        EXPECT_STREQ ("ZFourierTransformAV", owned (ZFourierTransform::create (4, 0, 1))->getName());
+        // The answer is kept: later queries would find nothing.
+        fakeValues.clear();
+        EXPECT_EQ (machine.kind, getProcessorType());
+        EXPECT_EQ (4, fakeQueries);
     }
-}
-
-TEST_F (ProcessorProbe, ProbesOnceAndTheGenericGainSkipsIt)
-{
-    EXPECT_FALSE (isAccelerated (std::unique_ptr<ZGain> (ZGain::create (true)).get()));
-    EXPECT_EQ (0, fakeQueries);
-
-    fakeValues = { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 1 } };
-    EXPECT_EQ (4, getProcessorType());
-    EXPECT_EQ (4, fakeQueries);
-    fakeValues.clear();
-    EXPECT_EQ (4, getProcessorType());
-    EXPECT_EQ (4, fakeQueries);
+    clarivo::platform::setSystemValueQueryForTesting (nullptr);
+    resetProcessorTypeForTesting();
 }

@@ -3,70 +3,47 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
 using namespace quarn;
+using namespace clarivo_test;
 
 namespace
 {
-std::unique_ptr<ZDelayBuffer> makeDelay (unsigned length)
-{
-    return std::unique_ptr<ZDelayBuffer> (ZDelayBuffer::create (length));
-}
-
-std::unique_ptr<ZBufferSizeConverter> makeConverter (unsigned inSize, unsigned outSize)
-{
-    return std::unique_ptr<ZBufferSizeConverter> (ZBufferSizeConverter::create (inSize, outSize));
-}
-
 // first, first + 1, ...
 void fill (ZBuffer& buffer, float first)
 {
     for (unsigned i = 0; i < buffer.getLength(); ++i)
         buffer[i] = first + (float) i;
 }
-
-std::vector<float> valuesOf (const ZBuffer& b, unsigned n)
-{
-    return std::vector<float> (b.getData(), b.getData() + n);
-}
 } // namespace
 
-TEST (ZDelayBuffer, RingSizeAndDelayedReads)
+TEST (ZDelayBuffer, RingSizeAndDelayedReadsAcrossManyWraps)
 {
     for (auto [length, capacity] : { std::pair { 1536u, 2048u }, { 2048u, 2048u }, { 2049u, 4096u }, { 1u, 2u }, { 0u, 1u } })
-        EXPECT_EQ (makeDelay (length)->getCapacity(), capacity) << length;
-    clarivo_test::expectDspFailure ([] { makeDelay (0x80000001u); }, "Unable to allocate float buffer.",
-                                    "Source/zdsp/common/ZDelayBuffer");
+        EXPECT_EQ (owned (ZDelayBuffer::create (length))->getCapacity(), capacity) << length;
+    expectDspFailure ([] { owned (ZDelayBuffer::create (0x80000001u)); }, "Unable to allocate float buffer.",
+                      "Source/zdsp/common/ZDelayBuffer");
 
-    auto delay = makeDelay (8);
-    ZBuffer block (3, "block"), out (3, "out");
-    fill (block, 1.0f);
-    delay->write (block);
-    delay->read (out, 0);
-    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 1, 2, 3 }));
-
-    fill (block, 4.0f);
-    delay->write (block);
-    delay->read (out, 3);
-    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 1, 2, 3 }));
-
+    auto delay = owned (ZDelayBuffer::create (8));
+    ZBuffer small (3, "block"), smallOut (3, "out");
+    fill (small, 1.0f);
+    delay->write (small);
+    delay->read (smallOut, 0);
+    EXPECT_EQ (valuesOf (smallOut), (Signal { 1, 2, 3 }));
+    fill (small, 4.0f);
+    delay->write (small);
+    delay->read (smallOut, 3);
+    EXPECT_EQ (valuesOf (smallOut), (Signal { 1, 2, 3 }));
     // Before anything was written the ring holds silence.
-    delay->read (out, 5);
-    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 0, 0, 1 }));
+    delay->read (smallOut, 5);
+    EXPECT_EQ (valuesOf (smallOut), (Signal { 0, 0, 1 }));
     delay->clear();
-    delay->read (out, 0);
-    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 0, 0, 0 }));
-}
+    delay->read (smallOut, 0);
+    EXPECT_EQ (valuesOf (smallOut), (Signal { 0, 0, 0 }));
 
-TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
-{
     // A bay-sized delay: 512-sample blocks through a 2048-sample ring.
-    auto delay = makeDelay (1536);
+    delay = owned (ZDelayBuffer::create (1536));
     ZBuffer block (512, "block"), out (512, "out");
     const unsigned lag = 1000;
-
     for (unsigned b = 0; b < 40; ++b)
     {
         fill (block, (float) (b * 512 + 1));
@@ -83,15 +60,15 @@ TEST (ZDelayBuffer, StreamStaysAlignedAcrossManyWraps)
     fill (block, -100.0f);
     delay->write (block, 2);
     delay->read (out, 0, 3);
-    EXPECT_EQ (valuesOf (out, 3), (std::vector<float> { 40 * 512, -100, -99 }));
+    EXPECT_EQ (valuesOf (out, 3), (Signal { 40 * 512, -100, -99 }));
 }
 
 // The noise reduction bay's delay tests run the converters through many trips
 // round their rings; here the edges they never reach.
 TEST (ZBufferSizeConverter, ShortPullsOverrunAndCountedPullsWait)
 {
-    EXPECT_EQ (makeConverter (0, 0)->getCapacity(), 2u);
-    auto converter = makeConverter (512, 1024);
+    EXPECT_EQ (owned (ZBufferSizeConverter::create (0, 0))->getCapacity(), 2u);
+    auto converter = owned (ZBufferSizeConverter::create (512, 1024));
     ZBuffer block (512, "block"), frame (1024, "frame");
     frame[0] = -1.0f;
     fill (block, 1.0f);

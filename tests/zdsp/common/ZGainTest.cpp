@@ -37,11 +37,20 @@ Values contents (const ZBuffer& b)
 }
 
 // Each value within a millionth (relative above 1) of the expected one.
-void expectNear (const ZBuffer& b, Values expected)
+void expectNear (const Values& got, const Values& expected)
 {
-    ASSERT_EQ (b.getLength(), expected.size());
-    for (unsigned i = 0; i < b.getLength(); ++i)
-        EXPECT_NEAR (expected[i], b[i], 1e-6f * std::max (1.0f, std::abs (expected[i]))) << i;
+    ASSERT_EQ (got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_NEAR (expected[i], got[i], 1e-6f * std::max (1.0f, std::abs (expected[i]))) << i;
+}
+
+// What an in-place operation leaves of `values`.
+template <typename Op>
+Values after (std::initializer_list<float> values, Op&& op)
+{
+    auto b = buf (values);
+    op (*b);
+    return contents (*b);
 }
 
 // Both variants, for the rules they share.
@@ -61,21 +70,12 @@ constexpr float kSmallGain = 1e-10f;
 
 TEST_P (BothGains, ScalesRampsAndRanges)
 {
-    auto b = buf ({ 1.0f, -2.0f });
-    gain->scale (*b, 0.5f);
-    EXPECT_EQ ((Values { 0.5f, -1.0f }), contents (*b));
-
-    auto r = buf ({ 1.0f, 1.0f, 1.0f, 1.0f });
-    gain->ramp (*r, 0.0f, 1.0f);
-    expectNear (*r, { 0.0f, 1.0f / 3.0f, 2.0f / 3.0f, 1.0f });
-
-    auto one = buf ({ 2.0f }); // a single sample takes the start gain
-    gain->ramp (*one, 0.25f, 4.0f);
-    EXPECT_FLOAT_EQ (0.5f, (*one)[0]);
-
-    auto range = buf ({ 1.0f, 1.0f, 1.0f, 1.0f, 1.0f });
-    gain->scaleRange (*range, 1, 3, 3.0f);
-    EXPECT_EQ ((Values { 1.0f, 3.0f, 3.0f, 3.0f, 1.0f }), contents (*range));
+    EXPECT_EQ ((Values { 0.5f, -1.0f }), after ({ 1.0f, -2.0f }, [&] (ZBuffer& b) { gain->scale (b, 0.5f); }));
+    expectNear (after ({ 1.0f, 1.0f, 1.0f, 1.0f }, [&] (ZBuffer& b) { gain->ramp (b, 0.0f, 1.0f); }), { 0.0f, 1.0f / 3.0f, 2.0f / 3.0f, 1.0f });
+    // A single sample takes the start gain.
+    expectNear (after ({ 2.0f }, [&] (ZBuffer& b) { gain->ramp (b, 0.25f, 4.0f); }), { 0.5f });
+    EXPECT_EQ ((Values { 1.0f, 3.0f, 3.0f, 3.0f, 1.0f }), after ({ 1, 1, 1, 1, 1 }, [&] (ZBuffer& b) { gain->scaleRange (b, 1, 3, 3.0f); }));
+    expectNear (after ({ 1.0f, 0.1f, 1e-6f, 0.0f, -1.0f }, [&] (ZBuffer& b) { gain->amplitudeToDecibels (b); }), { 0.0f, -20.0f, -96.0f, -96.0f, -96.0f });
 
     // The range starts from the first value: values beyond +-100 are reported
     // as they are, not as the +-100 start values.
@@ -86,10 +86,6 @@ TEST_P (BothGains, ScalesRampsAndRanges)
     EXPECT_EQ ((Values { 400.0f, 600.0f }), (Values { lo, hi }));
     gain->scaleWithRange (*buf ({ -300.0f, -150.0f }), lo, hi, 1.0f);
     EXPECT_EQ ((Values { -300.0f, -150.0f }), (Values { lo, hi }));
-
-    auto a = buf ({ 1.0f, 0.1f, 1e-6f, 0.0f, -1.0f });
-    gain->amplitudeToDecibels (*a);
-    expectNear (*a, { 0.0f, -20.0f, -96.0f, -96.0f, -96.0f });
 }
 
 TEST_P (BothGains, CountedAndAccumulatingOperations)
@@ -121,7 +117,7 @@ TEST_P (BothGains, CountedAndAccumulatingOperations)
     gain->multiplyAdd (*s, *m, *acc);
     EXPECT_EQ ((Values { 5.0f, 9.0f, 8.5f, 11.0f }), contents (*acc));
     gain->rampAdd (*s, *acc, 0.0f, 3.0f);
-    expectNear (*acc, { 5.0f, 11.0f, 14.5f, 23.0f });
+    expectNear (contents (*acc), { 5.0f, 11.0f, 14.5f, 23.0f });
 
     // Peaks of non-negative results agree between the variants.
     auto ps = buf ({ 0.25f, 0.5f, 0.125f });
@@ -201,21 +197,12 @@ TEST (ZGainVariants, DifferWhereThePartsSayTheyDo)
     EXPECT_EQ (11.0f, fast.multiplyAndSum (*a2, *b, 2));
     EXPECT_EQ ((Values { 1.0f, 2.0f }), contents (*a2));
 
-    auto p = buf ({ 1.0f, 0.01f, 0.0f, 2.5e-10f });
-    plain.powerToDecibels (*p);
-    expectNear (*p, { 0.0f, -20.0f, -96.0f, -96.0f });
-    auto f = buf ({ 1.0f, 0.01f, 0.0f });
-    fast.powerToDecibels (*f);
-    expectNear (*f, { 0.0f, -20.0f, -200.0f });
-
-    auto pf = buf ({ 1e-6f, 0.1f });
-    plain.powerToDecibels (*pf, -48.0f);
-    EXPECT_EQ (-48.0f, (*pf)[0]);
-    EXPECT_FLOAT_EQ (-10.0f, (*pf)[1]);
-    auto ff = buf ({ 1e-6f });
-    fast.powerToDecibels (*ff, -48.0f);
-    EXPECT_NEAR (10.0 * std::log10 (1e-6 + std::pow (10.0, -4.8)), (*ff)[0], 1e-4);
-    EXPECT_NEAR (-47.73f, (*ff)[0], 0.01f);
+    expectNear (after ({ 1.0f, 0.01f, 0.0f, 2.5e-10f }, [&] (ZBuffer& b) { plain.powerToDecibels (b); }), { 0.0f, -20.0f, -96.0f, -96.0f });
+    expectNear (after ({ 1.0f, 0.01f, 0.0f }, [&] (ZBuffer& b) { fast.powerToDecibels (b); }), { 0.0f, -20.0f, -200.0f });
+    expectNear (after ({ 1e-6f, 0.1f }, [&] (ZBuffer& b) { plain.powerToDecibels (b, -48.0f); }), { -48.0f, -10.0f });
+    const float floored = after ({ 1e-6f }, [&] (ZBuffer& b) { fast.powerToDecibels (b, -48.0f); })[0];
+    EXPECT_NEAR (10.0 * std::log10 (1e-6 + std::pow (10.0, -4.8)), floored, 1e-4);
+    EXPECT_NEAR (-47.73f, floored, 0.01f);
 }
 
 TEST (ZGainAccelerate, RampTableFollowsLengthAndGainChanges)

@@ -109,19 +109,19 @@ TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
     analyzer.setSampleRate (96000.0f);
     EXPECT_EQ (analyzer.getBlockSize(), 256);
 
-    analyzer.setSensitivity (0.29f);
-    EXPECT_NEAR (analyzer.getRatio(), 1.361f, 1e-6f);
-    analyzer.setSensitivity (2.0f);
-    EXPECT_FLOAT_EQ (analyzer.getRatio(), 2.0f);
-    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 1.0f);
-    analyzer.setSensitivity (-1.0f);
-    EXPECT_FLOAT_EQ (analyzer.getRatio(), 1.1f);
-    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 0.0f);
-    analyzer.setRatio (3.0f);
-    EXPECT_FLOAT_EQ (analyzer.getRatio(), 2.0f);
-    EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 1.0f);
-    analyzer.setRatio (std::numeric_limits<float>::quiet_NaN());
-    EXPECT_FLOAT_EQ (analyzer.getRatio(), 2.0f);
+    // Each setting moves the other; both are held to their ranges, and a NaN changes nothing.
+    const struct
+    {
+        bool sensitivity;
+        float value, ratio, sensitivityAfter;
+    } settings[] = { { true, 0.29f, 1.361f, 0.29f }, { true, 2.0f, 2.0f, 1.0f }, { true, -1.0f, 1.1f, 0.0f },
+                     { false, 3.0f, 2.0f, 1.0f }, { false, std::numeric_limits<float>::quiet_NaN(), 2.0f, 1.0f } };
+    for (const auto& s : settings)
+    {
+        s.sensitivity ? analyzer.setSensitivity (s.value) : analyzer.setRatio (s.value);
+        EXPECT_NEAR (analyzer.getRatio(), s.ratio, 1e-6f) << s.value;
+        EXPECT_NEAR (analyzer.getSensitivity(), s.sensitivityAfter, 1e-6f) << s.value;
+    }
 }
 
 TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksAndStopsAtItsCapacity)
