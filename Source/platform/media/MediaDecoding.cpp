@@ -1035,11 +1035,10 @@ bool AudioDecoder::read (float* const* dest, int numDestChannels, std::int64_t s
 
     if (done < numFrames)
     {
-        // Past the end, or the file ran out early (a truncated file). A
-        // container's duration may count a codec's padding (Matroska keeps
-        // AAC's), so a clean end a few codec frames short of it is no fault.
-        constexpr std::int64_t paddingSlack = 8192;
-        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= paddingSlack))
+        // Past the end, or the file ran out early (a truncated file). Where
+        // the container's clock is coarser than a sample, the measured length
+        // is only good to a tick: a clean end within that is no fault.
+        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= streamInfo->timestampSlack))
             failed = true;
         for (int c = 0; c < numDestChannels; ++c)
             std::fill (dest[c] + done, dest[c] + numFrames, 0.0f);
