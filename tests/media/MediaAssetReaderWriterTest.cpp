@@ -2,6 +2,11 @@
 
 #include "platform/media/MediaAssetReaderWriter.h"
 
+extern "C"
+{
+#include <libavformat/avformat.h>
+}
+
 #include <thread>
 
 using namespace clarivo::media;
@@ -9,6 +14,26 @@ using namespace mediatest;
 
 namespace
 {
+// Where the last packet of the file's first audio stream starts, or -1.
+std::int64_t lastAudioPacketPosition (const juce::File& file)
+{
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input (&ctx, file.getFullPathName().toRawUTF8(), nullptr, nullptr) < 0)
+        return -1;
+    const int audio = av_find_best_stream (ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    std::int64_t last = -1;
+    AVPacket* pkt = av_packet_alloc();
+    while (audio >= 0 && av_read_frame (ctx, pkt) >= 0)
+    {
+        if (pkt->stream_index == audio)
+            last = std::max (last, pkt->pos);
+        av_packet_unref (pkt);
+    }
+    av_packet_free (&pkt);
+    avformat_close_input (&ctx);
+    return last;
+}
+
 struct Copy
 {
     std::shared_ptr<AssetWriter> writer; // null when the copy could not start
@@ -222,11 +247,19 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
         EXPECT_EQ (copied.writer->getStatus(), WriterStatus::failed);
     }
 
-    // Sound that stops early fails the read, converted on the way or not.
-    for (double rate : { 44100.0, 48000.0 })
+    // Sound that stops early fails the read, converted on the way or not,
+    // even when the data ends cleanly one packet before the sample table's end.
+    const auto endLost = dir.getChildFile ("endlost.m4a");
+    juce::MemoryBlock data;
+    ASSERT_TRUE (media ("whole.m4a").loadFileAsData (data));
+    const auto lastPacket = lastAudioPacketPosition (media ("whole.m4a"));
+    ASSERT_GT (lastPacket, 0);
+    ASSERT_TRUE (endLost.replaceWithData (data.getData(), (size_t) lastPacket));
+    for (auto [file, rate] : { std::pair { media ("cut.m4a"), 44100.0 }, std::pair { media ("cut.m4a"), 48000.0 },
+                               std::pair { endLost, 44100.0 } })
     {
-        SCOPED_TRACE (rate);
-        auto asset = URLAsset::assetWithURL (media ("cut.m4a"));
+        SCOPED_TRACE (file.getFileName() + " " + juce::String (rate));
+        auto asset = URLAsset::assetWithURL (file);
         LinearPCMSettings settings = littleEndian;
         settings.sampleRate = rate;
         auto reader = AssetReader::create (asset);
@@ -237,6 +270,7 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
         EXPECT_EQ (reader->getStatus(), ReaderStatus::failed);
         EXPECT_TRUE (reader->getError().isNotEmpty());
     }
+    endLost.deleteFile();
 
     // Nothing to read: no reader at all.
     juce::String error;

@@ -32,8 +32,8 @@ TEST (MediaTime, KeepsExactValuesAcrossTimescales)
 TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
 {
     // The sound of each file: its audio track comes last (video first in
-    // movie.mp4; cover art is a picture, not a track), and its length is exact,
-    // without the encoder's priming and padding.
+    // movie.mp4 and clip.mkv; cover art is a picture, not a track), and its
+    // length is exact, without the encoder's priming and padding.
     const struct
     {
         const char* file;
@@ -42,7 +42,7 @@ TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
         int channels, bits;
         std::int64_t length;
     } files[] = { { "stereo.m4a", 1, 44100, 2, 0, 88200 }, { "song.mp3", 1, 44100, 2, 0, 88200 }, { "movie.mp4", 2, 48000, 2, 0, 96000 },
-                  { "six.wav", 1, 44100, 6, 16, 44100 }, { "rate48k.wav", 1, 48000, 2, 24, 96000 } };
+                  { "six.wav", 1, 44100, 6, 16, 44100 }, { "rate48k.wav", 1, 48000, 2, 24, 96000 }, { "clip.mkv", 2, 44100, 2, 0, 88200 } };
     for (const auto& f : files)
     {
         SCOPED_TRACE (f.file);

@@ -106,8 +106,7 @@ TEST_F (AppTest, LoadSetsTheFormatTheWindowTheVideoDelayAndThePosition)
     ASSERT_TRUE (app->closeMedia().wasOk());
     ASSERT_TRUE (open (media ("clip.mkv")).wasOk());
     EXPECT_EQ (document().formatIndex, 0);
-    // Matroska counts the codec's padding in its duration: the sound still
-    // renders to its end.
+    // Matroska's AAC, its priming timed before zero, renders to its end.
     EXPECT_EQ (saveAs (scratchFile ("clip.wav"), 5), juce::FileBasedDocument::savedOk);
     ASSERT_TRUE (app->closeMedia().wasOk());
 

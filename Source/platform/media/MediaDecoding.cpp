@@ -14,9 +14,13 @@ extern "C"
 }
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace clarivo::media::detail
 {
@@ -179,6 +183,30 @@ bool Demuxer::open (const char* url, juce::String& error)
     return true;
 }
 
+bool Demuxer::reopen (juce::String& error)
+{
+    if (context != nullptr)
+        avformat_close_input (&context);
+    if (io == nullptr)
+        return open (file.getFullPathName().toRawUTF8(), error);
+
+    // The closed context left the caller's I/O alone: start it over.
+    if (avio_seek (io, 0, SEEK_SET) < 0)
+    {
+        error = "The stream cannot be read again from its start.";
+        return false;
+    }
+    context = avformat_alloc_context();
+    if (context == nullptr)
+    {
+        error = "Out of memory.";
+        return false;
+    }
+    context->pb = io;
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return open (nullptr, error);
+}
+
 Demuxer::~Demuxer()
 {
     if (context != nullptr)
@@ -246,6 +274,120 @@ std::map<CacheKey, std::shared_ptr<const AudioStreamInfo>>& infoCache()
     return cache;
 }
 
+// The packets of a stream follow one another without gaps, so where one
+// starts is fixed by where the run it belongs to starts. A container whose
+// clock is coarser than a sample (Matroska counts milliseconds, 44.1 samples
+// at 44.1 kHz) only brackets each packet's start; the brackets of a whole run
+// together pin its start down to the sample.
+class PacketRuns
+{
+public:
+    // priming: where the first packet starts when the codec says so (Opus).
+    PacketRuns (std::vector<PacketIndexEntry>& entries, double samplesPerTick, std::int64_t priming)
+        : index (entries), halfTick (std::max (samplesPerTick, 0.0) / 2.0 + 1.0e-6), firstStart (-priming)
+    {
+    }
+
+    // start: the container's start of the packet in samples, if it has one.
+    void add (std::int64_t position, std::optional<long double> start, std::int64_t timestamp, std::int64_t duration,
+              bool durationExact, std::int64_t endTrim)
+    {
+        if (start)
+        {
+            // Where this packet's timestamp puts the run's start.
+            const auto lo = [&] { return *start - (long double) offset - halfTick; };
+            const auto hi = [&] { return *start - (long double) offset + halfTick; };
+            if (open && std::max (low, lo()) <= std::min (high, hi()))
+            {
+                low = std::max (low, lo());
+                high = std::min (high, hi());
+            }
+            else
+            {
+                // A jump: the timestamps say the stream continues elsewhere.
+                close();
+                begin();
+                low = lo();
+                high = hi();
+            }
+            if (firstPacket && firstStart < 0 && low <= firstStart && firstStart <= high)
+                low = high = (long double) firstStart;
+        }
+        else if (! open)
+            begin();
+        firstPacket = false;
+
+        if (position >= 0)
+            index.push_back ({ position, offset, timestamp });
+        offset += duration;
+        trim = endTrim;
+        // A duration only known to the container's precision would carry its
+        // rounding into every packet after it: the next one starts a run.
+        if (! durationExact)
+            close();
+    }
+
+    // Where the stream ends, its last packet's trimmed padding excluded.
+    std::int64_t finish()
+    {
+        close();
+        return next - trim;
+    }
+
+private:
+    void begin()
+    {
+        open = true;
+        first = index.size();
+        offset = 0;
+        low = -std::numeric_limits<long double>::infinity();
+        high = std::numeric_limits<long double>::infinity();
+    }
+
+    void close()
+    {
+        if (! open)
+            return;
+        // A run without timestamps goes on from where the last one ended.
+        const auto start = std::isfinite (low) ? (std::int64_t) std::llround ((low + high) / 2) : next;
+        for (auto i = first; i < index.size(); ++i)
+            index[i].startSample += start;
+        next = start + offset;
+        open = false;
+    }
+
+    std::vector<PacketIndexEntry>& index;
+    const long double halfTick;
+    const std::int64_t firstStart;
+    bool firstPacket = true;
+    bool open = false;
+    size_t first = 0;
+    std::int64_t offset = 0; // samples from the start of the run
+    long double low = 0, high = 0;
+    std::int64_t next = 0;
+    std::int64_t trim = 0;
+};
+
+// Whether a seek to a packet's byte offset lands on that packet. Demuxers
+// that keep state between packets (Matroska's element nesting) lose their way.
+bool byteSeekLandsOnPackets (AVFormatContext* ctx, int streamIndex, const PacketIndexEntry& probe)
+{
+    if (av_seek_frame (ctx, streamIndex, probe.position, AVSEEK_FLAG_BYTE) < 0)
+        return false;
+    AVPacket* pkt = av_packet_alloc();
+    bool lands = false;
+    while (pkt != nullptr && av_read_frame (ctx, pkt) >= 0)
+    {
+        const bool ours = pkt->stream_index == streamIndex;
+        lands = ours && pkt->pos == probe.position;
+        av_packet_unref (pkt);
+        if (ours)
+            break;
+    }
+    av_packet_free (&pkt);
+    return lands;
+}
+
 // Reads every packet of the stream once: exact length (priming and padding
 // removed) and a packet index for exact seeking.
 void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
@@ -253,6 +395,9 @@ void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
     auto* ctx = demuxer.get();
     auto* st = ctx->streams[info.streamIndex];
     const AVRational samples { 1, info.sampleRate };
+    const double samplesPerTick = info.sampleRate * av_q2d (st->time_base);
+    // Each start is off by up to half a tick, so two of them by up to one.
+    info.timestampSlack = samplesPerTick > 1.0 ? (int) std::ceil (samplesPerTick) : 0;
 
     std::vector<AVDiscard> saved;
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
@@ -262,45 +407,70 @@ void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
             ctx->streams[i]->discard = AVDISCARD_ALL;
     }
 
+    PacketRuns runs (info.index, samplesPerTick, st->codecpar->initial_padding);
     AVPacket* pkt = av_packet_alloc();
-    std::int64_t next = -info.originSamples;
-    std::int64_t end = 0;
     bool any = false;
+    std::int64_t lastDuration = 0;
     while (av_read_frame (ctx, pkt) >= 0)
     {
         if (pkt->stream_index == info.streamIndex)
         {
-            std::int64_t start = next;
+            std::optional<long double> start;
             if (pkt->pts != AV_NOPTS_VALUE)
-                start = rescale (pkt->pts, st->time_base, samples) - info.originSamples;
-            const std::int64_t duration = pkt->duration > 0 ? rescale (pkt->duration, st->time_base, samples) : 0;
-            if (pkt->pos >= 0)
-                info.index.push_back ({ pkt->pos, start });
-            next = start + duration;
-            end = next;
+                start = (long double) pkt->pts * st->time_base.num * info.sampleRate / st->time_base.den - info.originSamples;
+
+            // The codec's frame length is exact where the container's may be
+            // rounded to its clock; a codec with frames of varying length
+            // reports none, and a short last frame shows as a disagreement.
+            const std::int64_t stated = pkt->duration > 0 ? rescale (pkt->duration, st->time_base, samples) : 0;
+            const std::int64_t framed = av_get_audio_frame_duration2 (st->codecpar, pkt->size);
+            const bool useFramed = framed > 0 && (stated == 0 || std::abs (framed - stated) <= samplesPerTick + 1.0);
+            const std::int64_t duration = useFramed ? framed : stated;
 
             size_t size = 0;
+            std::int64_t endTrim = 0;
             if (auto* skip = av_packet_get_side_data (pkt, AV_PKT_DATA_SKIP_SAMPLES, &size); skip != nullptr && size >= 8)
-                end -= (std::int64_t) AV_RL32 (skip + 4);
+                endTrim = (std::int64_t) AV_RL32 (skip + 4);
+
+            runs.add (pkt->pos, start, pkt->pts, duration, useFramed || samplesPerTick <= 1.0, endTrim);
+            lastDuration = duration;
             any = true;
         }
         av_packet_unref (pkt);
     }
     av_packet_free (&pkt);
 
-    for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        ctx->streams[i]->discard = saved[i];
-
     if (any)
-        info.lengthInSamples = std::max<std::int64_t> (0, end);
+    {
+        info.lengthInSamples = std::max<std::int64_t> (0, runs.finish());
+
+        // Matroska has no field for a codec's padding, but the muxer records
+        // where the track's sound ends; trusted only to cut padding from the
+        // last frame, never to cut or add sound.
+        if (auto* tag = av_dict_get (st->metadata, "DURATION", nullptr, 0))
+        {
+            int h = 0, m = 0;
+            double sec = -1.0;
+            if (std::sscanf (tag->value, "%d:%d:%lf", &h, &m, &sec) == 3 && h >= 0 && m >= 0 && sec >= 0.0)
+            {
+                const auto tagged = (std::int64_t) std::llround ((h * 3600.0 + m * 60.0 + sec) * info.sampleRate) - info.originSamples;
+                if (tagged < info.lengthInSamples && tagged > info.lengthInSamples - lastDuration)
+                    info.lengthInSamples = tagged;
+            }
+        }
+    }
 
     // Positions must rise for the byte-offset look-up.
     info.usePacketIndex = info.index.size() > 1
         && std::is_sorted (info.index.begin(), info.index.end(),
-                           [] (const PacketIndexEntry& a, const PacketIndexEntry& b) { return a.position < b.position; })
-        && (ctx->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0;
+                           [] (const PacketIndexEntry& a, const PacketIndexEntry& b) { return a.position < b.position; });
+    info.seekByBytes = info.usePacketIndex && (ctx->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0
+                    && byteSeekLandsOnPackets (ctx, info.streamIndex, info.index[info.index.size() / 2]);
     if (! info.usePacketIndex)
         info.index.clear();
+
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        ctx->streams[i]->discard = saved[i];
 
     avformat_seek_file (ctx, -1, INT64_MIN, 0, INT64_MAX, 0);
 }
@@ -365,10 +535,12 @@ std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int
 
     const AVRational samples { 1, info->sampleRate };
     const std::int64_t startTime = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    info->originSamples = rescale (startTime, st->time_base, samples);
     const bool quickTime = demuxer.isQuickTimeFamily();
-    // Other containers put their priming into the start time; only QuickTime
-    // files place a track later on purpose.
+    // Other containers put their priming into the start time: after it where
+    // the demuxer knows its length (MP3), before the timeline's zero where the
+    // muxer placed it so (Matroska), and the sound proper starts at zero.
+    info->originSamples = rescale (quickTime ? startTime : std::max<std::int64_t> (0, startTime), st->time_base, samples);
+    // Only QuickTime files place a track later on purpose.
     info->startSeconds = quickTime ? std::max (0.0, (double) startTime * av_q2d (st->time_base)) : 0.0;
 
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
@@ -451,9 +623,7 @@ bool AudioDecoder::init (std::unique_ptr<Demuxer> dm, int streamIndex, juce::Str
         return false;
     }
 
-    for (unsigned i = 0; i < demuxer->get()->nb_streams; ++i)
-        if ((int) i != streamIndex)
-            demuxer->get()->streams[i]->discard = AVDISCARD_ALL;
+    discardOtherStreams();
 
     packet = av_packet_alloc();
     frame = av_frame_alloc();
@@ -485,6 +655,47 @@ void AudioDecoder::dropBefore (std::int64_t position)
         bufferHead = 0;
 }
 
+void AudioDecoder::discardOtherStreams()
+{
+    for (unsigned i = 0; i < demuxer->get()->nb_streams; ++i)
+        if ((int) i != streamInfo->streamIndex)
+            demuxer->get()->streams[i]->discard = AVDISCARD_ALL;
+}
+
+bool AudioDecoder::rewindToStart()
+{
+    seekEntry = -1;
+    lastPacketPosition = -1;
+    if (atStart)
+        return true;
+    juce::String why;
+    const auto& inf = *streamInfo;
+    if (! demuxer->reopen (why) || demuxer->stream (inf.streamIndex) == nullptr
+        || demuxer->stream (inf.streamIndex)->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+    {
+        failed = true;
+        endOfStream = true;
+        return false;
+    }
+    discardOtherStreams();
+    atStart = true;
+    return true;
+}
+
+std::ptrdiff_t AudioDecoder::indexEntryOf (const AVPacket& p)
+{
+    if (p.pos < 0)
+        return -1;
+    // Packets laced into one block share its position and come in order.
+    lacedOrdinal = p.pos == lastPacketPosition ? lacedOrdinal + 1 : 0;
+    lastPacketPosition = p.pos;
+    const auto& idx = streamInfo->index;
+    const auto it = std::lower_bound (idx.begin(), idx.end(), p.pos,
+                                      [] (const PacketIndexEntry& e, std::int64_t v) { return e.position < v; });
+    const auto k = std::distance (idx.begin(), it) + lacedOrdinal;
+    return k < (std::ptrdiff_t) idx.size() && idx[(size_t) k].position == p.pos ? k : -1;
+}
+
 void AudioDecoder::seek (std::int64_t target)
 {
     avcodec_flush_buffers (codec);
@@ -494,24 +705,56 @@ void AudioDecoder::seek (std::int64_t target)
     sentFlush = false;
     endOfStream = false;
     positioned = true;
+    seekEntry = -1;
+    lastPacketPosition = -1;
+    lastFrameEnd = noFrameYet;
 
     const auto& inf = *streamInfo;
     const std::int64_t from = target - preroll;
     auto* ctx = demuxer->get();
+    if (ctx == nullptr)
+    {
+        // Reopening the file failed earlier.
+        failed = true;
+        endOfStream = true;
+        return;
+    }
     auto* st = ctx->streams[inf.streamIndex];
 
     if (inf.usePacketIndex)
     {
-        auto it = std::upper_bound (inf.index.begin(), inf.index.end(), from,
+        const auto begin = inf.index.begin();
+        auto it = std::upper_bound (begin, inf.index.end(), from,
                                     [] (std::int64_t v, const PacketIndexEntry& e) { return v < e.startSample; });
-        if (it != inf.index.begin())
+        if (it != begin)
             --it;
-        indexCursor = (size_t) std::distance (inf.index.begin(), it);
-        if (av_seek_frame (ctx, inf.streamIndex, it->position, AVSEEK_FLAG_BYTE) >= 0)
+        if (inf.seekByBytes)
+        {
+            atStart = false;
+            if (av_seek_frame (ctx, inf.streamIndex, it->position, AVSEEK_FLAG_BYTE) >= 0)
+                return;
+        }
+        else
+        {
+            while (it != begin && it->timestamp == AV_NOPTS_VALUE)
+                --it;
+            // The container's seeking may not reach packets timed before its
+            // first seek point (Matroska's priming before zero).
+            if (it == begin)
+            {
+                rewindToStart();
+                return;
+            }
+            atStart = false;
+            if (av_seek_frame (ctx, inf.streamIndex, it->timestamp, AVSEEK_FLAG_BACKWARD) >= 0)
+                seekEntry = std::distance (begin, it);
+            else
+                rewindToStart();
             return;
+        }
     }
 
-    indexCursor = 0;
+    atStart = false;
     if (from <= 0)
     {
         if (avformat_seek_file (ctx, inf.streamIndex, INT64_MIN, INT64_MIN, INT64_MIN, 0) >= 0)
@@ -524,32 +767,44 @@ void AudioDecoder::seek (std::int64_t target)
 
 bool AudioDecoder::readPacket()
 {
-    auto* ctx = demuxer->get();
     const auto& inf = *streamInfo;
-    auto* st = ctx->streams[inf.streamIndex];
 
     for (;;)
     {
+        auto* ctx = demuxer->get();
+        if (ctx == nullptr)
+            return false;
         const int r = av_read_frame (ctx, packet);
         if (r < 0)
             return false;
+        atStart = false;
         if (packet->stream_index != inf.streamIndex)
         {
             av_packet_unref (packet);
             continue;
         }
+        auto* st = ctx->streams[inf.streamIndex];
 
         if (inf.usePacketIndex)
         {
-            // After a byte seek the container's own timestamps are guesses;
-            // the index knows where each packet starts.
-            const auto& idx = inf.index;
-            while (indexCursor < idx.size() && idx[indexCursor].position < packet->pos)
-                ++indexCursor;
-            if (indexCursor < idx.size() && idx[indexCursor].position == packet->pos)
-                packet->pts = idx[indexCursor].startSample;
-            else
-                packet->pts = AV_NOPTS_VALUE;
+            // After a byte seek the container's own timestamps are guesses,
+            // and coarse clocks round them; the index knows where each packet starts.
+            const auto k = indexEntryOf (*packet);
+            if (seekEntry >= 0)
+            {
+                // A seek by time that landed past the packet it aimed at has
+                // lost the preroll: read from the start instead.
+                const bool late = k < 0 || k > seekEntry;
+                seekEntry = -1;
+                if (late)
+                {
+                    av_packet_unref (packet);
+                    if (! rewindToStart())
+                        return false;
+                    continue;
+                }
+            }
+            packet->pts = k >= 0 ? inf.index[(size_t) k].startSample : AV_NOPTS_VALUE;
         }
         else if (packet->pts != AV_NOPTS_VALUE)
         {
@@ -570,7 +825,14 @@ void AudioDecoder::appendFrame (AVFrame* f)
     if (count <= 0)
         return;
 
-    std::int64_t position = f->pts != AV_NOPTS_VALUE ? f->pts : bufferEnd();
+    // A frame without a time follows the one before it, even where that one
+    // fell before the seek target and was dropped. A container clock coarser
+    // than a sample misplaces packets by up to half a tick, while the decoded
+    // frames follow one another without gaps: within that, they join.
+    const bool follows = lastFrameEnd != noFrameYet;
+    std::int64_t position = f->pts != AV_NOPTS_VALUE ? f->pts : (follows ? lastFrameEnd : bufferEnd());
+    if (follows && std::abs (position - lastFrameEnd) <= streamInfo->timestampSlack)
+        position = lastFrameEnd;
 
     // Room for the frame plus any gap in front of it.
     const std::int64_t end = bufferEnd();
@@ -662,6 +924,7 @@ void AudioDecoder::appendFrame (AVFrame* f)
     }
 
     bufferCount += gap + converted;
+    lastFrameEnd = position + converted;
 
     // A frame that overlaps what is held already (or starts before the seek
     // target) loses its head.
@@ -772,11 +1035,10 @@ bool AudioDecoder::read (float* const* dest, int numDestChannels, std::int64_t s
 
     if (done < numFrames)
     {
-        // Past the end, or the file ran out early (a truncated file). A
-        // container's duration may count a codec's padding (Matroska keeps
-        // AAC's), so a clean end a few codec frames short of it is no fault.
-        constexpr std::int64_t paddingSlack = 8192;
-        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= paddingSlack))
+        // Past the end, or the file ran out early (a truncated file). Where
+        // the container's clock is coarser than a sample, the measured length
+        // is only good to a tick: a clean end within that is no fault.
+        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= streamInfo->timestampSlack))
             failed = true;
         for (int c = 0; c < numDestChannels; ++c)
             std::fill (dest[c] + done, dest[c] + numFrames, 0.0f);

@@ -7,6 +7,7 @@
 #include <juce_graphics/juce_graphics.h>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -38,6 +39,9 @@ public:
     // lists, so they are exact and a stream can start later than zero.
     bool isQuickTimeFamily() const noexcept;
     const juce::File& getFile() const noexcept { return file; }
+    // Opens the container again, positioned before its first packet: some
+    // demuxers cannot seek back to packets timed before their first seek point.
+    bool reopen (juce::String& error);
 
     Demuxer (const Demuxer&) = delete;
     Demuxer& operator= (const Demuxer&) = delete;
@@ -62,11 +66,13 @@ bool isPcmCodec (int codecId) noexcept;
 int firstAudioStream (AVFormatContext* context) noexcept;
 
 // Where each compressed packet of an audio stream starts, for exact seeking
-// in containers whose own seeking is approximate (MP3, ADTS, ...).
+// in containers whose own seeking is approximate (MP3, ADTS, ...), and exact
+// positions where the container's clock is coarser than a sample (Matroska).
 struct PacketIndexEntry
 {
-    std::int64_t position = 0;    // byte offset in the file
+    std::int64_t position = 0;    // byte offset in the file (packets laced into one block share it)
     std::int64_t startSample = 0; // first sample the packet decodes to (negative while priming)
+    std::int64_t timestamp = 0;   // the container's own, for seeking by time; AV_NOPTS_VALUE if none
 };
 
 // The facts about one audio stream that decoding needs, measured once.
@@ -84,6 +90,13 @@ struct AudioStreamInfo
     double startSeconds = 0.0;
     std::int64_t lengthInSamples = 0;
     bool usePacketIndex = false;
+    // Whether a seek to an indexed byte offset lands on that packet; where it
+    // does not (Matroska), seeks go by the container's timestamps.
+    bool seekByBytes = false;
+    // One tick of the container's clock in samples where that is coarser than
+    // a sample, else 0: how far two packets' timestamps may be out against
+    // each other.
+    int timestampSlack = 0;
     std::vector<PacketIndexEntry> index;
 };
 
@@ -117,6 +130,9 @@ private:
     AudioDecoder() = default;
     bool init (std::unique_ptr<Demuxer> demuxer, int streamIndex, juce::String& error);
     void seek (std::int64_t target);
+    bool rewindToStart();
+    void discardOtherStreams();
+    std::ptrdiff_t indexEntryOf (const AVPacket& p);
     bool decodeMore();
     bool readPacket();
     void appendFrame (AVFrame* frame);
@@ -136,7 +152,14 @@ private:
     std::int64_t bufferStart = 0;
     std::int64_t bufferHead = 0; // offset of bufferStart inside the vectors
     std::int64_t bufferCount = 0;
-    size_t indexCursor = 0;
+    // Packet index look-up after a seek: the entry the seek aimed at (-1 when
+    // the landing needs no check), and the run of packets sharing a position.
+    std::ptrdiff_t seekEntry = -1;
+    std::int64_t lastPacketPosition = -1;
+    std::ptrdiff_t lacedOrdinal = 0;
+    bool atStart = false; // the demuxer was just opened and nothing read since
+    static constexpr std::int64_t noFrameYet = std::numeric_limits<std::int64_t>::min();
+    std::int64_t lastFrameEnd = noFrameYet; // where the last decoded frame ended, since the seek
     bool sentFlush = false;
     bool endOfStream = false;
     bool positioned = false;
