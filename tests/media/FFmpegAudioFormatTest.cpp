@@ -45,7 +45,7 @@ TEST (FFmpegAudioFormat, ComesAfterTheBasicFormatsAndTakesTheMediaFiles)
 {
     auto manager = formats();
     EXPECT_EQ (manager->findFormatForFileExtension (".wav")->getFormatName(), juce::WavAudioFormat().getFormatName());
-    for (auto ext : { ".m4a", ".mp4", ".mov", ".m4v", ".caf", ".mp3" })
+    for (auto ext : { ".m4a", ".mp4", ".mov", ".m4v", ".caf", ".mp3", ".mkv", ".mka", ".webm" })
         EXPECT_EQ (manager->findFormatForFileExtension (ext)->getFormatName(), "FFmpeg media") << ext;
 
     // The wave file is still read by the wave reader.
@@ -55,6 +55,12 @@ TEST (FFmpegAudioFormat, ComesAfterTheBasicFormatsAndTakesTheMediaFiles)
 
     for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4", "zerorate.caf" })
         EXPECT_EQ (std::unique_ptr<juce::AudioFormatReader> (manager->createReaderFor (media (name))), nullptr) << name;
+
+    // A file whose data stops short reads what it holds and says the rest is missing.
+    std::unique_ptr<juce::AudioFormatReader> cut (manager->createReaderFor (media ("cut.m4a")));
+    ASSERT_NE (cut, nullptr);
+    juce::AudioBuffer<float> all (2, (int) cut->lengthInSamples);
+    EXPECT_FALSE (cut->read (&all, 0, all.getNumSamples(), 0, true, true));
 }
 
 TEST (FFmpegAudioFormat, ReadsWhatTheCommandLineDecodesToTheExactLength)

@@ -36,8 +36,9 @@ public:
                 dest[c] = s.data();
             }
         }
-        decoder->read (dest.data(), (int) dest.size(), startSampleInFile, numSamples);
-        return true;
+        // A file that stops short or holds damaged packets says so, so that a
+        // copy made through this reader is not taken for whole.
+        return decoder->read (dest.data(), (int) dest.size(), startSampleInFile, numSamples);
     }
 
 private:
@@ -47,7 +48,7 @@ private:
 } // namespace
 
 FFmpegAudioFormat::FFmpegAudioFormat()
-    : juce::AudioFormat ("FFmpeg media", ".m4a .mp4 .mov .m4v .caf .mp3")
+    : juce::AudioFormat ("FFmpeg media", ".m4a .mp4 .mov .m4v .caf .mp3 .mkv .mka .webm")
 {
 }
 
