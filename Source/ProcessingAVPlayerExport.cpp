@@ -140,6 +140,12 @@ bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destina
         juce::Logger::writeToLog ("finish");
         done->store (ok ? 1 : -1);
     });
+    // Runs after the request: a writer that wanted no data at all has failed.
+    queue->async ([done]
+    {
+        int unanswered = 0;
+        done->compare_exchange_strong (unanswered, -1);
+    });
     while (done->load() == 0)
         juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
     queue->waitUntilIdle();
