@@ -103,6 +103,12 @@ juce::Result ClarivoApplication::closeMedia()
     return result;
 }
 
+void ClarivoApplication::openMedia()
+{
+    document->showErrors = true;
+    document->openInteractive();
+}
+
 juce::Result ClarivoApplication::openMediaFile (const juce::File& file, bool showErrors)
 {
     document->showErrors = showErrors;
@@ -173,6 +179,51 @@ void ClarivoApplication::setLooping (bool on)
     if (playerMode && mediaWindow != nullptr)
         mediaWindow->getTransport().setLooping (on);
 }
+
+void ClarivoApplication::playPause()
+{
+    if (playerMode && mediaWindow != nullptr)
+        mediaWindow->getTransport().togglePlayPause();
+}
+
+void ClarivoApplication::rewindToStart()
+{
+    if (playerMode && mediaWindow != nullptr)
+        mediaWindow->getTransport().rewindToStart();
+}
+
+void ClarivoApplication::forward()
+{
+    if (playerMode && mediaWindow != nullptr)
+        mediaWindow->getTransport().stepForward();
+}
+
+void ClarivoApplication::backward()
+{
+    if (playerMode && mediaWindow != nullptr)
+        mediaWindow->getTransport().stepBackward();
+}
+
+bool ClarivoApplication::isPlaying() const
+{
+    return playerMode && mediaWindow != nullptr && mediaWindow->getTransport().isPlaying();
+}
+
+void ClarivoApplication::resetSettings()
+{
+    processor->resetToDefaults();
+    if (mediaWindow != nullptr)
+        mediaWindow->repaint();
+}
+
+// Presets, batch processing, the editor's panels, the user guide and the
+// update check arrive with their own windows.
+void ClarivoApplication::loadPreset() {}
+void ClarivoApplication::savePreset() {}
+void ClarivoApplication::runBatchProcessor() {}
+void ClarivoApplication::showEditorPanel (int) {}
+void ClarivoApplication::showUserGuide (bool) {}
+void ClarivoApplication::checkForUpdates() {}
 
 void ClarivoApplication::analyzeMedia (const juce::File& file) { document->analyzeMedia (file); }
 

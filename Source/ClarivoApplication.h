@@ -56,6 +56,7 @@ public:
     //==========================================================================
     // The media document
     juce::Result closeMedia();
+    void openMedia();
     juce::Result openMediaFile (const juce::File& file, bool showErrors);
     void saveMedia (bool saveAs);
     // The export format dialog: non-zero when the user accepted a format.
@@ -91,6 +92,21 @@ public:
     bool isPlayerMode() const noexcept { return playerMode; }
     void setLooping (bool on);
     bool isLooping() const noexcept { return looping; }
+    void playPause();
+    void rewindToStart();
+    void forward();
+    void backward();
+    bool isPlaying() const;
+
+    //==========================================================================
+    // Settings, windows and panels
+    void resetSettings();
+    void loadPreset();
+    void savePreset();
+    void runBatchProcessor();
+    void showEditorPanel (int panel);
+    void showUserGuide (bool quickStart);
+    void checkForUpdates();
 
     //==========================================================================
     // Analysis glue, forwarded to the document
