@@ -46,6 +46,7 @@ public:
     juce::AudioDeviceManager& getDeviceManager() noexcept { return deviceManager; }
     ClarivoDocument& getDocument() noexcept { return *document; }
     MediaWindow* getMediaWindow() const noexcept { return mediaWindow.get(); }
+    juce::ApplicationCommandManager& getCommandManager() noexcept { return commandManager; }
 
     // How the media window's player reaches the sound card. Set before
     // initialise; tests play into a null device at a multiple of real time.
@@ -131,6 +132,7 @@ private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
 
     std::unique_ptr<OverlayProgress> overlay;
+    juce::ApplicationCommandManager commandManager;
     std::unique_ptr<CVAudioProcessor> processor;
     juce::AudioFormatManager formatManager;
     juce::AudioDeviceManager deviceManager;
