@@ -16,8 +16,9 @@ LAYERS = {
     "dsp-linux": {"dsp-common", "dsp-linux"},
     "bays": {"dsp-common", "bays"},
     "media": {"media"},
+    "launch": {"launch"},
     "engine": {"dsp-common", "bays", "media", "engine"},
-    "app": {"dsp-common", "bays", "media", "engine", "app"},
+    "app": {"dsp-common", "bays", "media", "launch", "engine", "app"},
 }
 
 
@@ -32,6 +33,8 @@ def layer_of(path):
         return "bays"
     if folder == "Source/platform/media":
         return "media"
+    if folder == "Source/platform/launch":
+        return "launch"
     if folder == "Source":
         return "engine" if ENGINE_FILES.match(name) else "app"
     return None
