@@ -5,6 +5,8 @@
 // seconds of audio per second of wall time.
 #include <benchmark/benchmark.h>
 
+#include "BenchMediaFiles.h"
+
 #include "CVAudioProcessor.h"
 #include "CVAudioTapProcessor.h"
 #include "platform/media/MediaAsset.h"
@@ -20,24 +22,8 @@ constexpr double kSeconds = 600.0;
 
 juce::File workFolder()
 {
-    static const juce::File dir = []
-    {
-        auto d = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("clarivo-bench-media");
-        d.createDirectory();
-        return d;
-    }();
+    static const juce::File dir = bench::mediaFolder ("clarivo-bench-media");
     return dir;
-}
-
-bool ffmpeg (const juce::StringArray& args)
-{
-    juce::StringArray command { "ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y" };
-    command.addArray (args);
-    juce::ChildProcess p;
-    if (! p.start (command))
-        return false;
-    p.readAllProcessOutput();
-    return p.waitForProcessToFinish (600000) && p.getExitCode() == 0;
 }
 
 juce::File sourceFile()
@@ -46,7 +32,7 @@ juce::File sourceFile()
     {
         auto f = workFolder().getChildFile ("ten-minutes.m4a");
         if (! f.existsAsFile())
-            ffmpeg ({ "-f", "lavfi", "-i",
+            bench::ffmpeg ({ "-f", "lavfi", "-i",
                       "aevalsrc=0.3*sin(2*PI*440*t)+0.05*(random(0)-0.5)|0.3*sin(2*PI*523*t)+0.05*(random(1)-0.5):s=44100:d=600",
                       "-c:a", "aac", "-b:a", "192k", f.getFullPathName() });
         return f;
@@ -142,7 +128,7 @@ static void BM_FFmpegCommandLineTenMinutesToAac (benchmark::State& state)
     for (auto _ : state)
     {
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = ffmpeg ({ "-i", sourceFile().getFullPathName(), "-c:a", "aac", "-b:a", "256k", target.getFullPathName() });
+        const bool ok = bench::ffmpeg ({ "-i", sourceFile().getFullPathName(), "-c:a", "aac", "-b:a", "256k", target.getFullPathName() });
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         report (state, ok ? elapsed.count() : -1.0);
     }
