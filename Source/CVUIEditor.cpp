@@ -2,7 +2,11 @@
 #include "CVAudioProcessor.h"
 
 CVUIEditor::CVUIEditor (CVAudioProcessor& p, double&)
-    : juce::AudioProcessorEditor (p), owner (p), feedScratch (4096)
+    : juce::AudioProcessorEditor (p),
+      owner (p),
+      preferences (std::make_unique<Preferences>()),
+      firstLaunch (preferences->getFirstLaunch()),
+      feedScratch (4096)
 {
     setSize (780, 400);
     startTimer (kFeedPollMs);

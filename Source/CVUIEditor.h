@@ -1,9 +1,13 @@
 #pragma once
 
 // Placeholder until the editor is built: an empty editor that pulls the
-// processor's input feed on its own timer and hands it on.
+// processor's input feed on its own timer and hands it on, and owns the
+// program's preferences.
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "Preferences.h"
+
+#include <memory>
 #include <vector>
 
 class CVAudioProcessor;
@@ -22,6 +26,10 @@ public:
     static void installAsProcessorEditor();
 
     CVAudioProcessor& getProcessor() const noexcept { return owner; }
+    Preferences& getPreferences() const noexcept { return *preferences; }
+    // "First Launch" as it stood when this editor was built, before start-up
+    // writes it false.
+    bool wasFirstLaunch() const noexcept { return firstLaunch; }
 
     // Message thread: the samples the timer pulled from the input feed.
     void displayInputAudio (const float* const* inputChannelData, int numInputChannels,
@@ -34,6 +42,8 @@ public:
 
 private:
     CVAudioProcessor& owner;
+    std::unique_ptr<Preferences> preferences;
+    bool firstLaunch;
     std::vector<float> feedScratch;
     juce::int64 samplesDisplayed = 0;
 };

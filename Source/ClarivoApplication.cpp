@@ -78,6 +78,11 @@ void ClarivoApplication::shutdown()
 
 void ClarivoApplication::systemRequestedQuit()
 {
+    // A quit under a running job would close the document it works on. The
+    // windows grey their Quit, but a refused command falls through to the
+    // application's own.
+    if (! isIdle())
+        return;
     if (closeMedia().wasOk())
         quit();
 }

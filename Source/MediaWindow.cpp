@@ -16,16 +16,22 @@ void MediaWindow::Content::resized()
 }
 
 MediaWindow::MediaWindow()
-    : juce::DocumentWindow ("", juce::Colours::black, juce::DocumentWindow::allButtons)
 {
+    setName ({});
+    // The view leaves what it does not draw to the window, black as the picture's surround.
+    setBackgroundColour (juce::Colours::black);
     setUsingNativeTitleBar (true);
     setContentNonOwned (&content, false);
     setResizable (true, false);
     centreWithSize (780, 214);
+    if (auto* app = ClarivoApplication::getApp())
+        addKeyListener (app->getCommandManager().getKeyMappings());
 }
 
 MediaWindow::~MediaWindow()
 {
+    if (auto* app = ClarivoApplication::getApp())
+        removeKeyListener (app->getCommandManager().getKeyMappings());
     clearContentComponent();
 }
 
@@ -34,7 +40,7 @@ void MediaWindow::setPlayerMode (bool, bool fileExists, const juce::String& file
     setName (fileExists ? fileName : juce::String());
 }
 
-void MediaWindow::closeButtonPressed()
+void MediaWindow::closeRequested()
 {
     if (auto* app = ClarivoApplication::getApp())
         app->closeMedia();

@@ -1,13 +1,12 @@
 #pragma once
 
-// The media window: the media view above the transport bar. Its recorder
-// mode and controls come later.
-#include <juce_gui_basics/juce_gui_basics.h>
-
+// The media window: the media view above the transport bar, under the menus
+// and commands every window has. Its recorder mode and controls come later.
+#include "CVDocumentWindow.h"
 #include "MediaContainerComponent.h"
 #include "TransportComponent.h"
 
-class MediaWindow : public juce::DocumentWindow
+class MediaWindow : public CVDocumentWindow
 {
 public:
     MediaWindow();
@@ -17,7 +16,10 @@ public:
     TransportComponent& getTransport() noexcept { return content.transport; }
 
     void setPlayerMode (bool player, bool fileExists, const juce::String& fileName);
-    void closeButtonPressed() override;
+
+protected:
+    // Closes the media, not the window.
+    void closeRequested() override;
 
 private:
     struct Content : juce::Component
