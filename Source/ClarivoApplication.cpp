@@ -1,11 +1,22 @@
 #include "ClarivoApplication.h"
 
 #include "AudioFileExport.h"
+#include "CVEditorWindow.h"
 #include "CVUIEditor.h"
 #include "ClarivoDocument.h"
 #include "ClarivoTempFolder.h"
+#include "DialogService.h"
 #include "MediaWindow.h"
+#include "Preferences.h"
+#include "platform/launch/SingleInstance.h"
 #include "platform/media/FFmpegAudioFormat.h"
+
+namespace juce
+{
+// The arguments JUCE keeps from main().
+extern const char* const* juce_argv;
+extern int juce_argc;
+} // namespace juce
 
 // The overlay as the copying loops of the exports see it.
 struct ClarivoApplication::OverlayProgress : AudioFileExport::Progress
@@ -24,6 +35,7 @@ ClarivoApplication::~ClarivoApplication()
 {
     if (initialised)
         shutdown();
+    stopTimer();
 }
 
 ClarivoApplication* ClarivoApplication::getApp() noexcept
@@ -31,34 +43,92 @@ ClarivoApplication* ClarivoApplication::getApp() noexcept
     return dynamic_cast<ClarivoApplication*> (juce::JUCEApplicationBase::getInstance());
 }
 
+Preferences* ClarivoApplication::getPreferences() const noexcept
+{
+    if (editorWindow != nullptr)
+        if (auto* editor = dynamic_cast<CVUIEditor*> (editorWindow->getContentComponent()))
+            return &editor->getPreferences();
+    return nullptr;
+}
+
 void ClarivoApplication::initialise (const juce::String& commandLine)
 {
+    // A second launch hands its command line to the running instance and
+    // goes without a window; when no instance takes it, this one runs.
+    if (instanceName.isNotEmpty())
+    {
+        auto launch = clarivo::launch::SingleInstance::claimOrHandOver (
+            instanceName, juce::juce_argc, juce::juce_argv, [this] (const juce::String& line) { anotherInstanceStarted (line); },
+            10000);
+        if (launch.handedOver)
+        {
+            setApplicationReturnValue (0);
+            quit();
+            return;
+        }
+        singleInstance = std::move (launch.service);
+    }
+
+    deleteTemporaryAudioFiles();
+    juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
+
     CVUIEditor::installAsProcessorEditor();
     processor = std::make_unique<CVAudioProcessor>();
     processor->addChangeListener (this);
     processor->getStateInformation (lastState);
     formatManager.registerBasicFormats();
     clarivo::media::registerMediaFormats (formatManager);
+
+    editorWindow = std::make_unique<CVEditorWindow> (*processor);
+    auto* preferences = getPreferences();
+
+    // Without a sound card the player plays into a null device; nothing is said.
     if (! playerOptions.useNullDevice && playerOptions.deviceManager == nullptr)
-        deviceManager.initialiseWithDefaultDevices (0, 2);
+    {
+        const auto saved = preferences != nullptr ? preferences->getAudioConfiguration() : nullptr;
+        deviceManager.initialise (2, 2, saved.get(), true);
+    }
+
+    mediaWindow = std::make_unique<MediaWindow>();
+    mediaWindow->setResizable (true, false);
+    mediaWindow->setResizeLimits (640, 280, 100000, 100000);
+    placeMediaWindow();
+    if (showWindows)
+        mediaWindow->toFront (true);
+    else
+    {
+        mediaWindow->setVisible (false);
+        editorWindow->setVisible (false);
+    }
 
     document = std::make_unique<ClarivoDocument>();
-    mediaWindow = std::make_unique<MediaWindow>();
     document->setMediaWindow (mediaWindow.get());
-    if (showWindows)
-        mediaWindow->setVisible (true);
-    initialised = true;
 
-    // The first absolute path on the command line is opened.
-    for (const auto& token : juce::StringArray::fromTokens (commandLine, true))
-    {
-        const auto path = token.unquoted();
-        if (path.startsWith ("/") || path.startsWith ("~"))
-        {
-            openMediaFile (juce::File (path), true);
-            break;
-        }
-    }
+    commandManager.registerAllCommandsForTarget (mediaWindow.get());
+    commandManager.registerAllCommandsForTarget (this);
+    mediaWindow->setApplicationCommandManagerToWatch (&commandManager);
+    editorWindow->setApplicationCommandManagerToWatch (&commandManager);
+
+    looping = true;
+    playerMode = true;
+    initialised = true;
+    startTimer (50);
+
+    auto* editor = dynamic_cast<CVUIEditor*> (editorWindow->getContentComponent());
+    const bool firstLaunch = editor != nullptr && editor->wasFirstLaunch();
+    if (preferences != nullptr)
+        preferences->setFirstLaunch (false);
+    if (firstLaunch
+        && DialogService::get().ask (juce::MessageBoxIconType::QuestionIcon, "Welcome to Clarivo!",
+                                     "It looks like this is the first time you are using Clarivo.  Would you like to view "
+                                     "the QuickStart Guide?",
+                                     { "OK", "Cancel" })
+               == 0)
+        showUserGuide (true);
+
+    // A file named at the first launch opens as one handed over later would.
+    if (commandLine.isNotEmpty())
+        anotherInstanceStarted (commandLine);
 }
 
 void ClarivoApplication::shutdown()
@@ -66,25 +136,101 @@ void ClarivoApplication::shutdown()
     if (! initialised)
         return;
     initialised = false;
+    stopTimer();
+    singleInstance = nullptr;
+
+    // Nothing may run the processor or feed a window while they go.
+    if (mediaWindow != nullptr)
+        mediaWindow->getTransport().loadMedia ({}, false);
+    if (auto* preferences = getPreferences())
+        preferences->setAudioConfiguration (deviceManager);
+    deviceManager.closeAudioDevice();
+
     if (document != nullptr)
         document->setMediaWindow (nullptr);
+    editorWindow = nullptr;
     mediaWindow = nullptr;
     document = nullptr;
     processor->removeChangeListener (this);
     processor = nullptr;
-    deviceManager.closeAudioDevice();
     ClarivoTempFolder::removeAll();
 }
 
 void ClarivoApplication::systemRequestedQuit()
 {
-    // A quit under a running job would close the document it works on. The
-    // windows grey their Quit, but a refused command falls through to the
-    // application's own.
-    if (! isIdle())
+    // Nothing closes the document under a running job.
+    if (! isIdle() || ! initialised)
         return;
-    if (closeMedia().wasOk())
-        quit();
+    if (closeMedia().failed())
+        return;
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
+    deleteTemporaryAudioFiles();
+    quit();
+}
+
+void ClarivoApplication::anotherInstanceStarted (const juce::String& commandLine)
+{
+    if (! initialised)
+        return;
+    pendingHandOvers.add (commandLine);
+    timerCallback();
+}
+
+void ClarivoApplication::timerCallback()
+{
+    if (! startTimerFired)
+    {
+        startTimerFired = true;
+        setPlayerMode (true);
+    }
+    // A hand-over waits until the job on screen is done.
+    while (! pendingHandOvers.isEmpty() && isIdle())
+    {
+        const auto line = pendingHandOvers[0];
+        pendingHandOvers.remove (0);
+        handOver (line);
+    }
+    if (pendingHandOvers.isEmpty())
+        stopTimer();
+    else
+        startTimer (100);
+}
+
+void ClarivoApplication::handOver (const juce::String& commandLine)
+{
+    if (closeMedia().failed())
+        return;
+    for (const auto& token : juce::StringArray::fromTokens (commandLine, true))
+    {
+        const auto path = token.unquoted();
+        if (juce::File::isAbsolutePath (path))
+        {
+            openMediaFile (juce::File (path), true);
+            return;
+        }
+    }
+}
+
+void ClarivoApplication::deleteTemporaryAudioFiles()
+{
+    for (const auto& folder : ClarivoTempFolder::ownFolders())
+        for (const auto& file : folder.findChildFiles (juce::File::findFiles, false, "*.m4a"))
+            file.deleteFile();
+}
+
+void ClarivoApplication::placeMediaWindow()
+{
+    if (mediaWindow == nullptr || editorWindow == nullptr)
+        return;
+    const int bottom = editorWindow->getY() + editorWindow->getHeight();
+    const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
+    const auto area = display != nullptr ? display->userArea : juce::Rectangle<int> (0, 0, 1280, 1024);
+    const int height = area.getHeight() < bottom + 522 ? area.getY() + area.getHeight() - 32 - bottom : 490;
+    const bool visible = showWindows;
+    mediaWindow->setVisible (false);
+    mediaWindow->centreWithSize (780, height);
+    mediaWindow->setTopLeftPosition (mediaWindow->getX(), bottom + 32);
+    mediaWindow->setVisible (visible);
 }
 
 void ClarivoApplication::changeListenerCallback (juce::ChangeBroadcaster*)
@@ -104,7 +250,10 @@ juce::Result ClarivoApplication::closeMedia()
 {
     auto result = document->closeDocument();
     if (result.wasOk())
+    {
+        placeMediaWindow();
         setPlayerMode (true);
+    }
     return result;
 }
 
@@ -238,6 +387,18 @@ bool ClarivoApplication::readMediaSamples (juce::int64 start, int numSamples, ju
 }
 
 void ClarivoApplication::learnNoiseFromMedia() { document->learnNoiseProfile(); }
+
+bool ClarivoApplication::isAnalyzeEnabled() const
+{
+    auto* preferences = getPreferences();
+    return preferences == nullptr || preferences->getAnalyze();
+}
+
+void ClarivoApplication::setAnalyzeEnabled (bool on)
+{
+    if (auto* preferences = getPreferences())
+        preferences->setAnalyze (on);
+}
 
 bool ClarivoApplication::exportWithAudioFormat (const juce::File& source, const juce::File& destination, int quality,
                                                 juce::int64 startFrame, juce::int64 numFrames)

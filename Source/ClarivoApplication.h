@@ -1,12 +1,10 @@
 #pragma once
 
-// The application object: owns the processor, the audio devices, the format
-// manager, the media document and its window, and runs the operations the
-// media code calls back into (the progress overlay, the analysis glue, the
-// export through the audio writers).
-//
-// Start-up, preferences, menus and the editor window come later; what stands
-// here is what the player, the document and the exports need.
+// The one application object: starts and stops the program, owns the
+// processor, the two main windows, the media document, the command manager,
+// the audio devices and the audio formats, answers the quit request and the
+// command line a second launch hands over, and carries out every command.
+// Everything here runs on the message thread.
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_gui_extra/juce_gui_extra.h>
@@ -19,40 +17,54 @@
 #include <vector>
 
 class ClarivoDocument;
+class CVEditorWindow;
 class MediaWindow;
+class Preferences;
 
 namespace AudioFileExport { struct Progress; }
+namespace clarivo::launch { class SingleInstance; }
 
 class ClarivoApplication : public juce::JUCEApplication,
+                           private juce::Timer,
                            private juce::ChangeListener
 {
 public:
     ClarivoApplication();
     ~ClarivoApplication() override;
 
-    // The running application, or null (tests make their own).
+    // The running application, or null.
     static ClarivoApplication* getApp() noexcept;
 
     const juce::String getApplicationName() override { return "Clarivo+"; }
     const juce::String getApplicationVersion() override { return "5.0.0"; }
+    // A second launch is caught by our own service (JUCE's is empty here)
+    // and hands its command line over.
     bool moreThanOneInstanceAllowed() override { return true; }
     void initialise (const juce::String& commandLine) override;
     void shutdown() override;
+    void anotherInstanceStarted (const juce::String& commandLine) override;
     void systemRequestedQuit() override;
-    void anotherInstanceStarted (const juce::String&) override {}
 
     CVAudioProcessor& getProcessor() noexcept { return *processor; }
     juce::AudioFormatManager& getFormatManager() noexcept { return formatManager; }
     juce::AudioDeviceManager& getDeviceManager() noexcept { return deviceManager; }
     ClarivoDocument& getDocument() noexcept { return *document; }
     MediaWindow* getMediaWindow() const noexcept { return mediaWindow.get(); }
+    CVEditorWindow* getEditorWindow() const noexcept { return editorWindow.get(); }
     juce::ApplicationCommandManager& getCommandManager() noexcept { return commandManager; }
+    // The editor's preferences; null before start-up and after shutdown.
+    Preferences* getPreferences() const noexcept;
 
-    // How the media window's player reaches the sound card. Set before
-    // initialise; tests play into a null device at a multiple of real time.
+    //==========================================================================
+    // Set before initialise.
+    //
+    // How the player reaches the sound card; tests play into a null device
+    // at a multiple of real time and open no device at all.
     clarivo::media::Player::Options playerOptions;
-    // Tests and headless runs keep the window off the screen.
+    // Tests keep the windows off the screen.
     bool showWindows = true;
+    // The name a second launch finds this instance under; empty: no service.
+    juce::String instanceName { "Clarivo+ 5" };
 
     //==========================================================================
     // The media document
@@ -64,6 +76,11 @@ public:
     int chooseSaveFormat();
     // Until the format dialog exists, a chooser can be put in its place.
     std::function<int()> formatChooser;
+    void placeMediaWindow();
+
+    // Deletes the "*.m4a" files in this user's private temporary folders
+    // (ours and those earlier runs left), and nothing else.
+    static void deleteTemporaryAudioFiles();
 
     //==========================================================================
     // The progress overlay every long job on the message thread shows.
@@ -114,9 +131,9 @@ public:
     void analyzeMedia (const juce::File& file);
     bool readMediaSamples (juce::int64 start, int numSamples, juce::AudioSampleBuffer& buffer);
     void learnNoiseFromMedia();
-    bool isAnalyzeEnabled() const noexcept { return analyzeEnabled; }
-    // Stands for the "Analyze" preference until preferences exist.
-    void setAnalyzeEnabled (bool on) noexcept { analyzeEnabled = on; }
+    // The "Analyze" preference.
+    bool isAnalyzeEnabled() const;
+    void setAnalyzeEnabled (bool on);
 
     //==========================================================================
     // Copies frames [startFrame, startFrame + numFrames) of source (all of it
@@ -130,14 +147,18 @@ public:
 private:
     struct OverlayProgress;
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
+    void timerCallback() override;
+    void handOver (const juce::String& commandLine);
 
     std::unique_ptr<OverlayProgress> overlay;
     juce::ApplicationCommandManager commandManager;
-    std::unique_ptr<CVAudioProcessor> processor;
-    juce::AudioFormatManager formatManager;
     juce::AudioDeviceManager deviceManager;
-    std::unique_ptr<ClarivoDocument> document;
+    juce::AudioFormatManager formatManager;
+    std::unique_ptr<CVAudioProcessor> processor;
+    std::unique_ptr<CVEditorWindow> editorWindow;
     std::unique_ptr<MediaWindow> mediaWindow;
+    std::unique_ptr<ClarivoDocument> document;
+    std::unique_ptr<clarivo::launch::SingleInstance> singleInstance;
 
     bool progressVisible = false;
     juce::String progressText;
@@ -145,9 +166,11 @@ private:
 
     // The settings as the document last saw them.
     juce::MemoryBlock lastState;
+    // Command lines handed over while a job ran, opened when it is done.
+    juce::StringArray pendingHandOvers;
+    bool startTimerFired = false;
+    bool looping = true;
     bool playerMode = true;
-    bool looping = false;
-    bool analyzeEnabled = true;
     bool initialised = false;
 
     JUCE_DECLARE_NON_COPYABLE (ClarivoApplication)

@@ -65,6 +65,16 @@ juce::File createTempFile (const juce::String& ending)
     return juce::File (juce::String::fromUTF8 (path.c_str()));
 }
 
+juce::Array<juce::File> ownFolders()
+{
+    juce::Array<juce::File> found;
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    for (const auto& candidate : temp.findChildFiles (juce::File::findDirectories, false, "clarivo-??????"))
+        if (stillOurs (candidate))
+            found.add (candidate);
+    return found;
+}
+
 void removeAll()
 {
     std::lock_guard<std::mutex> guard (lock);

@@ -13,6 +13,9 @@ namespace ClarivoTempFolder
 juce::File get();
 // A new, empty file in the folder whose name ends with ending.
 juce::File createTempFile (const juce::String& ending);
+// This user's folders of this kind, ours and those earlier runs left
+// behind: real folders owned by us that nobody else may enter.
+juce::Array<juce::File> ownFolders();
 // Deletes the folder with everything in it; the next get() makes a new one.
 void removeAll();
 } // namespace ClarivoTempFolder

@@ -1,25 +1,30 @@
 #include "AppTestSupport.h"
 
+#include <cstdlib>
+
 using namespace mediatest;
 
 void AppTest::SetUp()
 {
+    configHome = std::make_unique<ScopedConfigHome>();
+    auto& dialogs = DialogService::get();
+    dialogs.clearScript();
+    dialogs.setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
     app = std::make_unique<ClarivoApplication>();
     app->playerOptions.useNullDevice = true;
     app->playerOptions.nullDeviceSpeed = 8.0;
-    app->showWindows = false;
+    app->showWindows = showWindows;
+    app->instanceName = {};
     app->initialise ({});
     ProcessingAVPlayer::setClock ([this] { return clockMs += 250; });
-    auto& dialogs = DialogService::get();
-    dialogs.clearScript();
     dialogs.clearHistory();
-    dialogs.setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
 }
 
 void AppTest::TearDown()
 {
     app->shutdown();
     app = nullptr;
+    configHome = nullptr;
     ProcessingAVPlayer::setClock ({});
     DialogService::get().setResponder ({});
     DialogService::get().clearScript();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../media/MediaTestSupport.h"
+#include "app/ScopedConfigHome.h"
 
 #include "ClarivoApplication.h"
 #include "ClarivoDocument.h"
@@ -43,8 +44,12 @@ protected:
         return r != nullptr ? r->text : juce::String();
     }
 
+    // Preferences of the test's own, in a fresh home folder.
+    std::unique_ptr<ScopedConfigHome> configHome;
     std::unique_ptr<ClarivoApplication> app;
     juce::int64 clockMs = 1000000;
+    // Whether the windows are put on the screen.
+    bool showWindows = false;
 };
 
 // Writes what a component shows to build/snapshots/<name>.png, for a person to look at.

@@ -250,6 +250,7 @@ TEST_F (AppTest, PlaysThroughTheChainAsOfflineProcessingAndLoopsOnRequest)
             ASSERT_EQ (captured[(size_t) c][(size_t) (base + i)], expected[(size_t) c][(size_t) i]) << c << ", " << i;
 
     // At the end it stays there, or plays on from the start while looping.
+    app->setLooping (false);
     const double duration = player().playableDuration();
     player().setPosition (0.9);
     player().togglePlayPause();

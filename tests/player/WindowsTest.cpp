@@ -66,29 +66,16 @@ Lines describe (const juce::PopupMenu& menu)
 class WindowsTest : public AppTest
 {
 protected:
-    void SetUp() override
-    {
-        // Before the editor reads its preferences.
-        configHome = std::make_unique<ScopedConfigHome>();
-        AppTest::SetUp();
-        // The application starts with its loop on.
-        app->setLooping (true);
-        editorWindow = std::make_unique<CVEditorWindow> (processor());
-        auto& commands = app->getCommandManager();
-        commands.registerAllCommandsForTarget (app->getMediaWindow());
-        commands.registerAllCommandsForTarget (app.get());
-    }
+    WindowsTest() { showWindows = true; }
 
     void TearDown() override
     {
         if (! app->isIdle())
             app->hideProgress();
-        editorWindow = nullptr;
         AppTest::TearDown();
-        configHome = nullptr;
     }
 
-    std::vector<CVDocumentWindow*> windows() { return { editorWindow.get(), app->getMediaWindow() }; }
+    std::vector<CVDocumentWindow*> windows() { return { &editorWindow(), app->getMediaWindow() }; }
 
     juce::ApplicationCommandInfo info (CVDocumentWindow& window, juce::CommandID id)
     {
@@ -100,8 +87,7 @@ protected:
     static bool active (const juce::ApplicationCommandInfo& i) { return (i.flags & juce::ApplicationCommandInfo::isDisabled) == 0; }
     static bool ticked (const juce::ApplicationCommandInfo& i) { return (i.flags & juce::ApplicationCommandInfo::isTicked) != 0; }
 
-    std::unique_ptr<ScopedConfigHome> configHome;
-    std::unique_ptr<CVEditorWindow> editorWindow;
+    CVEditorWindow& editorWindow() { return *app->getEditorWindow(); }
 };
 
 TEST_F (WindowsTest, CommandTableAndMenus)
@@ -144,12 +130,12 @@ TEST_F (WindowsTest, CommandTableAndMenus)
 
     // The editor window: its title, the editor within, placed with room for
     // the media window under it on this 1024-pixel screen.
-    auto* editor = editorWindow->getEditor();
+    auto* editor = editorWindow().getEditor();
     ASSERT_NE (editor, nullptr);
-    EXPECT_EQ (editorWindow->getName(), "Clarivo+");
+    EXPECT_EQ (editorWindow().getName(), "Clarivo+");
     EXPECT_EQ (editor->getBounds().withPosition (0, 0), juce::Rectangle<int> (780, 400));
-    EXPECT_EQ (editorWindow->getY(), 64);
-    EXPECT_TRUE (editorWindow->isVisible());
+    EXPECT_EQ (editorWindow().getY(), 64);
+    EXPECT_TRUE (editorWindow().isVisible());
     // The first start as the editor saw it, whatever is written afterwards.
     editor->getPreferences().setFirstLaunch (false);
     EXPECT_TRUE (editor->wasFirstLaunch());
@@ -166,8 +152,8 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
 
     // Loop starts ticked; the command and its shortcut in either window toggle it.
     EXPECT_TRUE (invoke (Cmd::loop));
-    EXPECT_FALSE (app->isLooping() || ticked (info (*editorWindow, Cmd::loop)));
-    press (*editorWindow, juce::KeyPress ('l', ctrl, 0));
+    EXPECT_FALSE (app->isLooping() || ticked (info (editorWindow(), Cmd::loop)));
+    press (editorWindow(), juce::KeyPress ('l', ctrl, 0));
     EXPECT_TRUE (app->isLooping());
     press (*app->getMediaWindow(), juce::KeyPress ('l', ctrl, 0));
     EXPECT_FALSE (app->isLooping());
@@ -185,7 +171,7 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
     EXPECT_NE (processor().getParameter (CVAudioProcessor::Parameter::boost), 0.7f);
     EXPECT_TRUE (askedTitles().isEmpty());
     for (const auto& row : table)
-        EXPECT_TRUE (active (info (*editorWindow, row.id))) << row.text;
+        EXPECT_TRUE (active (info (editorWindow(), row.id))) << row.text;
 
     // A job under way: every command, Quit and every close button wait,
     // and nothing asks about the changed media.
@@ -202,7 +188,7 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
     }
     EXPECT_FALSE (invoke (Cmd::loop));
     invoke (quit);
-    press (*editorWindow, juce::KeyPress ('w', ctrl, 0));
+    press (editorWindow(), juce::KeyPress ('w', ctrl, 0));
     EXPECT_TRUE (app->isLooping());
     EXPECT_TRUE (askedTitles().isEmpty());
     EXPECT_EQ (document().getMediaFile(), song);
@@ -214,7 +200,7 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
     {
         DialogService::get().clearHistory();
         DialogService::get().answerWithButton ("Cancel");
-        byCloseButton ? editorWindow->closeButtonPressed() : (void) invoke (quit);
+        byCloseButton ? editorWindow().closeButtonPressed() : (void) invoke (quit);
         EXPECT_EQ (askedTitles(), juce::StringArray { "Apply Clarivo before closing?" });
         EXPECT_EQ (document().getMediaFile(), song);
     }
@@ -228,8 +214,8 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
     DialogService::get().answerWithButton ("Discard Changes");
     EXPECT_TRUE (invoke (Cmd::mediaRecorder));
     EXPECT_EQ (document().getMediaFile(), juce::File());
-    EXPECT_FALSE (app->isPlayerMode() || ticked (info (*editorWindow, Cmd::mediaPlayer)));
-    EXPECT_TRUE (ticked (info (*editorWindow, Cmd::mediaRecorder)));
+    EXPECT_FALSE (app->isPlayerMode() || ticked (info (editorWindow(), Cmd::mediaPlayer)));
+    EXPECT_TRUE (ticked (info (editorWindow(), Cmd::mediaRecorder)));
     EXPECT_TRUE (invoke (Cmd::mediaPlayer) && app->isPlayerMode());
 
     // The media window's close button closes the media, never the window.
@@ -244,10 +230,10 @@ TEST_F (WindowsTest, SnapshotsOfEachWindowWithEachMenuOpen)
 {
     auto* mediaWindow = app->getMediaWindow();
     mediaWindow->setVisible (true);
-    mediaWindow->setTopLeftPosition (editorWindow->getX(), editorWindow->getBottom() + 32);
+    mediaWindow->setTopLeftPosition (editorWindow().getX(), editorWindow().getBottom() + 32);
     auto& desktop = juce::Desktop::getInstance();
 
-    for (auto [window, name] : { std::pair<CVDocumentWindow*, juce::String> { editorWindow.get(), "editor-window" }, { mediaWindow, "media-window" } })
+    for (auto [window, name] : { std::pair<CVDocumentWindow*, juce::String> { &editorWindow(), "editor-window" }, { mediaWindow, "media-window" } })
     {
         auto* bar = dynamic_cast<juce::MenuBarComponent*> (window->getMenuBarComponent());
         ASSERT_NE (bar, nullptr);
@@ -260,7 +246,7 @@ TEST_F (WindowsTest, SnapshotsOfEachWindowWithEachMenuOpen)
             bar->showMenu (index);
             juce::Component::SafePointer<juce::Component> popup;
             for (int i = 0; i < desktop.getNumComponents(); ++i)
-                if (auto* c = desktop.getComponent (i); c != editorWindow.get() && c != mediaWindow && c->isShowing())
+                if (auto* c = desktop.getComponent (i); c != &editorWindow() && c != mediaWindow && c->isShowing())
                     popup = c;
             ASSERT_NE (popup, nullptr);
             // Under its name on the bar.
