@@ -165,7 +165,10 @@ void ClarivoApplication::systemRequestedQuit()
         return;
     juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
     deleteTemporaryAudioFiles();
-    quit();
+    if (quitHandler)
+        quitHandler();
+    else
+        quit();
 }
 
 void ClarivoApplication::anotherInstanceStarted (const juce::String& commandLine)
@@ -218,19 +221,23 @@ void ClarivoApplication::deleteTemporaryAudioFiles()
             file.deleteFile();
 }
 
+juce::Rectangle<int> ClarivoApplication::mediaWindowBounds (juce::Rectangle<int> editor, juce::Rectangle<int> area)
+{
+    const int bottom = editor.getBottom();
+    const int height = area.getHeight() < bottom + 522 ? area.getY() + area.getHeight() - 32 - bottom : 490;
+    return { area.getCentreX() - 390, bottom + 32, 780, height };
+}
+
 void ClarivoApplication::placeMediaWindow()
 {
     if (mediaWindow == nullptr || editorWindow == nullptr)
         return;
-    const int bottom = editorWindow->getY() + editorWindow->getHeight();
     const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
-    const auto area = display != nullptr ? display->userArea : juce::Rectangle<int> (0, 0, 1280, 1024);
-    const int height = area.getHeight() < bottom + 522 ? area.getY() + area.getHeight() - 32 - bottom : 490;
-    const bool visible = showWindows;
+    if (display == nullptr)
+        return;
     mediaWindow->setVisible (false);
-    mediaWindow->centreWithSize (780, height);
-    mediaWindow->setTopLeftPosition (mediaWindow->getX(), bottom + 32);
-    mediaWindow->setVisible (visible);
+    mediaWindow->setBounds (mediaWindowBounds (editorWindow->getBounds(), display->userArea));
+    mediaWindow->setVisible (showWindows);
 }
 
 void ClarivoApplication::changeListenerCallback (juce::ChangeBroadcaster*)
@@ -285,19 +292,18 @@ void ClarivoApplication::showProgress (const juce::String& text)
 {
     progressVisible = true;
     progressText = text;
-    if (mediaWindow != nullptr)
-        mediaWindow->setInterceptsMouseClicks (false, false);
+    setWindowsTakeClicks (false);
     progressTimeline.push_back ({ ProgressEvent::Kind::show, text, 0.0, true });
     juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
 }
 
 void ClarivoApplication::setProgress (double p)
 {
+    // A job that reports progress brings the overlay back, except in its last 5 %.
     if (p < 0.95 && ! progressVisible)
     {
         progressVisible = true;
-        if (mediaWindow != nullptr)
-            mediaWindow->setInterceptsMouseClicks (false, false);
+        setWindowsTakeClicks (false);
     }
     if (processor != nullptr)
         processor->getProgress() = p;
@@ -309,9 +315,15 @@ void ClarivoApplication::setProgress (double p)
 void ClarivoApplication::hideProgress()
 {
     progressVisible = false;
-    if (mediaWindow != nullptr)
-        mediaWindow->setInterceptsMouseClicks (true, true);
+    setWindowsTakeClicks (true);
     progressTimeline.push_back ({ ProgressEvent::Kind::hide, progressText, 0.0, false });
+}
+
+void ClarivoApplication::setWindowsTakeClicks (bool take)
+{
+    for (juce::Component* window : { (juce::Component*) editorWindow.get(), (juce::Component*) mediaWindow.get() })
+        if (window != nullptr)
+            window->setInterceptsMouseClicks (take, take);
 }
 
 AudioFileExport::Progress& ClarivoApplication::overlayProgress() noexcept { return *overlay; }
@@ -376,7 +388,7 @@ void ClarivoApplication::loadPreset() {}
 void ClarivoApplication::savePreset() {}
 void ClarivoApplication::runBatchProcessor() {}
 void ClarivoApplication::showEditorPanel (int) {}
-void ClarivoApplication::showUserGuide (bool) {}
+void ClarivoApplication::showUserGuide (bool quickStart) { lastGuideRequest = quickStart ? 2 : 1; }
 void ClarivoApplication::checkForUpdates() {}
 
 void ClarivoApplication::analyzeMedia (const juce::File& file) { document->analyzeMedia (file); }

@@ -65,6 +65,8 @@ public:
     bool showWindows = true;
     // The name a second launch finds this instance under; empty: no service.
     juce::String instanceName { "Clarivo+ 5" };
+    // What an accepted quit request does; tests put a recorder in JUCE's place.
+    std::function<void()> quitHandler;
 
     //==========================================================================
     // The media document
@@ -77,6 +79,9 @@ public:
     // Until the format dialog exists, a chooser can be put in its place.
     std::function<int()> formatChooser;
     void placeMediaWindow();
+    // Where the media window goes: 780 wide, centred, 32 pixels under the
+    // editor window, 490 high unless the screen's user area is too short.
+    static juce::Rectangle<int> mediaWindowBounds (juce::Rectangle<int> editorBounds, juce::Rectangle<int> userArea);
 
     // Deletes the "*.m4a" files in this user's private temporary folders
     // (ours and those earlier runs left), and nothing else.
@@ -124,6 +129,9 @@ public:
     void runBatchProcessor();
     void showEditorPanel (int panel);
     void showUserGuide (bool quickStart);
+    // Until the guide window exists: how it was last asked for (0 never,
+    // 1 its contents, 2 its QuickStart page).
+    int lastGuideRequest = 0;
     void checkForUpdates();
 
     //==========================================================================
@@ -149,6 +157,8 @@ private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void timerCallback() override;
     void handOver (const juce::String& commandLine);
+    // Both main windows take mouse clicks, or neither.
+    void setWindowsTakeClicks (bool take);
 
     std::unique_ptr<OverlayProgress> overlay;
     juce::ApplicationCommandManager commandManager;
