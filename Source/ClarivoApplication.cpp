@@ -106,6 +106,9 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
 
     commandManager.registerAllCommandsForTarget (mediaWindow.get());
     commandManager.registerAllCommandsForTarget (this);
+    // Commands reach a window that knows them whichever window (or none)
+    // has the keyboard focus.
+    commandManager.setFirstCommandTarget (mediaWindow.get());
     mediaWindow->setApplicationCommandManagerToWatch (&commandManager);
     editorWindow->setApplicationCommandManagerToWatch (&commandManager);
 
@@ -148,6 +151,7 @@ void ClarivoApplication::shutdown()
 
     if (document != nullptr)
         document->setMediaWindow (nullptr);
+    commandManager.setFirstCommandTarget (nullptr);
     editorWindow = nullptr;
     mediaWindow = nullptr;
     document = nullptr;
