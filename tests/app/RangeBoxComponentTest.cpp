@@ -78,10 +78,10 @@ TEST (RangeBoxComponent, EdgeAndBandDragsKeepTheBandOrderedAndInside)
     TestBox t; // band 0.25..0.75 is y 49..147
     const auto f = [] (int y) { return (float) y / 196.0f; };
 
-    // Within 10 pixels of the upper edge, inside the band: the upper edge,
+    // 10 pixels from the upper edge, inside the band: the upper edge,
     // which stops at the lower one.
     t.band (0.25f, 0.75f);
-    t.press (58);
+    t.press (59);
     EXPECT_EQ (t.drag (100), 1);
     EXPECT_EQ (t.box.rangeLow, f (100));
     EXPECT_EQ (t.drag (180), 1);
