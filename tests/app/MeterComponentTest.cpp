@@ -4,7 +4,7 @@
 
 #include "MeterComponent.h"
 
-#include <cmath>
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -42,19 +42,13 @@ std::string litColumns (const juce::Image& image, int y)
 {
     std::string row;
     for (int x = 0; x < image.getWidth(); ++x)
-    {
-        const auto p = image.getPixelAt (x, y);
-        row += std::max (p.getRed(), p.getGreen()) > 0x60 ? '#' : '.';
-    }
+        row += std::max (image.getPixelAt (x, y).getRed(), image.getPixelAt (x, y).getGreen()) > 0x60 ? '#' : '.';
     return row;
 }
 
-std::string lit (int from, int to) // '#' on [from, to), '.' elsewhere
+std::string lit (int from, int to) // '#' on [from, to)
 {
-    std::string row ((size_t) kW, '.');
-    for (int x = from; x < to && x < kW; ++x)
-        row[(size_t) x] = '#';
-    return row;
+    return std::string ((size_t) from, '.') + std::string ((size_t) (to - from), '#') + std::string ((size_t) (kW - to), '.');
 }
 
 bool isBlank (const juce::Image& image)
@@ -72,7 +66,6 @@ TEST (MeterComponent, RisesAtOnceDecaysByPointSevenPerPaintAndSnapsToZero)
     TestMeter t;
     t.record.level[0] = 0.6f;
     EXPECT_FLOAT_EQ (t.meter.getDisplayLevel (0), 0.6f);
-    EXPECT_FLOAT_EQ (t.record.smoothed[0], 0.6f);
 
     // The paint takes the peak; the next one decays from the smoothed value.
     t.record.smoothed[0] = 0.0f;
@@ -81,15 +74,12 @@ TEST (MeterComponent, RisesAtOnceDecaysByPointSevenPerPaintAndSnapsToZero)
     t.record.level[0] = 0.1f;
     EXPECT_FLOAT_EQ (t.meter.getDisplayLevel (0), 0.3f * 0.1f + 0.7f * 0.6f);
 
+    // 0.7^25 is still above 0.0001, 0.7^26 below.
     t.record.smoothed[0] = 1.0f;
     t.record.level[0] = 0.0f;
     int paints = 0;
-    while (t.record.smoothed[0] > 0.0f && paints < 100)
-    {
+    for (; t.record.smoothed[0] > 0.0f && paints < 100; ++paints)
         t.paint();
-        ++paints;
-    }
-    // 0.7^25 is still above 0.0001, 0.7^26 below.
     EXPECT_EQ (paints, 26);
 }
 
@@ -97,30 +87,26 @@ TEST (MeterComponent, BarIsTruncatedWidthAndHoldMarkerLastsOneSecondThenDropsToT
 {
     TestMeter t;
     t.record.level[0] = 0.3f;
-    t.record.level[1] = 0.0f;
-    // 176 x 0.3 = 52.8: bar on columns 0-51, hold marker on 52.
+    // 176 x 0.3 = 52.8: bar on columns 0-51, hold marker on 52; the silent
+    // second channel shows only its marker at x 0.
     auto image = t.paint();
     EXPECT_EQ (litColumns (image, 3), lit (0, 53));
-    // The second channel's row: only its hold marker at x 0.
     EXPECT_EQ (litColumns (image, 10), lit (0, 1));
 
     t.now = 500;
     t.paint();
     t.now = 1000;
-    image = t.paint(); // 0.3 x 0.7 x 0.7 = 0.147: bar 0-24, marker still at 52
-    auto expected = lit (0, 25);
+    auto expected = lit (0, 25); // 0.3 x 0.7 x 0.7 = 0.147
     expected[52] = '#';
-    EXPECT_EQ (litColumns (image, 3), expected);
+    EXPECT_EQ (litColumns (t.paint(), 3), expected);
 
     t.now = 1001;
-    image = t.paint();
+    EXPECT_EQ (litColumns (t.paint(), 3), lit (0, 18)); // 0.1029
     EXPECT_EQ (t.record.held[0], 0.0f);
-    EXPECT_EQ (litColumns (image, 3), lit (0, (int) (kW * (0.7f * 0.7f * 0.7f * 0.3f))));
 
     // Above full scale: a full bar, while the smoothing keeps the raw peak.
     t.record.level[0] = 1.5f;
-    image = t.paint();
-    EXPECT_EQ (litColumns (image, 3), lit (0, kW));
+    EXPECT_EQ (litColumns (t.paint(), 3), lit (0, kW));
     EXPECT_EQ (t.record.smoothed[0], 1.5f);
     EXPECT_EQ (t.record.held[0], 1.0f);
 }
@@ -137,33 +123,25 @@ TEST (MeterComponent, NanPeakClearsTheRecordAndBadRecordsDrawNothing)
         t.record.smoothed[c] = 0.7f;
     }
     t.record.level[0] = std::numeric_limits<float>::quiet_NaN();
-    const auto image = t.paint();
+    EXPECT_EQ (litColumns (t.paint(), 3), lit (0, 1));
     for (int c = 0; c < 4; ++c)
-    {
-        EXPECT_EQ (t.record.level[c].load(), 0.0f) << c;
-        EXPECT_EQ (t.record.held[c], 0.0f) << c;
-        EXPECT_EQ (t.record.holdUntil[c], 0) << c;
-        EXPECT_EQ (t.record.smoothed[c], 0.0f) << c;
-    }
+        EXPECT_TRUE (t.record.level[c] == 0.0f && t.record.held[c] == 0.0f && t.record.holdUntil[c] == 0
+                     && t.record.smoothed[c] == 0.0f) << c;
     EXPECT_EQ (t.record.numChannels, 2);
-    EXPECT_EQ (litColumns (image, 3), lit (0, 1));
 
-    t.record.numChannels = 0;
     t.record.level[0] = 1.0f;
-    EXPECT_TRUE (isBlank (t.paint()));
-    t.record.numChannels = -3;
-    EXPECT_TRUE (isBlank (t.paint()));
-    // A count past the record's four channels draws those four, reading no further.
+    for (const int count : { 0, -3 })
+    {
+        t.record.numChannels = count;
+        EXPECT_TRUE (isBlank (t.paint())) << count;
+    }
+    // A count past the record's four channels draws four and reads no further.
     t.record.numChannels = 9;
     EXPECT_FALSE (isBlank (t.paint()));
 
-    MeterComponent none (nullptr);
-    none.setSize (kW, kH);
-    juce::Image blank (juce::Image::ARGB, kW, kH, true);
-    juce::Graphics g (blank);
-    none.paint (g);
-    EXPECT_TRUE (isBlank (blank));
-    EXPECT_EQ (none.getDisplayLevel (0), 0.0f);
+    t.meter.levels = nullptr;
+    EXPECT_TRUE (isBlank (t.paint()));
+    EXPECT_EQ (t.meter.getDisplayLevel (0), 0.0f);
 }
 
 // Both styles at three levels; in each meter the second channel has fallen
@@ -171,33 +149,28 @@ TEST (MeterComponent, NanPeakClearsTheRecordAndBadRecordsDrawNothing)
 TEST (MeterComponent, Snapshot)
 {
     constexpr float kScale = 4.0f;
-    const float peaks[] = { 0.25f, 0.5f, 1.0f };
-    const int rowH = (int) (kH * kScale) + 8;
-    juce::Image sheet (juce::Image::RGB, (int) (kW * kScale) * 2 + 24, rowH * 3 + 8, true);
+    constexpr int kCellW = (int) (kW * kScale) + 8, kCellH = (int) (kH * kScale) + 8;
+    juce::Image sheet (juce::Image::RGB, kCellW * 2 + 8, kCellH * 3 + 8, true);
     juce::Graphics out (sheet);
     out.fillAll (juce::Colour (0xff606060));
 
     for (int style = 0; style < 2; ++style)
         for (int i = 0; i < 3; ++i)
         {
+            const float peak[] = { 0.25f, 0.5f, 1.0f };
             TestMeter t;
             t.meter.style = style;
-            t.record.level[1] = peaks[i];
-            t.paint();
-            for (int k = 1; k <= 5; ++k)
-            {
-                t.now = 80 * k;
+            t.record.level[1] = peak[i];
+            for (; t.now <= 400; t.now += 80)
                 t.paint();
-            }
-            t.record.level[0] = peaks[i];
-            out.drawImageAt (t.paint (kScale), 8 + style * ((int) (kW * kScale) + 8), 8 + i * rowH);
-            EXPECT_FLOAT_EQ (t.record.held[1], peaks[i]);
+            t.record.level[0] = peak[i];
+            out.drawImageAt (t.paint (kScale), 8 + style * kCellW, 8 + i * kCellH);
+            EXPECT_FLOAT_EQ (t.record.held[1], peak[i]);
         }
 
     const juce::File folder (CLARIVO_SNAPSHOT_DIR);
     folder.createDirectory();
-    const auto file = folder.getChildFile ("meters.png");
-    file.deleteFile();
-    juce::FileOutputStream stream (file);
+    folder.getChildFile ("meters.png").deleteFile();
+    juce::FileOutputStream stream (folder.getChildFile ("meters.png"));
     EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (sheet, stream));
 }
