@@ -138,6 +138,7 @@ TEST (MeterComponent, NanPeakClearsTheRecordAndBadRecordsDrawNothing)
     // A count past the record's four channels draws four and reads no further.
     t.record.numChannels = 9;
     EXPECT_FALSE (isBlank (t.paint()));
+    EXPECT_EQ (t.record.numChannels, 9);
 
     t.meter.levels = nullptr;
     EXPECT_TRUE (isBlank (t.paint()));
