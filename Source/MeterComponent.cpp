@@ -59,8 +59,8 @@ float MeterComponent::getDisplayLevel (int c)
 
     r.smoothed[c] = 0.3f * peak + 0.7f * r.smoothed[c];
 
-    // A NaN would otherwise stay in the smoothing for good.
-    if (std::isnan (r.smoothed[c]))
+    // A NaN or an infinite peak would otherwise stay in the smoothing for good.
+    if (! std::isfinite (r.smoothed[c]))
     {
         for (int i = 0; i < (int) std::size (r.level); ++i)
         {

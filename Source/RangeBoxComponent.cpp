@@ -19,6 +19,13 @@ void RangeBoxComponent::mouseDown (const juce::MouseEvent& e)
     const auto h = (float) getHeight();
     const auto y = e.getPosition().y;
 
+    // The controls panel computes the edges from the sample rate, which is 0
+    // before the first playback: a band it could not compute is the full range.
+    if (! std::isfinite (rangeLow))
+        rangeLow = 0.0f;
+    if (! std::isfinite (rangeHigh))
+        rangeHigh = 1.0f;
+
     mouseReleased = false;
     draggingLow = false;
     draggingBoth = false;
@@ -95,12 +102,14 @@ void RangeBoxComponent::paint (juce::Graphics& g)
 
     if (thresholdMode)
     {
+        if (! std::isfinite (threshold))
+            return;
         g.setColour (juce::Colour (0xffff0000).withAlpha (0.3f));
         g.fillRect (0, (int) ((float) (0.5 * h) * threshold), w, (int) ((1.0f - threshold) * (float) h));
         return;
     }
 
-    if (rangeLow < 0.0f || rangeHigh < 0.0f)
+    if (! (std::isfinite (rangeLow) && std::isfinite (rangeHigh) && rangeLow >= 0.0f && rangeHigh >= 0.0f))
         return;
 
     // Outlines of the two excluded areas, from the middle to past the right

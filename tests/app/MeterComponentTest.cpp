@@ -128,6 +128,11 @@ TEST (MeterComponent, NanPeakClearsTheRecordAndBadRecordsDrawNothing)
         EXPECT_TRUE (t.record.level[c] == 0.0f && t.record.held[c] == 0.0f && t.record.holdUntil[c] == 0
                      && t.record.smoothed[c] == 0.0f) << c;
     EXPECT_EQ (t.record.numChannels, 2);
+    // An infinite peak shows one full bar, then clears instead of sticking.
+    t.record.level[0] = std::numeric_limits<float>::infinity();
+    EXPECT_EQ (litColumns (t.paint(), 3), lit (0, kW));
+    t.paint();
+    EXPECT_EQ (t.record.smoothed[0], 0.0f);
 
     t.record.level[0] = 1.0f;
     for (const int count : { 0, -3 })

@@ -4,6 +4,8 @@
 
 #include "RangeBoxComponent.h"
 
+#include <limits>
+
 namespace
 {
 struct TestBox : juce::ChangeListener
@@ -117,6 +119,14 @@ TEST (RangeBoxComponent, DragsKeepTheBandOrderedAndInsideAndEachStepSendsOneMess
     EXPECT_EQ (t.alphaAt (98, 100), 0);
     EXPECT_EQ (t.alphaAt (150, 100), 0);
     EXPECT_EQ (t.alphaAt (50, 48), 0);
+
+    // Edges the panel could not compute draw nothing and act as the full range.
+    t.band (std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity());
+    EXPECT_EQ (t.alphaAt (150, 195), 0);
+    t.press (190);
+    t.drag (150);
+    EXPECT_EQ (t.box.rangeLow, 0.0f);
+    EXPECT_EQ (t.box.rangeHigh, f (150));
 }
 
 TEST (RangeBoxComponent, ThresholdModeIsTheDistanceFromTheMiddle)
