@@ -49,7 +49,7 @@ MeterComponent::MeterComponent (MeterLevels* record)
 
 float MeterComponent::getDisplayLevel (int c)
 {
-    if (levels == nullptr)
+    if (levels == nullptr || ! juce::isPositiveAndBelow (c, (int) std::size (levels->level)))
         return 0.0f;
 
     auto& r = *levels;

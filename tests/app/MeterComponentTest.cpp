@@ -144,6 +144,11 @@ TEST (MeterComponent, NanPeakClearsTheRecordAndBadRecordsDrawNothing)
     t.record.numChannels = 9;
     EXPECT_FALSE (isBlank (t.paint()));
     EXPECT_EQ (t.record.numChannels, 9);
+    t.record.numChannels = 2;
+    t.record.held[0] = 0.5f;
+    EXPECT_EQ (t.meter.getDisplayLevel (4), 0.0f);
+    EXPECT_EQ (t.meter.getDisplayLevel (-1), 0.0f);
+    EXPECT_EQ (t.record.numChannels, 2);
 
     t.meter.levels = nullptr;
     EXPECT_TRUE (isBlank (t.paint()));
