@@ -268,13 +268,14 @@ TEST_F (WashTest, Snapshots)
 
     juce::AudioBuffer<float> buffer (2, 512);
     juce::MidiBuffer midi;
+    juce::Random hiss (5);
     double phase = 0.0;
     for (int block = 0; block < 190; ++block)
     {
         const double hz = 100.0 * std::pow (150.0, block / 190.0);
         for (int i = 0; i < 512; ++i, phase += 2.0 * juce::MathConstants<double>::pi * hz / 44100.0)
             for (int c = 0; c < 2; ++c)
-                buffer.setSample (c, i, 0.3f * (float) std::sin (phase) + 0.002f * (float) ((i * 7919 + block) % 13 - 6));
+                buffer.setSample (c, i, 0.3f * (float) std::sin (phase) + 0.01f * (hiss.nextFloat() - 0.5f));
         processor.processBlock (buffer, midi);
         fakeNow += 1000;
         wash->timerCallback();
