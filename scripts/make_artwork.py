@@ -54,6 +54,12 @@ class Canvas:
         write_png(os.path.join(OUT, name), self.w, self.h, data)
 
 
+def picture(name, width, height, fn):
+    c = Canvas(width, height)
+    c.shade(fn)
+    c.save(name)
+
+
 def coverage(d, radius):
     return max(0.0, min(1.0, radius - d + 0.5))
 
@@ -148,76 +154,46 @@ def toggle(name, on):
     c.save(name)
 
 
-def large_knob():
-    c = Canvas(234, 234)
+def large_knob(x, y):
     cx = cy = 117.0
-
-    def fn(x, y):
-        d = math.hypot(x - cx, y - cy)
-        shadow = math.hypot(x - cx - 3.0, y - cy - 5.0)
-        if d <= 100.5:
-            v = 238 - 40 * (y - (cy - 100)) / 200.0
-            return grey(v - (12 if d > 97.0 else 0)), coverage(d, 100.0)
-        if shadow < 110.0:
-            return grey(0), 0.35 * (1.0 - (shadow - 95.0) / 15.0) if shadow > 95.0 else 0.35
-        return None
-
-    c.shade(fn)
-    c.save("knob_large.png")
+    d = math.hypot(x - cx, y - cy)
+    shadow = math.hypot(x - cx - 3.0, y - cy - 5.0)
+    if d <= 100.5:
+        v = 238 - 40 * (y - (cy - 100)) / 200.0
+        return grey(v - (12 if d > 97.0 else 0)), coverage(d, 100.0)
+    if shadow < 110.0:
+        return grey(0), 0.35 * (1.0 - (shadow - 95.0) / 15.0) if shadow > 95.0 else 0.35
+    return None
 
 
-def small_knob():
-    c = Canvas(54, 54)
+def small_knob(x, y):
     cx = cy = 27.0
-
-    def fn(x, y):
-        d = math.hypot(x - cx, y - cy)
-        if d > 26.5:
-            return None
-        if d > 21.0:
-            return grey(40), coverage(d, 26.0)
-        h = math.hypot(x - cx + 7.0, y - cy + 7.0)
-        return grey(235 - 2.2 * h), 1.0
-
-    c.shade(fn)
-    c.save("knob_small.png")
+    d = math.hypot(x - cx, y - cy)
+    if d > 26.5:
+        return None
+    if d > 21.0:
+        return grey(40), coverage(d, 26.0)
+    h = math.hypot(x - cx + 7.0, y - cy + 7.0)
+    return grey(235 - 2.2 * h), 1.0
 
 
-def slider_track():
-    c = Canvas(203, 9)
-
-    def fn(x, y):
-        dx = max(0.0, max(4.5 - x, x - 198.5))
-        d = math.hypot(dx, y - 4.5)
-        return grey(70 + 40 * (y / 9.0)), coverage(d, 4.0)
-
-    c.shade(fn)
-    c.save("slider_track.png")
+def slider_track(x, y):
+    dx = max(0.0, max(4.5 - x, x - 198.5))
+    d = math.hypot(dx, y - 4.5)
+    return grey(70 + 40 * (y / 9.0)), coverage(d, 4.0)
 
 
-def slider_thumb():
-    c = Canvas(22, 22)
-
-    def fn(x, y):
-        d = math.hypot(x - 11.0, y - 11.0)
-        h = math.hypot(x - 8.0, y - 8.0)
-        v = 245 - 8.0 * h if d < 9.5 else 90
-        return grey(v), coverage(d, 10.5)
-
-    c.shade(fn)
-    c.save("slider_thumb.png")
+def slider_thumb(x, y):
+    d = math.hypot(x - 11.0, y - 11.0)
+    h = math.hypot(x - 8.0, y - 8.0)
+    v = 245 - 8.0 * h if d < 9.5 else 90
+    return grey(v), coverage(d, 10.5)
 
 
-def wash_overlay():
-    c = Canvas(196, 196)
-
+def wash_overlay(x, y):
     # Opaque panel grey outside a 191-pixel disc, so the square display reads round.
-    def fn(x, y):
-        d = math.hypot(x - 98.0, y - 98.0)
-        return (231, 232, 232), 1.0 - coverage(d, 95.5)
-
-    c.shade(fn)
-    c.save("wash_overlay.png")
+    d = math.hypot(x - 98.0, y - 98.0)
+    return (231, 232, 232), 1.0 - coverage(d, 95.5)
 
 
 if __name__ == "__main__":
@@ -226,8 +202,8 @@ if __name__ == "__main__":
     credits_background()
     toggle("toggle_on.png", True)
     toggle("toggle_off.png", False)
-    large_knob()
-    small_knob()
-    slider_track()
-    slider_thumb()
-    wash_overlay()
+    picture("knob_large.png", 234, 234, large_knob)
+    picture("knob_small.png", 54, 54, small_knob)
+    picture("slider_track.png", 203, 9, slider_track)
+    picture("slider_thumb.png", 22, 22, slider_thumb)
+    picture("wash_overlay.png", 196, 196, wash_overlay)
