@@ -2,6 +2,7 @@
 
 #include "CVDocumentWindow.h"
 #include "CVLookAndFeel.h"
+#include "ClarivoArtwork.h"
 #include "ClarivoFonts.h"
 
 #include <cmath>
@@ -84,6 +85,28 @@ TEST (ClarivoFonts, TheLayoutFacesDrawWithInstalledStandInsKeepingTheirStyle)
 
     CVLookAndFeel lookAndFeel;
     EXPECT_EQ (lookAndFeel.getLabelTextFont().getStringWidthFloat (sample), juce::Font ("Open Sans", 12.0f, juce::Font::bold).getStringWidthFloat (sample));
+}
+
+TEST (ClarivoArtwork, EveryPictureDecodesAtItsSize)
+{
+    namespace art = clarivo::artwork;
+    const struct { const art::Picture& picture; int width, height; } pictures[] = {
+        { art::panelBackground, 780, 400 }, { art::creditsBackground, 780, 400 }, { art::toggleOn, 132, 132 },
+        { art::toggleOff, 132, 132 }, { art::largeKnob, 234, 234 }, { art::smallKnob, 54, 54 },
+        { art::sliderTrack, 203, 9 }, { art::sliderThumb, 22, 22 }, { art::washOverlay, 196, 196 },
+    };
+    for (const auto& p : pictures)
+    {
+        const auto image = juce::ImageCache::getFromMemory (p.picture.data, p.picture.size);
+        EXPECT_EQ (image.getBounds(), juce::Rectangle<int> (p.width, p.height)) << p.width << " x " << p.height;
+    }
+
+    // The display shows through a disc 191 across; the corners are the panel's grey.
+    const auto overlay = juce::ImageCache::getFromMemory (art::washOverlay.data, art::washOverlay.size);
+    EXPECT_EQ (overlay.getPixelAt (0, 0), juce::Colour (231, 232, 232));
+    for (int x : { 3, 98, 192 })
+        EXPECT_EQ (overlay.getPixelAt (x, 98).getAlpha(), 0) << x;
+    EXPECT_EQ (overlay.getPixelAt (1, 98).getAlpha(), 255);
 }
 
 TEST (CVLookAndFeel, KnobHeightsPickFaceArcAndDot)
