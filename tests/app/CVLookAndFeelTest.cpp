@@ -21,14 +21,25 @@ juce::Image render (int width, int height, const std::function<void (juce::Graph
     return image;
 }
 
-void saveSnapshot (const juce::Image& image, const char* name)
+// Pictures side by side on the panel's grey, for a person to check by eye.
+void saveRow (const char* name, const std::vector<juce::Image>& pictures)
 {
+    int width = 10, height = 0;
+    for (const auto& p : pictures)
+        width += p.getWidth() + 10, height = juce::jmax (height, p.getHeight() + 20);
+    juce::Image row (juce::Image::RGB, width, height, true);
+    juce::Graphics g (row);
+    g.fillAll (juce::Colour (0xffd6d6d6));
+    int x = 10;
+    for (const auto& p : pictures)
+        g.drawImageAt (p, x, 10), x += p.getWidth() + 10;
+
     const juce::File folder (CLARIVO_SNAPSHOT_DIR);
     folder.createDirectory();
     const auto file = folder.getChildFile (name);
     file.deleteFile();
     juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out)) << name;
+    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (row, out)) << name;
 }
 
 int brightness (juce::Colour c)
@@ -146,6 +157,14 @@ TEST (CVLookAndFeel, KnobHeightsPickFaceArcAndDot)
     for (int d = 8; d <= 10; ++d)
         rimMax = juce::jmax (rimMax, brightness (big.getPixelAt (dot.x + d, dot.y + d)));
     EXPECT_GE (rimMax, 250);
+
+    for (const char* position : { "0", "0.5", "1" })
+    {
+        std::vector<juce::Image> knobs;
+        for (int size : { 54, 99, 100, 101, 234 })
+            knobs.push_back (knob (lookAndFeel, size, juce::String (position).getFloatValue()));
+        saveRow ((juce::String ("look-knobs-") + position + ".png").toRawUTF8(), knobs);
+    }
 }
 
 TEST (CVLookAndFeel, TogglesShowPressAndStateAndFadeWhenDisabled)
@@ -166,16 +185,18 @@ TEST (CVLookAndFeel, TogglesShowPressAndStateAndFadeWhenDisabled)
     };
 
     // (21, 3) lies in the ring of the 42-pixel button.
-    EXPECT_TRUE (isBlue (draw (true, false).getPixelAt (21, 3)));
-    EXPECT_FALSE (isBlue (draw (false, false).getPixelAt (21, 3)));
+    const auto on = draw (true, false), off = draw (false, false);
+    EXPECT_TRUE (isBlue (on.getPixelAt (21, 3)));
+    EXPECT_FALSE (isBlue (off.getPixelAt (21, 3)));
     EXPECT_TRUE (isBlue (draw (false, true).getPixelAt (21, 3)));
-    EXPECT_GE (captionAlpha (draw (true, false)), 120);
+    EXPECT_GE (captionAlpha (on), 120);
 
     button.setEnabled (false);
     const auto disabled = draw (true, false);
     EXPECT_NEAR (disabled.getPixelAt (21, 21).getAlpha(), 128, 2);
     EXPECT_TRUE (isBlue (disabled.getPixelAt (21, 3)));
     EXPECT_LE (captionAlpha (disabled), 66);
+    saveRow ("look-toggles-on-off-disabled.png", { on, off, disabled });
 }
 
 TEST (CVLookAndFeel, ProgressDiscGrowsClockwiseAndUnknownProgressShowsOnlyText)
@@ -186,7 +207,7 @@ TEST (CVLookAndFeel, ProgressDiscGrowsClockwiseAndUnknownProgressShowsOnlyText)
     bar.setColour (juce::ProgressBar::backgroundColourId, juce::Colour (0xff202020));
     bar.setColour (juce::ProgressBar::foregroundColourId, juce::Colour (0xff10c010));
     const auto draw = [&] (double progress, const juce::String& text) {
-        return render (100, 100, [&] (juce::Graphics& g) { lookAndFeel.drawProgressBar (g, bar, 100, 100, progress, text); });
+        return render (196, 196, [&] (juce::Graphics& g) { lookAndFeel.drawProgressBar (g, bar, 196, 196, progress, text); });
     };
     const auto drawnArea = [] (const juce::Image& image) {
         juce::Rectangle<int> area;
@@ -200,20 +221,19 @@ TEST (CVLookAndFeel, ProgressDiscGrowsClockwiseAndUnknownProgressShowsOnlyText)
     EXPECT_TRUE (drawnArea (draw (-1.0, {})).isEmpty());
     const auto textOnly = drawnArea (draw (-1.0, "Analyzing"));
     EXPECT_FALSE (textOnly.isEmpty());
-    EXPECT_TRUE (juce::Rectangle<int> (0, 34, 100, 32).contains (textOnly)) << textOnly.toString();
+    EXPECT_TRUE (juce::Rectangle<int> (0, 82, 196, 32).contains (textOnly)) << textOnly.toString();
 
-    // The ring is the outer 7 % of a 50-pixel radius: 48.2 is on it.
+    // The ring is the outer 7 % of a 98-pixel radius: 94.5 is on it.
     const auto partial = draw (0.3, {});
-    EXPECT_EQ (partial.getPixelAt (50, 50), juce::Colour (0xff202020));
-    const auto done = onCircle (50.0f, 48.2f, 0.15f * 6.28f), toDo = onCircle (50.0f, 48.2f, 0.6f * 6.28f);
+    EXPECT_EQ (partial.getPixelAt (98, 98), juce::Colour (0xff202020));
+    const auto done = onCircle (98.0f, 94.5f, 0.15f * 6.28f), toDo = onCircle (98.0f, 94.5f, 0.6f * 6.28f);
     EXPECT_EQ (partial.getPixelAt (done.x, done.y), juce::Colour (0xff10c010));
     EXPECT_EQ (partial.getPixelAt (toDo.x, toDo.y), juce::Colour (0xff202020));
+    saveRow ("look-progress-0.3.png", { draw (0.3, "Analyzing Media") });
 }
 
 namespace
 {
-// A document window with the program's command table and shortcuts, every
-// command enabled, that records which command each key ran.
 struct CommandLog : juce::ApplicationCommandManagerListener
 {
     void applicationCommandInvoked (const juce::ApplicationCommandTarget::InvocationInfo& info) override
@@ -225,6 +245,8 @@ struct CommandLog : juce::ApplicationCommandManagerListener
     std::vector<juce::CommandID> ran;
 };
 
+// A document window with the program's command table and shortcuts, every
+// command enabled, that records which command each key ran.
 struct KeyWindow : CVDocumentWindow
 {
     KeyWindow()
@@ -233,6 +255,7 @@ struct KeyWindow : CVDocumentWindow
         box.setSelectedId (2, juce::dontSendNotification);
         box.setBounds (10, 10, 160, 24);
         content.setSize (300, 200);
+        content.setLookAndFeel (&lookAndFeel);
         content.addAndMakeVisible (box);
         setContentNonOwned (&content, true);
         commands.registerAllCommandsForTarget (this);
@@ -245,6 +268,7 @@ struct KeyWindow : CVDocumentWindow
         removeKeyListener (commands.getKeyMappings());
         commands.removeListener (&log);
         clearContentComponent();
+        content.setLookAndFeel (nullptr);
     }
 
     void getCommandInfo (juce::CommandID id, juce::ApplicationCommandInfo& info) override
@@ -256,6 +280,7 @@ struct KeyWindow : CVDocumentWindow
 
     juce::ApplicationCommandManager commands;
     CommandLog log;
+    CVLookAndFeel lookAndFeel;
     juce::Component content;
     ComboBox_IgnoreKeys box;
 };
@@ -277,98 +302,17 @@ TEST (ComboBoxIgnoreKeys, ArrowsAndReturnReachTheWindowsShortcuts)
     EXPECT_EQ (window.log.ran, (std::vector<juce::CommandID> { CVDocumentWindow::forward, CVDocumentWindow::rewindToStart }));
     EXPECT_EQ (window.box.getSelectedId(), 2);
     EXPECT_FALSE (window.box.isPopupActive());
-}
 
-TEST (CVLookAndFeel, Snapshots)
-{
-    CVLookAndFeel lookAndFeel;
-
-    // Knobs of 54, 99, 100, 101 and 234 pixels, a row each for 0, 0.5 and 1.
-    const int sizes[] = { 54, 99, 100, 101, 234 };
-    juce::Image knobs (juce::Image::RGB, 54 + 99 + 100 + 101 + 234 + 60, 3 * 244, true);
-    {
-        juce::Graphics g (knobs);
-        g.fillAll (juce::Colour (0xffd6d6d6));
-        for (int row = 0; row < 3; ++row)
-        {
-            int x = 0;
-            for (int size : sizes)
-            {
-                const auto picture = knob (lookAndFeel, size, (float) row * 0.5f);
-                g.drawImageAt (picture, x, row * 244);
-                x += size + 10;
-            }
-        }
-    }
-    saveSnapshot (knobs, "look-knobs.png");
-
-    juce::Image toggles (juce::Image::RGB, 3 * 70, 70, true);
-    {
-        juce::Graphics g (toggles);
-        g.fillAll (juce::Colour (0xffd6d6d6));
-        const struct { bool on, enabled; const char* text; } cases[] = { { true, true, "ON" }, { false, true, "OFF" }, { true, false, "DISABLED" } };
-        int x = 5;
-        for (const auto& c : cases)
-        {
-            juce::ToggleButton button (c.text);
-            button.setSize (60, 60);
-            button.setToggleState (c.on, juce::dontSendNotification);
-            button.setEnabled (c.enabled);
-            g.saveState();
-            g.setOrigin (x, 5);
-            lookAndFeel.drawToggleButton (g, button, false, false);
-            g.restoreState();
-            x += 70;
-        }
-    }
-    saveSnapshot (toggles, "look-toggles.png");
-
-    double value = 0.3;
-    juce::ProgressBar bar (value);
-    bar.setLookAndFeel (&lookAndFeel);
-    juce::Image progress (juce::Image::RGB, 196, 196, true);
-    {
-        juce::Graphics g (progress);
-        g.fillAll (juce::Colour (0xffd6d6d6));
-        lookAndFeel.drawProgressBar (g, bar, 196, 196, 0.3, "Analyzing Media");
-    }
-    bar.setLookAndFeel (nullptr);
-    saveSnapshot (progress, "look-progress.png");
-
-    // The combo box with its list open under it.
-    juce::Component panel;
-    panel.setLookAndFeel (&lookAndFeel);
-    panel.setBounds (100, 100, 200, 60);
-    ComboBox_IgnoreKeys box;
-    box.addItemList ({ "Off", "Light", "Medium", "Strong" }, 1);
-    box.setSelectedId (3, juce::dontSendNotification);
-    box.setBounds (10, 10, 180, 24);
-    panel.addAndMakeVisible (box);
-    panel.addToDesktop (0);
-    panel.setVisible (true);
-    // Taken at once: without a window manager this process is never in front,
-    // and an open menu closes itself on its first timer tick.
-    box.showPopup();
-
+    // The list drawn open. Taken at once: without a window manager this
+    // process is never in front, and an open menu closes on its first tick.
+    window.box.showPopup();
     juce::Component* menu = nullptr;
-    for (int i = juce::Desktop::getInstance().getNumComponents(); --i >= 0;)
-        if (auto* c = juce::Desktop::getInstance().getComponent (i); c != &panel && c->isVisible())
+    for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+        if (auto* c = juce::Desktop::getInstance().getComponent (i); c != &window && c->isVisible())
             menu = c;
     ASSERT_NE (menu, nullptr);
     menu->setAlpha (1.0f);
-    const auto list = menu->createComponentSnapshot (menu->getLocalBounds());
-    const auto closed = box.createComponentSnapshot (box.getLocalBounds());
-    juce::Image open (juce::Image::RGB, juce::jmax (closed.getWidth(), list.getWidth()) + 20, closed.getHeight() + list.getHeight() + 20, true);
-    {
-        juce::Graphics g (open);
-        g.fillAll (juce::Colour (0xffd6d6d6));
-        g.drawImageAt (closed, 10, 10);
-        g.drawImageAt (list, 10, 10 + closed.getHeight());
-    }
-    saveSnapshot (open, "look-combo-open.png");
-
-    box.hidePopup();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-    panel.removeFromDesktop();
-    panel.setLookAndFeel (nullptr);
+    saveRow ("look-combo-open.png", { window.box.createComponentSnapshot (window.box.getLocalBounds()),
+                                      menu->createComponentSnapshot (menu->getLocalBounds()) });
+    window.box.hidePopup();
 }
