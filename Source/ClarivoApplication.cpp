@@ -4,6 +4,7 @@
 #include "CVEditorWindow.h"
 #include "CVUIEditor.h"
 #include "ClarivoDocument.h"
+#include "ClarivoFonts.h"
 #include "ClarivoTempFolder.h"
 #include "DialogService.h"
 #include "MediaWindow.h"
@@ -70,6 +71,7 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     }
 
     deleteTemporaryAudioFiles();
+    clarivo::installDefaultLookAndFeel();
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
     CVUIEditor::installAsProcessorEditor();

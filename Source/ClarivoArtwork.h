@@ -1,0 +1,23 @@
+#pragma once
+
+// The program's pictures: PNG files in Source/artwork, compiled in by the
+// build (cmake/EmbedArtwork.cmake). Decode each once, through
+// juce::ImageCache::getFromMemory, when its component is made.
+namespace clarivo::artwork
+{
+struct Picture
+{
+    const unsigned char* data;
+    int size;
+};
+
+extern const Picture panelBackground;   // 780 x 400, controls panel
+extern const Picture creditsBackground; // 780 x 400, information panel
+extern const Picture toggleOn;          // 132 x 132
+extern const Picture toggleOff;         // 132 x 132
+extern const Picture largeKnob;         // 234 x 234
+extern const Picture smallKnob;         // 54 x 54
+extern const Picture sliderTrack;       // 203 x 9
+extern const Picture sliderThumb;       // 22 x 22
+extern const Picture washOverlay;       // 196 x 196, a transparent disc 191 across
+} // namespace clarivo::artwork

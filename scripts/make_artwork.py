@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Draws the program's pictures into Source/artwork (8-bit RGBA PNGs).
+Run by hand when the artwork changes; the build compiles the PNG files in.
+Pure Python so that it needs nothing beyond the interpreter."""
+import math
+import os
+import random
+import struct
+import sys
+import zlib
+
+OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "Source", "artwork")
+
+
+def write_png(path, width, height, pixels):
+    rows = b"".join(b"\x00" + bytes(pixels[y * width * 4:(y + 1) * width * 4]) for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff)
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(rows, 9)))
+        f.write(chunk(b"IEND", b""))
+
+
+class Canvas:
+    def __init__(self, width, height):
+        self.w, self.h = width, height
+        self.px = [0.0] * (width * height * 4)  # premultiplied-free RGBA, 0..255
+
+    def blend(self, x, y, rgb, alpha):
+        if alpha <= 0.0:
+            return
+        i = (y * self.w + x) * 4
+        p = self.px
+        da = p[i + 3] / 255.0
+        oa = alpha + da * (1.0 - alpha)
+        for c in range(3):
+            p[i + c] = (rgb[c] * alpha + p[i + c] * da * (1.0 - alpha)) / oa if oa > 0 else 0.0
+        p[i + 3] = oa * 255.0
+
+    def shade(self, fn):
+        """fn(x, y) -> (rgb, alpha) or None, laid over what is there."""
+        for y in range(self.h):
+            for x in range(self.w):
+                r = fn(x + 0.5, y + 0.5)
+                if r is not None:
+                    self.blend(x, y, r[0], r[1])
+
+    def save(self, name):
+        data = [max(0, min(255, int(round(v)))) for v in self.px]
+        write_png(os.path.join(OUT, name), self.w, self.h, data)
+
+
+def picture(name, width, height, fn):
+    c = Canvas(width, height)
+    c.shade(fn)
+    c.save(name)
+
+
+def coverage(d, radius):
+    return max(0.0, min(1.0, radius - d + 0.5))
+
+
+def grey(v):
+    return (v, v, v)
+
+
+def brushed_rows(height, seed, depth):
+    rnd = random.Random(seed)
+    rows, v = [], 0.0
+    for _ in range(height):
+        v = 0.6 * v + 0.4 * rnd.uniform(-1.0, 1.0)
+        rows.append(v * depth)
+    return rows
+
+
+def brushed_metal(canvas, base, seed):
+    rows = brushed_rows(canvas.h, seed, 10.0)
+    rnd = random.Random(seed + 1)
+    streak = [rnd.uniform(-3.0, 3.0) for _ in range(canvas.w + canvas.h)]
+
+    def fn(x, y):
+        ix, iy = int(x), int(y)
+        v = base + rows[iy] + streak[(ix // 7 + iy * 13) % len(streak)] - 12.0 * (y / canvas.h)
+        return grey(v), 1.0
+
+    canvas.shade(fn)
+
+
+def recess(canvas, cx, cy, radius):
+    def fn(x, y):
+        dx, dy = x - cx, y - cy
+        d = math.hypot(dx, dy)
+        if d > radius + 8:
+            return None
+        if d > radius:  # a lip lit from the top left
+            light = -(dx + dy) / (d * math.sqrt(2.0))
+            return grey(128 + 100 * light), 0.5 * coverage(d, radius + 8) * (1.0 - (d - radius) / 8.0)
+        return grey(20), coverage(d, radius)
+
+    canvas.shade(fn)
+
+
+def panel_background():
+    c = Canvas(780, 400)
+    brushed_metal(c, 214.0, 11)
+    recess(c, 388.0, 130.0, 99.0)
+    c.save("panel_background.png")
+
+
+def credits_background():
+    c = Canvas(780, 400)
+    brushed_metal(c, 206.0, 23)
+    cx, cy = 390.0, 54.0
+
+    # The logo: a ring with a wave running through it.
+    def fn(x, y):
+        d = math.hypot(x - cx, y - cy)
+        ring = coverage(abs(d - 30.0), 3.0)
+        wave = 0.0
+        if abs(x - cx) < 27:
+            wy = cy + 12.0 * math.sin((x - cx) / 27.0 * math.pi * 2.0) * math.cos((x - cx) / 27.0 * math.pi / 2.0)
+            wave = coverage(abs(y - wy), 2.0)
+        a = max(ring, wave)
+        return ((30, 90, 170), a) if a > 0 else None
+
+    c.shade(fn)
+    c.save("credits_background.png")
+
+
+def toggle(name, on):
+    c = Canvas(132, 132)
+    cx = cy = 66.0
+
+    def fn(x, y):
+        dx, dy = x - cx, y - cy
+        d = math.hypot(dx, dy)
+        if d > 65.5:
+            return None
+        if d > 50.0:
+            if on:  # a glowing blue ring, brightest at its middle
+                glow = 1.0 - abs(d - 57.5) / 8.0
+                return (40 + 120 * glow, 120 + 110 * glow, 255), coverage(d, 65.0)
+            return grey(48 - 10 * (d - 50.0) / 15.0), coverage(d, 65.0)
+        angle = math.atan2(dy, dx)
+        v = 178 + 34 * math.cos(2.0 * angle) + 8 * math.sin(d * 1.7) - 30 * (dy / 50.0)
+        edge = coverage(d, 48.0)
+        return grey(v * edge + 25 * (1.0 - edge)), 1.0
+
+    c.shade(fn)
+    c.save(name)
+
+
+def large_knob(x, y):
+    cx = cy = 117.0
+    d = math.hypot(x - cx, y - cy)
+    shadow = math.hypot(x - cx - 3.0, y - cy - 5.0)
+    if d <= 100.5:
+        v = 238 - 40 * (y - (cy - 100)) / 200.0
+        return grey(v - (12 if d > 97.0 else 0)), coverage(d, 100.0)
+    if shadow < 110.0:
+        return grey(0), 0.35 * (1.0 - (shadow - 95.0) / 15.0) if shadow > 95.0 else 0.35
+    return None
+
+
+def small_knob(x, y):
+    cx = cy = 27.0
+    d = math.hypot(x - cx, y - cy)
+    if d > 26.5:
+        return None
+    if d > 21.0:
+        return grey(40), coverage(d, 26.0)
+    h = math.hypot(x - cx + 7.0, y - cy + 7.0)
+    return grey(235 - 2.2 * h), 1.0
+
+
+def slider_track(x, y):
+    dx = max(0.0, max(4.5 - x, x - 198.5))
+    d = math.hypot(dx, y - 4.5)
+    return grey(70 + 40 * (y / 9.0)), coverage(d, 4.0)
+
+
+def slider_thumb(x, y):
+    d = math.hypot(x - 11.0, y - 11.0)
+    h = math.hypot(x - 8.0, y - 8.0)
+    v = 245 - 8.0 * h if d < 9.5 else 90
+    return grey(v), coverage(d, 10.5)
+
+
+def wash_overlay(x, y):
+    # Opaque panel grey outside a 191-pixel disc, so the square display reads round.
+    d = math.hypot(x - 98.0, y - 98.0)
+    return (231, 232, 232), 1.0 - coverage(d, 95.5)
+
+
+if __name__ == "__main__":
+    os.makedirs(OUT, exist_ok=True)
+    panel_background()
+    credits_background()
+    toggle("toggle_on.png", True)
+    toggle("toggle_off.png", False)
+    picture("knob_large.png", 234, 234, large_knob)
+    picture("knob_small.png", 54, 54, small_knob)
+    picture("slider_track.png", 203, 9, slider_track)
+    picture("slider_thumb.png", 22, 22, slider_thumb)
+    picture("wash_overlay.png", 196, 196, wash_overlay)
