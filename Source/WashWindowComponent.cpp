@@ -1,4 +1,6 @@
 #include "WashWindowComponent.h"
+
+#include "ClarivoArtwork.h"
 #include "CVAudioProcessor.h"
 #include "CVUIEditor.h"
 
@@ -32,25 +34,10 @@ void mapToSlots (const float* bins, int numBins, float* slots, bool floored) noe
 }
 
 // The corners around the round window, light grey, drawn once and shared.
+// Grey corners around the round window the wash shows through.
 juce::Image overlayPicture()
 {
-    constexpr juce::int64 cacheKey = 0x436c617269766f57; // "ClarivoW"
-    auto image = juce::ImageCache::getFromHashCode (cacheKey);
-    if (image.isValid())
-        return image;
-
-    image = juce::Image (juce::Image::ARGB, kSlots, kSlots, true);
-    {
-        juce::Graphics g (image);
-        juce::Path corners;
-        corners.addRectangle (0.0f, 0.0f, (float) kSlots, (float) kSlots);
-        corners.addEllipse (2.5f, 2.5f, 191.0f, 191.0f);
-        corners.setUsingNonZeroWinding (false);
-        g.setColour (juce::Colour (231, 232, 232));
-        g.fillPath (corners);
-    }
-    juce::ImageCache::addImageToCache (image, cacheKey);
-    return image;
+    return juce::ImageCache::getFromMemory (clarivo::artwork::washOverlay.data, clarivo::artwork::washOverlay.size);
 }
 } // namespace
 
