@@ -97,8 +97,9 @@ struct KeepingWriter : juce::AudioFormatWriter
 class AudioFileExportTest : public ::testing::Test
 {
 protected:
+    // Unique across the test processes ctest runs side by side.
     juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                            .getNonexistentChildFile ("clarivo-export-test", "", false);
+                            .getChildFile ("clarivo-export-test-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
     juce::AudioFormatManager formats;
     RecordingProgress progress;
 

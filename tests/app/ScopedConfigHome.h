@@ -25,6 +25,8 @@ struct ScopedConfigHome
     juce::File prefsFile() const { return config.getChildFile ("Clarivo+ 5/Clarivo+ 5.prefs"); }
 
     std::pair<const char*, juce::String> saved[2] { { "HOME", std::getenv ("HOME") }, { "XDG_CONFIG_HOME", std::getenv ("XDG_CONFIG_HOME") } };
-    const juce::File home = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("clarivo-home", {}, false);
+    // Unique across the test processes ctest runs side by side.
+    const juce::File home = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                .getChildFile ("clarivo-home-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
     const juce::File config = home.getChildFile ("xdg-config");
 };
