@@ -1,8 +1,8 @@
 #pragma once
 
-// Placeholder until the editor is built: an empty editor that pulls the
-// processor's input feed on its own timer and hands it on, and owns the
-// program's preferences.
+// The processor's editor: a fixed 780 x 400 shell that shows one of its two
+// full-size panels, owns the program's preferences and carries the
+// application's progress overlay and help-tip switch to the controls panel.
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "Preferences.h"
@@ -11,12 +11,15 @@
 #include <vector>
 
 class CVAudioProcessor;
+class CVPlusEditor;
+class CreditsComponent;
 
 class CVUIEditor : public juce::AudioProcessorEditor,
-                   public juce::Timer
+                   private juce::Timer
 {
 public:
     static constexpr int kFeedPollMs = 16;
+    enum Panel { informationPanel = 1, controlsPanel = 3 };
 
     CVUIEditor (CVAudioProcessor& processor, double& progress);
     ~CVUIEditor() override;
@@ -31,19 +34,43 @@ public:
     // writes it false.
     bool wasFirstLaunch() const noexcept { return firstLaunch; }
 
-    // Message thread: the samples the timer pulled from the input feed.
+    // 1 the information panel, 3 the controls panel, anything else neither.
+    // The panels live as long as the editor; only the shown one is a child.
+    void showPanel (int panel);
+
+    // The application's progress overlay over the noise display.
+    void setProgressVisible (bool shown);
+    void setProgressText (const juce::String& text);
+    bool isProgressVisible() const;
+
+    void setHelpTipsShown (bool shown);
+
+    // Message thread: the samples pulled from the processor's input feed,
+    // on their way to the live input display.
     void displayInputAudio (const float* const* inputChannelData, int numInputChannels,
                             float* const* outputChannelData, int numOutputChannels, int numSamples);
-    void showPanel (int panel);
-    void paint (juce::Graphics&) override;
-    void timerCallback() override;
 
-    juce::int64 getSamplesDisplayed() const noexcept { return samplesDisplayed; }
+    // Samples that have reached the controls panel's live input view.
+    juce::int64 getSamplesDisplayed() const noexcept;
+
+    CreditsComponent& getInformationPanel() const noexcept { return *credits; }
+    CVPlusEditor& getControlsPanel() const noexcept { return *plusEditor; }
+
+    // The input feed is pulled here on the message thread; tests drive it
+    // without waiting for the timer.
+    void pollInputFeed();
+
+    void paint (juce::Graphics&) override {}
 
 private:
+    void timerCallback() override { pollInputFeed(); }
+
     CVAudioProcessor& owner;
     std::unique_ptr<Preferences> preferences;
-    bool firstLaunch;
+    const bool firstLaunch;
+    std::unique_ptr<CreditsComponent> credits;
+    std::unique_ptr<CVPlusEditor> plusEditor;
     std::vector<float> feedScratch;
-    juce::int64 samplesDisplayed = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CVUIEditor)
 };

@@ -44,12 +44,15 @@ ClarivoApplication* ClarivoApplication::getApp() noexcept
     return dynamic_cast<ClarivoApplication*> (juce::JUCEApplicationBase::getInstance());
 }
 
+CVUIEditor* ClarivoApplication::getEditor() const noexcept
+{
+    return editorWindow != nullptr ? dynamic_cast<CVUIEditor*> (editorWindow->getContentComponent()) : nullptr;
+}
+
 Preferences* ClarivoApplication::getPreferences() const noexcept
 {
-    if (editorWindow != nullptr)
-        if (auto* editor = dynamic_cast<CVUIEditor*> (editorWindow->getContentComponent()))
-            return &editor->getPreferences();
-    return nullptr;
+    auto* editor = getEditor();
+    return editor != nullptr ? &editor->getPreferences() : nullptr;
 }
 
 void ClarivoApplication::initialise (const juce::String& commandLine)
@@ -119,7 +122,7 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     initialised = true;
     startTimer (50);
 
-    auto* editor = dynamic_cast<CVUIEditor*> (editorWindow->getContentComponent());
+    auto* editor = getEditor();
     const bool firstLaunch = editor != nullptr && editor->wasFirstLaunch();
     if (preferences != nullptr)
         preferences->setFirstLaunch (false);
@@ -298,6 +301,11 @@ void ClarivoApplication::showProgress (const juce::String& text)
 {
     progressVisible = true;
     progressText = text;
+    if (auto* editor = getEditor())
+    {
+        editor->setProgressVisible (true);
+        editor->setProgressText (text);
+    }
     setWindowsTakeClicks (false);
     progressTimeline.push_back ({ ProgressEvent::Kind::show, text, 0.0, true });
     juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
@@ -309,6 +317,8 @@ void ClarivoApplication::setProgress (double p)
     if (p < 0.95 && ! progressVisible)
     {
         progressVisible = true;
+        if (auto* editor = getEditor())
+            editor->setProgressVisible (true);
         setWindowsTakeClicks (false);
     }
     if (processor != nullptr)
@@ -321,6 +331,8 @@ void ClarivoApplication::setProgress (double p)
 void ClarivoApplication::hideProgress()
 {
     progressVisible = false;
+    if (auto* editor = getEditor())
+        editor->setProgressVisible (false);
     setWindowsTakeClicks (true);
     progressTimeline.push_back ({ ProgressEvent::Kind::hide, progressText, 0.0, false });
 }

@@ -18,6 +18,7 @@
 
 class ClarivoDocument;
 class CVEditorWindow;
+class CVUIEditor;
 class MediaWindow;
 class Preferences;
 
@@ -51,6 +52,8 @@ public:
     ClarivoDocument& getDocument() noexcept { return *document; }
     MediaWindow* getMediaWindow() const noexcept { return mediaWindow.get(); }
     CVEditorWindow* getEditorWindow() const noexcept { return editorWindow.get(); }
+    // The editor in the editor window, or null.
+    CVUIEditor* getEditor() const noexcept;
     juce::ApplicationCommandManager& getCommandManager() noexcept { return commandManager; }
     // The editor's preferences; null before start-up and after shutdown.
     Preferences* getPreferences() const noexcept;
