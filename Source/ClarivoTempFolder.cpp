@@ -1,5 +1,7 @@
 #include "ClarivoTempFolder.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -25,10 +27,12 @@ bool stillOurs (const juce::File& candidate)
            && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
 }
 
+// Folders carry their maker's process id, so that a clean-up leaves the
+// folders of programs still running alone.
 juce::File makeFolder()
 {
     auto path = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                    .getChildFile ("clarivo-XXXXXX")
+                    .getChildFile ("clarivo-" + juce::String ((int) ::getpid()) + "-XXXXXX")
                     .getFullPathName()
                     .toStdString();
     // mkdtemp makes it 0700 whatever the umask.
@@ -69,9 +73,14 @@ juce::Array<juce::File> ownFolders()
 {
     juce::Array<juce::File> found;
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
-    for (const auto& candidate : temp.findChildFiles (juce::File::findDirectories, false, "clarivo-??????"))
-        if (stillOurs (candidate))
+    const int self = (int) ::getpid();
+    for (const auto& candidate : temp.findChildFiles (juce::File::findDirectories, false, "clarivo-*-??????"))
+    {
+        const int pid = candidate.getFileName().fromFirstOccurrenceOf ("-", false, false).upToFirstOccurrenceOf ("-", false, false).getIntValue();
+        const bool running = pid > 0 && pid != self && (::kill (pid, 0) == 0 || errno == EPERM);
+        if (pid > 0 && ! running && stillOurs (candidate))
             found.add (candidate);
+    }
     return found;
 }
 

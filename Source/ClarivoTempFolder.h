@@ -14,7 +14,8 @@ juce::File get();
 // A new, empty file in the folder whose name ends with ending.
 juce::File createTempFile (const juce::String& ending);
 // This user's folders of this kind, ours and those earlier runs left
-// behind: real folders owned by us that nobody else may enter.
+// behind (not those of programs still running): real folders owned by us
+// that nobody else may enter.
 juce::Array<juce::File> ownFolders();
 // Deletes the folder with everything in it; the next get() makes a new one.
 void removeAll();

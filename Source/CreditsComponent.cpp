@@ -1,4 +1,6 @@
 #include "CreditsComponent.h"
+
+#include "ClarivoArtwork.h"
 #include "CVUIEditor.h"
 #include "ClarivoApplication.h"
 #include "Preferences.h"
@@ -7,30 +9,9 @@ namespace
 {
 const juce::Colour buttonGrey (0xff808080);
 
-// Stands in for the compiled-in artwork: light brushed grey, made once and
-// kept in the image cache like a decoded picture.
 juce::Image informationBackground()
 {
-    constexpr juce::int64 cacheKey = 0x436c617269766f01;
-    if (auto cached = juce::ImageCache::getFromHashCode (cacheKey); cached.isValid())
-        return cached;
-
-    juce::Image image (juce::Image::ARGB, 780, 400, true);
-    {
-        juce::Graphics g (image);
-        g.fillAll (juce::Colour (0xffd8d9da));
-        juce::Random grain (5);
-        for (int y = 0; y < image.getHeight(); ++y)
-        {
-            g.setColour (juce::Colours::white.withAlpha (0.05f + 0.1f * grain.nextFloat()));
-            g.drawHorizontalLine (y, 0.0f, (float) image.getWidth());
-        }
-        g.setColour (juce::Colour (0xff3a4250));
-        g.setFont (juce::Font (44.0f, juce::Font::bold));
-        g.drawText ("Clarivo+", 0, 40, 780, 60, juce::Justification::centred);
-    }
-    juce::ImageCache::addImageToCache (image, cacheKey);
-    return image;
+    return juce::ImageCache::getFromMemory (clarivo::artwork::creditsBackground.data, clarivo::artwork::creditsBackground.size);
 }
 } // namespace
 

@@ -330,8 +330,11 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
             track->insertTimeRange ({ Time::zero(), source->getDuration() }, *video, Time::zero());
             track->setPreferredTransform (video->getPreferredTransform());
         }
-    if (auto sound = firstTrackOf (*encodedAsset, MediaType::audio))
-        movie->addMutableTrack (MediaType::audio, 0)->insertTimeRange (sound->getTimeRange(), *sound, Time::zero());
+    // A copy without its sound would be no processed copy at all.
+    auto sound = firstTrackOf (*encodedAsset, MediaType::audio);
+    if (sound == nullptr)
+        return false;
+    movie->addMutableTrack (MediaType::audio, 0)->insertTimeRange (sound->getTimeRange(), *sound, Time::zero());
 
     auto session = AssetExportSession::exportSessionWithAsset (movie, kExportPresetPassthrough);
     if (session == nullptr)

@@ -8,6 +8,8 @@
 #include "ClarivoTempFolder.h"
 #include "Preferences.h"
 
+#include <sys/stat.h>
+
 using namespace mediatest;
 
 TEST (Application, WelcomesOnlyTheFirstStartAndNotesThatItWasOne)
@@ -127,8 +129,19 @@ TEST_F (ApplicationTest, QuitOffersTheMediaAndCleansOnlyOurOwnFiles)
     int quits = 0;
     app->quitHandler = [&] { ++quits; };
     const auto ours = ClarivoTempFolder::get().getChildFile ("left.m4a");
-    const auto keep = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("keep", ".m4a", false);
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    const auto keep = temp.getNonexistentChildFile ("keep", ".m4a", false);
     keep.replaceWithText ("not ours");
+    // A folder an earlier run left, and one of a program still running (pid 1).
+    const auto privateM4a = [&] (int pid)
+    {
+        const auto folder = temp.getChildFile ("clarivo-" + juce::String (pid) + "-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt()).paddedLeft ('0', 8).substring (0, 6));
+        folder.createDirectory();
+        ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+        folder.getChildFile ("x.m4a").replaceWithText ("x");
+        return folder.getChildFile ("x.m4a");
+    };
+    const auto leftBehind = privateM4a (999999999), running = privateM4a (1);
 
     ASSERT_TRUE (open (media ("song.wav")).wasOk());
     processor().setParameter (CVAudioProcessor::Parameter::boost, 0.4f);
@@ -154,7 +167,11 @@ TEST_F (ApplicationTest, QuitOffersTheMediaAndCleansOnlyOurOwnFiles)
     EXPECT_FALSE (ours.exists());
     EXPECT_FALSE (copy.exists());
     EXPECT_TRUE (keep.existsAsFile());
+    EXPECT_FALSE (leftBehind.exists());
+    EXPECT_TRUE (running.existsAsFile());
     keep.deleteFile();
+    leftBehind.getParentDirectory().deleteRecursively();
+    running.getParentDirectory().deleteRecursively();
 
     // Discard: no copy, and the program goes.
     ASSERT_TRUE (open (media ("song.wav")).wasOk());
