@@ -69,23 +69,28 @@ protected:
     template <typename Job>
     auto duringAJob (std::function<void()> during, Job&& job)
     {
-        auto fired = std::make_shared<bool> (false);
-        auto poll = std::make_shared<std::function<void()>>();
-        *poll = [this, fired, during, poll]
+        struct Poller : juce::Timer
         {
-            if (app == nullptr || *fired)
-                return;
-            if (! app->isIdle() && app->getProgressText() == "Working...")
+            std::function<bool()> tick;
+            void timerCallback() override
             {
-                *fired = true;
-                during();
-                return;
+                if (tick())
+                    stopTimer();
             }
-            juce::Timer::callAfterDelay (5, *poll);
+        } poller;
+        bool fired = false;
+        poller.tick = [&]
+        {
+            if (app->isIdle() || app->getProgressText() != "Working...")
+                return false;
+            fired = true;
+            during();
+            return true;
         };
-        juce::Timer::callAfterDelay (5, *poll);
+        poller.startTimer (5);
         auto result = job();
-        EXPECT_TRUE (*fired);
+        poller.stopTimer();
+        EXPECT_TRUE (fired);
         return result;
     }
 };
