@@ -28,7 +28,7 @@ juce::PropertiesFile::Options makeOptions()
 
 juce::File Preferences::getFile()
 {
-    // The base directory specification: an unset, empty or relative value
+    // As the XDG base folders have it: an unset, empty or relative value
     // means the default.
     juce::String base = juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {});
     if (! juce::File::isAbsolutePath (base) || base.startsWithChar ('~'))
