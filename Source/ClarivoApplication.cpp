@@ -357,40 +357,46 @@ void ClarivoApplication::setPlayerMode (bool player)
     }
 }
 
+TransportComponent* ClarivoApplication::playerTransport() const noexcept
+{
+    return playerMode && mediaWindow != nullptr ? &mediaWindow->getTransport() : nullptr;
+}
+
 void ClarivoApplication::setLooping (bool on)
 {
     looping = on;
-    if (playerMode && mediaWindow != nullptr)
-        mediaWindow->getTransport().setLooping (on);
+    if (auto* transport = playerTransport())
+        transport->setLooping (on);
 }
 
 void ClarivoApplication::playPause()
 {
-    if (playerMode && mediaWindow != nullptr)
-        mediaWindow->getTransport().togglePlayPause();
+    if (auto* transport = playerTransport())
+        transport->togglePlayPause();
 }
 
 void ClarivoApplication::rewindToStart()
 {
-    if (playerMode && mediaWindow != nullptr)
-        mediaWindow->getTransport().rewindToStart();
+    if (auto* transport = playerTransport())
+        transport->rewindToStart();
 }
 
 void ClarivoApplication::forward()
 {
-    if (playerMode && mediaWindow != nullptr)
-        mediaWindow->getTransport().stepForward();
+    if (auto* transport = playerTransport())
+        transport->stepForward();
 }
 
 void ClarivoApplication::backward()
 {
-    if (playerMode && mediaWindow != nullptr)
-        mediaWindow->getTransport().stepBackward();
+    if (auto* transport = playerTransport())
+        transport->stepBackward();
 }
 
 bool ClarivoApplication::isPlaying() const
 {
-    return playerMode && mediaWindow != nullptr && mediaWindow->getTransport().isPlaying();
+    auto* transport = playerTransport();
+    return transport != nullptr && transport->isPlaying();
 }
 
 void ClarivoApplication::resetSettings()

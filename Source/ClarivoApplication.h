@@ -20,6 +20,7 @@ class ClarivoDocument;
 class CVEditorWindow;
 class CVUIEditor;
 class MediaWindow;
+class TransportComponent;
 class Preferences;
 
 namespace AudioFileExport { struct Progress; }
@@ -160,6 +161,8 @@ private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void timerCallback() override;
     void handOver (const juce::String& commandLine);
+    // The transport bar while the media window shows the player, else null.
+    TransportComponent* playerTransport() const noexcept;
     // Both main windows take mouse clicks, or neither.
     void setWindowsTakeClicks (bool take);
 

@@ -281,17 +281,16 @@ void ClarivoDocument::learnNoiseProfile()
     if (block <= 0)
         return;
 
-    // Everything is read before learning starts: a file that cannot be read
-    // leaves the profile the user has.
+    // Everything is read, in one go, before learning starts: a file that
+    // cannot be read leaves the profile the user has.
     const auto start = processor.learnRegion.start;
+    juce::AudioSampleBuffer region (2, 3 * block);
+    region.clear();
+    if (! readSamples (start, 3 * block, region))
+        return;
     std::array<juce::AudioSampleBuffer, 3> blocks;
     for (int i = 0; i < 3; ++i)
-    {
-        blocks[(size_t) i].setSize (2, block);
-        blocks[(size_t) i].clear();
-        if (! readSamples (start + (juce::int64) i * block, block, blocks[(size_t) i]))
-            return;
-    }
+        blocks[(size_t) i] = juce::AudioSampleBuffer (region.getArrayOfWritePointers(), 2, i * block, block);
 
     // The chain has one processing thread at a time.
     auto* player = ProcessingAVPlayer::getCurrent();

@@ -22,12 +22,6 @@ std::function<juce::int64()>& exportClock()
     return c;
 }
 
-std::shared_ptr<AssetTrack> firstTrack (Asset& asset, MediaType type)
-{
-    auto tracks = asset.getTracksWithMediaType (type);
-    return tracks.empty() ? nullptr : tracks.front();
-}
-
 } // namespace
 
 ProcessingAVPlayer::ProcessingAVPlayer() = default;
@@ -217,13 +211,13 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
     const double latencyMs = processor.getLatencySamples() / rate * 1000.0;
     auto composition = MutableComposition::composition();
     const TimeRange whole { Time::zero(), asset->getDuration() };
-    if (auto video = firstTrack (*asset, MediaType::video))
+    if (auto video = asset->getFirstTrackWithMediaType (MediaType::video))
     {
         auto track = composition->addMutableTrack (MediaType::video, 0);
         track->insertTimeRange (whole, *video, makeTime ((std::int64_t) latencyMs, 1000));
         track->setPreferredTransform (video->getPreferredTransform());
     }
-    if (auto audio = firstTrack (*asset, MediaType::audio))
+    if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
     {
         auto track = composition->addMutableTrack (MediaType::audio, 0);
         track->insertTimeRange (whole, *audio, Time::zero());
@@ -258,7 +252,7 @@ bool ProcessingAVPlayer::setUpPlayback (std::shared_ptr<Asset> composition, cons
         mcc->audioOnly = false;
 
     int height = 214;
-    auto video = firstTrack (*composition, MediaType::video);
+    auto video = composition->getFirstTrackWithMediaType (MediaType::video);
     const auto natural = video != nullptr ? video->getNaturalSize() : juce::Point<float>();
     if (video == nullptr || natural.y < 1.0f || natural.x < 1.0f)
     {
@@ -307,7 +301,7 @@ bool ProcessingAVPlayer::setUpPlayback (std::shared_ptr<Asset> composition, cons
             ended.seekToTime (Time::zero());
     });
 
-    if (auto audio = firstTrack (*composition, MediaType::audio))
+    if (auto audio = composition->getFirstTrackWithMediaType (MediaType::audio))
     {
         atp = std::make_unique<CVAudioTapProcessor> (audio, app->getProcessor());
         if (auto mix = atp->getAudioMix())

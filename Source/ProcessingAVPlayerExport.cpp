@@ -4,6 +4,7 @@
 
 #include "AudioFileExport.h"
 #include "ClarivoApplication.h"
+#include "ClarivoDocument.h"
 #include "ClarivoTempFolder.h"
 #include "MediaContainerComponent.h"
 #include "platform/media/MediaAssetReaderWriter.h"
@@ -15,12 +16,6 @@ using namespace clarivo::media;
 
 namespace
 {
-std::shared_ptr<AssetTrack> firstTrackOf (Asset& asset, MediaType type)
-{
-    auto tracks = asset.getTracksWithMediaType (type);
-    return tracks.empty() ? nullptr : tracks.front();
-}
-
 // A name in the private temporary folder that nothing holds yet: the
 // sessions write only to names that are free.
 juce::File freshTempName (const juce::String& ending)
@@ -67,19 +62,10 @@ struct Overlay
     bool shown = true;
 };
 
+// Formats 0-6 are the containers the media layer writes, by extension.
 std::optional<FileType> fileTypeForFormat (int format)
 {
-    switch (format)
-    {
-        case 0: return FileType::quickTimeMovie;
-        case 1: return FileType::mpeg4;
-        case 2: return FileType::appleM4V;
-        case 3: return FileType::appleM4A;
-        case 4: return FileType::coreAudioFormat;
-        case 5: return FileType::wave;
-        case 6: return FileType::aiff;
-        default: return std::nullopt;
-    }
+    return format >= 0 && format <= 6 ? fileTypeForExtension (ClarivoDocument::extensionForFormat (format)) : std::nullopt;
 }
 
 // Copies frames [first, first + count) of the rendered sound into a 24-bit
@@ -204,7 +190,7 @@ bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce:
         session->setOutputURL (copy);
         session->setOutputFileType (FileType::wave);
         session->setAudioMix (nullptr);
-        if (auto audio = firstTrackOf (*asset, MediaType::audio))
+        if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
             session->setTimeRange (audio->getTimeRange());
         if (atp != nullptr)
             atp->reset();
@@ -257,7 +243,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         return false;
 
     auto composition = player->getCurrentItem()->getAsset();
-    auto audio = firstTrackOf (*composition, MediaType::audio);
+    auto audio = composition->getFirstTrackWithMediaType (MediaType::audio);
     if (audio == nullptr)
         return false;
     const double rate = assetSampleRate (*origAsset);
@@ -302,7 +288,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
 
     // The movie and AAC formats: the trimmed sound encoded once, then put
     // beside the source's untouched pictures.
-    auto renderedTrack = firstTrackOf (*renderedAsset, MediaType::audio);
+    auto renderedTrack = renderedAsset->getFirstTrackWithMediaType (MediaType::audio);
     if (renderedTrack == nullptr)
         return false;
     const auto encoded = temp.add ("TempCleanAudio.m4a");
@@ -324,14 +310,14 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     auto movie = MutableComposition::composition();
     auto source = origAsset;
     if (format <= 2)
-        if (auto video = firstTrackOf (*source, MediaType::video))
+        if (auto video = source->getFirstTrackWithMediaType (MediaType::video))
         {
             auto track = movie->addMutableTrack (MediaType::video, 0);
             track->insertTimeRange ({ Time::zero(), source->getDuration() }, *video, Time::zero());
             track->setPreferredTransform (video->getPreferredTransform());
         }
     // A copy without its sound would be no processed copy at all.
-    auto sound = firstTrackOf (*encodedAsset, MediaType::audio);
+    auto sound = encodedAsset->getFirstTrackWithMediaType (MediaType::audio);
     if (sound == nullptr)
         return false;
     movie->addMutableTrack (MediaType::audio, 0)->insertTimeRange (sound->getTimeRange(), *sound, Time::zero());

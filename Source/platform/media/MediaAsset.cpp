@@ -56,6 +56,12 @@ std::vector<std::shared_ptr<AssetTrack>> Asset::getTracksWithMediaType (MediaTyp
     return result;
 }
 
+std::shared_ptr<AssetTrack> Asset::getFirstTrackWithMediaType (MediaType type)
+{
+    auto tracks = getTracksWithMediaType (type);
+    return tracks.empty() ? nullptr : tracks.front();
+}
+
 std::shared_ptr<AssetTrack> Asset::getTrackWithID (int trackID)
 {
     for (auto& t : getTracks())

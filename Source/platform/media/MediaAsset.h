@@ -126,6 +126,8 @@ public:
 
     virtual std::vector<std::shared_ptr<AssetTrack>> getTracks() = 0;
     std::vector<std::shared_ptr<AssetTrack>> getTracksWithMediaType (MediaType type);
+    // The first track of that type in track order, or null.
+    std::shared_ptr<AssetTrack> getFirstTrackWithMediaType (MediaType type);
     std::shared_ptr<AssetTrack> getTrackWithID (int trackID);
     virtual Time getDuration() = 0;
     virtual bool isPlayable() = 0;
