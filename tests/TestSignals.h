@@ -114,6 +114,14 @@ inline long firstBad (const quarn::ZBuffer& b, float bound = std::numeric_limits
     return firstBad (b.getData(), b.getLength(), bound);
 }
 
+// A buffer holding exactly these values.
+inline std::unique_ptr<quarn::ZBuffer> bufferOf (const Signal& values)
+{
+    auto b = std::make_unique<quarn::ZBuffer> ((unsigned) values.size(), "ZBuffer");
+    std::copy (values.begin(), values.end(), b->getData());
+    return b;
+}
+
 // The first n values of a buffer (all of them when n is 0).
 inline Signal valuesOf (const quarn::ZBuffer& b, std::size_t n = 0)
 {

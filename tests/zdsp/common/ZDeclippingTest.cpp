@@ -29,12 +29,6 @@ std::unique_ptr<ZDeclipping> makeDeclipper (float rate = 44100.0f, bool enabled 
     return d;
 }
 
-// Quiet noise with plenty of samples near zero, so that no histogram spike forms.
-Signal quietNoise (size_t n, float amplitude)
-{
-    return uniformNoise (n, amplitude, 2);
-}
-
 // How much closer to the clean signal the output lies than the clipped input,
 // over the samples that were clipped (beyond `level`) from `from` on, in dB.
 double clippedSampleGain (const Signal& clean, const Signal& clipped, const BlockRun& run, size_t delay, float level,
@@ -111,7 +105,8 @@ TEST (ZDeclipping, SizesAndLatencyFollowTheRate)
 TEST (ZDeclipping, DisabledIsADelayLimitedToTheCeiling)
 {
     auto d = makeDeclipper (44100.0f, false);
-    Signal in = quietNoise (40 * kBlock, 0.5f);
+    // Plenty of samples near zero, so that no histogram spike forms.
+    Signal in = uniformNoise (40 * kBlock, 0.5f, 2);
     for (size_t i = 20 * kBlock; i < 30 * kBlock; ++i)
         in[i] = i < 24 * kBlock ? 3.0f * in[i] : 1.5f; // loud, then clipped flat
 
@@ -153,7 +148,7 @@ TEST (ZDeclipping, ClipLevelsComeFromTheHistogramAndIncludeTheLevelItself)
     for (float value : { 1.0f, -1.0f, 0.98f })
     {
         auto fresh = makeDeclipper();
-        Signal in = quietNoise (20 * kBlock, 0.05f);
+        Signal in = uniformNoise (20 * kBlock, 0.05f, 2);
         in[at] = value;
         const BlockRun run = runStage (*fresh, in);
         ASSERT_EQ (fresh->getPositiveClipLevel(), 1.0f);

@@ -1,39 +1,25 @@
 #include <gtest/gtest.h>
 
 #include "ZGainAccelerate.h"
+#include "TestSignals.h"
 
 #include <cmath>
-#include <initializer_list>
-#include <memory>
-#include <random>
-#include <vector>
 
 using namespace quarn;
+using namespace clarivo_test;
 
 namespace
 {
-using Values = std::vector<float>;
+using Values = Signal;
 
-std::unique_ptr<ZBuffer> buf (std::initializer_list<float> values)
+// Uniform in [-1, 1], or in [0, 1] when `positive`.
+std::unique_ptr<ZBuffer> makeRandom (unsigned n, unsigned seed, bool positive = false)
 {
-    auto buffer = std::make_unique<ZBuffer> ((unsigned) values.size(), "ZBuffer");
-    std::copy (values.begin(), values.end(), buffer->getData());
-    return buffer;
-}
-
-std::unique_ptr<ZBuffer> makeRandom (unsigned n, unsigned seed, float low = -1.0f, float high = 1.0f)
-{
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> dist (low, high);
-    auto buffer = std::make_unique<ZBuffer> (n, "ZBuffer");
-    for (unsigned i = 0; i < n; ++i)
-        (*buffer)[i] = dist (rng);
-    return buffer;
-}
-
-Values contents (const ZBuffer& b)
-{
-    return Values (b.getData(), b.getData() + b.getLength());
+    auto b = bufferOf (uniformNoise (n, 1.0f, seed));
+    if (positive)
+        for (unsigned i = 0; i < n; ++i)
+            (*b)[i] = std::abs ((*b)[i]);
+    return b;
 }
 
 // Each value within a millionth (relative above 1) of the expected one.
@@ -46,11 +32,11 @@ void expectNear (const Values& got, const Values& expected)
 
 // What an in-place operation leaves of `values`.
 template <typename Op>
-Values after (std::initializer_list<float> values, Op&& op)
+Values after (const Values& values, Op&& op)
 {
-    auto b = buf (values);
+    auto b = bufferOf (values);
     op (*b);
-    return contents (*b);
+    return valuesOf (*b);
 }
 
 // Both variants, for the rules they share.
@@ -80,48 +66,48 @@ TEST_P (BothGains, ScalesRampsAndRanges)
     // The range starts from the first value: values beyond +-100 are reported
     // as they are, not as the +-100 start values.
     float lo = 0.0f, hi = 0.0f;
-    gain->scaleWithRange (*buf ({ 1.0f, 2.0f, 3.0f }), lo, hi, 1.0f);
+    gain->scaleWithRange (*bufferOf ({ 1.0f, 2.0f, 3.0f }), lo, hi, 1.0f);
     EXPECT_EQ ((Values { 1.0f, 3.0f }), (Values { lo, hi }));
-    gain->scaleWithRange (*buf ({ 200.0f, 300.0f }), lo, hi, 2.0f);
+    gain->scaleWithRange (*bufferOf ({ 200.0f, 300.0f }), lo, hi, 2.0f);
     EXPECT_EQ ((Values { 400.0f, 600.0f }), (Values { lo, hi }));
-    gain->scaleWithRange (*buf ({ -300.0f, -150.0f }), lo, hi, 1.0f);
+    gain->scaleWithRange (*bufferOf ({ -300.0f, -150.0f }), lo, hi, 1.0f);
     EXPECT_EQ ((Values { -300.0f, -150.0f }), (Values { lo, hi }));
 }
 
 TEST_P (BothGains, CountedAndAccumulatingOperations)
 {
-    auto a = buf ({ 1.0f, 2.0f, 3.0f });
-    auto b = buf ({ 3.0f, 4.0f, 5.0f });
+    auto a = bufferOf ({ 1.0f, 2.0f, 3.0f });
+    auto b = bufferOf ({ 3.0f, 4.0f, 5.0f });
     EXPECT_EQ (0.0f, gain->multiplyAndSum (*a, *b, 0));
-    EXPECT_EQ ((Values { 1.0f, 2.0f, 3.0f }), contents (*a));
+    EXPECT_EQ ((Values { 1.0f, 2.0f, 3.0f }), valuesOf (*a));
 
-    auto d = buf ({ 1.0f, 1.0f, 1.0f });
+    auto d = bufferOf ({ 1.0f, 1.0f, 1.0f });
     gain->scaleAddCount (*a, *d, 2, 2.0f);
-    EXPECT_EQ ((Values { 3.0f, 5.0f, 1.0f }), contents (*d));
+    EXPECT_EQ ((Values { 3.0f, 5.0f, 1.0f }), valuesOf (*d));
     gain->multiplyAddCount (*a, *b, *d, 1);
-    EXPECT_EQ ((Values { 6.0f, 5.0f, 1.0f }), contents (*d));
+    EXPECT_EQ ((Values { 6.0f, 5.0f, 1.0f }), valuesOf (*d));
 
-    auto c = buf ({ 9.0f, 9.0f, 9.0f, 9.0f });
+    auto c = bufferOf ({ 9.0f, 9.0f, 9.0f, 9.0f });
     gain->scaleCopyRange (*a, *c, 1, 2, 10.0f);
-    EXPECT_EQ ((Values { 9.0f, 20.0f, 30.0f, 9.0f }), contents (*c));
+    EXPECT_EQ ((Values { 9.0f, 20.0f, 30.0f, 9.0f }), valuesOf (*c));
     gain->multiplyCopyRange (*a, *b, *c, 0, 2, 1, 2); // a[0..1] * b[1..2] into c[2..3]
-    EXPECT_EQ ((Values { 9.0f, 20.0f, 4.0f, 10.0f }), contents (*c));
+    EXPECT_EQ ((Values { 9.0f, 20.0f, 4.0f, 10.0f }), valuesOf (*c));
     gain->scaleAddAt (*a, *c, 1, 1.0f);
-    EXPECT_EQ ((Values { 9.0f, 21.0f, 6.0f, 13.0f }), contents (*c));
+    EXPECT_EQ ((Values { 9.0f, 21.0f, 6.0f, 13.0f }), valuesOf (*c));
 
-    auto s = buf ({ 1.0f, 2.0f, 3.0f, 4.0f });
-    auto m = buf ({ 2.0f, 2.0f, 0.5f, 0.5f });
-    auto acc = buf ({ 1.0f, 1.0f, 1.0f, 1.0f });
+    auto s = bufferOf ({ 1.0f, 2.0f, 3.0f, 4.0f });
+    auto m = bufferOf ({ 2.0f, 2.0f, 0.5f, 0.5f });
+    auto acc = bufferOf ({ 1.0f, 1.0f, 1.0f, 1.0f });
     gain->scaleAdd (*s, *acc, 2.0f);
-    EXPECT_EQ ((Values { 3.0f, 5.0f, 7.0f, 9.0f }), contents (*acc));
+    EXPECT_EQ ((Values { 3.0f, 5.0f, 7.0f, 9.0f }), valuesOf (*acc));
     gain->multiplyAdd (*s, *m, *acc);
-    EXPECT_EQ ((Values { 5.0f, 9.0f, 8.5f, 11.0f }), contents (*acc));
+    EXPECT_EQ ((Values { 5.0f, 9.0f, 8.5f, 11.0f }), valuesOf (*acc));
     gain->rampAdd (*s, *acc, 0.0f, 3.0f);
-    expectNear (contents (*acc), { 5.0f, 11.0f, 14.5f, 23.0f });
+    expectNear (valuesOf (*acc), { 5.0f, 11.0f, 14.5f, 23.0f });
 
     // Peaks of non-negative results agree between the variants.
-    auto ps = buf ({ 0.25f, 0.5f, 0.125f });
-    auto pd = buf ({ 0.0f, 0.0f, 0.0f });
+    auto ps = bufferOf ({ 0.25f, 0.5f, 0.125f });
+    auto pd = bufferOf ({ 0.0f, 0.0f, 0.0f });
     EXPECT_EQ (1.0f, gain->scaleCopyAndPeak (*ps, *pd, 2.0f));
     EXPECT_EQ (2.0f, gain->scaleAddAndPeak (*ps, *pd, 2.0f));
     EXPECT_EQ (0.25f, gain->multiplyCopyAndPeak (*ps, *ps, *pd));
@@ -132,17 +118,17 @@ TEST_P (BothGains, CountedAndAccumulatingOperations)
 TEST_P (BothGains, ComplexMultiplyWorksWhateverTheOutputsAlias)
 {
     // (1 + 2i)(3 + 4i) = -5 + 10i; (0.5 - i)(2 + 0i) = 1 - 2i
-    auto aRe = buf ({ 1.0f, 0.5f }), aIm = buf ({ 2.0f, -1.0f });
-    auto bRe = buf ({ 3.0f, 2.0f }), bIm = buf ({ 4.0f, 0.0f });
+    auto aRe = bufferOf ({ 1.0f, 0.5f }), aIm = bufferOf ({ 2.0f, -1.0f });
+    auto bRe = bufferOf ({ 3.0f, 2.0f }), bIm = bufferOf ({ 4.0f, 0.0f });
     gain->complexMultiply (*aRe, *aIm, *bRe, *bIm, *aRe, *aIm);
-    EXPECT_EQ ((Values { -5.0f, 1.0f }), contents (*aRe));
-    EXPECT_EQ ((Values { 10.0f, -2.0f }), contents (*aIm));
+    EXPECT_EQ ((Values { -5.0f, 1.0f }), valuesOf (*aRe));
+    EXPECT_EQ ((Values { 10.0f, -2.0f }), valuesOf (*aIm));
 
     // Into the second operand, and with the outputs swapped onto the inputs.
-    auto cRe = buf ({ 1.0f }), cIm = buf ({ 2.0f }), dRe = buf ({ 3.0f }), dIm = buf ({ 4.0f });
+    auto cRe = bufferOf ({ 1.0f }), cIm = bufferOf ({ 2.0f }), dRe = bufferOf ({ 3.0f }), dIm = bufferOf ({ 4.0f });
     gain->complexMultiply (*cRe, *cIm, *dRe, *dIm, *dRe, *dIm);
     EXPECT_EQ ((Values { -5.0f, 10.0f }), (Values { (*dRe)[0], (*dIm)[0] }));
-    auto eRe = buf ({ 1.0f }), eIm = buf ({ 2.0f }), fRe = buf ({ 3.0f }), fIm = buf ({ 4.0f });
+    auto eRe = bufferOf ({ 1.0f }), eIm = bufferOf ({ 2.0f }), fRe = bufferOf ({ 3.0f }), fIm = bufferOf ({ 4.0f });
     gain->complexMultiply (*eRe, *eIm, *fRe, *fIm, *eIm, *eRe);
     EXPECT_EQ ((Values { -5.0f, 10.0f }), (Values { (*eIm)[0], (*eRe)[0] }));
 }
@@ -150,18 +136,18 @@ TEST_P (BothGains, ComplexMultiplyWorksWhateverTheOutputsAlias)
 TEST_P (BothGains, GuardedProductInRangeAndOverlapAddKeepsDenormalsOut)
 {
     // Exponent fields summing below 128 give +0 in both variants here.
-    auto d = buf ({ 0.0f, 0.0f });
-    gain->scaleAddAt (*buf ({ kTiny, -kTiny }), *d, 0, kSmallGain);
+    auto d = bufferOf ({ 0.0f, 0.0f });
+    gain->scaleAddAt (*bufferOf ({ kTiny, -kTiny }), *d, 0, kSmallGain);
     EXPECT_EQ (0.0f, (*d)[0]);
     EXPECT_FALSE (std::signbit ((*d)[1]));
 
     // 2^-63 * 2^-63 = 2^-126 is the smallest normal and is kept;
     // 2^-63 * 2^-64 would be a denormal and becomes 0.
-    auto a = buf ({ std::ldexp (1.0f, -63), std::ldexp (1.0f, -63) });
-    auto b = buf ({ std::ldexp (1.0f, -63), std::ldexp (1.0f, -64) });
-    auto out = buf ({ 5.0f, 5.0f });
+    auto a = bufferOf ({ std::ldexp (1.0f, -63), std::ldexp (1.0f, -63) });
+    auto b = bufferOf ({ std::ldexp (1.0f, -63), std::ldexp (1.0f, -64) });
+    auto out = bufferOf ({ 5.0f, 5.0f });
     gain->multiplyCopyRange (*a, *b, *out, 0, 0, 0, 2);
-    EXPECT_EQ ((Values { std::ldexp (1.0f, -126), 0.0f }), contents (*out));
+    EXPECT_EQ ((Values { std::ldexp (1.0f, -126), 0.0f }), valuesOf (*out));
 }
 
 TEST (ZGainVariants, DifferWhereThePartsSayTheyDo)
@@ -174,10 +160,10 @@ TEST (ZGainVariants, DifferWhereThePartsSayTheyDo)
     for (ZGain* g : { static_cast<ZGain*> (&plain), static_cast<ZGain*> (&fast) })
     {
         const int expected = g == &plain ? FP_ZERO : FP_SUBNORMAL;
-        auto s = buf ({ kTiny }), d = buf ({ 1.0f }), acc = buf ({ 0.0f });
+        auto s = bufferOf ({ kTiny }), d = bufferOf ({ 1.0f }), acc = bufferOf ({ 0.0f });
         g->scaleCopy (*s, *d, kSmallGain);
         EXPECT_EQ (expected, std::fpclassify ((*d)[0]));
-        g->multiplyCopy (*s, *buf ({ kSmallGain }), *d);
+        g->multiplyCopy (*s, *bufferOf ({ kSmallGain }), *d);
         EXPECT_EQ (expected, std::fpclassify ((*d)[0]));
         g->scaleAdd (*s, *acc, kSmallGain);
         EXPECT_EQ (expected, std::fpclassify ((*acc)[0]));
@@ -186,16 +172,16 @@ TEST (ZGainVariants, DifferWhereThePartsSayTheyDo)
     }
 
     // Peaks: the largest magnitude (plain) or the largest value (accelerate).
-    EXPECT_EQ (3.0f, plain.scaleAndPeak (*buf ({ -3.0f, 1.0f }), 1.0f));
-    EXPECT_EQ (1.0f, fast.scaleAndPeak (*buf ({ -3.0f, 1.0f }), 1.0f));
-    EXPECT_EQ (3.0f, plain.scaleAndPeak (*buf ({ -3.0f, -1.0f, -2.0f }), 1.0f));
-    EXPECT_EQ (-1.0f, fast.scaleAndPeak (*buf ({ -3.0f, -1.0f, -2.0f }), 1.0f));
+    EXPECT_EQ (3.0f, plain.scaleAndPeak (*bufferOf ({ -3.0f, 1.0f }), 1.0f));
+    EXPECT_EQ (1.0f, fast.scaleAndPeak (*bufferOf ({ -3.0f, 1.0f }), 1.0f));
+    EXPECT_EQ (3.0f, plain.scaleAndPeak (*bufferOf ({ -3.0f, -1.0f, -2.0f }), 1.0f));
+    EXPECT_EQ (-1.0f, fast.scaleAndPeak (*bufferOf ({ -3.0f, -1.0f, -2.0f }), 1.0f));
 
-    auto b = buf ({ 3.0f, 4.0f }), a1 = buf ({ 1.0f, 2.0f }), a2 = buf ({ 1.0f, 2.0f });
+    auto b = bufferOf ({ 3.0f, 4.0f }), a1 = bufferOf ({ 1.0f, 2.0f }), a2 = bufferOf ({ 1.0f, 2.0f });
     EXPECT_EQ (11.0f, plain.multiplyAndSum (*a1, *b, 2));
-    EXPECT_EQ ((Values { 3.0f, 8.0f }), contents (*a1));
+    EXPECT_EQ ((Values { 3.0f, 8.0f }), valuesOf (*a1));
     EXPECT_EQ (11.0f, fast.multiplyAndSum (*a2, *b, 2));
-    EXPECT_EQ ((Values { 1.0f, 2.0f }), contents (*a2));
+    EXPECT_EQ ((Values { 1.0f, 2.0f }), valuesOf (*a2));
 
     expectNear (after ({ 1.0f, 0.01f, 0.0f, 2.5e-10f }, [&] (ZBuffer& b) { plain.powerToDecibels (b); }), { 0.0f, -20.0f, -96.0f, -96.0f });
     expectNear (after ({ 1.0f, 0.01f, 0.0f }, [&] (ZBuffer& b) { fast.powerToDecibels (b); }), { 0.0f, -20.0f, -200.0f });
@@ -229,11 +215,11 @@ TEST (ZGainAccelerate, RampTableFollowsLengthAndGainChanges)
     check (1, 0.7f, 0.1f); // a single sample: the start gain
 
     // The table serves the in-place and accumulating ramps too.
-    auto b = buf ({ 2.0f, 2.0f, 2.0f });
+    auto b = bufferOf ({ 2.0f, 2.0f, 2.0f });
     gain.ramp (*b, 1.0f, 0.0f);
-    EXPECT_EQ ((Values { 2.0f, 1.0f, 0.0f }), contents (*b));
+    EXPECT_EQ ((Values { 2.0f, 1.0f, 0.0f }), valuesOf (*b));
     EXPECT_EQ (2.0f, gain.rampAddAndPeak (*b, *b, 0.0f, 1.0f));
-    EXPECT_EQ ((Values { 2.0f, 1.5f, 0.0f }), contents (*b));
+    EXPECT_EQ ((Values { 2.0f, 1.5f, 0.0f }), valuesOf (*b));
 }
 
 // The vectorised operations run over whole groups of lanes and a scalar tail:
@@ -253,8 +239,8 @@ TEST (ZGainVariants, AgreeOnLongBuffersWithTails)
             auto a = makeRandom (n, 1);
             auto b = makeRandom (n, 3);
             op (g, *a, *b);
-            auto r = contents (*a);
-            auto rb = contents (*b);
+            auto r = valuesOf (*a);
+            auto rb = valuesOf (*b);
             r.insert (r.end(), rb.begin(), rb.end());
             return r;
         };
@@ -285,8 +271,8 @@ TEST (ZGainVariants, AgreeOnLongBuffersWithTails)
                      g.powerToDecibels (a);
                  });
 
-        auto pos = makeRandom (n, 4, 0.0f, 1.0f);
-        auto d1 = makeRandom (n, 5, 0.0f, 1.0f), d2 = makeRandom (n, 5, 0.0f, 1.0f);
+        auto pos = makeRandom (n, 4, true);
+        auto d1 = makeRandom (n, 5, true), d2 = makeRandom (n, 5, true);
         EXPECT_FLOAT_EQ (plain.scaleAddAndPeak (*pos, *d1, 0.5f), fast.scaleAddAndPeak (*pos, *d2, 0.5f));
         auto a1 = makeRandom (n, 6), a2 = makeRandom (n, 6);
         EXPECT_NEAR (plain.multiplyAndSum (*a1, *y, n), fast.multiplyAndSum (*a2, *y, n), 1e-3f);

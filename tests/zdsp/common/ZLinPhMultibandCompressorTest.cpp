@@ -46,11 +46,9 @@ void freezeEnvelopes (ZLinPhMultibandCompressor& comp)
         comp.attackCoefficient[k] = comp.releaseCoefficient[k] = 1.0f;
 }
 
-float processOneBlock (ZLinPhMultibandCompressor& comp)
+void processOneBlock (ZLinPhMultibandCompressor& comp)
 {
-    const auto in = makeSignal (comp.getBlockSize(), 0.1f);
-    const auto out = run (comp, in, comp.getBlockSize());
-    return out[0][0];
+    run (comp, makeSignal (comp.getBlockSize(), 0.1f), comp.getBlockSize());
 }
 
 void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<Signal>& out,

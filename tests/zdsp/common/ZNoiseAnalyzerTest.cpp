@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ZNoiseAnalyzer.h"
+#include "TestSignals.h"
 
 #include <array>
 #include <cmath>
@@ -15,7 +16,7 @@ using namespace quarn;
 namespace
 {
 constexpr double kRate = 44100.0;
-constexpr double kTwoPi = 6.283185307179586;
+using clarivo_test::kTwoPi;
 constexpr int kBlock = ZNoiseAnalyzer::kBlockSize;
 
 // Notes of 0.2 to 0.5 s with a sharp attack and an exponential decay, at

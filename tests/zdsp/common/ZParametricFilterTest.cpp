@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 using namespace quarn;
@@ -61,12 +62,11 @@ TEST (ZParametricFilter, UnitySettingsPassTheSignalAndBadOnesChangeNothing)
     ZBuffer x (16, "x");
     filter->process (x, x);
     twin->process (x, x);
-    filter->setParameters (5, 0.0f, 0.9f, 0.0f);
-    filter->setParameters (5, -100.0f, 0.9f, 0.0f);
-    filter->setParameters (5, 2000.0f, 0.0f, 0.0f);
-    filter->setParameters (5, 2000.0f, -1.0f, 0.0f);
-    filter->setParameters (5, std::numeric_limits<float>::quiet_NaN(), 0.9f, 0.0f);
-    filter->setParameters (1, 2000.0f, 0.9f, 1.0e6f); // gain beyond any finite coefficient
+    // The last gain lies beyond any finite coefficient.
+    for (auto [type, f, q, gain] : { std::tuple { 5, 0.0f, 0.9f, 0.0f }, { 5, -100.0f, 0.9f, 0.0f }, { 5, 2000.0f, 0.0f, 0.0f },
+                                     { 5, 2000.0f, -1.0f, 0.0f }, { 5, std::numeric_limits<float>::quiet_NaN(), 0.9f, 0.0f },
+                                     { 1, 2000.0f, 0.9f, 1.0e6f } })
+        filter->setParameters (type, f, q, gain);
     filter->setSampleRate (0.0f);
     filter->setSampleRate (44100.0f);
     filter->process (x, x);
