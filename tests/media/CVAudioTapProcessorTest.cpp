@@ -3,6 +3,8 @@
 #include "CVAudioTapProcessor.h"
 #include "platform/media/MediaAsset.h"
 
+#include <gmock/gmock.h>
+
 using namespace clarivo::media;
 using namespace mediatest;
 
@@ -75,7 +77,7 @@ TEST (CVAudioTapProcessor, RunsEverySliceThroughTheProcessorAsOfflineProcessingD
     }
 }
 
-TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndServesTheNext)
+TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndResetStartsTheChainAfresh)
 {
     CVAudioProcessor processor;
     auto tapProcessor = std::make_unique<CVAudioTapProcessor> (audioTrackOf ("stereo.m4a"), processor);
@@ -94,9 +96,23 @@ TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndServesTheNext)
     EXPECT_EQ (second, processOffline (input, 48000.0));
 
     // One use at a time: a second user is refused until the first ends.
+    // A reset within a use leaves the chain holding none of what came before.
     ASSERT_TRUE (tap->beginUse (4096, ProcessingFormat::floatNonInterleaved (44100.0, 2)));
     EXPECT_FALSE (tap->beginUse (4096, ProcessingFormat::floatNonInterleaved (44100.0, 2)));
+    const auto first = testSignal (2, 9000, 1), next = testSignal (2, 9000, 2);
+    Planar result = next;
+    for (const auto* pass : { &first, &next })
+    {
+        for (int pos = 0; pos < 9000; pos += 3000)
+        {
+            std::vector<const float*> in { (*pass)[0].data() + pos, (*pass)[1].data() + pos };
+            std::vector<float*> out { result[0].data() + pos, result[1].data() + pos };
+            tap->process (in.data(), out.data(), 3000, pos, 0);
+        }
+        tapProcessor->reset();
+    }
     tap->endUse();
+    EXPECT_EQ (result, processOffline (next, 44100.0));
 
     // The object goes while a mix still holds the tap: the tap and its
     // storage stay usable until the last holder lets go.
@@ -107,36 +123,7 @@ TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndServesTheNext)
     tap = nullptr;
 }
 
-TEST (CVAudioTapProcessor, ResetStartsTheChainAfreshBetweenPasses)
-{
-    CVAudioProcessor processor;
-    CVAudioTapProcessor tapProcessor (audioTrackOf ("stereo.m4a"), processor);
-    auto* tap = tapProcessor.getAudioMix() != nullptr ? tapProcessor.getTap() : nullptr;
-    ASSERT_NE (tap, nullptr);
-
-    const auto first = testSignal (2, 9000, 1);
-    const auto second = testSignal (2, 9000, 2);
-    const auto format = ProcessingFormat::floatNonInterleaved (44100.0, 2);
-    ASSERT_TRUE (tap->beginUse (4096, format));
-    Planar out = first;
-    std::vector<const float*> in { first[0].data(), first[1].data() };
-    std::vector<float*> o { out[0].data(), out[1].data() };
-    tap->process (in.data(), o.data(), 4096, 0, 0);
-    tapProcessor.reset();
-
-    // After the reset the chain holds none of the first pass.
-    Planar result = second;
-    for (int pos = 0; pos < 9000; pos += 3000)
-    {
-        std::vector<const float*> si { second[0].data() + pos, second[1].data() + pos };
-        std::vector<float*> so { result[0].data() + pos, result[1].data() + pos };
-        tap->process (si.data(), so.data(), 3000, pos, 0);
-    }
-    tap->endUse();
-    EXPECT_EQ (result, processOffline (second, 44100.0));
-}
-
-TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcess)
+TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcessAndRefusesTracksWithoutAudio)
 {
     CVAudioProcessor processor;
     CVAudioTapProcessor tapProcessor (audioTrackOf ("stereo.m4a"), processor);
@@ -171,20 +158,10 @@ TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcess)
         EXPECT_EQ (log.count ("Unsupported channel count for audioProcessingTap. Mono or stereo only."), 1);
         EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
     }
-}
 
-TEST (CVAudioTapProcessor, RefusesATrackWithoutAudio)
-{
-    CVAudioProcessor processor;
-    auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
-    try
-    {
-        CVAudioTapProcessor tap (asset->getTracksWithMediaType (MediaType::video).front(), processor);
-        FAIL() << "a video track was accepted";
-    }
-    catch (const std::invalid_argument& e)
-    {
-        EXPECT_TRUE (juce::String (e.what()).startsWith ("Invalid parameter not satisfying: "));
-    }
+    // A track without audio, or none, is refused outright.
+    auto video = URLAsset::assetWithURL (media ("movie.mp4"))->getTracksWithMediaType (MediaType::video).front();
+    EXPECT_THAT ([&] { CVAudioTapProcessor refused (video, processor); },
+                 testing::ThrowsMessage<std::invalid_argument> (testing::StartsWith ("Invalid parameter not satisfying: ")));
     EXPECT_THROW (CVAudioTapProcessor (nullptr, processor), std::invalid_argument);
 }

@@ -8,14 +8,6 @@ using namespace mediatest;
 
 namespace
 {
-std::unique_ptr<juce::AudioFormatManager> formats()
-{
-    auto manager = std::make_unique<juce::AudioFormatManager>();
-    manager->registerBasicFormats();
-    registerMediaFormats (*manager);
-    return manager;
-}
-
 // Straight from the media format: a manager picks formats by file name, and
 // Matroska's names are not among them.
 std::unique_ptr<juce::AudioFormatReader> mediaReader (const char* name)
@@ -43,7 +35,9 @@ Planar decodeWithCommandLine (const juce::File& file, int channels)
 
 TEST (FFmpegAudioFormat, ComesAfterTheBasicFormatsAndTakesTheMediaFiles)
 {
-    auto manager = formats();
+    auto manager = std::make_unique<juce::AudioFormatManager>();
+    manager->registerBasicFormats();
+    registerMediaFormats (*manager);
     EXPECT_EQ (manager->findFormatForFileExtension (".wav")->getFormatName(), juce::WavAudioFormat().getFormatName());
     for (auto ext : { ".m4a", ".mp4", ".mov", ".m4v", ".caf", ".mp3", ".mkv", ".mka", ".webm" })
         EXPECT_EQ (manager->findFormatForFileExtension (ext)->getFormatName(), "FFmpeg media") << ext;
