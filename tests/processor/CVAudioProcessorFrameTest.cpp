@@ -24,7 +24,7 @@ struct StoppedPlayHead : juce::AudioPlayHead
 // the chain sees the same 512-sample blocks in the same order whatever the
 // caller's block length, so every other way of calling must give this output,
 // moved by the reported latency, to the bit.
-const Signal& referenceInput() { static const Signal in = multitone (30000, 44100.0) + whiteNoise (30000, 0.006f, 17); return in; }
+const Signal& referenceInput() { static const Signal in = toneMixture (30000, 2.0) + whiteNoise (30000, 0.006f, 17); return in; }
 
 const Signal& referenceOutput (int* latency = nullptr)
 {

@@ -230,7 +230,7 @@ namespace
 {
 void expectProcessesFinite (CVAudioProcessor& p)
 {
-    for (const auto& channel : process (p, multitone (8192, 44100.0, 0.2f), 512))
+    for (const auto& channel : process (p, toneMixture (8192, 2.0), 512))
         EXPECT_EQ (firstBad (channel), -1);
 }
 } // namespace

@@ -26,21 +26,6 @@ inline float getParameter (CVAudioProcessor& p, int index)
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 
-// A sum of tones at incommensurate frequencies, peak below 0.5.
-inline Signal multitone (size_t n, double sampleRate, float amplitude = 0.1f)
-{
-    const double freqs[] = { 97.0, 331.0, 1013.0, 2711.0, 6007.0 };
-    Signal v (n);
-    for (size_t i = 0; i < n; ++i)
-    {
-        double s = 0.0;
-        for (double f : freqs)
-            s += std::sin (kTwoPi * f * (double) i / sampleRate + f);
-        v[i] = amplitude * (float) s;
-    }
-    return v;
-}
-
 // Runs a signal (the same on every channel) through the processor in calls
 // of `block` samples, the last call taking what is left; returns each
 // channel's output.
@@ -74,9 +59,8 @@ inline Signal runThrough (CVAudioProcessor& p, const Signal& in, int block = 512
 inline Signal noiseBurst (size_t n, size_t start, size_t length, float amplitude = 0.2f)
 {
     Signal v (n, 0.0f);
-    juce::Random random (11);
-    for (size_t i = start; i < start + length && i < n; ++i)
-        v[i] = amplitude * (2.0f * random.nextFloat() - 1.0f);
+    const auto burst = uniformNoise (std::min (length, n - start), amplitude, 11);
+    std::copy (burst.begin(), burst.end(), v.begin() + (long) start);
     return v;
 }
 
