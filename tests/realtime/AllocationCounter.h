@@ -18,8 +18,4 @@ struct RealtimeCounts
 // Heap allocations and mutex locks made by the calling thread while `work`
 // runs; other threads may allocate and lock freely.
 RealtimeCounts countRealtimeFaults (const std::function<void()>& work);
-long countAllocations (const std::function<void()>& work);
-
-// Fills a stereo buffer with noise and a tone so that every stage has work.
-void fillTestSignal (juce::AudioBuffer<float>& buffer, juce::Random& random, double& phase);
 } // namespace clarivo_test
