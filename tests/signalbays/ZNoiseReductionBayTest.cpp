@@ -376,8 +376,6 @@ TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
     EXPECT_EQ (bay.getThreshold(), 3.0f);
     EXPECT_EQ (bay.getReduction(), 15.0f);
     EXPECT_FALSE (bay.getRemoveRumble());
-    EXPECT_EQ (bay.getHumMode(), 2);
-    EXPECT_EQ (bay.getMode(), 0);
     EXPECT_EQ ((*bay.getChannelProfile (1))[7], -48.0f);
 
     d.run (whiteNoise (3 * kBlock, 0.1f, 50));
