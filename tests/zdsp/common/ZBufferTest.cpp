@@ -56,10 +56,7 @@ TEST (ZBuffer, ConstructionCopiesAndPeak)
     part.clear ({ 3, 5 });
     EXPECT_EQ (valuesOf (part, 6), (Signal { 0, 0, 10, 0, 0, 0 }));
 
-    ZBuffer p (2, "p");
-    p[0] = -0.75f;
-    p[1] = 0.5f;
-    EXPECT_EQ (p.getPeak(), 0.75f);
+    EXPECT_EQ (bufferOf ({ -0.75f, 0.5f })->getPeak(), 0.75f);
 }
 
 TEST (ZBuffer, XmlIsExactHexAndRestoresBitForBit)

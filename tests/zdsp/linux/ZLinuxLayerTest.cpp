@@ -3,6 +3,7 @@
 
 #include "ZFFTLayer.h"
 #include "ZVectorOps.h"
+#include "TestSignals.h"
 
 #include <cmath>
 #include <cstdint>
@@ -81,11 +82,7 @@ TEST (ZFFTLayer, MisalignedArraysGiveTheSameResultsAndUnplannableOrdersAreRefuse
     ASSERT_NE (nullptr, forward);
     ASSERT_NE (nullptr, inverse);
 
-    std::vector<float> storage (n + 4), shifted (n + 4);
-    std::mt19937 rng (3);
-    std::uniform_real_distribution<float> dist (-1.0f, 1.0f);
-    for (auto& v : storage)
-        v = dist (rng);
+    auto storage = clarivo_test::uniformNoise (n + 4, 1.0f, 3), shifted = storage;
 
     float* aligned = storage.data();
     float* odd = shifted.data() + 1;
