@@ -150,7 +150,7 @@ TEST_P (BothGains, GuardedProductInRangeAndOverlapAddKeepsDenormalsOut)
     EXPECT_EQ ((Values { std::ldexp (1.0f, -126), 0.0f }), valuesOf (*out));
 }
 
-TEST (ZGainVariants, DifferWhereThePartsSayTheyDo)
+TEST (ZGainVariants, DifferInDenormalGuardsPeaksSumsAndDecibelFloors)
 {
     ZGain plain;
     ZGainAccelerate fast;
