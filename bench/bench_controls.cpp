@@ -4,7 +4,7 @@
 #include "CVPlusEditor.h"
 #include "CVUIEditor.h"
 
-#include <cstdlib>
+#include "BenchGuiMain.h"
 
 namespace
 {
@@ -24,14 +24,26 @@ struct PanelRig
 };
 
 // What every change message of the processor costs the message thread: all
-// controls set again, the display reconnected, the band mapped back.
+// controls set again, the display reconnected, the band mapped back. With
+// argument 1 the knobs and the preset move every time (the write included).
 void BM_PanelRefresh (benchmark::State& state)
 {
     PanelRig rig;
+    const bool moving = state.range (0) != 0;
+    int n = 0;
     for (auto _ : state)
+    {
+        if (moving)
+        {
+            const float v = (float) (++n & 1);
+            for (int index : { 0, 1, 2, 3, 8, 13, 14, 19 })
+                rig.processor.setParameter (index, 0.25f + 0.5f * v);
+            rig.processor.setParameter (17, v / 6.0f);
+        }
         rig.panel.changeListenerCallback (&rig.processor);
+    }
 }
-BENCHMARK (BM_PanelRefresh)->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_PanelRefresh)->Arg (0)->Arg (1)->Unit (benchmark::kMicrosecond);
 
 // The whole panel drawn once, background picture and every child.
 void BM_PanelPaint (benchmark::State& state)
@@ -46,21 +58,4 @@ void BM_PanelPaint (benchmark::State& state)
 BENCHMARK (BM_PanelPaint)->Unit (benchmark::kMillisecond);
 } // namespace
 
-int main (int argc, char** argv)
-{
-    // The editor reads and writes the preferences: keep them off the user's own.
-    const auto config = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("clarivo-bench-config", {}, false);
-    config.createDirectory();
-    ::setenv ("XDG_CONFIG_HOME", config.getFullPathName().toRawUTF8(), 1);
-
-    {
-        juce::ScopedJuceInitialiser_GUI init;
-        benchmark::Initialize (&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments (argc, argv))
-            return 1;
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    }
-    config.deleteRecursively();
-    return 0;
-}
+int main (int argc, char** argv) { return bench::runWithPrivateConfig (argc, argv); }
