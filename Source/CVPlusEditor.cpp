@@ -671,7 +671,8 @@ void CVPlusEditor::learnStateChanged()
 
         auto& region = processor.learnRegion;
         region.words[0] = region.words[1] = 0;
-        region.start = (std::int64_t) (host->getPlayPosition() * processor.getSampleRate());
+        const double at = host->getPlayPosition() * processor.getSampleRate();
+        region.start = std::isfinite (at) && at > 0.0 ? (std::int64_t) at : 0;
         region.length = kLearnLength;
         bay.startLearning();
     }

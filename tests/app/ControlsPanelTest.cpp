@@ -212,6 +212,12 @@ TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
     EXPECT_EQ (tip (44), "Turns the noise reduction on or off.");
     for (int row : { 5, 16, 21, 34, 47 })
         EXPECT_TRUE (tip (row).contains (".  ")) << row;
+    // Tips 1-18 by the row that carries them, with their length in characters.
+    const std::pair<int, int> tipLengths[] = { { 1, 358 }, { 2, 177 }, { 3, 165 }, { 4, 219 }, { 5, 199 }, { 9, 266 },
+                                               { 15, 86 }, { 16, 120 }, { 18, 90 }, { 19, 112 }, { 21, 210 }, { 26, 81 },
+                                               { 34, 205 }, { 35, 112 }, { 44, 36 }, { 45, 138 }, { 47, 171 }, { 50, 283 } };
+    for (auto [row, length] : tipLengths)
+        EXPECT_EQ (tip (row).length(), length) << row;
     EXPECT_TRUE (tip (50).startsWith (juce::CharPointer_UTF8 ("Wash Window - Clarivo\xe2\x80\x99s unique")) && tip (50).contains ("signal.  Click"));
     EXPECT_EQ (tip (14), "");
 
