@@ -9,6 +9,7 @@
 #include "WashWindowComponent.h"
 
 #include <cmath>
+#include <map>
 
 namespace
 {
@@ -100,98 +101,82 @@ TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
 {
     PanelFixture f;
     auto& p = f.panel();
-    f.panel().setSize (1000, 600);
+    p.setSize (1000, 600);
 
-    // row, name, text (button or label), bounds; label font 0 for other kinds.
-    struct Expect { int row; const char* name; const char* text; int x, y, w, h; float font; bool centred; };
+    // Rows 1-51: kind (Toggle, Slider, Image button, label Centred or Left,
+    // combo Box, Meter, Wash, Progress), text, bounds, label font.
+    struct Expect { char kind; const char* text; int x, y, w, h; float font = 0; };
     const Expect table[] = {
-        { 1, "new toggle button", "LEARN", 482, 195, 42, 50, 0, false }, { 2, "new slider", "", 20, 16, 234, 234, 0, false },
-        { 3, "new slider", "", 520, 16, 234, 234, 0, false }, { 4, "new slider", "", 213, 317, 54, 54, 0, false },
-        { 5, "new slider", "", 72, 272, 136, 24, 0, false }, { 6, "new label", "NOISE TUNER", 64, 248, 150, 24, 18, true },
-        { 7, "new label", "NOISE REDUCTION", 562, 248, 166, 24, 18, true }, { 8, "new label", "DECLICK", 207, 371, 64, 24, 15, true },
-        { 9, "new slider", "", 31, 317, 54, 54, 0, false }, { 10, "new label", "OFF", 7, 350, 30, 24, 15, false },
-        { 11, "new label", "50", 46, 295, 32, 24, 15, false }, { 12, "new label", "60", 79, 350, 32, 24, 15, false },
-        { 13, "new label", "HUM", 43, 371, 48, 24, 15, false }, { 14, "new button", "new button", 304, 308, 187, 44, 0, false },
-        { 15, "new toggle button", "DECLIPPER", 726, 195, 42, 50, 0, false }, { 16, "new slider", "", 338, 371, 152, 25, 0, false },
-        { 17, "new label", "BOOST", 295, 371, 48, 24, 15, true }, { 18, "new toggle button", "TRACK", 482, 16, 42, 50, 0, false },
-        { 19, "new slider", "", 523, 317, 54, 54, 0, false }, { 20, "new label", "LO-CUT", 528, 371, 64, 24, 15, false },
-        { 21, "new slider", "", 121, 316, 54, 54, 0, false }, { 22, "new label", "HARMONICS", 113, 371, 80, 24, 15, false },
-        { 23, "new label", "1", 110, 350, 24, 24, 15, false }, { 24, "new label", "7", 139, 295, 24, 24, 15, false },
-        { 25, "new label", "14", 169, 350, 24, 24, 15, false }, { 26, "new slider", "", 607, 317, 54, 54, 0, false },
-        { 27, "new label", "HI-CUT", 613, 371, 72, 24, 15, false }, { 28, "new label", "0", 595, 350, 22, 24, 15, false },
-        { 29, "new label", "9k", 623, 294, 32, 24, 15, false }, { 30, "new label", "18k", 652, 349, 32, 24, 15, false },
-        { 31, "new label", "0", 510, 350, 32, 24, 15, false }, { 32, "new label", "70", 539, 294, 32, 24, 15, false },
-        { 33, "new label", "140", 569, 350, 32, 24, 15, false }, { 34, "new toggle button", "WAVEFORM", 247, 16, 42, 50, 0, false },
-        { 35, "new slider", "", 697, 317, 54, 54, 0, false }, { 36, "new label", "D-EXPAND", 688, 371, 72, 24, 15, true },
-        { 37, "new label", "0", 199, 350, 32, 24, 15, false }, { 38, "new label", "100", 259, 350, 32, 24, 15, false },
-        { 39, "new label", "1:1", 680, 350, 32, 24, 15, false }, { 40, "new label", "1:2", 707, 294, 32, 24, 15, false },
-        { 41, "new label", "1:3", 743, 350, 32, 24, 15, false }, { 42, "new label", "50", 227, 295, 32, 24, 15, false },
-        { 43, "new label", "ENHANCE", 0, 272, 72, 24, 15, true }, { 44, "new button", "new button", 363, 230, 54, 54, 0, false },
-        { 45, "new toggle button", "NOISE ONLY", 247, 195, 42, 50, 0, false },
-        { 46, "new label", "NOISE REDUCTION", 340, 284, 136, 24, 15, false },
-        { 47, "new combo box", "", 216, 272, 60, 24, 0, false }, { 48, "", "", 305, 358, 176, 14, 0, false },
-        { 49, "", "", 702, 368, 46, 12, 0, false }, { 50, "", "", 290, 32, 196, 196, 0, false },
-        { 51, "", "", 290, 32, 196, 196, 0, false },
+        { 'T', "LEARN", 482, 195, 42, 50 }, { 'S', "", 20, 16, 234, 234 }, { 'S', "", 520, 16, 234, 234 }, { 'S', "", 213, 317, 54, 54 },
+        { 'S', "", 72, 272, 136, 24 }, { 'C', "NOISE TUNER", 64, 248, 150, 24, 18 }, { 'C', "NOISE REDUCTION", 562, 248, 166, 24, 18 },
+        { 'C', "DECLICK", 207, 371, 64, 24, 15 }, { 'S', "", 31, 317, 54, 54 }, { 'L', "OFF", 7, 350, 30, 24, 15 },
+        { 'L', "50", 46, 295, 32, 24, 15 }, { 'L', "60", 79, 350, 32, 24, 15 }, { 'L', "HUM", 43, 371, 48, 24, 15 },
+        { 'I', "new button", 304, 308, 187, 44 }, { 'T', "DECLIPPER", 726, 195, 42, 50 }, { 'S', "", 338, 371, 152, 25 },
+        { 'C', "BOOST", 295, 371, 48, 24, 15 }, { 'T', "TRACK", 482, 16, 42, 50 }, { 'S', "", 523, 317, 54, 54 },
+        { 'L', "LO-CUT", 528, 371, 64, 24, 15 }, { 'S', "", 121, 316, 54, 54 }, { 'L', "HARMONICS", 113, 371, 80, 24, 15 },
+        { 'L', "1", 110, 350, 24, 24, 15 }, { 'L', "7", 139, 295, 24, 24, 15 }, { 'L', "14", 169, 350, 24, 24, 15 },
+        { 'S', "", 607, 317, 54, 54 }, { 'L', "HI-CUT", 613, 371, 72, 24, 15 }, { 'L', "0", 595, 350, 22, 24, 15 },
+        { 'L', "9k", 623, 294, 32, 24, 15 }, { 'L', "18k", 652, 349, 32, 24, 15 }, { 'L', "0", 510, 350, 32, 24, 15 },
+        { 'L', "70", 539, 294, 32, 24, 15 }, { 'L', "140", 569, 350, 32, 24, 15 }, { 'T', "WAVEFORM", 247, 16, 42, 50 },
+        { 'S', "", 697, 317, 54, 54 }, { 'C', "D-EXPAND", 688, 371, 72, 24, 15 }, { 'L', "0", 199, 350, 32, 24, 15 },
+        { 'L', "100", 259, 350, 32, 24, 15 }, { 'L', "1:1", 680, 350, 32, 24, 15 }, { 'L', "1:2", 707, 294, 32, 24, 15 },
+        { 'L', "1:3", 743, 350, 32, 24, 15 }, { 'L', "50", 227, 295, 32, 24, 15 }, { 'C', "ENHANCE", 0, 272, 72, 24, 15 },
+        { 'I', "new button", 363, 230, 54, 54 }, { 'T', "NOISE ONLY", 247, 195, 42, 50 }, { 'L', "NOISE REDUCTION", 340, 284, 136, 24, 15 },
+        { 'B', "", 216, 272, 60, 24 }, { 'M', "", 305, 358, 176, 14 }, { 'M', "", 702, 368, 46, 12 }, { 'W', "", 290, 32, 196, 196 },
+        { 'P', "", 290, 32, 196, 196 },
     };
-    // Range, interval, style, left text box, editable, faint track, drag sensitivity 60.
+    // Range, interval, style, left text box, editable, track colour (0: none), drag sensitivity 60.
     using S = juce::Slider::SliderStyle;
-    struct SliderExpect { int row; double lo, hi, step; S style; bool left, editable, faint, sensitive; };
+    constexpr auto vertical = S::RotaryVerticalDrag, rotary = S::RotaryHorizontalVerticalDrag, linear = S::LinearHorizontal;
+    struct SliderExpect { int row; double lo, hi, step; S style; bool left, editable; juce::uint32 track; bool sensitive; };
     const SliderExpect sliders[] = {
-        { 2, -20, 20, 0, S::RotaryVerticalDrag, false, false, false, false },
-        { 3, 0, 30, 0, S::RotaryVerticalDrag, false, false, false, false },
-        { 4, 0, 1, 0, S::RotaryHorizontalVerticalDrag, false, false, false, true },
-        { 5, 0, 1, 0, S::LinearHorizontal, false, false, false, false },
-        { 9, 0, 2, 1, S::RotaryHorizontalVerticalDrag, false, true, false, true },
-        { 16, 0, 10, 0, S::LinearHorizontal, false, false, false, false },
-        { 19, 0, 1, 0, S::RotaryHorizontalVerticalDrag, true, false, false, true },
-        { 21, 1, 14, 1, S::RotaryHorizontalVerticalDrag, false, true, true, true },
-        { 26, 0, 18000, 0, S::RotaryHorizontalVerticalDrag, true, false, false, true },
-        { 35, 0, 1, 0, S::RotaryHorizontalVerticalDrag, false, false, true, true },
+        { 2, -20, 20, 0, vertical, false, false, 0, false }, { 3, 0, 30, 0, vertical, false, false, 0, false },
+        { 4, 0, 1, 0, rotary, false, false, 0xffffffff, true }, { 5, 0, 1, 0, linear, false, false, 0xffffffff, false },
+        { 9, 0, 2, 1, rotary, false, true, 0xffffffff, true }, { 16, 0, 10, 0, linear, false, false, 0xffffffff, false },
+        { 19, 0, 1, 0, rotary, true, false, 0, true }, { 21, 1, 14, 1, rotary, false, true, 0x11ffffff, true },
+        { 26, 0, 18000, 0, rotary, true, false, 0, true }, { 35, 0, 1, 0, rotary, false, false, 0x11ffffff, true },
     };
     const juce::Slider plain;
-    const int keepFocusDefault[] = { 19, 21, 26, 35 };
+    const std::map<char, const char*> names { { 'T', "new toggle button" }, { 'S', "new slider" }, { 'I', "new button" },
+                                              { 'C', "new label" }, { 'L', "new label" }, { 'B', "new combo box" } };
 
-    for (const auto& e : table)
+    for (int row = 1; row <= Panel::numRows; ++row)
     {
-        SCOPED_TRACE (e.row);
-        auto& c = p.getWidget (e.row);
+        SCOPED_TRACE (row);
+        const auto& e = table[row - 1];
+        auto& c = p.getWidget (row);
         EXPECT_EQ (c.getParentComponent(), &p);
         EXPECT_EQ (c.getBounds(), juce::Rectangle<int> (e.x, e.y, e.w, e.h));
-        if (*e.name != 0)
-        {
-            EXPECT_EQ (c.getName(), e.name);
-        }
+        EXPECT_EQ (c.getName(), names.count (e.kind) != 0 ? names.at (e.kind) : c.getName());
         if (auto* label = dynamic_cast<juce::Label*> (&c))
         {
+            EXPECT_TRUE (e.kind == 'C' || e.kind == 'L');
             EXPECT_EQ (label->getText(), e.text);
             EXPECT_EQ (label->getFont().getHeight(), e.font);
-            EXPECT_EQ (label->getJustificationType(), e.centred ? juce::Justification::centred : juce::Justification::centredLeft);
+            EXPECT_EQ (label->getJustificationType(), e.kind == 'C' ? juce::Justification::centred : juce::Justification::centredLeft);
             EXPECT_EQ (label->findColour (juce::Label::textColourId), juce::Colour (0x80000000));
             EXPECT_FALSE (label->isEditable());
         }
         else if (auto* b = dynamic_cast<juce::Button*> (&c))
         {
+            EXPECT_EQ (e.kind, dynamic_cast<juce::ImageButton*> (b) != nullptr ? 'I' : 'T');
             EXPECT_EQ (b->getButtonText(), e.text);
             EXPECT_FALSE (b->getWantsKeyboardFocus());
         }
         else if (auto* s = dynamic_cast<juce::Slider*> (&c))
         {
-            const auto& x = *std::find_if (std::begin (sliders), std::end (sliders), [&] (auto& r) { return r.row == e.row; });
-            EXPECT_EQ (s->getMinimum(), x.lo);
-            EXPECT_EQ (s->getMaximum(), x.hi);
+            const auto& x = *std::find_if (std::begin (sliders), std::end (sliders), [&] (auto& r) { return r.row == row; });
+            EXPECT_EQ (s->getRange(), juce::Range<double> (x.lo, x.hi));
             EXPECT_EQ (s->getInterval(), x.step);
             EXPECT_EQ (s->getSliderStyle(), x.style);
             EXPECT_EQ (s->getTextBoxPosition(), x.left ? juce::Slider::TextBoxLeft : juce::Slider::NoTextBox);
             EXPECT_EQ (s->getTextBoxWidth(), x.left ? 0 : 80);
             EXPECT_EQ (s->isTextBoxEditable(), x.editable);
-            const bool white = e.row == 4 || e.row == 5 || e.row == 9 || e.row == 16;
-            if (x.faint || white)
-                EXPECT_EQ (s->findColour (juce::Slider::trackColourId), juce::Colour (x.faint ? 0x11ffffffu : 0xffffffffu));
-            else
-                EXPECT_FALSE (s->isColourSpecified (juce::Slider::trackColourId));
+            EXPECT_EQ (s->isColourSpecified (juce::Slider::trackColourId), x.track != 0);
+            EXPECT_EQ (s->findColour (juce::Slider::trackColourId).getARGB(), x.track != 0 ? x.track : s->findColour (juce::Slider::trackColourId).getARGB());
             EXPECT_EQ (s->getMouseDragSensitivity(), x.sensitive ? 60 : plain.getMouseDragSensitivity());
-            const bool keeps = std::find (std::begin (keepFocusDefault), std::end (keepFocusDefault), e.row) != std::end (keepFocusDefault);
-            EXPECT_EQ (s->getWantsKeyboardFocus(), keeps ? plain.getWantsKeyboardFocus() : false);
+            // The four small knobs on the right keep the framework's focus default.
+            EXPECT_EQ (s->getWantsKeyboardFocus(), row == 19 || row == 21 || row == 26 || row == 35 ? plain.getWantsKeyboardFocus() : false);
         }
     }
 
@@ -203,22 +188,20 @@ TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
     EXPECT_EQ (presets.getTextWhenNoChoicesAvailable(), "(no choices)");
     EXPECT_FALSE (presets.getWantsKeyboardFocus());
 
-    // The double spaces are part of the tips.
+    // Tips 1-18 by the row that carries them, with their length in characters
+    // (the double spaces included); the typographic ones as UTF-8.
     auto tip = [&] (int row) { return dynamic_cast<juce::SettableTooltipClient&> (p.getWidget (row)).getTooltip(); };
-    EXPECT_TRUE (tip (1).startsWith ("Learn Noise Button - ") && tip (1).contains (juce::CharPointer_UTF8 ("\xe2\x80\x9cnoise profile\xe2\x80\x9d"))
-                 && tip (1).contains ("automatically.  Hold"));
-    EXPECT_TRUE (tip (2).contains (juce::CharPointer_UTF8 ("automatically \xe2\x80\x93 or")));
-    EXPECT_EQ (tip (45), juce::String (juce::CharPointer_UTF8 ("\xe2\x80\x9cNoise Only\xe2\x80\x9d mode allows you to monitor just the offending broadband noise, providing useful feedback about the frequencies being removed.")));
-    EXPECT_EQ (tip (44), "Turns the noise reduction on or off.");
-    for (int row : { 5, 16, 21, 34, 47 })
-        EXPECT_TRUE (tip (row).contains (".  ")) << row;
-    // Tips 1-18 by the row that carries them, with their length in characters.
     const std::pair<int, int> tipLengths[] = { { 1, 358 }, { 2, 177 }, { 3, 165 }, { 4, 219 }, { 5, 199 }, { 9, 266 },
                                                { 15, 86 }, { 16, 120 }, { 18, 90 }, { 19, 112 }, { 21, 210 }, { 26, 81 },
                                                { 34, 205 }, { 35, 112 }, { 44, 36 }, { 45, 138 }, { 47, 171 }, { 50, 283 } };
     for (auto [row, length] : tipLengths)
         EXPECT_EQ (tip (row).length(), length) << row;
-    EXPECT_TRUE (tip (50).startsWith (juce::CharPointer_UTF8 ("Wash Window - Clarivo\xe2\x80\x99s unique")) && tip (50).contains ("signal.  Click"));
+    const auto utf8 = [] (const char* text) { return juce::String (juce::CharPointer_UTF8 (text)); };
+    EXPECT_TRUE (tip (1).contains (utf8 ("this \xe2\x80\x9cnoise profile\xe2\x80\x9d has")) && tip (1).contains ("automatically.  Hold"));
+    EXPECT_TRUE (tip (2).contains (utf8 ("automatically \xe2\x80\x93 or")));
+    EXPECT_TRUE (tip (45).startsWith (utf8 ("\xe2\x80\x9cNoise Only\xe2\x80\x9d mode")));
+    EXPECT_TRUE (tip (50).startsWith (utf8 ("Wash Window - Clarivo\xe2\x80\x99s unique")) && tip (50).contains ("signal.  Click"));
+    EXPECT_EQ (tip (44), "Turns the noise reduction on or off.");
     EXPECT_EQ (tip (14), "");
 
     EXPECT_FALSE (p.isProgressVisible());
