@@ -277,8 +277,8 @@ void CVPlusEditor::buildWidgets()
                 auto b = std::make_unique<juce::ImageButton> ("new button");
                 b->addListener (this);
                 const bool logo = row == logoButton;
-                const auto normal = picture (logo ? clarivo::artwork::productLogo : clarivo::artwork::toggleOff);
-                const auto down = logo ? normal : picture (clarivo::artwork::toggleOn);
+                const auto normal = picture (logo ? clarivo::artwork::productLogo : clarivo::artwork::noiseReductionOff);
+                const auto down = logo ? normal : picture (clarivo::artwork::noiseReductionOn);
                 const auto none = juce::Colours::transparentBlack;
                 b->setImages (false, true, true, normal, 1.0f, none, logo ? normal : juce::Image(), 1.0f, none,
                               down, 1.0f, none, 0.0f);

@@ -131,7 +131,7 @@ def credits_background():
     c.save("credits_background.png")
 
 
-def toggle(name, on):
+def toggle_face(on):
     c = Canvas(132, 132)
     cx = cy = 66.0
 
@@ -149,6 +149,29 @@ def toggle(name, on):
         v = 178 + 34 * math.cos(2.0 * angle) + 8 * math.sin(d * 1.7) - 30 * (dy / 50.0)
         edge = coverage(d, 48.0)
         return grey(v * edge + 25 * (1.0 - edge)), 1.0
+
+    c.shade(fn)
+    return c
+
+
+def toggle(name, on):
+    toggle_face(on).save(name)
+
+
+def noise_reduction_button(name, on):
+    """The controls panel's on/off button: the toggle face with a power sign,
+    dark while off, blue while on."""
+    c = toggle_face(on)
+    cx = cy = 66.0
+    colour = (40, 140, 255) if on else (60, 60, 60)
+
+    def fn(x, y):
+        dx, dy = x - cx, y - cy
+        d = math.hypot(dx, dy)
+        ring = coverage(abs(d - 20.0), 3.0) if math.degrees(math.atan2(-dy, abs(dx))) < 60.0 else 0.0
+        stem = coverage(abs(dx), 3.0) * (1.0 if -26.0 < dy < -4.0 else 0.0)
+        a = max(ring, stem)
+        return (colour, a) if a > 0 else None
 
     c.shade(fn)
     c.save(name)
@@ -264,3 +287,5 @@ if __name__ == "__main__":
     picture("slider_thumb.png", 22, 22, slider_thumb)
     picture("wash_overlay.png", 196, 196, wash_overlay)
     product_logo()
+    noise_reduction_button("nr_button_off.png", False)
+    noise_reduction_button("nr_button_on.png", True)
