@@ -19,5 +19,8 @@ extern const Picture largeKnob;         // 234 x 234
 extern const Picture smallKnob;         // 54 x 54
 extern const Picture sliderTrack;       // 203 x 9
 extern const Picture sliderThumb;       // 22 x 22
+extern const Picture productLogo;       // 187 x 44, the controls panel's logo button
+extern const Picture noiseReductionOff; // 132 x 132, dark ring
+extern const Picture noiseReductionOn;  // 132 x 132, blue ring
 extern const Picture washOverlay;       // 196 x 196, a transparent disc 191 across
 } // namespace clarivo::artwork

@@ -67,6 +67,8 @@ public:
     bool isWaveformMode() const noexcept { return waveformMode; }
     float getBandLow() const noexcept { return bandLow; }
     float getBandHigh() const noexcept { return bandHigh; }
+    // The controls panel puts back the band the processor holds.
+    void setBandEdges (float low, float high) noexcept { bandLow = low; bandHigh = high; }
     int getInterval() const noexcept { return interval; }
     int getMode() const noexcept { return mode; }
     float getReduction() const noexcept { return reduction; }

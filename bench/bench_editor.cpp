@@ -3,7 +3,7 @@
 #include "CVAudioProcessor.h"
 #include "CVUIEditor.h"
 
-#include <cstdlib>
+#include "BenchGuiMain.h"
 
 namespace
 {
@@ -25,21 +25,4 @@ void BM_EditorSnapshot (benchmark::State& state)
 BENCHMARK (BM_EditorSnapshot)->Arg (3)->Arg (1)->Unit (benchmark::kMillisecond);
 } // namespace
 
-int main (int argc, char** argv)
-{
-    // The editor reads and writes the preferences: keep them off the user's own.
-    const auto config = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("clarivo-bench-config", {}, false);
-    config.createDirectory();
-    ::setenv ("XDG_CONFIG_HOME", config.getFullPathName().toRawUTF8(), 1);
-
-    {
-        juce::ScopedJuceInitialiser_GUI init;
-        benchmark::Initialize (&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments (argc, argv))
-            return 1;
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    }
-    config.deleteRecursively();
-    return 0;
-}
+int main (int argc, char** argv) { return bench::runWithPrivateConfig (argc, argv); }

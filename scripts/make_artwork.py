@@ -131,7 +131,7 @@ def credits_background():
     c.save("credits_background.png")
 
 
-def toggle(name, on):
+def toggle_face(on):
     c = Canvas(132, 132)
     cx = cy = 66.0
 
@@ -149,6 +149,29 @@ def toggle(name, on):
         v = 178 + 34 * math.cos(2.0 * angle) + 8 * math.sin(d * 1.7) - 30 * (dy / 50.0)
         edge = coverage(d, 48.0)
         return grey(v * edge + 25 * (1.0 - edge)), 1.0
+
+    c.shade(fn)
+    return c
+
+
+def toggle(name, on):
+    toggle_face(on).save(name)
+
+
+def noise_reduction_button(name, on):
+    """The controls panel's on/off button: the toggle face with a power sign,
+    dark while off, blue while on."""
+    c = toggle_face(on)
+    cx = cy = 66.0
+    colour = (40, 140, 255) if on else (60, 60, 60)
+
+    def fn(x, y):
+        dx, dy = x - cx, y - cy
+        d = math.hypot(dx, dy)
+        ring = coverage(abs(d - 20.0), 3.0) if math.degrees(math.atan2(-dy, abs(dx))) < 60.0 else 0.0
+        stem = coverage(abs(dx), 3.0) * (1.0 if -26.0 < dy < -4.0 else 0.0)
+        a = max(ring, stem)
+        return (colour, a) if a > 0 else None
 
     c.shade(fn)
     c.save(name)
@@ -196,6 +219,62 @@ def wash_overlay(x, y):
     return (231, 232, 232), 1.0 - coverage(d, 95.5)
 
 
+# The product logo: "Clarivo+" in strokes of our own, so that no font file
+# is needed. Each letter is a list of polylines in pixels.
+def logo_arc(cx, cy, rx, ry, a0, a1, steps=24):
+    return [(cx + rx * math.cos(math.radians(a0 + (a1 - a0) * i / steps)),
+             cy - ry * math.sin(math.radians(a0 + (a1 - a0) * i / steps))) for i in range(steps + 1)]
+
+
+def logo_strokes():
+    top, mid, base = 8.0, 17.0, 35.0
+    xm = (mid + base) / 2.0
+    strokes, x = [], 10.0
+    strokes.append(logo_arc(x + 11, (top + base) / 2.0, 11, 13.5, 50, 310, 32))   # C
+    x += 27
+    strokes.append([(x, top), (x, base)])                                           # l
+    x += 9
+    strokes.append(logo_arc(x + 8, xm, 8, 9, 0, 360, 32))                           # a
+    strokes.append([(x + 16, mid), (x + 16, base)])
+    x += 25
+    strokes.append([(x, mid), (x, base)])                                           # r
+    strokes.append(logo_arc(x + 9, mid + 9, 9, 8, 180, 70, 12))
+    x += 18
+    strokes.append([(x, mid), (x, base)])                                           # i
+    strokes.append([(x, top + 1.5), (x, top + 2.0)])
+    x += 8
+    strokes.append([(x, mid), (x + 8, base), (x + 16, mid)])                        # v
+    x += 22
+    strokes.append(logo_arc(x + 9, xm, 9, 9, 0, 360, 32))                           # o
+    x += 26
+    strokes.append([(x, xm - 4), (x + 16, xm - 4)])                                 # +
+    strokes.append([(x + 8, xm - 12), (x + 8, xm + 4)])
+    return [(a, b) for line in strokes for a, b in zip(line, line[1:])]
+
+
+def segment_distance(px, py, a, b):
+    ax, ay = a
+    dx, dy = b[0] - ax, b[1] - ay
+    n = dx * dx + dy * dy
+    t = 0.0 if n == 0 else max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / n))
+    return math.hypot(px - ax - t * dx, py - ay - t * dy)
+
+
+def product_logo():
+    segments = logo_strokes()
+
+    def fn(x, y):
+        d = min(segment_distance(x, y, a, b) for a, b in segments)
+        shadow = min(segment_distance(x - 1.0, y - 1.5, a, b) for a, b in segments)
+        if d < 3.5:
+            return (24 + 20 * (y / 44.0), 70 + 40 * (y / 44.0), 150 + 40 * (y / 44.0)), coverage(d, 2.4)
+        if shadow < 3.5:
+            return grey(255), 0.6 * coverage(shadow, 2.4)
+        return None
+
+    picture("product_logo.png", 187, 44, fn)
+
+
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     panel_background()
@@ -207,3 +286,6 @@ if __name__ == "__main__":
     picture("slider_track.png", 203, 9, slider_track)
     picture("slider_thumb.png", 22, 22, slider_thumb)
     picture("wash_overlay.png", 196, 196, wash_overlay)
+    product_logo()
+    noise_reduction_button("nr_button_off.png", False)
+    noise_reduction_button("nr_button_on.png", True)
