@@ -109,6 +109,7 @@ def panel_background():
     brushed_metal(c, 214.0, 11)
     recess(c, 388.0, 130.0, 99.0)
     c.save("panel_background.png")
+    return c
 
 
 def credits_background():
@@ -213,10 +214,16 @@ def slider_thumb(x, y):
     return grey(v), coverage(d, 10.5)
 
 
-def wash_overlay(x, y):
-    # Opaque panel grey outside a 191-pixel disc, so the square display reads round.
-    d = math.hypot(x - 98.0, y - 98.0)
-    return (231, 232, 232), 1.0 - coverage(d, 95.5)
+def wash_overlay(panel):
+    # The panel's own pixels outside a 191-pixel disc, so the square display
+    # sits in the recess and reads round.
+    c = Canvas(196, 196)
+    for y in range(196):
+        for x in range(196):
+            i = ((32 + y) * panel.w + 290 + x) * 4
+            alpha = 1.0 - coverage(math.hypot(x + 0.5 - 98.0, y + 0.5 - 98.0), 95.5)
+            c.blend(x, y, panel.px[i:i + 3], alpha)
+    c.save("wash_overlay.png")
 
 
 # The product logo: "Clarivo+" in strokes of our own, so that no font file
@@ -277,7 +284,7 @@ def product_logo():
 
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
-    panel_background()
+    panel = panel_background()
     credits_background()
     toggle("toggle_on.png", True)
     toggle("toggle_off.png", False)
@@ -285,7 +292,7 @@ if __name__ == "__main__":
     picture("knob_small.png", 54, 54, small_knob)
     picture("slider_track.png", 203, 9, slider_track)
     picture("slider_thumb.png", 22, 22, slider_thumb)
-    picture("wash_overlay.png", 196, 196, wash_overlay)
+    wash_overlay(panel)
     product_logo()
     noise_reduction_button("nr_button_off.png", False)
     noise_reduction_button("nr_button_on.png", True)
