@@ -175,6 +175,7 @@ void RecorderComponent::resized()
         secondChannelDisplay->setBounds (5, d + 5, w - 10, d);
     }
     doneButton.setBounds (w - 100, h - 40, 80, 24);
+    // The selector then shrinks itself to the height of what it shows.
     deviceSelector->setBounds (0, h / 2 - 140, w, h / 2 + 140);
 }
 
@@ -310,7 +311,10 @@ void RecorderComponent::startRecording()
 {
     const auto folder = getRecordingsFolder();
     folder.createDirectory();
-    recordingFile = folder.getNonexistentChildFile ("Clarivo Recording", ".wav", true);
+    // The framework's numbering would write "Clarivo Recording(2).wav".
+    recordingFile = folder.getChildFile ("Clarivo Recording.wav");
+    for (int n = 2; recordingFile.exists(); ++n)
+        recordingFile = folder.getChildFile ("Clarivo Recording (" + juce::String (n) + ").wav");
 
     const auto result = recorder->startRecording (recordingFile, channelsBox.getSelectedItemIndex() + 1,
                                                   bitsBox.getSelectedItemIndex() * 8 + 16);

@@ -4,7 +4,8 @@ namespace fakeaudio
 {
 const juce::StringArray& inputNames()
 {
-    static const juce::StringArray names { "Fake 2 in 48000", "Fake 1 in 44100", "Fake 0 in 44100", "Fake 2 in 44100" };
+    static const juce::StringArray names { "Fake 2 in 48000", "Fake 1 in 44100", "Fake 0 in 44100", "Fake 2 in 44100",
+                                              "Fake broken" };
     return names;
 }
 
@@ -39,6 +40,8 @@ juce::StringArray Device::getInputChannelNames()
 
 juce::String Device::open (const juce::BigInteger& in, const juce::BigInteger& out, double newRate, int)
 {
+    if (getName() == "Fake broken")
+        return "The fake device is broken";
     activeInputs = in;
     activeInputs.setRange (numInputs, 64, false);
     activeOutputs = out;

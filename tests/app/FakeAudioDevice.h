@@ -1,7 +1,8 @@
 #pragma once
 
 // A device type of our own for machines without a sound card. Its input
-// names read "Fake <inputs> in <rate>" (0, 1 or 2 inputs, 44100 or 48000 Hz);
+// names read "Fake <inputs> in <rate>" (0, 1 or 2 inputs, 44100 or 48000 Hz),
+// and "Fake broken" fails to open;
 // each delivers 512-frame blocks of exact 16-bit values, a ramp per channel,
 // either when the test pumps them or from a thread of its own.
 #include <juce_audio_devices/juce_audio_devices.h>

@@ -296,3 +296,171 @@ TEST (LiveAudioInputDisplay, LevelsBarsAndClearing)
                 brightest = juce::jmax (brightest, image.getPixelAt (x, y).getRed());
     EXPECT_NEAR (brightest, 153, 2);
 }
+
+namespace
+{
+void click (juce::Button& button)
+{
+    button.triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+}
+
+std::vector<juce::Rectangle<int>> boundsOf (std::initializer_list<juce::Component*> components)
+{
+    std::vector<juce::Rectangle<int>> result;
+    for (auto* c : components)
+        result.push_back (c->getBounds());
+    return result;
+}
+} // namespace
+
+// The panel at the media window's size: its choices as stored, its layout in
+// stereo, mono and settings, and what each choice changes.
+TEST_F (Recorder, PanelLayoutChoicesAndDevices)
+{
+    Preferences preferences;
+    preferences.setRecordChannels (2);
+    preferences.setRecordBits (24);
+    open ("Fake 2 in 48000");
+    RecorderComponent panel (manager, preferences);
+    panel.setSize (780, 490);
+    fakeaudio::current (manager)->pump (48000);
+
+    EXPECT_EQ (panel.getChannelsBox().getText(), "Stereo");
+    EXPECT_EQ (panel.getBitsBox().getText(), "24-bits");
+    EXPECT_EQ (panel.getSourceBox().getText(), "Fake 2 in 48000");
+    auto& rates = panel.getRateBox();
+    ASSERT_EQ (rates.getNumItems(), 2);
+    EXPECT_EQ (rates.getItemText (0), "44100 Hz");
+    EXPECT_EQ (rates.getItemId (0), 44100);
+    EXPECT_EQ (rates.getSelectedId(), 48000);
+
+    using R = juce::Rectangle<int>;
+    EXPECT_EQ (boundsOf ({ &panel.getDisplay (0), &panel.getDisplay (1), &panel.getSourceBox(), &panel.getChannelsBox(),
+                           &panel.getRateBox(), &panel.getBitsBox(), &panel.getSettingsButton(), &panel.getRecordButton(),
+                           &panel.getTimeLabel(), &panel.getDoneButton() }),
+               (std::vector<R> { { 5, 5, 770, 212 }, { 5, 217, 770, 212 }, { 8, 452, 160, 24 }, { 176, 452, 96, 24 },
+                                 { 280, 452, 96, 24 }, { 384, 452, 96, 24 }, { 488, 452, 96, 24 }, { 730, 446, 38, 38 },
+                                 { 5, 448, 300, 36 }, { 680, 450, 80, 24 } }));
+    // The framework's selector takes the height of its own content.
+    const auto selector = panel.getDeviceSelector().getBounds();
+    EXPECT_EQ (selector.withHeight (385), R (0, 105, 780, 385));
+    EXPECT_LE (selector.getBottom(), 490);
+    EXPECT_FALSE (panel.getTimeLabel().isVisible() || panel.getDoneButton().isVisible()
+                  || panel.getDeviceSelector().isVisible());
+    snapshot (panel, "recorder_normal_stereo.png");
+
+    panel.getChannelsBox().setSelectedId (1, juce::sendNotificationSync);
+    panel.getBitsBox().setSelectedId (3, juce::sendNotificationSync);
+    EXPECT_EQ (preferences.getRecordChannels(), 1);
+    EXPECT_EQ (preferences.getRecordBits(), 32);
+    EXPECT_EQ (boundsOf ({ &panel.getDisplay (0), &panel.getDisplay (1) }),
+               (std::vector<R> { { 5, 5, 770, 424 }, { 4, 5, 770, 1 } }));
+    snapshot (panel, "recorder_mono.png");
+
+    // Settings: the selector on white; the device changes behind the panel's
+    // back, and "Done" shows the one now in use.
+    click (panel.getSettingsButton());
+    EXPECT_TRUE (panel.getDeviceSelector().isVisible() && panel.getDoneButton().isVisible());
+    EXPECT_FALSE (panel.getDisplay (0).isVisible() || panel.getRecordButton().isVisible()
+                  || panel.getSourceBox().isVisible());
+    EXPECT_EQ (render (panel).getPixelAt (400, 50), juce::Colours::white);
+    snapshot (panel, "recorder_settings.png");
+    fakeaudio::openDevice (manager, "Fake 2 in 44100");
+    click (panel.getDoneButton());
+    EXPECT_FALSE (panel.getDeviceSelector().isVisible());
+    EXPECT_TRUE (panel.getSourceBox().isVisible());
+    EXPECT_EQ (panel.getSourceBox().getText(), "Fake 2 in 44100");
+    EXPECT_EQ (panel.getRateBox().getSelectedId(), 44100);
+
+    // A source or rate change reopens the device; one that fails says why.
+    panel.getSourceBox().setText ("Fake 1 in 44100", juce::sendNotificationSync);
+    EXPECT_EQ (manager.getCurrentAudioDevice()->getName(), "Fake 1 in 44100");
+    panel.getRateBox().setSelectedId (48000, juce::sendNotificationSync);
+    EXPECT_EQ (manager.getCurrentAudioDevice()->getCurrentSampleRate(), 48000.0);
+    EXPECT_TRUE (DialogService::get().getHistory().empty());
+    panel.getSourceBox().setText ("Fake broken", juce::sendNotificationSync);
+    ASSERT_EQ (titles(), juce::StringArray ("Audio Device Error"));
+    EXPECT_EQ (DialogService::get().getHistory()[0].request.text, "The fake device is broken");
+
+    // Stored values nobody offers read as mono and 16 bits; without a device
+    // the rate list is empty.
+    manager.closeAudioDevice();
+    preferences.setRecordChannels (3);
+    preferences.setRecordBits (64);
+    RecorderComponent fresh (manager, preferences);
+    EXPECT_EQ (fresh.getChannelsBox().getText(), "Mono");
+    EXPECT_EQ (fresh.getBitsBox().getText(), "16-bits");
+    EXPECT_EQ (fresh.getRateBox().getNumItems(), 0);
+}
+
+// Recording from the panel: names, the elapsed time, the hand-over to the
+// player, and every failure said in words with no file or state left over.
+TEST_F (Recorder, PanelRecordsHandsOverAndReportsFailures)
+{
+    Preferences preferences;
+    auto* device = &open ("Fake 2 in 48000");
+    RecorderComponent panel (manager, preferences);
+    panel.setSize (780, 490);
+    juce::StringArray calls;
+    panel.handover.setPlayerMode = [&] (bool player) { calls.add ("player " + juce::String ((int) player)); };
+    panel.handover.openMediaFile = [&] (const juce::File& f) { calls.add ("open " + f.getFileName()); };
+    auto& recorder = panel.getRecorder();
+
+    ASSERT_FALSE (documents().exists());
+    click (panel.getRecordButton());
+    ASSERT_TRUE (panel.isRecording());
+    EXPECT_EQ (panel.getRecordingFile(), documents().getChildFile ("Clarivo Recording.wav"));
+    EXPECT_TRUE (panel.getTimeLabel().isVisible() && panel.getRecordButton().getToggleState());
+    EXPECT_FALSE (panel.getSourceBox().isVisible() || panel.getSettingsButton().isVisible());
+    pumpPaced (*device, recorder, 48000);
+    panel.timerCallback();
+    EXPECT_EQ (panel.getTimeLabel().getText(), "00:00:01.000");
+    snapshot (panel, "recorder_recording.png");
+    pumpPaced (*device, recorder, 89 * 48000);
+    panel.timerCallback();
+    EXPECT_EQ (panel.getTimeLabel().getText(), "00:01:30.000");
+    click (panel.getRecordButton());
+    EXPECT_FALSE (panel.isRecording() || panel.getRecordButton().getToggleState());
+    EXPECT_EQ (calls, juce::StringArray ("player 1", "open Clarivo Recording.wav"));
+    EXPECT_TRUE (titles().isEmpty());
+    expectRamp (panel.getRecordingFile(), 1, 16, 48000.0, 0, 90 * 48000);
+
+    click (panel.getRecordButton());
+    EXPECT_EQ (panel.getRecordingFile().getFileName(), "Clarivo Recording (2).wav");
+    {
+        mediatest::FileSizeLimit limit (50000);
+        pumpPaced (*device, recorder, 48000);
+        click (panel.getRecordButton());
+    }
+    ASSERT_EQ (titles(), juce::StringArray ("Recording Incomplete"));
+    EXPECT_EQ (DialogService::get().getHistory()[0].request.text,
+               "Not all of the recording could be written to \"" + panel.getRecordingFile().getFullPathName()
+                   + "\" (the disk may be full or too slow). The file holds what was written.");
+    EXPECT_EQ (calls.size(), 4);
+    DialogService::get().clearHistory();
+
+    const auto expectRefused = [&] (const char* title, const juce::String& text)
+    {
+        click (panel.getRecordButton());
+        EXPECT_FALSE (panel.isRecording() || panel.getRecordButton().getToggleState());
+        EXPECT_TRUE (panel.getSourceBox().isVisible() && ! panel.getTimeLabel().isVisible());
+        EXPECT_FALSE (panel.getRecordingFile().exists());
+        ASSERT_EQ (titles(), juce::StringArray (title));
+        EXPECT_EQ (DialogService::get().getHistory()[0].request.text, text);
+        DialogService::get().clearHistory();
+    };
+    const juce::String noInput = "Clarivo found no audio input to record from. Connect an input device or choose one "
+                                 "with Settings...";
+    open ({});
+    expectRefused ("No Audio Input", noInput);
+    open ("Fake 1 in 44100");
+    manager.closeAudioDevice();
+    expectRefused ("No Audio Input", noInput);
+    manager.restartLastAudioDevice();
+    documents().deleteRecursively();
+    documents().replaceWithText ("not a folder");
+    expectRefused ("Recording Failed", "Clarivo could not create the recording file \""
+                                           + documents().getChildFile ("Clarivo Recording.wav").getFullPathName() + "\".");
+    EXPECT_EQ (calls.size(), 4);
+}
