@@ -115,6 +115,7 @@ RecorderComponent::RecorderComponent (juce::AudioDeviceManager& manager, Prefere
 
     deviceSelector = std::make_unique<juce::AudioDeviceSelectorComponent> (deviceManager, 1, 2, 0, 0, false, false,
                                                                            true, false);
+    deviceSelector->setLookAndFeel (&selectorLook);
     addChildComponent (*deviceSelector);
     setSettingsMode (false);
     deviceManager.addAudioCallback (firstChannelDisplay.get());

@@ -66,6 +66,9 @@ private:
     void applySetup (juce::AudioDeviceManager::AudioDeviceSetup setup);
     bool isSettingsMode() const noexcept { return doneButton.isVisible(); }
 
+    // The selector sits on white: its labels would be white on white in the
+    // program's dark look. Declared first, it outlives the selector.
+    juce::LookAndFeel_V4 selectorLook { juce::LookAndFeel_V4::getLightColourScheme() };
     std::unique_ptr<juce::AudioDeviceSelectorComponent> deviceSelector;
     std::unique_ptr<LiveAudioInputDisplayComp> firstChannelDisplay, secondChannelDisplay;
     juce::AudioDeviceManager& deviceManager;
