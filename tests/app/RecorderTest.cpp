@@ -51,6 +51,14 @@ struct Recorder : ::testing::Test
     }
 };
 
+// A recorder the manager calls until it goes, even when a test stops early.
+struct RegisteredRecorder : AudioRecorder
+{
+    explicit RegisteredRecorder (juce::AudioDeviceManager& m) : manager (m) { manager.addAudioCallback (this); }
+    ~RegisteredRecorder() override { manager.removeAudioCallback (this); }
+    juce::AudioDeviceManager& manager;
+};
+
 // Feeds `frames` frames, never faster than the writer empties the buffer.
 void pumpPaced (fakeaudio::Device& device, AudioRecorder& recorder, juce::int64 frames)
 {
@@ -116,8 +124,7 @@ void snapshot (juce::Component& c, const char* name)
 // outputs stay silent while the recorder runs.
 TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
 {
-    AudioRecorder recorder;
-    manager.addAudioCallback (&recorder);
+    RegisteredRecorder recorder (manager);
     int n = 0;
     for (const char* input : { "Fake 2 in 44100", "Fake 2 in 48000" })
     {
@@ -149,7 +156,6 @@ TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
     device.pump (blockSize);
     recorder.stop();
     expectRamp (odd, 1, 16, 44100.0, first, blockSize);
-    manager.removeAudioCallback (&recorder);
 }
 
 // Starts that cannot record leave no file and no count; a start over a running
@@ -157,20 +163,19 @@ TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
 // a silent second channel.
 TEST_F (Recorder, StartFailuresSecondStartsAndOneInputStereo)
 {
-    AudioRecorder recorder;
-    manager.addAudioCallback (&recorder);
+    RegisteredRecorder recorder (manager);
     const auto file = home.home.getChildFile ("a.wav");
 
     open ({}); // outputs only
     EXPECT_EQ (recorder.startRecording (file, 1, 16), AudioRecorder::StartResult::noInput);
-    auto& device = open ("Fake 1 in 44100");
+    open ("Fake 1 in 44100");
     manager.closeAudioDevice();
     EXPECT_EQ (recorder.startRecording (file, 1, 16), AudioRecorder::StartResult::noInput);
     EXPECT_FALSE (file.exists());
     EXPECT_FALSE (recorder.stop().wasRecording);
 
     manager.restartLastAudioDevice();
-    ASSERT_EQ (&device, fakeaudio::current (manager));
+    auto& device = *fakeaudio::current (manager);
     const auto blocker = home.home.getChildFile ("blocker");
     blocker.replaceWithText ("a file, not a folder");
     EXPECT_EQ (recorder.startRecording (blocker.getChildFile ("b.wav"), 1, 16),
@@ -187,15 +192,13 @@ TEST_F (Recorder, StartFailuresSecondStartsAndOneInputStereo)
     device.pump (blockSize);
     recorder.stop();
     expectRamp (second, 2, 16, 44100.0, first, blockSize, 1);
-    manager.removeAudioCallback (&recorder);
 }
 
 // Three seconds of audio while the writer thread is held up are all kept;
 // a disk that fills up mid-recording leaves a readable file of what fitted.
 TEST_F (Recorder, HeldUpWriterLosesNothingAndAFullDiskKeepsAReadableFile)
 {
-    AudioRecorder recorder;
-    manager.addAudioCallback (&recorder);
+    RegisteredRecorder recorder (manager);
     auto& device = open ("Fake 2 in 48000");
 
     struct Blocker : juce::TimeSliceClient
@@ -234,7 +237,6 @@ TEST_F (Recorder, HeldUpWriterLosesNothingAndAFullDiskKeepsAReadableFile)
     EXPECT_EQ (report.framesWritten + report.framesLost, 48000);
     expectRamp (full, 2, 16, 48000.0, first, report.framesWritten);
     EXPECT_EQ (probe (full), "48000,2,16," + juce::String (report.framesWritten));
-    manager.removeAudioCallback (&recorder);
 }
 
 // The chart's figures and pixels at 400 x 100, gain 2, scale 30.
