@@ -260,8 +260,11 @@ void RecorderComponent::comboBoxChanged (juce::ComboBox* box)
 {
     if (box == &sourceBox)
     {
-        removeCallbacks();
+        // Clearing the list notifies too; that must not close the input.
         auto setup = deviceManager.getAudioDeviceSetup();
+        if (sourceBox.getSelectedId() == 0 || sourceBox.getText() == setup.inputDeviceName)
+            return;
+        removeCallbacks();
         setup.inputDeviceName = sourceBox.getText();
         const auto error = deviceManager.setAudioDeviceSetup (setup, true);
         addCallbacks();
@@ -276,9 +279,9 @@ void RecorderComponent::comboBoxChanged (juce::ComboBox* box)
     }
     else if (box == &rateBox)
     {
-        if (rateBox.getSelectedId() == 0)
-            return; // the list was cleared
         auto setup = deviceManager.getAudioDeviceSetup();
+        if (rateBox.getSelectedId() == 0 || rateBox.getSelectedId() == (int) setup.sampleRate)
+            return;
         setup.sampleRate = rateBox.getSelectedId();
         applySetup (setup);
     }
