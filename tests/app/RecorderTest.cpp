@@ -19,6 +19,7 @@ struct Recorder : ::testing::Test
 {
     ScopedConfigHome home;
     juce::AudioDeviceManager manager;
+    AudioRecorder recorder; // the recorder tests' own; the panels make theirs
 
     void SetUp() override
     {
@@ -27,17 +28,16 @@ struct Recorder : ::testing::Test
     }
     void TearDown() override
     {
+        manager.removeAudioCallback (&recorder);
         manager.closeAudioDevice();
         DialogService::get().setResponder ({});
         DialogService::get().clearHistory();
     }
 
-    fakeaudio::Device& open (const juce::String& input, double rate = 0.0)
+    fakeaudio::Device& open (const juce::String& input)
     {
-        fakeaudio::openDevice (manager, input, fakeaudio::Pace::pumped, rate);
-        auto* device = fakeaudio::current (manager);
-        EXPECT_NE (device, nullptr);
-        return *device;
+        fakeaudio::openDevice (manager, input);
+        return *fakeaudio::current (manager);
     }
 
     juce::File documents() const { return home.home.getChildFile ("Documents"); }
@@ -49,14 +49,6 @@ struct Recorder : ::testing::Test
             result.add (record.request.title);
         return result;
     }
-};
-
-// A recorder the manager calls until it goes, even when a test stops early.
-struct RegisteredRecorder : AudioRecorder
-{
-    explicit RegisteredRecorder (juce::AudioDeviceManager& m) : manager (m) { manager.addAudioCallback (this); }
-    ~RegisteredRecorder() override { manager.removeAudioCallback (this); }
-    juce::AudioDeviceManager& manager;
 };
 
 // Feeds `frames` frames, never faster than the writer empties the buffer.
@@ -100,13 +92,7 @@ juce::String probe (const juce::File& file)
     return process.readAllProcessOutput().trim();
 }
 
-juce::Image render (juce::Component& c)
-{
-    juce::Image image (juce::Image::ARGB, c.getWidth(), c.getHeight(), true);
-    juce::Graphics g (image);
-    c.paintEntireComponent (g, false);
-    return image;
-}
+juce::Image render (juce::Component& c) { return c.createComponentSnapshot (c.getLocalBounds()); }
 
 void snapshot (juce::Component& c, const char* name)
 {
@@ -115,7 +101,20 @@ void snapshot (juce::Component& c, const char* name)
     auto file = folder.getChildFile (name);
     file.deleteFile();
     juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (c.createComponentSnapshot (c.getLocalBounds()), out));
+    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (render (c), out));
+}
+void click (juce::Button& button)
+{
+    button.triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+}
+
+std::vector<juce::Rectangle<int>> boundsOf (std::initializer_list<juce::Component*> components)
+{
+    std::vector<juce::Rectangle<int>> result;
+    for (auto* c : components)
+        result.push_back (c->getBounds());
+    return result;
 }
 } // namespace
 
@@ -124,7 +123,7 @@ void snapshot (juce::Component& c, const char* name)
 // outputs stay silent while the recorder runs.
 TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
 {
-    RegisteredRecorder recorder (manager);
+    manager.addAudioCallback (&recorder);
     int n = 0;
     for (const char* input : { "Fake 2 in 44100", "Fake 2 in 48000" })
     {
@@ -163,7 +162,7 @@ TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
 // a silent second channel.
 TEST_F (Recorder, StartFailuresSecondStartsAndOneInputStereo)
 {
-    RegisteredRecorder recorder (manager);
+    manager.addAudioCallback (&recorder);
     const auto file = home.home.getChildFile ("a.wav");
 
     open ({}); // outputs only
@@ -198,7 +197,7 @@ TEST_F (Recorder, StartFailuresSecondStartsAndOneInputStereo)
 // a disk that fills up mid-recording leaves a readable file of what fitted.
 TEST_F (Recorder, HeldUpWriterLosesNothingAndAFullDiskKeepsAReadableFile)
 {
-    RegisteredRecorder recorder (manager);
+    manager.addAudioCallback (&recorder);
     auto& device = open ("Fake 2 in 48000");
 
     struct Blocker : juce::TimeSliceClient
@@ -299,22 +298,6 @@ TEST (LiveAudioInputDisplay, LevelsBarsAndClearing)
     EXPECT_NEAR (brightest, 153, 2);
 }
 
-namespace
-{
-void click (juce::Button& button)
-{
-    button.triggerClick();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-}
-
-std::vector<juce::Rectangle<int>> boundsOf (std::initializer_list<juce::Component*> components)
-{
-    std::vector<juce::Rectangle<int>> result;
-    for (auto* c : components)
-        result.push_back (c->getBounds());
-    return result;
-}
-} // namespace
 
 // The panel at the media window's size: its choices as stored, its layout in
 // stereo, mono and settings, and what each choice changes.
@@ -407,7 +390,6 @@ TEST_F (Recorder, PanelRecordsHandsOverAndReportsFailures)
     juce::StringArray calls;
     panel.handover.setPlayerMode = [&] (bool player) { calls.add ("player " + juce::String ((int) player)); };
     panel.handover.openMediaFile = [&] (const juce::File& f) { calls.add ("open " + f.getFileName()); };
-    auto& recorder = panel.getRecorder();
 
     ASSERT_FALSE (documents().exists());
     click (panel.getRecordButton());
@@ -415,11 +397,11 @@ TEST_F (Recorder, PanelRecordsHandsOverAndReportsFailures)
     EXPECT_EQ (panel.getRecordingFile(), documents().getChildFile ("Clarivo Recording.wav"));
     EXPECT_TRUE (panel.getTimeLabel().isVisible() && panel.getRecordButton().getToggleState());
     EXPECT_FALSE (panel.getSourceBox().isVisible() || panel.getSettingsButton().isVisible());
-    pumpPaced (*device, recorder, 48000);
+    pumpPaced (*device, panel.getRecorder(), 48000);
     panel.timerCallback();
     EXPECT_EQ (panel.getTimeLabel().getText(), "00:00:01.000");
     snapshot (panel, "recorder_recording.png");
-    pumpPaced (*device, recorder, 89 * 48000);
+    pumpPaced (*device, panel.getRecorder(), 89 * 48000);
     panel.timerCallback();
     EXPECT_EQ (panel.getTimeLabel().getText(), "00:01:30.000");
     click (panel.getRecordButton());
@@ -432,7 +414,7 @@ TEST_F (Recorder, PanelRecordsHandsOverAndReportsFailures)
     EXPECT_EQ (panel.getRecordingFile().getFileName(), "Clarivo Recording (2).wav");
     {
         mediatest::FileSizeLimit limit (50000);
-        pumpPaced (*device, recorder, 48000);
+        pumpPaced (*device, panel.getRecorder(), 48000);
         click (panel.getRecordButton());
     }
     ASSERT_EQ (titles(), juce::StringArray ("Recording Incomplete"));
