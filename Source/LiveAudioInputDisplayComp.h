@@ -1,79 +1,57 @@
 #pragma once
 
-// Local stand-in so that the noise display compiles before the live input
-// display lands: the feed call, the status text and a plain strip chart.
+// A scrolling strip chart of the level of one input channel. It is fed on an
+// audio thread (the recorder's device, or the processing thread through the
+// noise display) and painted on the message thread, with no lock between them.
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <array>
-#include <cmath>
+#include <atomic>
 
 class LiveAudioInputDisplayComp : public juce::Component,
                                   public juce::AudioIODeviceCallback,
                                   public juce::Timer
 {
 public:
-    explicit LiveAudioInputDisplayComp (bool firstChannel) : useFirstChannel (firstChannel) { startTimer (20); }
+    static constexpr int historySize = 8192;
 
-    void setStatusText (const juce::String& text) { statusText = text; }
+    explicit LiveAudioInputDisplayComp (bool useFirstChannel);
+    ~LiveAudioInputDisplayComp() override;
+
+    void setStatusText (const juce::String& text);
     const juce::String& getStatusText() const noexcept { return statusText; }
 
-    void timerCallback() override { repaint(); }
-    void audioDeviceAboutToStart (juce::AudioIODevice*) override { levels.fill (0.0f); }
-    void audioDeviceStopped() override { levels.fill (0.0f); }
+    // The level value `age` entries before the newest (0: the newest).
+    float getLevel (int age) const noexcept;
 
-    void audioDeviceIOCallbackWithContext (const float* const* in, int numIn, float* const* out, int numOut,
-                                           int numSamples, const juce::AudioIODeviceCallbackContext&) override
-    {
-        const float* source = useFirstChannel && numIn > 0 ? in[0] : numIn > 1 ? in[1] : nullptr;
-        for (int i = 0; i < numSamples; ++i)
-        {
-            if (source != nullptr)
-                levelSum += std::abs (source[i]);
-            if (samplesToNextLevel != 0)
-                --samplesToNextLevel;
-            else
-            {
-                levels[(size_t) writeIndex] = levelSum / 100.0f;
-                writeIndex = (writeIndex + 1) % (int) levels.size();
-                samplesToNextLevel = 100;
-                levelSum = 0.0f;
-            }
-        }
-        for (int c = 0; c < numOut; ++c)
-            if (out[c] != nullptr)
-                juce::FloatVectorOperations::clear (out[c], numSamples);
-    }
+    void paint (juce::Graphics& g) override;
+    void timerCallback() override;
 
-    void paint (juce::Graphics& g) override
-    {
-        const int w = getWidth(), h = getHeight();
-        const int n = juce::jmin (w, (int) levels.size());
-        const float mid = (float) h * 0.5f, scale = mid - 20.0f;
-        juce::RectangleList<float> bars;
-        for (int k = 0; k < n; ++k)
-        {
-            const float v = levels[(size_t) ((writeIndex - 1 - k + (int) levels.size()) % (int) levels.size())] * scale * gain;
-            if (2.0f * v > 0.0f)
-                bars.addWithoutMerging ({ (float) (n - 1 - k), mid - v, 1.0f, 2.0f * v });
-        }
-        g.fillAll (juce::Colours::black);
-        g.setColour (juce::Colour (0xff1070d0));
-        g.fillRectList (bars);
-        g.setColour (juce::Colour (0x801070d0));
-        g.drawRect (0, 0, w, h, 1);
-        g.drawLine (0.0f, (float) (h / 2), (float) w, (float) (h / 2));
-        g.setColour (juce::Colours::white.withAlpha (0.6f));
-        g.setFont (juce::Font ("Trebuchet MS", 22.0f, juce::Font::bold));
-        g.drawText (statusText, 0, 48, 200, 32, juce::Justification::horizontallyCentred, true);
-    }
+    void audioDeviceAboutToStart (juce::AudioIODevice* device) override;
+    void audioDeviceStopped() override;
+    void audioDeviceIOCallbackWithContext (const float* const* inputChannelData, int numInputChannels,
+                                           float* const* outputChannelData, int numOutputChannels,
+                                           int numSamples,
+                                           const juce::AudioIODeviceCallbackContext& context) override;
+    // The noise display's direct feed: the same work without a device context.
+    void audioDeviceIOCallback (const float* const* inputChannelData, int numInputChannels,
+                                float* const* outputChannelData, int numOutputChannels, int numSamples) noexcept;
 
 private:
-    std::array<float, 8192> levels {};
-    int writeIndex = 0;
+    void clearLevels() noexcept;
+
+    // The painter may read an entry while the audio thread writes it; relaxed
+    // atomics make that race defined, and a frame shows at worst a mix of
+    // older and newer values.
+    std::array<std::atomic<float>, historySize> levels;
+    std::atomic<int> writeIndex { 0 };
+    // Only the audio side touches these two.
     int samplesToNextLevel = 0;
     float levelSum = 0.0f;
-    bool useFirstChannel;
+    const bool useFirstChannel;
     float gain = 2.0f;
     juce::String statusText;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LiveAudioInputDisplayComp)
 };
