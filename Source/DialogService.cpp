@@ -33,6 +33,14 @@ juce::File DialogService::chooseFolder (const juce::String& title, const juce::F
     return run ({ Kind::folder, title, {}, {}, initial, {} }).file;
 }
 
+int DialogService::runCustom (const juce::String& title, juce::Component& content, const juce::StringArray& buttons,
+                             const std::function<int()>& show)
+{
+    Request request { Kind::custom, title, {}, buttons, {}, {} };
+    request.content = &content;
+    return run (request, show).button;
+}
+
 void DialogService::setResponder (Responder newResponder)
 {
     responder = std::move (newResponder);
@@ -68,7 +76,7 @@ DialogService::Answer DialogService::answerFromScript (const Request& request)
     return answer;
 }
 
-DialogService::Answer DialogService::run (const Request& request)
+DialogService::Answer DialogService::run (const Request& request, const std::function<int()>& showCustom)
 {
     Record record { request, {}, true };
 
@@ -79,7 +87,10 @@ DialogService::Answer DialogService::run (const Request& request)
     else
     {
         record.answeredByScript = false;
-        record.answer = showForReal (request);
+        if (request.kind == Kind::custom)
+            record.answer.button = showCustom ? showCustom() : -1;
+        else
+            record.answer = showForReal (request);
     }
 
     history.push_back (record);
@@ -103,6 +114,8 @@ DialogService::Answer DialogService::showForReal (const Request& request)
             answer.button = window.runModalLoop() - 1;
             break;
         }
+        case Kind::custom:
+            break;
         case Kind::openFile:
         case Kind::saveFile:
         case Kind::folder:
