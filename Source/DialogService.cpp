@@ -38,7 +38,10 @@ int DialogService::runCustom (const juce::String& title, juce::Component& conten
 {
     Request request { Kind::custom, title, {}, buttons, {}, {} };
     request.content = &content;
-    return run (request, show).button;
+    const int button = run (request, show).button;
+    // The content goes with the box; the record must not point at it.
+    history.back().request.content = nullptr;
+    return button;
 }
 
 void DialogService::setResponder (Responder newResponder)
