@@ -155,7 +155,7 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     ASSERT_EQ (::symlink ("..", in.getChildFile ("sub/up").getFullPathName().toRawUTF8()), 0);
     out.getChildFile ("a.wav").replaceWithText ("an earlier copy");
     std::map<juce::String, juce::MemoryBlock> before;
-    for (const auto& f : in.findChildFiles (juce::File::findFiles, true, "*"))
+    for (const auto& f : in.findChildFiles (juce::File::findFiles, true, "*", juce::File::FollowSymlinks::no))
         before[f.getRelativePathFrom (in)] = bytesOf (f);
 
     processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.6f);
@@ -192,6 +192,7 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     for (const auto& [name, streams] : expected)
         EXPECT_EQ (probe (out.getChildFile (name)).joinIntoString (" "), streams) << name;
     EXPECT_EQ (out.getChildFile ("a.wav").loadFileAsString(), "an earlier copy");
+    EXPECT_EQ (before.size(), 10u);
     for (const auto& [name, data] : before)
         EXPECT_EQ (bytesOf (in.getChildFile (name)), data) << name;
 
