@@ -1,12 +1,15 @@
 #include "ClarivoApplication.h"
 
 #include "AudioFileExport.h"
+#include "BatchProcessor.h"
 #include "CVEditorWindow.h"
 #include "CVUIEditor.h"
 #include "ClarivoDocument.h"
 #include "ClarivoFonts.h"
+#include "ClarivoSettingsDocument.h"
 #include "ClarivoTempFolder.h"
 #include "DialogService.h"
+#include "FileTypeChooser.h"
 #include "MediaWindow.h"
 #include "Preferences.h"
 #include "platform/launch/SingleInstance.h"
@@ -293,7 +296,16 @@ void ClarivoApplication::saveMedia (bool saveAs)
 
 int ClarivoApplication::chooseSaveFormat()
 {
-    return formatChooser ? formatChooser() : 1;
+    if (formatChooser)
+        return formatChooser();
+    FileTypeChooser chooser (document->formatIndex, document->qualityIndex);
+    const int button = DialogService::get().runCustom ("Select File Format for Save", chooser, { "OK" },
+                                                       [&chooser] { return chooser.runModal() - 1; });
+    if (button != 0)
+        return 0;
+    document->formatIndex = chooser.formatBox.getSelectedItemIndex();
+    document->qualityIndex = chooser.qualityBox.getSelectedItemIndex();
+    return 1;
 }
 
 //==============================================================================
@@ -406,11 +418,27 @@ void ClarivoApplication::resetSettings()
         mediaWindow->repaint();
 }
 
-// Presets, batch processing, the editor's panels, the user guide and the
-// update check arrive with their own windows.
-void ClarivoApplication::loadPreset() {}
-void ClarivoApplication::savePreset() {}
-void ClarivoApplication::runBatchProcessor() {}
+void ClarivoApplication::loadPreset()
+{
+    ClarivoSettingsDocument (*processor).loadInteractive();
+}
+
+void ClarivoApplication::savePreset()
+{
+    ClarivoSettingsDocument (*processor).saveInteractive();
+}
+
+void ClarivoApplication::runBatchProcessor()
+{
+    if (batchRunning)
+        return;
+    batchRunning = true;
+    const juce::ScopeGuard done { [this] { batchRunning = false; } };
+    BatchProcessor (*this).run();
+}
+
+// The editor's panels, the user guide and the update check arrive with
+// their own windows.
 void ClarivoApplication::showEditorPanel (int) {}
 void ClarivoApplication::showUserGuide (bool quickStart) { lastGuideRequest = quickStart ? 2 : 1; }
 void ClarivoApplication::checkForUpdates() {}
@@ -446,5 +474,6 @@ bool ClarivoApplication::exportWithAudioFormat (const juce::File& source, const 
     request.startFrame = startFrame;
     request.numFrames = numFrames;
     request.lameProgram = lameProgram;
+    request.openPage = openPage;
     return AudioFileExport::exportWithAudioFormat (formatManager, request, *overlay);
 }

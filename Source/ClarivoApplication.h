@@ -80,7 +80,7 @@ public:
     void saveMedia (bool saveAs);
     // The export format dialog: non-zero when the user accepted a format.
     int chooseSaveFormat();
-    // Until the format dialog exists, a chooser can be put in its place.
+    // Tests choose the format here in the dialog's place.
     std::function<int()> formatChooser;
     void placeMediaWindow();
     // Where the media window goes: 780 wide, centred, 32 pixels under the
@@ -96,7 +96,9 @@ public:
     void showProgress (const juce::String& text);
     void setProgress (double p);
     void hideProgress();
-    bool isIdle() const noexcept { return ! progressVisible; }
+    // A batch is one job from its start to its end, overlay or not.
+    bool isIdle() const noexcept { return ! progressVisible && ! batchRunning; }
+    bool isOverlayShowing() const noexcept { return progressVisible; }
     const juce::String& getProgressText() const noexcept { return progressText; }
 
     // What the overlay did, in order, for the tests that check a job shows it
@@ -155,6 +157,10 @@ public:
                                 juce::int64 startFrame = 0, juce::int64 numFrames = -1);
     // Where the MP3 encoder program lives.
     juce::File lameProgram { "/usr/bin/lame" };
+    // Opens a web page; empty: the default browser.
+    std::function<void (const juce::URL&)> openPage;
+    // Whether Escape is held down, which cancels a batch; empty: the keyboard.
+    std::function<bool()> escapeHeldDown;
 
 private:
     struct OverlayProgress;
@@ -177,6 +183,7 @@ private:
     std::unique_ptr<clarivo::launch::SingleInstance> singleInstance;
 
     bool progressVisible = false;
+    bool batchRunning = false;
     juce::String progressText;
     std::vector<ProgressEvent> progressTimeline;
 

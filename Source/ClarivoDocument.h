@@ -44,6 +44,9 @@ public:
     juce::Result open (const juce::File& file, bool showMessageOnFailure);
     juce::Result openInteractive();
     SaveResult saveMedia (bool saveAs);
+    // Saves to file (with the format's extension) without asking for a name,
+    // telling the user when writing failed.
+    SaveResult saveTo (const juce::File& file);
 
     juce::Result closeDocument();
     double getPlayPosition();
@@ -59,7 +62,6 @@ public:
 
 private:
     TransportComponent* getTransport() const;
-    SaveResult saveTo (const juce::File& file);
 
     MediaWindow* mediaWindow = nullptr;
     juce::File mediaFile, analysisFile;

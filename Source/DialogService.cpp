@@ -33,6 +33,17 @@ juce::File DialogService::chooseFolder (const juce::String& title, const juce::F
     return run ({ Kind::folder, title, {}, {}, initial, {} }).file;
 }
 
+int DialogService::runCustom (const juce::String& title, juce::Component& content, const juce::StringArray& buttons,
+                             const std::function<int()>& show)
+{
+    Request request { Kind::custom, title, {}, buttons, {}, {} };
+    request.content = &content;
+    const int button = run (request, show).button;
+    // The content goes with the box; the record must not point at it.
+    history.back().request.content = nullptr;
+    return button;
+}
+
 void DialogService::setResponder (Responder newResponder)
 {
     responder = std::move (newResponder);
@@ -68,7 +79,7 @@ DialogService::Answer DialogService::answerFromScript (const Request& request)
     return answer;
 }
 
-DialogService::Answer DialogService::run (const Request& request)
+DialogService::Answer DialogService::run (const Request& request, const std::function<int()>& showCustom)
 {
     Record record { request, {}, true };
 
@@ -79,7 +90,10 @@ DialogService::Answer DialogService::run (const Request& request)
     else
     {
         record.answeredByScript = false;
-        record.answer = showForReal (request);
+        if (request.kind == Kind::custom)
+            record.answer.button = showCustom ? showCustom() : -1;
+        else
+            record.answer = showForReal (request);
     }
 
     history.push_back (record);
@@ -103,6 +117,8 @@ DialogService::Answer DialogService::showForReal (const Request& request)
             answer.button = window.runModalLoop() - 1;
             break;
         }
+        case Kind::custom:
+            break;
         case Kind::openFile:
         case Kind::saveFile:
         case Kind::folder:

@@ -12,7 +12,7 @@
 class DialogService
 {
 public:
-    enum class Kind { message, question, openFile, saveFile, folder };
+    enum class Kind { message, question, openFile, saveFile, folder, custom };
 
     struct Request
     {
@@ -22,6 +22,7 @@ public:
         juce::File initial;        // choosers: where they start
         juce::String patterns;     // choosers: "*.wav;*.aif"
         juce::MessageBoxIconType icon = juce::MessageBoxIconType::NoIcon;
+        juce::Component* content = nullptr; // custom boxes: what they show
     };
 
     struct Answer
@@ -54,6 +55,13 @@ public:
     juce::File chooseFileToSave (const juce::String& title, const juce::File& initial, const juce::String& patterns);
     juce::File chooseFolder (const juce::String& title, const juce::File& initial);
 
+    // A modal box of the program's own around content: show puts it on the
+    // screen and returns the index of the button that ended it, -1 when it
+    // was dismissed. A test answers it by a button's text, and may work the
+    // content first.
+    int runCustom (const juce::String& title, juce::Component& content, const juce::StringArray& buttons,
+                   const std::function<int()>& show);
+
     //==========================================================================
     // Tests: answer what is asked instead of the user. A responder answers
     // every request; scripted answers are taken in order before it.
@@ -73,7 +81,7 @@ private:
         bool isFile = false;
     };
 
-    Answer run (const Request& request);
+    Answer run (const Request& request, const std::function<int()>& showCustom = {});
     Answer answerFromScript (const Request& request);
     static Answer showForReal (const Request& request);
 

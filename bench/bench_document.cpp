@@ -11,32 +11,23 @@
 // application needs an X display (run under `xvfb-run -a`).
 #include <benchmark/benchmark.h>
 
-#include "BenchMediaFiles.h"
+#include "BenchApp.h"
 
-#include "ClarivoApplication.h"
-#include "ClarivoDocument.h"
-#include "DialogService.h"
-#include "ProcessingAVPlayer.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaExportSession.h"
 
-#include <chrono>
 #include <fstream>
 #include <future>
 #include <iostream>
 #include <string>
 
 using namespace clarivo::media;
+using bench::Clock;
+using bench::HeadlessApp;
+using bench::secondsSince;
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-
-double secondsSince (Clock::time_point start)
-{
-    return std::chrono::duration<double> (Clock::now() - start).count();
-}
-
 juce::File workFolder()
 {
     static const juce::File dir = bench::mediaFolder ("clarivo-bench-document");
@@ -61,19 +52,9 @@ juce::String sound (int minutes)
         + juce::String (minutes * 60);
 }
 
-// Made on first use; a run cut short leaves only a partial name behind.
 juce::File cached (const juce::String& name, const juce::StringArray& recipe)
 {
-    const auto file = workFolder().getChildFile (name);
-    if (! file.existsAsFile())
-    {
-        const auto partial = workFolder().getChildFile ("partial-" + name);
-        auto args = recipe;
-        args.add (partial.getFullPathName());
-        if (bench::ffmpeg (args))
-            partial.moveFileTo (file);
-    }
-    return file;
+    return bench::cachedMedia (workFolder().getChildFile (name), recipe);
 }
 
 juce::File mp3 (int minutes)
@@ -101,44 +82,6 @@ juce::File saveSource (int format, int minutes)
 {
     return format == 5 ? m4a (minutes) : movie (minutes);
 }
-
-// The application as the program runs it, with no sound card, the export's
-// five-second settling wait skipped (a clock that moves five seconds a
-// reading) and every question left unanswered but the save chooser.
-struct HeadlessApp
-{
-    HeadlessApp()
-    {
-        app->playerOptions.useNullDevice = true;
-        app->showWindows = false;
-        app->initialise ({});
-        ProcessingAVPlayer::setClock ([this] { return clockMs += 5000; });
-        DialogService::get().setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
-    }
-
-    ~HeadlessApp()
-    {
-        app->shutdown();
-        app = nullptr;
-        ProcessingAVPlayer::setClock ({});
-        DialogService::get().setResponder ({});
-        DialogService::get().clearScript();
-    }
-
-    bool open (const juce::File& file) { return file.existsAsFile() && app->openMediaFile (file, false).wasOk(); }
-
-    bool saveAs (const juce::File& target, int format)
-    {
-        auto& document = app->getDocument();
-        document.formatIndex = format;
-        app->formatChooser = [] { return 1; };
-        DialogService::get().answerWithFile (target);
-        return document.saveMedia (true) == juce::FileBasedDocument::savedOk && target.existsAsFile();
-    }
-
-    std::unique_ptr<ClarivoApplication> app = std::make_unique<ClarivoApplication>();
-    juce::int64 clockMs = 1000000;
-};
 
 //==============================================================================
 // The chain alone over the decoded sound, in the slices the export gives
@@ -370,22 +313,10 @@ BENCHMARK (BM_SavePeakMemoryTenAgainstSixtyMinutes)->Arg (5)->Arg (1)->UseManual
 
 int main (int argc, char** argv)
 {
-    // As the program runs: JUCE installs its X error handlers only for a
-    // standalone application.
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-    juce::ScopedJuceInitialiser_GUI init;
-    if (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay() == nullptr)
-    {
-        std::cerr << "The application needs an X display: run under xvfb-run -a.\n";
+    bench::GuiWithoutApplication gui;
+    if (! gui.hasDisplay())
         return 1;
-    }
     if (argc == 4 && std::string (argv[1]) == kPeakFlag)
         return savePeakChild (juce::File (argv[2]), std::atoi (argv[3]));
-
-    benchmark::Initialize (&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments (argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks (argc, argv);
 }

@@ -1,0 +1,221 @@
+// The format dialog every save goes through, on its own and on the screen,
+// and what the nine formats it offers write.
+#include "AppTestSupport.h"
+
+#include "FileTypeChooser.h"
+
+using namespace mediatest;
+
+namespace
+{
+// Answers the format dialog by choosing format and quality and pressing OK,
+// the save chooser with target, and boxes by their titles; the rest are
+// dismissed.
+void chooseInDialog (int format, int quality, std::function<void (FileTypeChooser&)> look = {}, juce::File target = {},
+                     std::map<juce::String, juce::String> buttons = {})
+{
+    DialogService::get().setResponder ([=] (const DialogService::Request& r)
+    {
+        DialogService::Answer answer;
+        if (auto* chooser = dynamic_cast<FileTypeChooser*> (r.content))
+        {
+            if (look)
+                look (*chooser);
+            chooser->formatBox.setSelectedItemIndex (format, juce::sendNotificationSync);
+            chooser->qualityBox.setSelectedItemIndex (quality, juce::sendNotificationSync);
+            answer.button = r.buttons.indexOf ("OK");
+        }
+        else if (r.kind == DialogService::Kind::saveFile)
+            answer.file = target;
+        else if (const auto it = buttons.find (r.title); it != buttons.end())
+            answer.button = r.buttons.indexOf (it->second);
+        return answer;
+    });
+}
+
+juce::Component* childAt (juce::Component& parent, juce::Rectangle<int> bounds)
+{
+    for (auto* c : parent.getChildren())
+        if (c->getBounds() == bounds)
+            return c;
+    return nullptr;
+}
+
+// codec, sample rate and channels of each stream ("video" for pictures), and the container.
+juce::String probe (const juce::File& file)
+{
+    juce::ChildProcess ffprobe;
+    ffprobe.start (juce::StringArray { "ffprobe", "-v", "error", "-show_entries",
+                                       "stream=codec_type,codec_name,sample_rate,channels,bits_per_raw_sample:format=format_name", "-of",
+                                       "compact=p=0:nk=1", file.getFullPathName() });
+    juce::StringArray entries;
+    for (const auto& line : juce::StringArray::fromLines (ffprobe.readAllProcessOutput()))
+    {
+        auto fields = juce::StringArray::fromTokens (line, "|", {});
+        fields.removeString ("N/A");
+        fields.removeEmptyStrings();
+        if (! fields.isEmpty())
+            entries.add (fields.joinIntoString ("|"));
+    }
+    return entries.joinIntoString (" ; ");
+}
+} // namespace
+
+TEST_F (AppTest, FormatDialogShowsItsRowsAndWritesBackOnlyWhenAccepted)
+{
+    ASSERT_TRUE (open (media ("stereo.m4a")).wasOk());
+    document().formatIndex = 7;
+    document().qualityIndex = 4;
+    chooseInDialog (2, 6, [] (FileTypeChooser& c)
+    {
+        EXPECT_EQ (c.getBounds(), juce::Rectangle<int> (0, 0, 300, 240));
+        juce::StringArray formats, qualities;
+        for (int i = 0; i < c.formatBox.getNumItems(); ++i)
+            formats.add (c.formatBox.getItemText (i));
+        for (int i = 0; i < c.qualityBox.getNumItems(); ++i)
+            qualities.add (c.qualityBox.getItemText (i));
+        EXPECT_EQ (formats.joinIntoString ("|"), "QuickTime|MPEG-4|M4V|M4A (Audio Only)|CoreAudio (Audio Only)|WAVE (Audio Only)|"
+                                                 "AIFF (Audio Only)|FLAC (Audio Only)|MP3 (Audio Only)");
+        EXPECT_EQ (qualities.joinIntoString ("|"), "1 (low/fast)|2|3|4|5|6|7|8|9|10 (high/slow)");
+        EXPECT_EQ (c.formatBox.getSelectedItemIndex(), 7);
+        EXPECT_EQ (c.qualityBox.getSelectedItemIndex(), 4);
+        for (auto [bounds, text] : { std::pair { juce::Rectangle<int> (32, 24, 232, 24), "Select an output file format:" },
+                                     { { 32, 104, 232, 24 }, "Quality:" }, { { 168, 200, 112, 24 }, "OK" } })
+        {
+            auto* label = dynamic_cast<juce::Label*> (childAt (c, bounds));
+            auto* button = dynamic_cast<juce::Button*> (childAt (c, bounds));
+            EXPECT_EQ (label != nullptr ? label->getText() : button != nullptr ? button->getButtonText() : "", text);
+        }
+        EXPECT_EQ (c.formatBox.getBounds(), juce::Rectangle<int> (56, 64, 192, 24));
+        EXPECT_EQ (c.qualityBox.getBounds(), juce::Rectangle<int> (56, 144, 192, 24));
+
+        EXPECT_TRUE (c.qualityBox.isVisible());
+        writeSnapshot (c, "format-dialog-flac");
+        c.formatBox.setSelectedItemIndex (2, juce::sendNotificationSync);
+        EXPECT_FALSE (c.qualityBox.isVisible());
+        writeSnapshot (c, "format-dialog-m4v");
+        c.formatBox.setSelectedItemIndex (8, juce::sendNotificationSync);
+        EXPECT_TRUE (c.qualityBox.isVisible());
+    });
+    // The quality is written back also for a format that does not use it.
+    EXPECT_EQ (app->chooseSaveFormat(), 1);
+    EXPECT_EQ (document().formatIndex, 2);
+    EXPECT_EQ (document().qualityIndex, 6);
+    EXPECT_EQ (askedTitles(), juce::StringArray()); // the dialog is not an alert
+    EXPECT_EQ (DialogService::get().getHistory().back().request.title, "Select File Format for Save");
+
+    // On the screen: OK and Return accept what was chosen; Escape and the
+    // close button change nothing.
+    DialogService::get().setResponder ({});
+    struct Way { const char* name; std::function<void (juce::DialogWindow&, FileTypeChooser&)> act; int result; };
+    const Way ways[] = {
+        { "OK", [] (juce::DialogWindow&, FileTypeChooser& c) { dynamic_cast<juce::Button*> (childAt (c, { 168, 200, 112, 24 }))->triggerClick(); }, 1 },
+        { "Return", [] (juce::DialogWindow&, FileTypeChooser& c) { c.keyPressed (juce::KeyPress (juce::KeyPress::returnKey)); }, 1 },
+        { "Escape", [] (juce::DialogWindow& d, FileTypeChooser&) { static_cast<juce::Component&> (d).keyPressed (juce::KeyPress (juce::KeyPress::escapeKey)); }, 0 },
+        { "close", [] (juce::DialogWindow& d, FileTypeChooser&) { d.userTriedToCloseWindow(); }, 0 },
+    };
+    for (const auto& way : ways)
+    {
+        SCOPED_TRACE (way.name);
+        document().formatIndex = 5;
+        document().qualityIndex = 9;
+        bool acted = false;
+        std::function<void()> poke = [&]
+        {
+            auto* dialog = dynamic_cast<juce::DialogWindow*> (juce::Component::getCurrentlyModalComponent());
+            auto* chooser = dialog != nullptr ? dynamic_cast<FileTypeChooser*> (dialog->getContentComponent()) : nullptr;
+            if (chooser == nullptr)
+                return juce::Timer::callAfterDelay (20, [&] { poke(); });
+            EXPECT_EQ (dialog->getName(), "Select File Format for Save");
+            chooser->formatBox.setSelectedItemIndex (8, juce::sendNotificationSync);
+            chooser->qualityBox.setSelectedItemIndex (1, juce::sendNotificationSync);
+            acted = true;
+            way.act (*dialog, *chooser);
+        };
+        juce::Timer::callAfterDelay (20, [&] { poke(); });
+        EXPECT_EQ (app->chooseSaveFormat(), way.result);
+        EXPECT_TRUE (acted);
+        EXPECT_EQ (document().formatIndex, way.result == 1 ? 8 : 5);
+        EXPECT_EQ (document().qualityIndex, way.result == 1 ? 1 : 9);
+    }
+}
+
+TEST_F (AppTest, EveryFormatTheDialogOffersIsWrittenAsItSays)
+{
+    const auto dir = scratchFolder();
+    // Pink noise under a tone, which the encoders cannot make small.
+    const auto source = dir.getChildFile ("source.mov");
+    ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=3", "-f", "lavfi", "-i",
+                              "anoisesrc=color=pink:amplitude=0.2:duration=3:sample_rate=48000", "-f", "lavfi", "-i",
+                              "sine=frequency=1000:duration=3:sample_rate=48000", "-filter_complex", "[1:a][2:a]amix=2,aformat=channel_layouts=stereo[a]",
+                              "-map", "0:v", "-map", "[a]", "-c:v", "mpeg4", "-c:a", "pcm_s16le", source.getFullPathName() }));
+    ASSERT_TRUE (open (source).wasOk());
+
+    const auto saveIn = [&] (int format, int quality, const juce::String& name)
+    {
+        chooseInDialog (format, quality, {}, dir.getChildFile (name));
+        EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::savedOk) << name;
+        return dir.getChildFile (name).withFileExtension (ClarivoDocument::extensionForFormat (format));
+    };
+    const char* const expected[] = {
+        "mpeg4|video ; aac|audio|48000|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+        "mpeg4|video ; aac|audio|48000|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+        "mpeg4|video ; aac|audio|48000|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+        "aac|audio|48000|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+        "aac|audio|48000|2 ; caf",
+        "pcm_s24le|audio|48000|2|24 ; wav",
+        "pcm_s24be|audio|48000|2|24 ; aiff",
+        "flac|audio|48000|2|16 ; flac",
+        "mp3|audio|48000|2 ; mp3",
+    };
+    for (int format = 0; format < 9; ++format)
+        EXPECT_EQ (probe (saveIn (format, 9, "nine" + juce::String (format))), expected[format]) << format;
+
+    // FLAC and MP3 hold the sound the WAV holds, as long and in step.
+    const auto wav = decodeAll (dir.getChildFile ("nine5.wav"));
+    for (const char* name : { "nine7.flac", "nine8.mp3" })
+    {
+        const auto got = decodeAll (dir.getChildFile (name));
+        ASSERT_EQ (got.size(), 2u);
+        EXPECT_EQ (got[0].size(), wav[0].size()) << name;
+        const int n = (int) std::min (got[0].size(), wav[0].size()) - 8;
+        double best = -2.0;
+        int bestLag = 99;
+        for (int lag = -4; lag <= 4; ++lag)
+            if (const double r = correlation (got[0].data() + 4 + lag, wav[0].data() + 4, n - 4); r > best)
+                best = r, bestLag = lag;
+        EXPECT_EQ (bestLag, 0) << name;
+        EXPECT_GT (best, 0.95) << name;
+    }
+
+    // The quality row matters: MP3's best has at least three times its
+    // lowest bit rate; FLAC's best is no larger than its fastest.
+    const auto mp3Low = saveIn (8, 0, "low"), mp3High = saveIn (8, 9, "high");
+    EXPECT_GE (mp3High.getSize(), 3 * mp3Low.getSize());
+    const auto flacLow = saveIn (7, 0, "low"), flacHigh = saveIn (7, 9, "high");
+    EXPECT_LE (flacHigh.getSize(), flacLow.getSize());
+}
+
+// Without the encoder the user is asked; OK opens the download page, and
+// neither answer writes anything or touches the copy already there.
+TEST_F (AppTest, Mp3WithoutTheEncoderAsksAndKeepsTheOldCopy)
+{
+    const auto dir = scratchFolder();
+    ASSERT_TRUE (open (media ("song.wav")).wasOk());
+    const auto target = dir.getChildFile ("kept.mp3");
+    target.replaceWithText ("the old copy");
+    app->lameProgram = dir.getChildFile ("no-lame");
+    juce::StringArray opened;
+    app->openPage = [&] (const juce::URL& page) { opened.add (page.toString (false)); };
+    for (const char* answer : { "OK", "Cancel" })
+    {
+        SCOPED_TRACE (answer);
+        chooseInDialog (8, 9, {}, target, { { "Replace file?", "Overwrite" }, { "Missing LAME Encoder", answer } });
+        EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::failedToWriteToFile);
+        EXPECT_EQ (textOf ("Missing LAME Encoder"),
+                   "Clarivo was unable to locate the LAME encoder.  Would you like to download the LAME installer?");
+        EXPECT_EQ (target.loadFileAsString(), "the old copy");
+        EXPECT_EQ (dir.getNumberOfChildFiles (juce::File::findFiles), 1);
+    }
+    EXPECT_EQ (opened.size(), 1);
+}

@@ -1,0 +1,260 @@
+// Presets written and read back through the commands, and the batch
+// processor over a generated folder tree: what it writes, what it leaves
+// alone, what it refuses, and how it ends.
+#include "AppTestSupport.h"
+
+#include "BatchProcessor.h"
+#include "ClarivoSettingsDocument.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace mediatest;
+
+namespace
+{
+juce::MemoryBlock stateOf (CVAudioProcessor& p)
+{
+    juce::MemoryBlock state;
+    p.getStateInformation (state);
+    return state;
+}
+
+// Every parameter by value (a -0 written as "-0" is still 0) and both
+// noise profiles element for element.
+void expectSameSettings (CVAudioProcessor& a, CVAudioProcessor& b)
+{
+    for (int i = 0; i < b.getNumParameters(); ++i)
+        EXPECT_EQ (a.getParameter (i), b.getParameter (i)) << b.getParameterName (i);
+    const auto xa = juce::AudioProcessor::getXmlFromBinary (stateOf (a).getData(), (int) stateOf (a).getSize());
+    const auto xb = juce::AudioProcessor::getXmlFromBinary (stateOf (b).getData(), (int) stateOf (b).getSize());
+    ASSERT_TRUE (xa != nullptr && xb != nullptr);
+    ASSERT_EQ (xb->getNumChildElements(), 2);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE (xa->getChildElement (i)->isEquivalentTo (xb->getChildElement (i), false)) << "profile " << i;
+}
+
+juce::MemoryBlock bytesOf (const juce::File& f)
+{
+    juce::MemoryBlock data;
+    f.loadFileAsData (data);
+    return data;
+}
+
+// "audio 2 44100" per audio stream and "video" per video stream, in order.
+juce::StringArray probe (const juce::File& file)
+{
+    juce::ChildProcess ffprobe;
+    ffprobe.start (juce::StringArray { "ffprobe", "-v", "error", "-show_entries", "stream=codec_type,channels,sample_rate", "-of",
+                                       "compact=p=0:nk=1", file.getFullPathName() });
+    juce::StringArray streams;
+    for (auto line : juce::StringArray::fromLines (ffprobe.readAllProcessOutput().trim()))
+    {
+        auto fields = juce::StringArray::fromTokens (line, "|", {});
+        if (fields[0] == "audio")
+            streams.add ("audio " + fields[2] + " " + fields[1]);
+        else if (fields[0] == "video")
+            streams.add ("video");
+    }
+    return streams;
+}
+
+void make (const juce::File& file, juce::StringArray args)
+{
+    file.getParentDirectory().createDirectory();
+    args.add (file.getFullPathName());
+    ASSERT_TRUE (runFFmpeg (args)) << file.getFullPathName();
+}
+
+const juce::StringArray tone { "-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=44100", "-ac", "2" };
+} // namespace
+
+TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
+{
+    // A profile the analysis learned and a parameter moved make a state
+    // unlike the defaults.
+    ASSERT_TRUE (open (media ("quietgap.wav")).wasOk());
+    processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.3f);
+    const auto saved = stateOf (processor());
+    const auto dir = scratchFolder();
+    auto& dialogs = DialogService::get();
+
+    dialogs.answerWithFile (dir.getChildFile ("warm"));
+    app->savePreset();
+    const auto preset = dir.getChildFile ("warm.cvp");
+    EXPECT_EQ (bytesOf (preset), saved);
+    {
+        CVAudioProcessor fresh;
+        ASSERT_NE (stateOf (fresh), saved);
+        ClarivoSettingsDocument (fresh).loadFrom (preset, false, false);
+        expectSameSettings (fresh, processor());
+    }
+
+    // Saving over it asks first and leaves only the new state.
+    processor().resetToDefaults();
+    const auto defaults = stateOf (processor());
+    dialogs.answerWithFile (preset);
+    dialogs.answerWithButton ("Overwrite");
+    app->savePreset();
+    EXPECT_EQ (askedTitles(), juce::StringArray { "File already exists" });
+    EXPECT_EQ (bytesOf (preset), defaults);
+    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 1);
+
+    // Too large, or not a state at all: nothing changes and nothing is said.
+    dialogs.clearHistory();
+    const auto big = dir.getChildFile ("big.cvp"), junk = dir.getChildFile ("junk.cvp");
+    juce::MemoryBlock bigData (70000), junkData (100);
+    bigData.copyFrom (saved.getData(), 0, saved.getSize());
+    for (size_t i = 0; i < junkData.getSize(); ++i)
+        junkData[i] = (char) (i * 37);
+    big.replaceWithData (bigData.getData(), bigData.getSize());
+    junk.replaceWithData (junkData.getData(), junkData.getSize());
+    for (const auto& f : { big, junk })
+    {
+        dialogs.answerWithFile (f);
+        app->loadPreset();
+        EXPECT_EQ (stateOf (processor()), defaults) << f.getFileName();
+    }
+    EXPECT_TRUE (askedTitles().isEmpty());
+
+    // A folder that cannot be written to: the failure is shown and the old preset kept.
+    std::unique_ptr<FileSizeLimit> full;
+    if (::geteuid() == 0)
+        full = std::make_unique<FileSizeLimit> (16);
+    else
+        ::chmod (dir.getFullPathName().toRawUTF8(), 0555);
+    processor().setStateInformation (saved.getData(), (int) saved.getSize());
+    dialogs.answerWithFile (preset);
+    dialogs.answerWithButton ("Overwrite");
+    app->savePreset();
+    full = nullptr;
+    ::chmod (dir.getFullPathName().toRawUTF8(), 0755);
+    EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
+    EXPECT_EQ (bytesOf (preset), defaults);
+    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 3);
+}
+
+TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
+{
+    const auto root = scratchFolder();
+    const auto in = root.getChildFile ("in"), out = root.getChildFile ("out");
+    in.createDirectory();
+    out.createDirectory();
+    ASSERT_TRUE (media ("quietgap.wav").copyFileTo (in.getChildFile ("a.wav")));
+    make (in.getChildFile ("b.mp3"), tone);
+    make (in.getChildFile ("c.m4a"), tone);
+    make (in.getChildFile ("g.mkv"), tone);
+    make (in.getChildFile ("g.mov"), tone);
+    make (in.getChildFile ("sub/d.flac"), { "-f", "lavfi", "-i", "sine=frequency=330:duration=1:sample_rate=48000", "-ac", "2" });
+    in.getChildFile ("sub/deeper").createDirectory();
+    ASSERT_TRUE (media ("movie.mp4").copyFileTo (in.getChildFile ("sub/deeper/e.mp4")));
+    make (in.getChildFile (".hiddendir/f.wav"), { "-f", "lavfi", "-i", "sine=frequency=550:duration=1:sample_rate=22050" });
+    in.getChildFile ("notes.txt").replaceWithText ("not media\n");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (in.getChildFile (".hidden.wav")));
+    // A link back up must not walk the tree again.
+    ASSERT_EQ (::symlink ("..", in.getChildFile ("sub/up").getFullPathName().toRawUTF8()), 0);
+    out.getChildFile ("a.wav").replaceWithText ("an earlier copy");
+    std::map<juce::String, juce::MemoryBlock> before;
+    for (const auto& f : in.findChildFiles (juce::File::findFiles, true, "*", juce::File::FollowSymlinks::no))
+        before[f.getRelativePathFrom (in)] = bytesOf (f);
+
+    processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.6f);
+    const auto snapshot = stateOf (processor());
+    const auto want = expectedProcessed (in.getChildFile ("a.wav"));
+    int saves = 0;
+    app->escapeHeldDown = [&]
+    {
+        // Called once per loaded file, just before its save.
+        EXPECT_FALSE (app->isIdle()) << "a command could run between files";
+        ++saves;
+        return false;
+    };
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (in);
+    dialogs.answerWithFile (out);
+    app->runBatchProcessor();
+    EXPECT_TRUE (app->isIdle());
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Batch Processor" });
+    EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
+    EXPECT_EQ (saves, 8);
+
+    juce::StringArray written;
+    for (const auto& f : out.findChildFiles (juce::File::findFiles, true, "*"))
+        written.add (f.getRelativePathFrom (out));
+    written.sort (false);
+    EXPECT_EQ (written.joinIntoString (" "),
+               ".hiddendir/f.wav a(2).wav a.wav b.mp3 c.m4a g(2).mov g.mov sub/d.flac sub/deeper/e.mp4");
+    const std::map<juce::String, juce::String> expected {
+        { "a(2).wav", "audio 2 44100" },  { "b.mp3", "audio 2 44100" },       { "c.m4a", "audio 2 44100" },
+        { "g.mov", "audio 2 44100" },      { "g(2).mov", "audio 2 44100" },   { "sub/d.flac", "audio 2 48000" },
+        { ".hiddendir/f.wav", "audio 1 22050" }, { "sub/deeper/e.mp4", "video audio 2 48000" },
+    };
+    for (const auto& [name, streams] : expected)
+        EXPECT_EQ (probe (out.getChildFile (name)).joinIntoString (" "), streams) << name;
+    EXPECT_EQ (out.getChildFile ("a.wav").loadFileAsString(), "an earlier copy");
+    EXPECT_EQ (before.size(), 10u);
+    for (const auto& [name, data] : before)
+        EXPECT_EQ (bytesOf (in.getChildFile (name)), data) << name;
+
+    // Every file was saved with the batch's settings, not what the analysis
+    // learned from it (which it does learn from a.wav).
+    {
+        CVAudioProcessor atStart;
+        atStart.setStateInformation (snapshot.getData(), (int) snapshot.getSize());
+        expectSameSettings (processor(), atStart);
+    }
+    int rate = 0;
+    const auto got = decodeAll (out.getChildFile ("a(2).wav"), &rate);
+    ASSERT_EQ (got.size(), 2u);
+    ASSERT_EQ (got[0].size(), want[0].size());
+    float worst = 0.0f;
+    for (size_t i = 0; i < want[0].size(); ++i)
+        worst = std::max (worst, std::abs (got[0][i] - want[0][i]));
+    EXPECT_LT (worst, 1.0e-4f);
+    ASSERT_TRUE (open (in.getChildFile ("a.wav")).wasOk());
+    EXPECT_NE (stateOf (processor()), snapshot);
+}
+
+TEST_F (AppTest, BatchRefusesItsOwnOutputAndEndsAsTheUserSays)
+{
+    const auto root = scratchFolder();
+    const auto in = root.getChildFile ("in");
+    for (const char* name : { "1.wav", "2.wav", "3.wav" })
+        make (in.getChildFile (name), tone);
+    auto& dialogs = DialogService::get();
+    const auto run = [&] (const juce::File& input, const juce::File& output)
+    {
+        dialogs.clearHistory();
+        dialogs.answerWithFile (input);
+        dialogs.answerWithFile (output);
+        app->runBatchProcessor();
+        return askedTitles().joinIntoString ("|") + ": " + textOf ("Batch Processor");
+    };
+
+    // Into itself, or a folder inside it, or through a link to one: refused, nothing written.
+    const juce::String refused = "Batch Processor: The output folder must not be the input folder or lie inside it.";
+    EXPECT_EQ (run (in, in), refused);
+    EXPECT_EQ (run (in, in.getChildFile ("processed")), refused);
+    ASSERT_EQ (::symlink (in.getFullPathName().toRawUTF8(), root.getChildFile ("link").getFullPathName().toRawUTF8()), 0);
+    EXPECT_EQ (run (in, root.getChildFile ("link/processed")), refused);
+    EXPECT_EQ (in.findChildFiles (juce::File::findFilesAndDirectories, true, "*").size(), 3);
+
+    // Escape held after the second file: two copies and the one message.
+    int checks = 0;
+    app->escapeHeldDown = [&] { return ++checks > 2; };
+    const auto out = root.getChildFile ("out");
+    EXPECT_EQ (run (in, out), "Batch Processor: Batch File Processing was canceled.");
+    EXPECT_EQ (out.findChildFiles (juce::File::findFiles, true, "*").size(), 2);
+    EXPECT_TRUE (app->isIdle());
+
+    // An empty folder gives its output folder and the completion message.
+    app->escapeHeldDown = [] { return false; };
+    // The canceled batch left its last file open, with what the analysis learned.
+    if (document().hasChangedSinceSaved())
+        dialogs.answerWithButton ("Discard Changes");
+    ASSERT_TRUE (app->closeMedia().wasOk());
+    const auto empty = root.getChildFile ("empty"), emptyOut = root.getChildFile ("empty-out/x");
+    empty.createDirectory();
+    EXPECT_EQ (run (empty, emptyOut), "Batch Processor: Batch File Processing has completed.");
+    EXPECT_TRUE (emptyOut.isDirectory());
+}
