@@ -20,4 +20,13 @@ extern const Picture smallKnob;         // 54 x 54
 extern const Picture sliderTrack;       // 203 x 9
 extern const Picture sliderThumb;       // 22 x 22
 extern const Picture washOverlay;       // 196 x 196, a transparent disc 191 across
+// The media window's transport bar.
+extern const Picture transportPlay;     // 128 x 128
+extern const Picture transportPause;    // 128 x 128
+extern const Picture transportForward;  // 128 x 128
+extern const Picture transportRewind;   // 128 x 128
+extern const Picture transportBypass;   // 96 x 96
+extern const Picture transportVideo;    // 74 x 95
+extern const Picture darkToggleOn;      // 26 x 26
+extern const Picture darkToggleOff;     // 26 x 26
 } // namespace clarivo::artwork
