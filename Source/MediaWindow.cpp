@@ -72,14 +72,14 @@ void MediaWindow::resized()
 {
     CVDocumentWindow::resized();
     auto bounds = getBounds();
-    auto* peer = getPeer();
-    auto* rule = peer != nullptr ? peer->getConstrainer() : nullptr;
-    // Only while media is loaded: the player hands its rule to the peer then.
-    if (! constraining && rule != nullptr && rule == getMediaContainer().getPlayer().getConstrainer()
-        && bounds.getWidth() > 0 && bounds != lastBounds)
+    // Only while media is loaded, and only for a new width: the player sets
+    // the height itself when media loads, and that must stand. (The peer's
+    // constrainer cannot tell: the window puts its own back on every move.)
+    auto* rule = getTransport().isMediaLoaded() ? getMediaContainer().getPlayer().getConstrainer() : nullptr;
+    if (! constraining && getPeer() != nullptr && rule != nullptr && bounds.getWidth() > 0
+        && bounds.getWidth() != lastBounds.getWidth())
     {
-        const bool widthChanged = bounds.getWidth() != lastBounds.getWidth();
-        rule->checkBounds (bounds, lastBounds, {}, false, false, false, widthChanged);
+        rule->checkBounds (bounds, lastBounds, {}, false, false, false, true);
         if (bounds != getBounds())
         {
             const juce::ScopedValueSetter<bool> guard (constraining, true);
