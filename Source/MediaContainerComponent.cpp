@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 using namespace clarivo::media;
 
@@ -329,7 +330,7 @@ void MediaContainerComponent::paintOverChildren (juce::Graphics& g)
     const double t = getCurrentTime();
 
     g.setColour (busy ? waveformColour.withAlpha ((juce::uint8) 0x80) : waveformColour);
-    thumbnail.drawChannels (g, getLocalBounds(), 0.0, duration, 1.0f);
+    drawWaveform (g, duration, w);
 
     if (std::isfinite (t))
     {
@@ -353,7 +354,46 @@ void MediaContainerComponent::paintOverChildren (juce::Graphics& g)
     {
         const double p = juce::jlimit (0.0, 1.0, app->getProcessor().getProgress());
         g.setColour (waveformColour);
-        thumbnail.drawChannels (g, { 0, 0, (int) (w * p), h }, 0.0, duration * p, 1.0f);
+        // The done part spans duration x p over as many pixels: the same columns.
+        drawWaveform (g, duration, (int) (w * p));
+    }
+}
+
+void MediaContainerComponent::drawWaveform (juce::Graphics& g, double duration, int count)
+{
+    const int w = getWidth(), numChannels = thumbnail.getNumChannels();
+    if (columns.width != w || columns.channels != numChannels || columns.duration != duration
+        || columns.samplesFinished != thumbnail.getNumSamplesFinished())
+    {
+        columns.width = w;
+        columns.channels = numChannels;
+        columns.duration = duration;
+        columns.samplesFinished = thumbnail.getNumSamplesFinished();
+        columns.minimum.assign ((size_t) (w * numChannels), 0.0f);
+        columns.maximum.assign ((size_t) (w * numChannels), 0.0f);
+        const double perColumn = duration / juce::jmax (1, w);
+        columns.withSound = juce::jlimit (0, w, (int) std::ceil (thumbnail.getTotalLength() / perColumn));
+        for (int c = 0; c < numChannels; ++c)
+            for (int x = 0; x < w; ++x)
+            {
+                const auto i = (size_t) (c * w + x);
+                thumbnail.getApproximateMinMax (x * perColumn, (x + 1) * perColumn, c, columns.minimum[i], columns.maximum[i]);
+            }
+    }
+
+    count = juce::jlimit (0, columns.withSound, count);
+    const float band = (float) getHeight() / (float) juce::jmax (1, numChannels);
+    for (int c = 0; c < numChannels; ++c)
+    {
+        const float mid = band * ((float) c + 0.5f), half = band * 0.5f;
+        for (int x = 0; x < count; ++x)
+        {
+            const auto i = (size_t) (c * w + x);
+            const float top = mid - juce::jlimit (-1.0f, 1.0f, columns.maximum[i]) * half;
+            const float bottom = mid - juce::jlimit (-1.0f, 1.0f, columns.minimum[i]) * half;
+            // Silence still shows as a line, as the overview always has.
+            g.fillRect (x, (int) top, 1, juce::jmax (1, (int) (bottom - top + 0.5f)));
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include "platform/media/MediaPlayerView.h"
 
 #include <memory>
+#include <vector>
 
 class ProcessingAVPlayer;
 
@@ -103,6 +104,20 @@ private:
     void step (int frames, double seconds);
     void drawCaption (juce::Graphics&, const juce::String& text) const;
     void updatePictureVisibility();
+    // Draws the cached overview's columns 0 to columns - 1 over the view.
+    void drawWaveform (juce::Graphics&, double duration, int columns);
+
+    // The overview's extremes per pixel column and channel, for the current
+    // width and time span: an hour of sound is read once, not on each of the
+    // ten repaints a second that playback makes.
+    struct Columns
+    {
+        int width = 0, channels = 0;
+        int withSound = 0; // columns before the overview's end
+        double duration = 0.0;
+        juce::int64 samplesFinished = -1;
+        std::vector<float> minimum, maximum; // channel-major
+    } columns;
 
     std::unique_ptr<ProcessingAVPlayer> player;
     clarivo::media::PlayerView playerView;
