@@ -57,8 +57,8 @@ TransportComponent::TransportComponent (CVAudioProcessor& p)
     timeLabel.setJustificationType (juce::Justification::centredLeft);
     timeLabel.setEditable (false, false, false);
     timeLabel.setColour (juce::Label::textColourId, juce::Colour (0xffbebebe));
-    timeLabel.setColour (juce::TextEditor::textColourId, juce::Colours::black);
-    timeLabel.setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
+    timeLabel.setColour (juce::Label::textWhenEditingColourId, juce::Colours::black);
+    timeLabel.setColour (juce::Label::backgroundWhenEditingColourId, juce::Colour (0x00000000));
 
     const juce::Colour pressed (0xff336afc);
     addAndMakeVisible (bypassButton);
