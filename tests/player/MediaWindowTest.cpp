@@ -365,6 +365,12 @@ TEST_F (MediaWindowTest, PaintsWaveformPlayHeadMarkerProgressAndCaptions)
     EXPECT_TRUE (near (viewPixels().getPixelAt (2, 2), overBlack (0xb30000ff)));
     v.fileDragExit ({});
 
+    // No overview (yet): its caption, and no play head or marker from a zero length.
+    v.getThumbnail().setSource (nullptr);
+    auto pending = viewPixels();
+    EXPECT_NEAR (brightest (pending, { 0, 206, 780, 36 }), 77, 2);
+    EXPECT_EQ (brightest (pending, { 0, 0, 780, 200 }), 0);
+
     // Sound shown as a picture: its own caption.
     closeDiscarding();
     openAndSettle ("stereo.m4a");
