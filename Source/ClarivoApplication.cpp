@@ -97,7 +97,8 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
         deviceManager.initialise (2, 2, saved.get(), true);
     }
 
-    mediaWindow = std::make_unique<MediaWindow>();
+    jassert (preferences != nullptr);
+    mediaWindow = std::make_unique<MediaWindow> (&deviceManager, *preferences);
     mediaWindow->setResizable (true, false);
     mediaWindow->setResizeLimits (640, 280, 100000, 100000);
     placeMediaWindow();

@@ -23,4 +23,13 @@ extern const Picture productLogo;       // 187 x 44, the controls panel's logo b
 extern const Picture noiseReductionOff; // 132 x 132, dark ring
 extern const Picture noiseReductionOn;  // 132 x 132, blue ring
 extern const Picture washOverlay;       // 196 x 196, a transparent disc 191 across
+// The media window's transport bar.
+extern const Picture transportPlay;     // 128 x 128
+extern const Picture transportPause;    // 128 x 128
+extern const Picture transportForward;  // 128 x 128
+extern const Picture transportRewind;   // 128 x 128
+extern const Picture transportBypass;   // 96 x 96
+extern const Picture transportVideo;    // 74 x 95
+extern const Picture darkToggleOn;      // 26 x 26
+extern const Picture darkToggleOff;     // 26 x 26
 } // namespace clarivo::artwork

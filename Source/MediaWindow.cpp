@@ -1,31 +1,58 @@
 #include "MediaWindow.h"
 
+#include "CVAudioProcessor.h"
 #include "ClarivoApplication.h"
+#include "ProcessingAVPlayer.h"
 
-MediaWindow::Content::Content()
+namespace
 {
-    addAndMakeVisible (view);
-    addAndMakeVisible (transport);
+CVAudioProcessor& applicationProcessor()
+{
+    auto* app = ClarivoApplication::getApp();
+    jassert (app != nullptr);
+    return app->getProcessor();
+}
+} // namespace
+
+MediaControlsComponent::MediaControlsComponent (juce::AudioDeviceManager& dm, Preferences& preferences)
+    : recorder (std::make_unique<RecorderComponent> (dm, preferences)),
+      transport (std::make_unique<TransportComponent> (applicationProcessor()))
+{
+    addAndMakeVisible (*recorder);
+    addAndMakeVisible (*transport);
+    transport->setAnimationComposition ("CV-Splash");
 }
 
-void MediaWindow::Content::resized()
+void MediaControlsComponent::setMode (bool player)
 {
-    auto area = getLocalBounds();
-    transport.setBounds (area.removeFromBottom (32));
-    view.setBounds (area);
+    transport->setVisible (player);
+    recorder->setVisible (! player);
+    transport->setAnimationEnabled (player && ! transport->isMediaLoaded());
+    playerMode = player;
 }
 
-MediaWindow::MediaWindow()
+void MediaControlsComponent::resized()
+{
+    recorder->setBounds (getLocalBounds());
+    transport->setBounds (getLocalBounds());
+}
+
+void MediaControlsComponent::paint (juce::Graphics& g) { g.fillAll (juce::Colour (0xffffff00).withAlpha (0.7f)); }
+
+//==============================================================================
+MediaWindow::MediaWindow (juce::AudioDeviceManager* dm, Preferences& preferences) : deviceManager (dm)
 {
     setName ({});
-    // The view leaves what it does not draw to the window, black as the picture's surround.
     setBackgroundColour (juce::Colours::black);
+    auto* content = new MediaControlsComponent (*dm, preferences);
+    controls = content;
+    content->setBounds (0, 0, 100, 100);
+    setContentOwned (content, true);
+    setBounds (360, 500, 780, 490);
     setUsingNativeTitleBar (true);
-    setContentNonOwned (&content, false);
-    setResizable (true, false);
-    centreWithSize (780, 214);
     if (auto* app = ClarivoApplication::getApp())
         addKeyListener (app->getCommandManager().getKeyMappings());
+    lastBounds = getBounds();
 }
 
 MediaWindow::~MediaWindow()
@@ -35,9 +62,31 @@ MediaWindow::~MediaWindow()
     clearContentComponent();
 }
 
-void MediaWindow::setPlayerMode (bool, bool fileExists, const juce::String& fileName)
+void MediaWindow::setPlayerMode (bool player, bool hasMedia, const juce::String& fileName)
 {
-    setName (fileExists ? fileName : juce::String());
+    controls->setMode (player);
+    setName (! player ? juce::String ("Recorder") : hasMedia ? fileName : juce::String ("Media Player"));
+}
+
+void MediaWindow::resized()
+{
+    CVDocumentWindow::resized();
+    auto bounds = getBounds();
+    // Only while media is loaded, and only for a new width: the player sets
+    // the height itself when media loads, and that must stand. (The peer's
+    // constrainer cannot tell: the window puts its own back on every move.)
+    auto* rule = getTransport().isMediaLoaded() ? getMediaContainer().getPlayer().getConstrainer() : nullptr;
+    if (! constraining && getPeer() != nullptr && rule != nullptr && bounds.getWidth() > 0
+        && bounds.getWidth() != lastBounds.getWidth())
+    {
+        rule->checkBounds (bounds, lastBounds, {}, false, false, false, true);
+        if (bounds != getBounds())
+        {
+            const juce::ScopedValueSetter<bool> guard (constraining, true);
+            setBounds (bounds);
+        }
+    }
+    lastBounds = getBounds();
 }
 
 void MediaWindow::closeRequested()

@@ -282,6 +282,96 @@ def product_logo():
     picture("product_logo.png", 187, 44, fn)
 
 
+# The media window's transport bar: light glyphs on the dark bar.
+def transport_glyph(size, inside):
+    """A round light button of size pixels with a dark glyph where inside(u, v) holds (u, v in -1..1)."""
+    r = size / 2.0
+
+    def fn(x, y):
+        d = math.hypot(x - r, y - r)
+        if d > r:
+            return None
+        u, v = (x - r) / r, (y - r) / r
+        if inside(u, v):
+            return grey(30), coverage(d, r - 0.5)
+        return grey(205 - 60 * (v + 1.0) / 2.0), coverage(d, r - 0.5)
+    return fn
+
+
+def triangle(u, v, tip, base, half):
+    """Right-pointing triangle from base to tip (u), half-height half at its base."""
+    if u < base or u > tip:
+        return False
+    return abs(v) <= half * (tip - u) / (tip - base)
+
+
+def play_glyph(u, v):
+    return triangle(u, v, 0.55, -0.35, 0.5)
+
+
+def pause_glyph(u, v):
+    return abs(v) < 0.48 and (-0.42 < u < -0.12 or 0.12 < u < 0.42)
+
+
+def forward_glyph(u, v):
+    return triangle(u, v, 0.05, -0.55, 0.42) or triangle(u, v, 0.6, 0.0, 0.42)
+
+
+def rewind_glyph(u, v):
+    return forward_glyph(-u, v)
+
+
+def bypass_picture(x, y):
+    # A power sign: a ring open at the top with a bar through the gap.
+    r = 48.0
+    d = math.hypot(x - r, y - r)
+    if d > r:
+        return None
+    inner = math.hypot(x - r, y - r - 4.0)
+    angle = math.degrees(math.atan2(x - r, -(y - r - 4.0)))
+    ring = 17.0 < inner < 27.0 and abs(angle) > 35.0
+    bar = abs(x - r) < 5.0 and 14.0 < y < 50.0
+    if ring or bar:
+        return grey(235), coverage(d, r - 0.5)
+    return grey(70 - 30 * y / 96.0), coverage(d, r - 0.5)
+
+
+def video_toggle_picture(x, y):
+    # A film frame over a waveform, 74 x 95.
+    if not (2.0 < x < 72.0 and 2.0 < y < 93.0):
+        return None
+    if 8.0 < x < 66.0 and 10.0 < y < 44.0:
+        return (90, 140, 220), 1.0
+    wave = 70.0 + 14.0 * math.sin((x - 8.0) / 58.0 * 4.0 * math.pi) * math.sin((x - 8.0) / 58.0 * math.pi)
+    if 8.0 < x < 66.0 and abs(y - wave) < 2.5:
+        return (32, 110, 226), 1.0
+    if (x < 6.0 or x > 68.0) and int(y) % 10 < 5:
+        return grey(20), 1.0
+    return grey(200), 1.0
+
+
+def dark_toggle(on):
+    def fn(x, y):
+        d = math.hypot(x - 12.0, y - 12.0)
+        if d > 12.0:
+            return None
+        if on:
+            return (51, 106, 252) if d < 8.0 else grey(40), coverage(d, 11.5)
+        return grey(90 if d < 8.0 else 40), coverage(d, 11.5)
+    return fn
+
+
+def transport_pictures():
+    picture("transport_play.png", 128, 128, transport_glyph(128, play_glyph))
+    picture("transport_pause.png", 128, 128, transport_glyph(128, pause_glyph))
+    picture("transport_forward.png", 128, 128, transport_glyph(128, forward_glyph))
+    picture("transport_rewind.png", 128, 128, transport_glyph(128, rewind_glyph))
+    picture("transport_bypass.png", 96, 96, bypass_picture)
+    picture("transport_video.png", 74, 95, video_toggle_picture)
+    picture("dark_toggle_on.png", 26, 26, dark_toggle(True))
+    picture("dark_toggle_off.png", 26, 26, dark_toggle(False))
+
+
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)
     panel = panel_background()
@@ -296,3 +386,4 @@ if __name__ == "__main__":
     product_logo()
     noise_reduction_button("nr_button_off.png", False)
     noise_reduction_button("nr_button_on.png", True)
+    transport_pictures()

@@ -1,0 +1,37 @@
+#include "CVDarkLookAndFeel.h"
+
+#include "ClarivoArtwork.h"
+
+namespace
+{
+juce::Image picture (const clarivo::artwork::Picture& p)
+{
+    return juce::ImageCache::getFromMemory (p.data, p.size);
+}
+} // namespace
+
+// The caption face the bar was drawn with is not on Linux; DejaVu Sans is
+// always installed, so captions measure the same on every machine.
+CVDarkLookAndFeel::CVDarkLookAndFeel()
+    : toggleOnImage (picture (clarivo::artwork::darkToggleOn)),
+      toggleOffImage (picture (clarivo::artwork::darkToggleOff)),
+      captionFont ("DejaVu Sans", 10.0f, juce::Font::bold)
+{
+}
+
+void CVDarkLookAndFeel::drawToggleButton (juce::Graphics& g, juce::ToggleButton& button, bool, bool buttonDown)
+{
+    const bool disabled = ! button.isEnabled();
+    if (disabled)
+        g.setOpacity (0.5f);
+    // Held down reads as on, so the press shows before the click lands.
+    const auto& image = button.getToggleState() || buttonDown ? toggleOnImage : toggleOffImage;
+    g.drawImage (image, 0, 0, 24, 24, 0, 0, 24, 24, false);
+    if (disabled)
+        g.setOpacity (0.5f);
+
+    g.setFont (captionFont);
+    g.setColour (juce::Colour (captionColour));
+    g.drawFittedText (button.getButtonText(), 0, 24, button.getWidth(), button.getHeight() - 24,
+                      juce::Justification::centredTop, 10, 0.0f);
+}
