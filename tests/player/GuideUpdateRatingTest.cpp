@@ -354,3 +354,165 @@ TEST_F (UserGuideTest, WithTheServerDownTheWindowStaysUsable)
     EXPECT_TRUE (app->getUserGuideWindow()->isVisible());
     EXPECT_TRUE (app->isIdle());
 }
+
+//==============================================================================
+// Each launch is a new iRate on the same counts, with the test's clock.
+class RatingTest : public NetworkTest
+{
+protected:
+    void SetUp() override
+    {
+        NetworkTest::SetUp();
+        savedHosts = { iRate::lookupHost, iRate::storePageHost };
+        iRate::lookupHost = iRate::storePageHost = server.host();
+        store ("5.0.0");
+    }
+    void TearDown() override
+    {
+        rating = nullptr;
+        iRate::lookupHost = savedHosts[0];
+        iRate::storePageHost = savedHosts[1];
+        defaultsFile.deleteFile();
+        NetworkTest::TearDown();
+    }
+
+    // What the store's lookup answers for our program.
+    void store (const juce::String& version, int status = 200)
+    {
+        server.set ("/us/lookup", { status, "{\"resultCount\": 1, \"results\": [{\"bundleId\": \"app.clarivo.ClarivoPlus\", "
+                                            "\"trackId\": 12345, \"primaryGenreId\": 6002, \"version\": \"" + version + "\"}]}",
+                                    "application/json" });
+    }
+
+    // Starts the program once more and waits for the launch and its lookup.
+    void launch (const juce::String& version = "5.0.0")
+    {
+        rating = nullptr;
+        rating = std::make_unique<iRate> (defaultsFile);
+        // The launch itself runs from the message loop.
+        const int before = rating->getUseCount();
+        rating->clock = [this] { return now; };
+        rating->mainWindow = [this]() -> juce::Component* { return windowAvailable ? app->getMediaWindow() : nullptr; };
+        rating->appStoreCountry = "us";
+        rating->applicationVersion = version;
+        ASSERT_TRUE (pumpUntil ([&] { return rating->getUseCount() != before && ! rating->isLookingUp(); }, 5000));
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    }
+    void advanceDays (double days) { now += (juce::int64) (days * 86400000.0); }
+    // Launches once and says whether it asked for a rating, answering with button.
+    bool launchAsks (const juce::String& button = "Remind Me Later", const juce::String& version = "5.0.0")
+    {
+        DialogService::get().clearHistory();
+        DialogService::get().clearScript();
+        DialogService::get().answerWithButton (button);
+        launch (version);
+        DialogService::get().clearScript();
+        return askedTitles().contains ("Rate Clarivo+");
+    }
+
+    const juce::File defaultsFile = scratchFile ("iRate-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()) + ".settings");
+    std::unique_ptr<iRate> rating;
+    juce::int64 now = 1800000000000;
+    bool windowAvailable = true;
+    juce::StringArray savedHosts;
+};
+
+TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
+{
+    EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (rating->getFirstUsed(), now);
+    EXPECT_EQ (rating->getAppStoreID(), 12345);
+    EXPECT_TRUE (server.requests().contains ("/us/lookup?bundleId=app.clarivo.ClarivoPlus"));
+    for (int day = 1; day < 10; ++day)
+    {
+        advanceDays (1.0);
+        EXPECT_FALSE (launchAsks()) << day;
+    }
+    EXPECT_EQ (rating->getUseCount(), 10);
+    EXPECT_TRUE (server.requests().contains ("/us/lookup?id=12345"));
+
+    // Ten days and ten launches: the box waits for the main window.
+    advanceDays (1.0);
+    windowAvailable = false;
+    EXPECT_FALSE (launchAsks());
+    EXPECT_TRUE (rating->isWaitingForMainWindow());
+    DialogService::get().answerWithButton ("Remind Me Later");
+    windowAvailable = true;
+    ASSERT_TRUE (pumpUntil ([this] { return askedTitles().contains ("Rate Clarivo+"); }, 2000));
+    ASSERT_EQ (askedTitles().size(), 1);
+    const auto* asked = lastRequest ("Rate Clarivo+");
+    EXPECT_EQ (asked->text, juce::String::fromUTF8 ("If you enjoy using Clarivo+, would you mind taking a moment to rate it? It won\xe2\x80\x99t take "
+                                                    "more than a minute. Thanks for your support!"));
+    EXPECT_EQ (asked->buttons, juce::StringArray ({ "Rate It Now", "No, Thanks", "Remind Me Later" }));
+    EXPECT_EQ (rating->getLastReminded(), now);
+
+    // Reminded: quiet for a day.
+    advanceDays (0.9);
+    EXPECT_FALSE (launchAsks());
+    advanceDays (0.2);
+    EXPECT_TRUE (launchAsks ("No, Thanks"));
+    EXPECT_EQ (rating->getDeclinedVersion(), "5.0.0");
+
+    // Declined: never again, in this version or a later one.
+    advanceDays (30.0);
+    EXPECT_FALSE (launchAsks());
+    store ("5.1.0");
+    EXPECT_FALSE (launchAsks ("Remind Me Later", "5.1.0"));
+    advanceDays (30.0);
+    EXPECT_FALSE (launchAsks ("Remind Me Later", "5.1.0"));
+    EXPECT_TRUE (opened.isEmpty());
+}
+
+TEST_F (RatingTest, AnUpdateWaitsOneMoreDayAndRatingOpensThePageOnce)
+{
+    EXPECT_FALSE (launchAsks());
+    const auto firstUse = now;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_FALSE (launchAsks());
+    advanceDays (30.0);
+    store ("5.0.1");
+    // The update moves first use to nine days ago.
+    EXPECT_FALSE (launchAsks ("Remind Me Later", "5.0.1"));
+    EXPECT_NE (rating->getFirstUsed(), firstUse);
+    EXPECT_EQ (rating->getFirstUsed(), now - 9 * 86400000LL);
+    EXPECT_EQ (rating->getLastVersionUsed(), "5.0.1");
+
+    advanceDays (1.01);
+    EXPECT_TRUE (launchAsks ("Rate It Now", "5.0.1"));
+    EXPECT_EQ (rating->getRatedVersion(), "5.0.1");
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (700);
+    EXPECT_EQ (opened, juce::StringArray (server.host() + "/app/id12345"));
+    EXPECT_FALSE (rating->isWaitingForMainWindow());
+    EXPECT_FALSE (rating->isLookingUp());
+}
+
+TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWait)
+{
+    EXPECT_FALSE (launchAsks());
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FALSE (launchAsks());
+    advanceDays (11.0);
+
+    store ("5.2.0");
+    EXPECT_FALSE (launchAsks()) << "a newer version in the store";
+    store ("5.0.0", 500);
+    EXPECT_FALSE (launchAsks()) << "HTTP 500";
+    iRate::lookupHost = "http://127.0.0.1:1";
+    EXPECT_FALSE (launchAsks()) << "no server";
+
+    // A lookup that never ends is dropped at quit.
+    iRate::lookupHost = server.host();
+    server.set ("/us/lookup", { 200, {}, {}, true });
+    rating = nullptr;
+    rating = std::make_unique<iRate> (defaultsFile);
+    rating->appStoreCountry = "us";
+    rating->clock = [this] { return now; };
+    ASSERT_TRUE (pumpUntil ([this] { return rating->isLookingUp(); }, 2000));
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    rating = nullptr;
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 2000.0);
+
+    // With everything in order, the same counts ask.
+    store ("5.0.0");
+    EXPECT_TRUE (launchAsks());
+}
