@@ -31,7 +31,9 @@ configure_and_build() {
 
 run_tests() {
     local dir="$1"
-    # GUI pieces need a display even when nothing is shown.
+    # GUI pieces need a display even when nothing is shown. The end-to-end
+    # tests (EndToEnd.Binary starts the program on a display of its own, serially;
+    # EndToEndTest.* runs a whole session in process) run in both passes.
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
