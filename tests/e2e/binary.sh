@@ -75,6 +75,14 @@ second_launch "$work/clip.wav"
 media="$(window_named "clip.wav" 20)" || fail "no window titled clip.wav"
 shot handed-over
 
+# The web view's child process is started as the program with this option;
+# it must never reach the running instance as a second launch (which would
+# close the media).
+timeout 5 "$clarivo" --juce-gtkwebkitfork-child
+[ $? -ne 124 ] || fail "the web view's child start hung"
+sleep 1
+[ "$(media_title)" = "clip.wav" ] || fail "the web view's child start closed the media"
+
 cd "$work"
 second_launch clip.wav
 cd - >/dev/null

@@ -136,6 +136,7 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     auto& player = app->getMediaWindow()->getMediaContainer().getPlayer();
     auto& meter = app->getProcessor().getPeakMeter();
     const double start = player.getPositionSeconds();
+    const auto rowsBefore = app->getProcessor().feeds().spectrum.getPublishedCount();
     meter.level[0] = 0.0f;
     app->playPause();
     EXPECT_TRUE (app->isPlaying());
@@ -143,6 +144,8 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     app->playPause();
     EXPECT_GT (player.getPositionSeconds(), start + 1.0);
     EXPECT_GT (meter.level[0], 0.01f);
+    // The wash display gets a live row for every block played.
+    EXPECT_GT (app->getProcessor().feeds().spectrum.getPublishedCount(), rowsBefore + 100);
 
     // Learn over the hiss, from the start.
     app->rewindToStart();
