@@ -213,8 +213,6 @@ TEST_F (UpdateCheckTest, EveryFailureIsOneUpdateErrorAndTheQuietCheckSaysNothing
 {
     clarivo::update::setTimeoutMs (1000);
     auto& dialogs = DialogService::get();
-    LocalWebServer closed;
-    const auto closedHost = closed.host();
     struct Case { const char* name; LocalWebServer::Route route; bool closedPort; };
     const Case cases[] { { "HTTP 500", { 500, feed ({ "5.1.0" }) }, false },
                          { "bad XML", { 200, "<rss><channel><item>" }, false },
