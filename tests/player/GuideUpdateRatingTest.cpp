@@ -6,39 +6,8 @@
 #include "UserGuideWindow.h"
 #include "iRate.h"
 
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
-
-namespace juce
-{
-int juce_gtkWebkitMain (int argc, const char* argv[]);
-}
-
-// The web view runs in a copy of the executable started with
-// "--juce-gtkwebkitfork-child"; in this one that copy must be the web view,
-// not another run of every test.
-static const int webViewChild = []
-{
-    std::ifstream in ("/proc/self/cmdline", std::ios::binary);
-    const std::string line ((std::istreambuf_iterator<char> (in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> args;
-    for (size_t start = 0; start < line.size();)
-    {
-        const auto end = line.find ('\0', start);
-        args.push_back (line.substr (start, end - start));
-        start = end == std::string::npos ? line.size() : end + 1;
-    }
-    if (args.size() >= 4 && args[1] == "--juce-gtkwebkitfork-child")
-    {
-        std::vector<const char*> argv;
-        for (auto& a : args)
-            argv.push_back (a.c_str());
-        std::_Exit (juce::juce_gtkWebkitMain ((int) argv.size(), argv.data()));
-    }
-    return 0;
-}();
 
 using namespace mediatest;
 using Outcome = clarivo::update::Result::Outcome;
