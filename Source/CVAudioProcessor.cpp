@@ -1,4 +1,5 @@
 #include "CVAudioProcessor.h"
+#include "UpdateChecker.h"
 
 #include <algorithm>
 #include <cmath>
@@ -310,6 +311,8 @@ void CVAudioProcessor::finishAnalysis()
 
 juce::AudioProcessorEditor* CVAudioProcessor::createEditor()
 {
+    if (clarivo::update::checksInBackgroundOn (juce::SystemStats::getOperatingSystemType()))
+        clarivo::update::launchUpdateCheck();
     auto factory = editorFactory.load();
     return factory != nullptr ? factory (*this, progress) : nullptr;
 }

@@ -12,6 +12,9 @@
 #include "FileTypeChooser.h"
 #include "MediaWindow.h"
 #include "Preferences.h"
+#include "UpdateChecker.h"
+#include "UserGuideWindow.h"
+#include "iRate.h"
 #include "platform/launch/SingleInstance.h"
 #include "platform/media/FFmpegAudioFormat.h"
 
@@ -81,6 +84,7 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
     CVUIEditor::installAsProcessorEditor();
+    installUpdatePresenter();
     processor = std::make_unique<CVAudioProcessor>();
     processor->addChangeListener (this);
     processor->getStateInformation (lastState);
@@ -138,6 +142,12 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
                == 0)
         showUserGuide (true);
 
+    if (ratingPrompt)
+    {
+        rating = std::make_unique<iRate> (iRate::defaultDefaultsFile());
+        rating->mainWindow = [this]() -> juce::Component* { return mediaWindow.get(); };
+    }
+
     // A file named at the first launch opens as one handed over later would.
     if (commandLine.isNotEmpty())
         anotherInstanceStarted (commandLine);
@@ -150,6 +160,9 @@ void ClarivoApplication::shutdown()
     initialised = false;
     stopTimer();
     singleInstance = nullptr;
+    // Nothing from the network arrives once we are going.
+    rating = nullptr;
+    clarivo::update::cancelAllChecks();
 
     // Nothing may run the processor or feed a window while they go.
     if (mediaWindow != nullptr)
@@ -163,6 +176,7 @@ void ClarivoApplication::shutdown()
     commandManager.setFirstCommandTarget (nullptr);
     editorWindow = nullptr;
     mediaWindow = nullptr;
+    userGuideWindow = nullptr;
     document = nullptr;
     processor->removeChangeListener (this);
     processor = nullptr;
@@ -441,8 +455,48 @@ void ClarivoApplication::runBatchProcessor()
 // The editor's panels, the user guide and the update check arrive with
 // their own windows.
 void ClarivoApplication::showEditorPanel (int) {}
-void ClarivoApplication::showUserGuide (bool quickStart) { lastGuideRequest = quickStart ? 2 : 1; }
-void ClarivoApplication::checkForUpdates() {}
+void ClarivoApplication::showUserGuide (bool quickStart)
+{
+    lastGuideRequest = quickStart ? 2 : 1;
+    if (userGuideWindow == nullptr)
+    {
+        userGuideWindow = std::make_unique<UserGuideWindow>();
+        userGuideWindow->setResizable (true, false);
+    }
+    userGuideWindow->setVisible (true);
+    if (quickStart)
+        userGuideWindow->showQuickStart();
+}
+
+void ClarivoApplication::checkForUpdates() { clarivo::update::runUpdateCheck(); }
+
+void ClarivoApplication::installUpdatePresenter()
+{
+    using clarivo::update::Result;
+    clarivo::update::setPresenter ([] (const Result& result, bool interactive)
+    {
+        auto& dialogs = DialogService::get();
+        const juce::String installed (clarivo::update::installedVersion);
+        if (result.outcome == Result::Outcome::newVersion)
+        {
+            const auto text = "Clarivo+ " + result.version
+                              + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have ") + installed
+                              + ". Would you like to download it now?";
+            if (dialogs.ask (juce::MessageBoxIconType::InfoIcon, "A new version of Clarivo+ is available!", text, { "OK", "Cancel" }) == 0
+                && ! result.link.isEmpty())
+                clarivo::update::openInBrowser (result.link);
+        }
+        // The quiet check speaks only of a newer version.
+        else if (! interactive)
+            return;
+        else if (result.outcome == Result::Outcome::upToDate)
+            dialogs.showMessage (juce::MessageBoxIconType::InfoIcon, juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"),
+                                 "Clarivo+ " + installed + " is currently the newest version available.");
+        else
+            dialogs.showMessage (juce::MessageBoxIconType::WarningIcon, "Update Error!",
+                                 "An error occurred in retrieving update information. Please try again later.");
+    });
+}
 
 void ClarivoApplication::analyzeMedia (const juce::File& file) { document->analyzeMedia (file); }
 

@@ -22,6 +22,8 @@ class CVUIEditor;
 class MediaWindow;
 class TransportComponent;
 class Preferences;
+class UserGuideWindow;
+class iRate;
 
 namespace AudioFileExport { struct Progress; }
 namespace clarivo::launch { class SingleInstance; }
@@ -71,6 +73,9 @@ public:
     juce::String instanceName { "Clarivo+ 5" };
     // What an accepted quit request does; tests put a recorder in JUCE's place.
     std::function<void()> quitHandler;
+    // Whether the rating prompt counts this start and looks the program up
+    // in the store; tests that are not about it keep off the network.
+    bool ratingPrompt = true;
 
     //==========================================================================
     // The media document
@@ -135,10 +140,14 @@ public:
     void runBatchProcessor();
     void showEditorPanel (int panel);
     void showUserGuide (bool quickStart);
-    // Until the guide window exists: how it was last asked for (0 never,
-    // 1 its contents, 2 its QuickStart page).
+    // How the guide was last asked for (0 never, 1 its contents, 2 its
+    // QuickStart page).
     int lastGuideRequest = 0;
+    // Made on first use; null before.
+    UserGuideWindow* getUserGuideWindow() const noexcept { return userGuideWindow.get(); }
     void checkForUpdates();
+    // The rating prompt of this start, or null.
+    iRate* getRatingPrompt() const noexcept { return rating.get(); }
 
     //==========================================================================
     // Analysis glue, forwarded to the document
@@ -167,6 +176,8 @@ private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void timerCallback() override;
     void handOver (const juce::String& commandLine);
+    // Shows what an update check found, through the dialog service.
+    static void installUpdatePresenter();
     // The transport bar while the media window shows the player, else null.
     TransportComponent* playerTransport() const noexcept;
     // Both main windows take mouse clicks, or neither.
@@ -179,7 +190,9 @@ private:
     std::unique_ptr<CVAudioProcessor> processor;
     std::unique_ptr<CVEditorWindow> editorWindow;
     std::unique_ptr<MediaWindow> mediaWindow;
+    std::unique_ptr<UserGuideWindow> userGuideWindow;
     std::unique_ptr<ClarivoDocument> document;
+    std::unique_ptr<iRate> rating;
     std::unique_ptr<clarivo::launch::SingleInstance> singleInstance;
 
     bool progressVisible = false;

@@ -17,8 +17,9 @@ LAYERS = {
     "bays": {"dsp-common", "bays"},
     "media": {"media"},
     "launch": {"launch"},
-    "engine": {"dsp-common", "bays", "media", "engine"},
-    "app": {"dsp-common", "bays", "media", "launch", "engine", "app"},
+    "update": {"update"},
+    "engine": {"dsp-common", "bays", "media", "update", "engine"},
+    "app": {"dsp-common", "bays", "media", "launch", "update", "engine", "app"},
 }
 
 
@@ -35,6 +36,8 @@ def layer_of(path):
         return "media"
     if folder == "Source/platform/launch":
         return "launch"
+    if folder == "Source/platform/update":
+        return "update"
     if folder == "Source":
         return "engine" if ENGINE_FILES.match(name) else "app"
     return None

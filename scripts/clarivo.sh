@@ -31,7 +31,9 @@ configure_and_build() {
 
 run_tests() {
     local dir="$1"
-    # GUI pieces need a display even when nothing is shown.
+    # GUI pieces need a display even when nothing is shown. The end-to-end
+    # tests (EndToEnd.Binary starts the program on a display of its own, serially;
+    # EndToEndTest.* runs a whole session in process) run in both passes.
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
@@ -48,7 +50,7 @@ case "$mode" in
         if [ "${CLARIVO_SKIP_SANITIZERS:-0}" != "1" ]; then
             configure_and_build build-asan -DCLARIVO_SANITIZE=address -DCLARIVO_BENCHMARKS=OFF
             ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-                run_tests build-asan
+                LSAN_OPTIONS="suppressions=$here/scripts/lsan.supp" run_tests build-asan
         fi
         if [ "${CLARIVO_SKIP_TSAN:-0}" != "1" ]; then
             # The engine's tests, whose threads meet in the processor; the

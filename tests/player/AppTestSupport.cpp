@@ -15,6 +15,7 @@ void AppTest::SetUp()
     app->playerOptions.nullDeviceSpeed = 8.0;
     app->showWindows = showWindows;
     app->instanceName = {};
+    app->ratingPrompt = ratingPrompt;
     app->initialise ({});
     ProcessingAVPlayer::setClock ([this] { return clockMs += 250; });
     dialogs.clearHistory();

@@ -50,6 +50,8 @@ protected:
     juce::int64 clockMs = 1000000;
     // Whether the windows are put on the screen.
     bool showWindows = false;
+    // Whether the rating prompt runs (and looks the program up in the store).
+    bool ratingPrompt = false;
 };
 
 // Writes what a component shows to build/snapshots/<name>.png, for a person to look at.

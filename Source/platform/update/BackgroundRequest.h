@@ -1,0 +1,45 @@
+#pragma once
+
+// One GET on a thread of its own. Its answer reaches the handler on the
+// message thread, asynchronously, and only while the request object still
+// lives and was not cancelled: nothing ever waits on the message thread for
+// the network, and nothing is delivered to a receiver that has gone.
+#include <juce_events/juce_events.h>
+
+#include <functional>
+#include <memory>
+
+namespace clarivo::update
+{
+struct Response
+{
+    bool connected = false; // false: no answer at all (refused, timed out, cancelled)
+    int status = 0;         // the HTTP status when connected
+    juce::String body;
+};
+
+class BackgroundRequest
+{
+public:
+    using Handler = std::function<void (const Response&)>;
+
+    // Starts at once. timeoutMs bounds both the connection and any stretch in
+    // which the server sends nothing.
+    BackgroundRequest (const juce::URL& url, int timeoutMs, Handler onMessageThread);
+    // Cancels and waits for the thread, which lets go within about a second.
+    ~BackgroundRequest();
+
+    // Drops the answer and stops the transfer; safe to call more than once.
+    void cancel();
+    // True until the answer was delivered or the request cancelled.
+    bool isPending() const noexcept;
+
+private:
+    struct Worker;
+    struct Delivery;
+    std::shared_ptr<Delivery> delivery;
+    std::unique_ptr<Worker> worker;
+
+    JUCE_DECLARE_NON_COPYABLE (BackgroundRequest)
+};
+} // namespace clarivo::update

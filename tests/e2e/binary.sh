@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The program as a new user meets it: start it, dismiss the welcome, hand it
+# a file from a second launch, close it from another, quit with Ctrl+Q.
+# Usage: binary.sh <Clarivo executable> <snapshot folder>; run under Xvfb.
+set -uo pipefail
+clarivo="$(realpath "$1")"
+shots="$2"
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/clarivo-e2e-binary.XXXXXX")"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+       XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+pid=""
+
+fail() {
+    echo "FAIL: $*" >&2
+    shot failure
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    rm -rf "$work"
+    exit 1
+}
+step=0
+shot() {
+    step=$((step + 1))
+    import -window root "$shots/$(printf '%02d' "$step")-$1.png" 2>/dev/null || true
+}
+# The id of the first window whose whole title is $1, waiting up to $2 s.
+window_named() {
+    local deadline=$((SECONDS + $2)) id pattern
+    pattern="^$(printf '%s' "$1" | sed 's/[][\\.*^$+?(){}|]/\\&/g')\$"
+    while :; do
+        id="$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)"
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+# Runs a second launch; fails unless it exits 0 within 5 s.
+second_launch() {
+    local before after status
+    before="$(xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l)"
+    timeout 5 "$clarivo" "$@"
+    status=$?
+    [ $status -eq 0 ] || fail "second launch '$*' ended with $status"
+    after="$(xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l)"
+    [ "$after" -le "$before" ] || fail "second launch '$*' left a window of its own"
+}
+media_title() { xdotool getwindowname "$media"; }
+
+ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=3:sample_rate=44100" -ac 2 "$work/clip.wav" \
+    || fail "could not make clip.wav"
+
+"$clarivo" &
+pid=$!
+window_named "Welcome to Clarivo!" 30 >/dev/null || fail "no welcome box"
+editor="$(window_named "Clarivo+" 10)" || fail "no editor window"
+shot welcome
+welcome="$(window_named "Welcome to Clarivo!" 1)"
+xdotool windowfocus --sync "$welcome" 2>/dev/null
+xdotool key --clearmodifiers Escape
+deadline=$((SECONDS + 10))
+while window_named "Welcome to Clarivo!" 0 >/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "the welcome box stayed"
+    xdotool key --clearmodifiers Escape; sleep 0.3
+done
+# The media window's placeholder content leaves it without a title until a
+# file is open; the real one says "Media Player".
+window_named "Media Player" 3 >/dev/null || echo "note: no window titled Media Player yet" >&2
+shot started
+
+second_launch "$work/clip.wav"
+media="$(window_named "clip.wav" 20)" || fail "no window titled clip.wav"
+shot handed-over
+
+# The web view's child process is started as the program with this option;
+# it must never reach the running instance as a second launch (which would
+# close the media).
+timeout 5 "$clarivo" --juce-gtkwebkitfork-child
+[ $? -ne 124 ] || fail "the web view's child start hung"
+sleep 1
+[ "$(media_title)" = "clip.wav" ] || fail "the web view's child start closed the media"
+
+cd "$work"
+second_launch clip.wav
+cd - >/dev/null
+deadline=$((SECONDS + 20))
+while [ "$(media_title)" = "clip.wav" ]; do
+    # The close may ask whether to keep the changes.
+    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
+        shot close-question
+        xdotool windowfocus --sync "$question" 2>/dev/null
+        xdotool key --clearmodifiers Tab space
+    fi
+    [ $SECONDS -lt $deadline ] || fail "the media stayed open"
+    sleep 0.3
+done
+title="$(media_title)"
+[ "$title" = "Media Player" ] || [ -z "$title" ] || fail "the media window's title is '$title' after the close"
+shot closed
+
+xdotool windowfocus --sync "$media" 2>/dev/null
+xdotool key --clearmodifiers ctrl+q
+deadline=$((SECONDS + 5))
+while kill -0 "$pid" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "still running 5 s after Ctrl+Q"
+    sleep 0.1
+done
+wait "$pid"
+status=$?
+pid=""
+[ $status -eq 0 ] || fail "quit with status $status"
+shot quit
+rm -rf "$work"
+echo "PASS"

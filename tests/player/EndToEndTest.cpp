@@ -1,0 +1,187 @@
+#include "AppTestSupport.h"
+
+#include "CVDocumentWindow.h"
+#include "ClarivoTempFolder.h"
+#include "MeterLevels.h"
+
+#include <cmath>
+
+using namespace mediatest;
+
+namespace
+{
+// 20 s of stereo at 44.1 kHz: 5 s of hiss, then a tone over the same hiss.
+juce::File noisyToneFile()
+{
+    const auto file = scratchFile ("e2e-noisy-tone.wav");
+    file.deleteFile();
+    constexpr int rate = 44100, length = 20 * rate;
+    juce::AudioBuffer<float> sound (2, length);
+    juce::Random random (18);
+    for (int i = 0; i < length; ++i)
+    {
+        const float tone = i >= 5 * rate ? 0.3f * std::sin (2.0f * juce::MathConstants<float>::pi * 440.0f * (float) i / rate) : 0.0f;
+        for (int c = 0; c < 2; ++c)
+            sound.setSample (c, i, tone + 0.05f * (random.nextFloat() * 2.0f - 1.0f));
+    }
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer (wav.createWriterFor (new juce::FileOutputStream (file), rate, 2, 16, {}, 0));
+    if (writer == nullptr || ! writer->writeFromAudioSampleBuffer (sound, 0, length))
+        return {};
+    return file;
+}
+
+double rmsDb (const Planar& sound, double fromSeconds, double toSeconds, int rate)
+{
+    double sum = 0.0;
+    size_t n = 0;
+    for (const auto& channel : sound)
+        for (auto i = (size_t) (fromSeconds * rate); i < juce::jmin (channel.size(), (size_t) (toSeconds * rate)); ++i, ++n)
+            sum += (double) channel[i] * channel[i];
+    return n == 0 ? -200.0 : 10.0 * std::log10 (sum / (double) n + 1.0e-20);
+}
+
+juce::String probe (const juce::File& file, const char* entry)
+{
+    juce::ChildProcess ffprobe;
+    if (! ffprobe.start (juce::StringArray { "ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", entry, "-of",
+                                             "default=noprint_wrappers=1:nokey=1", file.getFullPathName() }))
+        return {};
+    return ffprobe.readAllProcessOutput().trim();
+}
+} // namespace
+
+// A new user's first session, through the application's commands, with the
+// dialogs answered by script.
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        configHome = std::make_unique<ScopedConfigHome>();
+        auto& dialogs = DialogService::get();
+        dialogs.clearScript();
+        dialogs.clearHistory();
+        dialogs.setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
+        app = std::make_unique<ClarivoApplication>();
+        app->playerOptions.useNullDevice = true;
+        app->playerOptions.nullDeviceSpeed = 8.0;
+        app->showWindows = true;
+        app->instanceName = {};
+        app->ratingPrompt = false;
+        app->quitHandler = [this] { quitAccepted = true; };
+    }
+    void TearDown() override
+    {
+        if (app != nullptr)
+            app->shutdown();
+        app = nullptr;
+        configHome = nullptr;
+        DialogService::get().setResponder ({});
+        DialogService::get().clearScript();
+    }
+
+    bool invoke (juce::CommandID command) { return app->getCommandManager().invokeDirectly (command, false); }
+
+    // The controls panel's Learn button, held down for the given media time.
+    void holdLearn (double mediaSeconds)
+    {
+        auto& bay = app->getProcessor().getNoiseReductionBay();
+        bay.startLearning();
+        app->playPause();
+        pumpUntil ([] { return false; }, (int) (mediaSeconds * 1000.0 / 8.0));
+        // Released while the sound still runs, as a hand lets go of the button.
+        bay.stopLearning();
+        pumpUntil ([&] { return bay.isLearning() == 0; }, 2000);
+        app->playPause();
+        pumpUntil ([] { return false; }, 100);
+    }
+
+    // The format dialog, answered with a format and a quality.
+    void chooseFormatInDialog (int format, int quality)
+    {
+        app->formatChooser = [this, format, quality]
+        {
+            app->getDocument().formatIndex = format;
+            app->getDocument().qualityIndex = quality;
+            return 1;
+        };
+    }
+
+    std::unique_ptr<ScopedConfigHome> configHome;
+    std::unique_ptr<ClarivoApplication> app;
+    bool quitAccepted = false;
+};
+
+TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
+{
+    const auto source = noisyToneFile();
+    ASSERT_TRUE (source.existsAsFile());
+    auto& dialogs = DialogService::get();
+
+    // The welcome, declined.
+    dialogs.answerWithButton ("Cancel");
+    app->initialise ({});
+    ASSERT_EQ (dialogs.getHistory().size(), 1u);
+    EXPECT_EQ (dialogs.getHistory()[0].request.title, "Welcome to Clarivo!");
+    EXPECT_EQ (app->getUserGuideWindow(), nullptr);
+
+    // Open, load and analyse.
+    dialogs.answerWithFile (source);
+    ASSERT_TRUE (invoke (CVDocumentWindow::openMedia));
+    ASSERT_TRUE (pumpUntil ([&] { return app->isIdle() && app->getDocument().getMediaFile() == source; }, 30000));
+    pumpUntil ([] { return false; }, 200);
+
+    // Three seconds of play.
+    auto& player = app->getMediaWindow()->getMediaContainer().getPlayer();
+    auto& meter = app->getProcessor().getPeakMeter();
+    const double start = player.getPositionSeconds();
+    const auto rowsBefore = app->getProcessor().feeds().spectrum.getPublishedCount();
+    meter.level[0] = 0.0f;
+    app->playPause();
+    EXPECT_TRUE (app->isPlaying());
+    pumpUntil ([] { return false; }, 3000 / 8);
+    app->playPause();
+    EXPECT_GT (player.getPositionSeconds(), start + 1.0);
+    EXPECT_GT (meter.level[0], 0.01f);
+    // The wash display gets a live row for every block played.
+    EXPECT_GT (app->getProcessor().feeds().spectrum.getPublishedCount(), rowsBefore + 100);
+
+    // Learn over the hiss, from the start.
+    app->rewindToStart();
+    holdLearn (1.0);
+    EXPECT_EQ (app->getProcessor().getNoiseReductionBay().isLearning(), 0);
+
+    // Save as FLAC at "10 (high/slow)".
+    const auto target = scratchFile ("e2e-cleaned.flac");
+    target.deleteFile();
+    chooseFormatInDialog (7, 9);
+    dialogs.answerWithFile (target);
+    ASSERT_TRUE (invoke (CVDocumentWindow::saveMediaAs));
+    ASSERT_TRUE (target.existsAsFile());
+    EXPECT_EQ (probe (target, "stream=codec_name"), "flac");
+    EXPECT_EQ (probe (target, "stream=sample_fmt"), "s16");
+    EXPECT_EQ (probe (target, "stream=sample_rate"), "44100");
+    EXPECT_EQ (probe (target, "stream=channels"), "2");
+    int rateIn = 0, rateOut = 0;
+    const auto in = decodeAll (source, &rateIn);
+    const auto out = decodeAll (target, &rateOut);
+    ASSERT_FALSE (out.empty());
+    EXPECT_EQ (out[0].size(), in[0].size());
+    EXPECT_LE (rmsDb (out, 0.5, 4.5, rateOut), rmsDb (in, 0.5, 4.5, rateIn) - 6.0);
+
+    // Quit, letting the changes go if asked.
+    dialogs.setResponder ([] (const DialogService::Request& r)
+    {
+        DialogService::Answer answer;
+        answer.button = r.buttons.indexOf ("Discard Changes");
+        return answer;
+    });
+    app->systemRequestedQuit();
+    EXPECT_TRUE (quitAccepted);
+    app->shutdown();
+    EXPECT_TRUE (configHome->prefsFile().loadFileAsString().contains ("name=\"First Launch\" val=\"0\""));
+    for (const auto& folder : ClarivoTempFolder::ownFolders())
+        EXPECT_TRUE (folder.findChildFiles (juce::File::findFiles, true, "*.m4a").isEmpty()) << folder.getFullPathName();
+    EXPECT_TRUE (juce::File::getSpecialLocation (juce::File::tempDirectory).findChildFiles (juce::File::findFiles, false, "*.m4a").isEmpty());
+}

@@ -1,0 +1,485 @@
+#include "AppTestSupport.h"
+
+#include "CVWebBrowserComponent.h"
+#include "UpdateChecker.h"
+#include "UserGuideComponent.h"
+#include "UserGuideWindow.h"
+#include "iRate.h"
+
+#include <map>
+#include <mutex>
+
+using namespace mediatest;
+using Outcome = clarivo::update::Result::Outcome;
+
+namespace
+{
+// A web server on the loopback interface, answering each path with what the
+// test set for it; a stalled path is accepted and never answered.
+class LocalWebServer : private juce::Thread
+{
+public:
+    struct Route
+    {
+        int status = 200;
+        juce::String body;
+        juce::String type = "text/xml";
+        bool stall = false;
+    };
+
+    LocalWebServer() : juce::Thread ("test web server")
+    {
+        listener.createListener (0, "127.0.0.1");
+        startThread();
+    }
+    ~LocalWebServer() override
+    {
+        signalThreadShouldExit();
+        stopThread (3000);
+    }
+
+    juce::String host() const { return "http://127.0.0.1:" + juce::String (listener.getBoundPort()); }
+    void set (const juce::String& path, Route route)
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        routes[path] = std::move (route);
+    }
+    juce::StringArray requests() const
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        return requested;
+    }
+
+private:
+    void run() override
+    {
+        std::vector<std::unique_ptr<juce::StreamingSocket>> stalled;
+        while (! threadShouldExit())
+        {
+            if (listener.waitUntilReady (true, 50) != 1)
+                continue;
+            std::unique_ptr<juce::StreamingSocket> client (listener.waitForNextConnection());
+            if (client == nullptr)
+                continue;
+            juce::String request;
+            char buffer[4096];
+            while (! request.contains ("\r\n\r\n") && client->waitUntilReady (true, 2000) == 1)
+            {
+                const int n = client->read (buffer, sizeof (buffer), false);
+                if (n <= 0)
+                    break;
+                request += juce::String::fromUTF8 (buffer, n);
+            }
+            const auto target = request.upToFirstOccurrenceOf ("\r\n", false, false).fromFirstOccurrenceOf (" ", false, false).upToLastOccurrenceOf (" ", false, false);
+            Route route { 404, "not here", "text/plain" };
+            {
+                const std::lock_guard<std::mutex> lock (mutex);
+                requested.add (target);
+                if (auto it = routes.find (target.upToFirstOccurrenceOf ("?", false, false)); it != routes.end())
+                    route = it->second;
+            }
+            if (route.stall)
+            {
+                stalled.push_back (std::move (client));
+                continue;
+            }
+            const auto body = route.body.toStdString();
+            const auto head = "HTTP/1.1 " + juce::String (route.status) + " Answer\r\nContent-Type: " + route.type
+                              + "\r\nContent-Length: " + juce::String ((int) body.size()) + "\r\nConnection: close\r\n\r\n";
+            client->write (head.toRawUTF8(), (int) head.getNumBytesAsUTF8());
+            client->write (body.data(), (int) body.size());
+        }
+    }
+
+    juce::StreamingSocket listener;
+    mutable std::mutex mutex;
+    std::map<juce::String, Route> routes;
+    juce::StringArray requested;
+};
+
+juce::String feed (const juce::StringArray& versions)
+{
+    juce::String items;
+    for (auto& v : versions)
+        items << "<item><title>Clarivo+ " << v << "</title><link>https://example.invalid/get/" << v << "</link>"
+              << "<enclosure url=\"https://example.invalid/" << v << ".deb\" sparkle:version=\"" << v.removeCharacters (".")
+              << "\" sparkle:shortVersionString=\"" << v << "\"/></item>";
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+           "<channel><title>Clarivo+</title>" + items + "</channel></rss>";
+}
+
+const char* const feedPath = "/swupdates/mac/Clarivo+.xml";
+} // namespace
+
+// The application with a web server of the test's own in place of ours.
+class NetworkTest : public AppTest
+{
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        savedHost = clarivo::update::getHost();
+        clarivo::update::setHost (server.host());
+        clarivo::update::setBrowserOpener ([this] (const juce::URL& url) { opened.add (url.toString (true)); });
+    }
+    void TearDown() override
+    {
+        AppTest::TearDown();
+        clarivo::update::setHost (savedHost);
+        clarivo::update::setTimeoutMs (10000);
+        clarivo::update::setBrowserOpener ({});
+    }
+
+    // Runs the message loop until the checks are done, and a little longer
+    // for anything they post.
+    void finishChecks (int timeoutMs = 8000)
+    {
+        EXPECT_TRUE (pumpUntil ([] { return clarivo::update::runningChecks() == 0; }, timeoutMs));
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    }
+
+    LocalWebServer server;
+    juce::String savedHost;
+    juce::StringArray opened;
+};
+
+//==============================================================================
+using UpdateCheckTest = NetworkTest;
+
+TEST_F (UpdateCheckTest, TheMenuCheckReportsWhatTheFeedHolds)
+{
+    auto& dialogs = DialogService::get();
+    struct Case { juce::StringArray versions; juce::String newer; };
+    for (const auto& c : { Case { { "4.2.1", "5.0.0" }, {} }, Case { { "5.1.0", "5.0.0" }, "5.1.0" }, Case { { "5.0.9", "5.0.10", "5.0.2" }, "5.0.10" } })
+    {
+        SCOPED_TRACE (c.versions.joinIntoString (" ").toStdString());
+        server.set (feedPath, { 200, feed (c.versions) });
+        dialogs.clearHistory();
+        opened.clear();
+        dialogs.answerWithButton ("OK");
+        app->checkForUpdates();
+        finishChecks();
+        ASSERT_EQ (askedTitles().size(), 1);
+        if (c.newer.isEmpty())
+        {
+            dialogs.clearScript();
+            EXPECT_EQ (askedTitles()[0], juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"));
+            EXPECT_EQ (textOf (askedTitles()[0]), "Clarivo+ 5.0.0 is currently the newest version available.");
+            EXPECT_TRUE (opened.isEmpty());
+        }
+        else
+        {
+            EXPECT_EQ (askedTitles()[0], "A new version of Clarivo+ is available!");
+            EXPECT_EQ (textOf (askedTitles()[0]), "Clarivo+ " + c.newer
+                                                      + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have 5.0.0. Would you like to download it now?"));
+            EXPECT_EQ (opened, juce::StringArray ("https://example.invalid/get/" + c.newer));
+        }
+    }
+    EXPECT_TRUE (server.requests().contains (feedPath));
+}
+
+TEST_F (UpdateCheckTest, EveryFailureIsOneUpdateErrorAndTheQuietCheckSaysNothingButNews)
+{
+    clarivo::update::setTimeoutMs (1000);
+    auto& dialogs = DialogService::get();
+    struct Case { const char* name; LocalWebServer::Route route; bool closedPort; };
+    const Case cases[] { { "HTTP 500", { 500, feed ({ "5.1.0" }) }, false },
+                         { "bad XML", { 200, "<rss><channel><item>" }, false },
+                         { "no feed", { 200, "{\"version\": \"6.0\"}", "application/json" }, false },
+                         { "never answers", { 200, {}, {}, true }, false },
+                         { "closed port", {}, true } };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        server.set (feedPath, c.route);
+        clarivo::update::setHost (c.closedPort ? "http://127.0.0.1:1" : server.host());
+        for (const bool interactive : { true, false })
+        {
+            dialogs.clearHistory();
+            interactive ? clarivo::update::runUpdateCheck() : clarivo::update::launchUpdateCheck();
+            finishChecks();
+            if (interactive)
+            {
+                ASSERT_EQ (askedTitles(), juce::StringArray ("Update Error!"));
+                EXPECT_EQ (textOf ("Update Error!"), "An error occurred in retrieving update information. Please try again later.");
+            }
+            else
+                EXPECT_TRUE (askedTitles().isEmpty());
+        }
+    }
+
+    // The quiet check speaks up for a newer version only.
+    clarivo::update::setHost (server.host());
+    for (const auto* version : { "5.0.0", "5.2.0" })
+    {
+        server.set (feedPath, { 200, feed ({ version }) });
+        dialogs.clearHistory();
+        clarivo::update::launchUpdateCheck();
+        finishChecks();
+        EXPECT_EQ (askedTitles(), juce::String (version) == "5.0.0" ? juce::StringArray() : juce::StringArray ("A new version of Clarivo+ is available!"));
+    }
+}
+
+TEST_F (UpdateCheckTest, QuittingDuringAStalledCheckDoesNotWaitForIt)
+{
+    server.set (feedPath, { 200, {}, {}, true });
+    app->checkForUpdates();
+    clarivo::update::launchUpdateCheck();
+    ASSERT_TRUE (pumpUntil ([this] { return server.requests().size() >= 2; }, 5000));
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    app->shutdown();
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 2000.0);
+    EXPECT_EQ (clarivo::update::runningChecks(), 0);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+    EXPECT_TRUE (askedTitles().isEmpty());
+}
+
+TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)
+{
+    using OS = juce::SystemStats;
+    EXPECT_TRUE (clarivo::update::checksInBackgroundOn (OS::MacOSX_10_9));
+    EXPECT_TRUE (clarivo::update::checksInBackgroundOn (OS::MacOS_13));
+    // Linux's value compares above every macOS one.
+    EXPECT_FALSE (clarivo::update::checksInBackgroundOn (OS::Linux));
+    EXPECT_FALSE (clarivo::update::checksInBackgroundOn (OS::Windows10));
+    EXPECT_FALSE (clarivo::update::checksInBackgroundOn (OS::getOperatingSystemType()));
+}
+
+//==============================================================================
+class UserGuideTest : public NetworkTest
+{
+protected:
+    UserGuideTest() { showWindows = true; }
+
+    void serve (const juce::String& path, const juce::String& heading)
+    {
+        server.set (path, { 200, "<html><body style=\"font-family: sans-serif\"><h1>" + heading + "</h1><p>Served by the test.</p></body></html>", "text/html" });
+    }
+    UserGuideComponent& guide() { return *app->getUserGuideWindow()->getGuide(); }
+    // Pages the web view finished, once it exists.
+    int pagesLoaded() { return guide().getBrowser() != nullptr ? guide().getBrowser()->pagesLoaded : -1; }
+};
+
+TEST_F (UserGuideTest, OpensTheManualThenTheQuickStartAndKeepsItsPageWhenHidden)
+{
+    serve ("/manuals/clarivo5", "Clarivo Manual");
+    serve ("/manuals/clarivo5/quickstart", "QuickStart");
+    app->showUserGuide (false);
+    auto* window = app->getUserGuideWindow();
+    ASSERT_NE (window, nullptr);
+    EXPECT_EQ (window->getName(), "Clarivo User Guide");
+    EXPECT_EQ (window->getWidth(), 900);
+    EXPECT_EQ (window->getHeight(), 740);
+    EXPECT_EQ (guide().getBackButton().getBounds(), juce::Rectangle<int> (4, 4, 70, 28));
+    EXPECT_EQ (guide().getBrowser(), nullptr);
+
+    // Nothing to go back to yet.
+    guide().getBackButton().triggerClick();
+    ASSERT_TRUE (pumpUntil ([this] { return guide().getBrowser() != nullptr; }, 2000));
+    EXPECT_EQ (guide().getBrowser()->getBounds(), guide().getLocalBounds().translated (0, 36));
+    EXPECT_EQ (guide().getPageURL(), server.host() + "/manuals/clarivo5");
+    ASSERT_TRUE (pumpUntil ([this] { return pagesLoaded() >= 1; }, 20000));
+
+    const int mainPageLoads = pagesLoaded();
+    app->showUserGuide (true);
+    EXPECT_EQ (guide().getPageURL(), server.host() + "/manuals/clarivo5/quickstart");
+    ASSERT_TRUE (pumpUntil ([&] { return server.requests().contains ("/manuals/clarivo5/quickstart") && pagesLoaded() > mainPageLoads; }, 20000));
+    EXPECT_EQ (app->lastGuideRequest, 2);
+
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
+    const auto shot = juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile ("user-guide.png");
+    juce::File (CLARIVO_SNAPSHOT_DIR).createDirectory();
+    juce::ChildProcess import;
+    ASSERT_TRUE (import.start (juce::StringArray { "import", "-window", "root", shot.getFullPathName() }));
+    import.waitForProcessToFinish (10000);
+
+    // Closing hides; reopening shows the same view with its history.
+    auto* browser = guide().getBrowser();
+    window->closeButtonPressed();
+    EXPECT_FALSE (window->isVisible());
+    app->showUserGuide (false);
+    EXPECT_EQ (app->getUserGuideWindow(), window);
+    EXPECT_TRUE (window->isVisible());
+    EXPECT_EQ (guide().getBrowser(), browser);
+    const int loaded = pagesLoaded();
+    // Back goes to the main page: one page down, and one loaded again.
+    guide().getBackButton().triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (1000);
+    EXPECT_EQ (pagesLoaded(), loaded);
+}
+
+TEST_F (UserGuideTest, WithTheServerDownTheWindowStaysUsable)
+{
+    clarivo::update::setHost ("http://127.0.0.1:1");
+    app->showUserGuide (true);
+    ASSERT_TRUE (pumpUntil ([this] { return guide().getBrowser() != nullptr; }, 2000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (1000);
+    guide().getBackButton().triggerClick();
+    app->getUserGuideWindow()->closeButtonPressed();
+    EXPECT_FALSE (app->getUserGuideWindow()->isVisible());
+    app->showUserGuide (false);
+    EXPECT_TRUE (app->getUserGuideWindow()->isVisible());
+    EXPECT_TRUE (app->isIdle());
+}
+
+//==============================================================================
+// Each launch is a new iRate on the same counts, with the test's clock.
+class RatingTest : public NetworkTest
+{
+protected:
+    void SetUp() override
+    {
+        NetworkTest::SetUp();
+        savedHosts = { iRate::lookupHost, iRate::storePageHost };
+        iRate::lookupHost = iRate::storePageHost = server.host();
+        store ("5.0.0");
+    }
+    void TearDown() override
+    {
+        rating = nullptr;
+        iRate::lookupHost = savedHosts[0];
+        iRate::storePageHost = savedHosts[1];
+        defaultsFile.deleteFile();
+        NetworkTest::TearDown();
+    }
+
+    // What the store's lookup answers for our program.
+    void store (const juce::String& version, int status = 200)
+    {
+        server.set ("/us/lookup", { status, "{\"resultCount\": 1, \"results\": [{\"bundleId\": \"app.clarivo.ClarivoPlus\", "
+                                            "\"trackId\": 12345, \"primaryGenreId\": 6002, \"version\": \"" + version + "\"}]}",
+                                    "application/json" });
+    }
+
+    // Starts the program once more and waits for the launch and its lookup.
+    void launch (const juce::String& version = "5.0.0")
+    {
+        rating = nullptr;
+        rating = std::make_unique<iRate> (defaultsFile);
+        // The launch itself runs from the message loop.
+        const int before = rating->getUseCount();
+        rating->clock = [this] { return now; };
+        rating->mainWindow = [this]() -> juce::Component* { return windowAvailable ? app->getMediaWindow() : nullptr; };
+        rating->appStoreCountry = "us";
+        rating->applicationVersion = version;
+        ASSERT_TRUE (pumpUntil ([&] { return rating->getUseCount() != before && ! rating->isLookingUp(); }, 5000));
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    }
+    void advanceDays (double days) { now += (juce::int64) (days * 86400000.0); }
+    // Launches once and says whether it asked for a rating, answering with button.
+    bool launchAsks (const juce::String& button = "Remind Me Later", const juce::String& version = "5.0.0")
+    {
+        DialogService::get().clearHistory();
+        DialogService::get().clearScript();
+        DialogService::get().answerWithButton (button);
+        launch (version);
+        DialogService::get().clearScript();
+        return askedTitles().contains ("Rate Clarivo+");
+    }
+
+    const juce::File defaultsFile = scratchFile ("iRate-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()) + ".settings");
+    std::unique_ptr<iRate> rating;
+    juce::int64 now = 1800000000000;
+    bool windowAvailable = true;
+    juce::StringArray savedHosts;
+};
+
+TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
+{
+    EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (rating->getFirstUsed(), now);
+    EXPECT_EQ (rating->getAppStoreID(), 12345);
+    EXPECT_TRUE (server.requests().contains ("/us/lookup?bundleId=app.clarivo.ClarivoPlus"));
+    for (int day = 1; day < 10; ++day)
+    {
+        advanceDays (1.0);
+        EXPECT_FALSE (launchAsks()) << day;
+    }
+    EXPECT_EQ (rating->getUseCount(), 10);
+    EXPECT_TRUE (server.requests().contains ("/us/lookup?id=12345"));
+
+    // Ten days and ten launches: the box waits for the main window.
+    advanceDays (1.0);
+    windowAvailable = false;
+    EXPECT_FALSE (launchAsks());
+    EXPECT_TRUE (rating->isWaitingForMainWindow());
+    DialogService::get().answerWithButton ("Remind Me Later");
+    windowAvailable = true;
+    ASSERT_TRUE (pumpUntil ([this] { return askedTitles().contains ("Rate Clarivo+"); }, 2000));
+    ASSERT_EQ (askedTitles().size(), 1);
+    const auto* asked = lastRequest ("Rate Clarivo+");
+    EXPECT_EQ (asked->text, juce::String::fromUTF8 ("If you enjoy using Clarivo+, would you mind taking a moment to rate it? It won\xe2\x80\x99t take "
+                                                    "more than a minute. Thanks for your support!"));
+    EXPECT_EQ (asked->buttons, juce::StringArray ({ "Rate It Now", "No, Thanks", "Remind Me Later" }));
+    EXPECT_EQ (rating->getLastReminded(), now);
+
+    // Reminded: quiet for a day.
+    advanceDays (0.9);
+    EXPECT_FALSE (launchAsks());
+    advanceDays (0.2);
+    EXPECT_TRUE (launchAsks ("No, Thanks"));
+    EXPECT_EQ (rating->getDeclinedVersion(), "5.0.0");
+
+    // Declined: never again, in this version or a later one.
+    advanceDays (30.0);
+    EXPECT_FALSE (launchAsks());
+    store ("5.1.0");
+    EXPECT_FALSE (launchAsks ("Remind Me Later", "5.1.0"));
+    advanceDays (30.0);
+    EXPECT_FALSE (launchAsks ("Remind Me Later", "5.1.0"));
+    EXPECT_TRUE (opened.isEmpty());
+}
+
+TEST_F (RatingTest, AnUpdateWaitsOneMoreDayAndRatingOpensThePageOnce)
+{
+    EXPECT_FALSE (launchAsks());
+    const auto firstUse = now;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_FALSE (launchAsks());
+    advanceDays (30.0);
+    store ("5.0.1");
+    // The update moves first use to nine days ago.
+    EXPECT_FALSE (launchAsks ("Remind Me Later", "5.0.1"));
+    EXPECT_NE (rating->getFirstUsed(), firstUse);
+    EXPECT_EQ (rating->getFirstUsed(), now - 9 * 86400000LL);
+    EXPECT_EQ (rating->getLastVersionUsed(), "5.0.1");
+
+    advanceDays (1.01);
+    EXPECT_TRUE (launchAsks ("Rate It Now", "5.0.1"));
+    EXPECT_EQ (rating->getRatedVersion(), "5.0.1");
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (700);
+    EXPECT_EQ (opened, juce::StringArray (server.host() + "/app/id12345"));
+    EXPECT_FALSE (rating->isWaitingForMainWindow());
+    EXPECT_FALSE (rating->isLookingUp());
+}
+
+TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWait)
+{
+    EXPECT_FALSE (launchAsks());
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FALSE (launchAsks());
+    advanceDays (11.0);
+
+    store ("5.2.0");
+    EXPECT_FALSE (launchAsks()) << "a newer version in the store";
+    store ("5.0.0", 500);
+    EXPECT_FALSE (launchAsks()) << "HTTP 500";
+    iRate::lookupHost = "http://127.0.0.1:1";
+    EXPECT_FALSE (launchAsks()) << "no server";
+
+    // A lookup that never ends is dropped at quit.
+    iRate::lookupHost = server.host();
+    server.set ("/us/lookup", { 200, {}, {}, true });
+    rating = nullptr;
+    rating = std::make_unique<iRate> (defaultsFile);
+    rating->appStoreCountry = "us";
+    rating->clock = [this] { return now; };
+    ASSERT_TRUE (pumpUntil ([this] { return rating->isLookingUp(); }, 2000));
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    rating = nullptr;
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 2000.0);
+
+    // With everything in order, the same counts ask.
+    store ("5.0.0");
+    EXPECT_TRUE (launchAsks());
+}
