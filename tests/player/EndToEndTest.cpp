@@ -1,6 +1,9 @@
 #include "AppTestSupport.h"
 
 #include "CVDocumentWindow.h"
+#include "CVPlusEditor.h"
+#include "CVUIEditor.h"
+#include "FileTypeChooser.h"
 #include "ClarivoTempFolder.h"
 #include "MeterLevels.h"
 
@@ -84,28 +87,38 @@ protected:
     bool invoke (juce::CommandID command) { return app->getCommandManager().invokeDirectly (command, false); }
 
     // The controls panel's Learn button, held down for the given media time.
+    // The Learn button held down while the sound plays, then let go.
     void holdLearn (double mediaSeconds)
     {
         auto& bay = app->getProcessor().getNoiseReductionBay();
-        bay.startLearning();
-        app->playPause();
+        auto& learn = app->getEditor()->getControlsPanel().getButton (CVPlusEditor::learnButton);
+        learn.setState (juce::Button::buttonDown);
+        EXPECT_TRUE (app->isPlaying());
+        EXPECT_NE (bay.isLearning(), 0);
         pumpUntil ([] { return false; }, (int) (mediaSeconds * 1000.0 / 8.0));
-        // Released while the sound still runs, as a hand lets go of the button.
-        bay.stopLearning();
-        pumpUntil ([&] { return bay.isLearning() == 0; }, 2000);
+        learn.setState (juce::Button::buttonNormal);
+        pumpUntil ([&] { return bay.isLearning() == 0 && ! learn.getToggleState(); }, 2000);
         app->playPause();
         pumpUntil ([] { return false; }, 100);
     }
 
-    // The format dialog, answered with a format and a quality.
-    void chooseFormatInDialog (int format, int quality)
+    // The format dialog, answered by choosing in its boxes and pressing OK;
+    // the save chooser then gets target.
+    void chooseFormatInDialog (int format, int quality, const juce::File& target)
     {
-        app->formatChooser = [this, format, quality]
+        DialogService::get().setResponder ([=] (const DialogService::Request& r)
         {
-            app->getDocument().formatIndex = format;
-            app->getDocument().qualityIndex = quality;
-            return 1;
-        };
+            DialogService::Answer answer;
+            if (auto* chooser = dynamic_cast<FileTypeChooser*> (r.content))
+            {
+                chooser->formatBox.setSelectedItemIndex (format, juce::sendNotificationSync);
+                chooser->qualityBox.setSelectedItemIndex (quality, juce::sendNotificationSync);
+                answer.button = r.buttons.indexOf ("OK");
+            }
+            else if (r.kind == DialogService::Kind::saveFile)
+                answer.file = target;
+            return answer;
+        });
     }
 
     std::unique_ptr<ScopedConfigHome> configHome;
@@ -155,8 +168,7 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     // Save as FLAC at "10 (high/slow)".
     const auto target = scratchFile ("e2e-cleaned.flac");
     target.deleteFile();
-    chooseFormatInDialog (7, 9);
-    dialogs.answerWithFile (target);
+    chooseFormatInDialog (7, 9, target);
     ASSERT_TRUE (invoke (CVDocumentWindow::saveMediaAs));
     ASSERT_TRUE (target.existsAsFile());
     EXPECT_EQ (probe (target, "stream=codec_name"), "flac");
