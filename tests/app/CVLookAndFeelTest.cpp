@@ -4,6 +4,7 @@
 #include "CVLookAndFeel.h"
 #include "ClarivoArtwork.h"
 #include "ClarivoFonts.h"
+#include "Snapshots.h"
 
 #include <cmath>
 #include <functional>
@@ -34,12 +35,7 @@ void saveRow (const char* name, const std::vector<juce::Image>& pictures)
     for (const auto& p : pictures)
         g.drawImageAt (p, x, 10), x += p.getWidth() + 10;
 
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    const auto file = folder.getChildFile (name);
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (row, out)) << name;
+    apptest::savePng (row, name);
 }
 
 int brightness (juce::Colour c)

@@ -7,6 +7,7 @@
 #include "CreditsComponent.h"
 #include "MeterComponent.h"
 #include "ScopedConfigHome.h"
+#include "Snapshots.h"
 #include "WashWindowComponent.h"
 
 #include <cmath>
@@ -28,7 +29,8 @@ struct StubHost : CVPlusEditor::Host
     double getPlayPosition() override { return position; }
 };
 
-void pump() { juce::MessageManager::getInstance()->runDispatchLoopUntil (30); }
+using apptest::pump;
+using apptest::snapshot;
 
 struct PanelFixture
 {
@@ -85,17 +87,6 @@ struct ChangeCounter : juce::ChangeListener
     void changeListenerCallback (juce::ChangeBroadcaster*) override { ++count; }
 };
 
-juce::Image snapshot (juce::Component& c, const char* name)
-{
-    auto image = c.createComponentSnapshot (c.getLocalBounds());
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    auto file = folder.getChildFile (name);
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
-    return image;
-}
 } // namespace
 
 TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
@@ -444,7 +435,7 @@ TEST (ControlsPanel, Snapshots)
     f.progress = 0.4;
     f.panel().setProgressText ("Analyzing");
     f.panel().setProgressVisible (true);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (700);  // the bar eases towards its value
+    pump (700);  // the bar eases towards its value
     snapshot (f.panel(), "controls_panel_progress.png");
 
     // Without an over image the hovered button keeps its normal picture.

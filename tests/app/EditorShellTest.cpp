@@ -5,6 +5,7 @@
 #include "CVUIEditor.h"
 #include "CreditsComponent.h"
 #include "ScopedConfigHome.h"
+#include "Snapshots.h"
 
 #include <atomic>
 #include <thread>
@@ -32,17 +33,7 @@ void feedBlock (CVAudioProcessor& processor, int numSamples)
     processor.processBlock (buffer, midi);
 }
 
-juce::Image saveSnapshot (juce::Component& component, const char* name)
-{
-    auto image = component.createComponentSnapshot (component.getLocalBounds());
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    juce::FileOutputStream out (folder.getChildFile (name));
-    out.setPosition (0);
-    out.truncate();
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
-    return image;
-}
+using apptest::snapshot;
 } // namespace
 
 // One panel at a time; the other stays alive with what it showed, and neither
@@ -148,7 +139,7 @@ TEST (InformationPanel, LayoutAndVersionLine)
     EXPECT_EQ (info.getAnalyzeToggle().getBounds(), juce::Rectangle<int> (608, 288, 150, 24));
 
     // Every text reads dark on the light picture, whatever look and feel is installed.
-    const auto image = saveSnapshot (*f.editor, "information-panel.png");
+    const auto image = snapshot (*f.editor, "information-panel.png");
     for (juce::Component* text : { (juce::Component*) &info.getVersionLabel(), (juce::Component*) &info.getHideHelpTipsToggle(),
                                    (juce::Component*) &info.getAnalyzeToggle() })
     {

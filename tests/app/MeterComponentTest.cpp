@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MeterComponent.h"
+#include "Snapshots.h"
 
 #include <algorithm>
 #include <limits>
@@ -179,9 +180,5 @@ TEST (MeterComponent, Snapshot)
             EXPECT_FLOAT_EQ (t.record.held[1], peak[i]);
         }
 
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    folder.getChildFile ("meters.png").deleteFile();
-    juce::FileOutputStream stream (folder.getChildFile ("meters.png"));
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (sheet, stream));
+    apptest::savePng (sheet, "meters.png");
 }

@@ -8,6 +8,7 @@
 #include "RecorderComponent.h"
 #include "ScopedConfigHome.h"
 #include "media/MediaTestSupport.h"
+#include "Snapshots.h"
 
 #include <thread>
 
@@ -92,21 +93,12 @@ juce::String probe (const juce::File& file)
     return process.readAllProcessOutput().trim();
 }
 
-juce::Image render (juce::Component& c) { return c.createComponentSnapshot (c.getLocalBounds()); }
-
-void snapshot (juce::Component& c, const char* name)
-{
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    auto file = folder.getChildFile (name);
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (render (c), out));
-}
+using apptest::render;
+using apptest::snapshot;
 void click (juce::Button& button)
 {
     button.triggerClick();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+    apptest::pump (5);
 }
 
 std::vector<juce::Rectangle<int>> boundsOf (std::initializer_list<juce::Component*> components)

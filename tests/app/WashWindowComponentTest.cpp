@@ -4,6 +4,7 @@
 #include "CVUIEditor.h"
 #include "ScopedConfigHome.h"
 #include "WashWindowComponent.h"
+#include "Snapshots.h"
 
 #include <atomic>
 #include <cmath>
@@ -105,12 +106,7 @@ struct WashTest : ::testing::Test
 
     void save (const char* name)
     {
-        auto file = juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile (name);
-        file.getParentDirectory().createDirectory();
-        file.deleteFile();
-        juce::FileOutputStream out (file);
-        ASSERT_TRUE (out.openedOk());
-        juce::PNGImageFormat().writeImageToStream (snapshot(), out);
+        apptest::savePng (snapshot(), name);
     }
 };
 } // namespace
@@ -230,7 +226,7 @@ TEST_F (WashTest, WaveformModeKeepsTheBandAndTheWashStatusText)
     wash->getRangeBox().rangeLow = 0.4f;
     wash->changeListenerCallback (&wash->getRangeBox());
     EXPECT_EQ (wash->getBandLow(), 0.0f);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    apptest::pump (50);
     EXPECT_EQ (messages.got, juce::StringArray ("nrRange"));
     wash->removeActionListener (&messages);
 

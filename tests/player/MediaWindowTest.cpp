@@ -2,18 +2,13 @@
 
 #include "CVAudioProcessor.h"
 #include "ClarivoArtwork.h"
+#include "app/Snapshots.h"
 
 using namespace mediatest;
 
 namespace
 {
-juce::MouseEvent mouseAt (juce::Component& c, float x, float y)
-{
-    const auto now = juce::Time::getCurrentTime();
-    const juce::Point<float> p (x, y);
-    return { juce::Desktop::getInstance().getMainMouseSource(), p, juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier),
-             0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, now, p, now, 1, false };
-}
+using apptest::mouseAt;
 
 void click (juce::Component& c, float x, float y)
 {
