@@ -171,23 +171,6 @@ TEST_F (AppTest, EveryFormatTheDialogOffersIsWrittenAsItSays)
     for (int format = 0; format < 9; ++format)
         EXPECT_EQ (probe (saveIn (format, 9, "nine" + juce::String (format))), expected[format]) << format;
 
-    // FLAC and MP3 hold the sound the WAV holds, as long and in step.
-    const auto wav = decodeAll (dir.getChildFile ("nine5.wav"));
-    for (const char* name : { "nine7.flac", "nine8.mp3" })
-    {
-        const auto got = decodeAll (dir.getChildFile (name));
-        ASSERT_EQ (got.size(), 2u);
-        EXPECT_EQ (got[0].size(), wav[0].size()) << name;
-        const int n = (int) std::min (got[0].size(), wav[0].size()) - 8;
-        double best = -2.0;
-        int bestLag = 99;
-        for (int lag = -4; lag <= 4; ++lag)
-            if (const double r = correlation (got[0].data() + 4 + lag, wav[0].data() + 4, n - 4); r > best)
-                best = r, bestLag = lag;
-        EXPECT_EQ (bestLag, 0) << name;
-        EXPECT_GT (best, 0.95) << name;
-    }
-
     // The quality row matters: MP3's best has at least three times its
     // lowest bit rate; FLAC's best is no larger than its fastest.
     const auto mp3Low = saveIn (8, 0, "low"), mp3High = saveIn (8, 9, "high");
