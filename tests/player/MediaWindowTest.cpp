@@ -451,14 +451,12 @@ TEST_F (MediaWindowShownTest, TitlesSplashModesCloseAndSnapshots)
     auto& splash = transport().getAnimationView();
     EXPECT_TRUE (pumpUntil ([&] { return splash.isRunning(); }, 2000));
     EXPECT_EQ (splash.getCompositionName(), "CV-Splash");
-    EXPECT_EQ (window().getBounds().getWidth(), 780);
-    EXPECT_EQ (window().getBounds().getHeight(), 490);
+    EXPECT_EQ (window().getBounds().withZeroOrigin(), juce::Rectangle<int> (780, 490));
     writeSnapshot (transport(), "media-window-empty");
 
     openAndSettle ("movie.mp4");
     EXPECT_EQ (window().getName(), "movie.mp4");
     EXPECT_FALSE (splash.isAnimating() || splash.isRunning());
-    EXPECT_NEAR (view().getCurrentTime(), 0.6, 1.0e-3);
     // The picture over the view's centre is the frame the player decoded.
     ASSERT_TRUE (pumpUntil ([&] { return view().getPlayerView().getVideoRect().getWidth() > 0.0f; }, 2000));
     pumpUntil ([] { return false; }, 200);
@@ -503,7 +501,5 @@ TEST_F (MediaWindowShownTest, TitlesSplashModesCloseAndSnapshots)
     app->setPlayerMode (true);
 
     openAndSettle ("stereo.m4a");
-    EXPECT_DOUBLE_EQ (view().getPlayer().getConstrainer()->getFixedAspectRatio(), 6.4);
-    EXPECT_EQ (window().getHeight(), 214);
     writeSnapshot (window().getControls(), "media-window-stereo");
 }
