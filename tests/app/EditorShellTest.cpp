@@ -6,6 +6,7 @@
 #include "CreditsComponent.h"
 #include "ScopedConfigHome.h"
 #include "Snapshots.h"
+#include "WashWindowComponent.h"
 
 #include <atomic>
 #include <thread>
@@ -152,8 +153,9 @@ TEST (InformationPanel, LayoutAndVersionLine)
     }
 }
 
-// The editor window comes and goes while audio runs: nothing the audio thread
-// touches may belong to an editor.
+// The editor window comes and goes while audio runs, its displays pulling
+// from the feeds a while before they go: nothing the audio thread touches
+// may belong to an editor.
 TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
 {
     ScopedConfigHome home;
@@ -163,6 +165,7 @@ TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
 
     std::atomic<bool> done { false };
     std::atomic<int> blocks { 0 };
+    int rows = 0;
     std::thread audio ([&]
     {
         while (! done)
@@ -179,11 +182,18 @@ TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
         auto& cv = static_cast<CVUIEditor&> (*editor);
         cv.showPanel (i % 2 == 0 ? 1 : 3);
         cv.pollInputFeed();
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+        auto& wash = cv.getControlsPanel().getWashWindow();
+        for (int k = 0; k < 3; ++k)
+            juce::Thread::sleep (1), wash.timerCallback();
+        rows += wash.getRowsPushed();
+        apptest::pump (1);
+        editor.reset();
+        EXPECT_EQ (processor.getNoiseDisplay(), nullptr);
     }
 
     done = true;
     audio.join();
     EXPECT_GT (blocks.load(), 0);
+    EXPECT_GT (rows, 0);
     EXPECT_EQ (processor.getActiveEditor(), nullptr);
 }
