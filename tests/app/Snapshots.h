@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 namespace apptest
 {
 // Writes an image to build/snapshots/<name> (the name carries its .png), for a person to look at.
@@ -33,6 +36,50 @@ inline juce::MouseEvent mouseAt (juce::Component& c, float x, float y, juce::Mod
     const auto now = juce::Time::getCurrentTime();
     const juce::Point<float> p (x, y);
     return { juce::Desktop::getInstance().getMainMouseSource(), p, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, now, p, now, 1, false };
+}
+
+// Pictures side by side on the panel's grey, written as one snapshot.
+inline void saveRow (const juce::String& name, const std::vector<juce::Image>& pictures)
+{
+    int width = 10, height = 0;
+    for (const auto& p : pictures)
+        width += p.getWidth() + 10, height = juce::jmax (height, p.getHeight() + 20);
+    juce::Image row (juce::Image::RGB, width, height, true);
+    juce::Graphics g (row);
+    g.fillAll (juce::Colour (0xffd6d6d6));
+    int x = 10;
+    for (const auto& p : pictures)
+        g.drawImageAt (p, x, 10), x += p.getWidth() + 10;
+    savePng (row, name);
+}
+
+// What draw paints on a transparent image of that size.
+inline juce::Image drawn (int width, int height, const std::function<void (juce::Graphics&)>& draw)
+{
+    juce::Image image (juce::Image::ARGB, width, height, true);
+    juce::Graphics g (image);
+    draw (g);
+    return image;
+}
+
+// The area holding every pixel with any alpha at all.
+inline juce::Rectangle<int> inkBounds (const juce::Image& image)
+{
+    juce::Rectangle<int> ink;
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            if (image.getPixelAt (x, y).getAlpha() > 0)
+                ink = ink.isEmpty() ? juce::Rectangle<int> (x, y, 1, 1) : ink.getUnion ({ x, y, 1, 1 });
+    return ink;
+}
+
+// Every channel, alpha included, within tolerance.
+inline ::testing::AssertionResult near (juce::Colour actual, juce::Colour expected, int tolerance = 2)
+{
+    if (std::abs (actual.getRed() - expected.getRed()) <= tolerance && std::abs (actual.getGreen() - expected.getGreen()) <= tolerance
+        && std::abs (actual.getBlue() - expected.getBlue()) <= tolerance && std::abs (actual.getAlpha() - expected.getAlpha()) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << actual.toDisplayString (true) << " is not " << expected.toDisplayString (true);
 }
 
 inline void pump (int ms = 30) { juce::MessageManager::getInstance()->runDispatchLoopUntil (ms); }

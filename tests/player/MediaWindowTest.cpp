@@ -23,24 +23,8 @@ juce::Image picture (const clarivo::artwork::Picture& p) { return juce::ImageCac
 // A colour laid over opaque black, as the snapshot shows it.
 juce::Colour overBlack (juce::uint32 argb) { return juce::Colours::black.overlaidWith (juce::Colour (argb)); }
 
-::testing::AssertionResult near (juce::Colour actual, juce::Colour expected, int tolerance = 2)
-{
-    if (std::abs (actual.getRed() - expected.getRed()) <= tolerance && std::abs (actual.getGreen() - expected.getGreen()) <= tolerance
-        && std::abs (actual.getBlue() - expected.getBlue()) <= tolerance && std::abs (actual.getAlpha() - expected.getAlpha()) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << actual.toDisplayString (true) << " is not " << expected.toDisplayString (true);
-}
-
-// The area holding every pixel with any alpha at all.
-juce::Rectangle<int> inkBounds (const juce::Image& image)
-{
-    juce::Rectangle<int> ink;
-    for (int y = 0; y < image.getHeight(); ++y)
-        for (int x = 0; x < image.getWidth(); ++x)
-            if (image.getPixelAt (x, y).getAlpha() > 0)
-                ink = ink.isEmpty() ? juce::Rectangle<int> (x, y, 1, 1) : ink.getUnion ({ x, y, 1, 1 });
-    return ink;
-}
+using apptest::inkBounds;
+using apptest::near;
 
 // The brightest grey level in an area, laid over black (white text at 0.3 gives 77).
 int brightest (const juce::Image& image, juce::Rectangle<int> area)
@@ -392,10 +376,7 @@ TEST (MediaWindowDarkLook, DrawsTogglePicturesWithCaptions)
     {
         button.setToggleState (on, juce::dontSendNotification);
         button.setEnabled (enabled);
-        juce::Image image (juce::Image::ARGB, 40, 40, true);
-        juce::Graphics g (image);
-        look.drawToggleButton (g, button, false, down);
-        return image;
+        return apptest::drawn (40, 40, [&] (juce::Graphics& g) { look.drawToggleButton (g, button, false, down); });
     };
     const auto onImage = picture (clarivo::artwork::darkToggleOn), offImage = picture (clarivo::artwork::darkToggleOff);
     EXPECT_TRUE (near (draw (true, true, false).getPixelAt (12, 12), onImage.getPixelAt (12, 12)));
@@ -416,27 +397,8 @@ TEST (MediaWindowDarkLook, DrawsTogglePicturesWithCaptions)
             }
         EXPECT_NEAR (darkest, 0x80, 2) << enabled;
     }
-
-    struct Sheet : juce::Component
-    {
-        CVDarkLookAndFeel& look;
-        juce::ToggleButton& button;
-        Sheet (CVDarkLookAndFeel& l, juce::ToggleButton& b) : look (l), button (b) { setSize (160, 40); }
-        void paint (juce::Graphics& g) override
-        {
-            g.fillAll (juce::Colours::lightgrey);
-            const bool states[4][3] = { { true, true, false }, { false, true, false }, { true, false, false }, { false, true, true } };
-            for (int i = 0; i < 4; ++i)
-            {
-                juce::Graphics::ScopedSaveState save (g);
-                g.setOrigin (i * 40, 0);
-                button.setToggleState (states[i][0], juce::dontSendNotification);
-                button.setEnabled (states[i][1]);
-                look.drawToggleButton (g, button, false, states[i][2]);
-            }
-        }
-    } sheet (look, button);
-    writeSnapshot (sheet, "dark-toggles-on-off-disabled-down");
+    apptest::saveRow ("dark-toggles-on-off-disabled-down.png",
+                      { draw (true, true, false), draw (false, true, false), draw (true, false, false), draw (false, true, true) });
 }
 
 class MediaWindowShownTest : public MediaWindowTest
