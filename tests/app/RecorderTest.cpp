@@ -149,30 +149,14 @@ TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
     expectRamp (odd, 1, 16, 44100.0, first, blockSize);
 }
 
-// Starts that cannot record leave no file and no count; a start over a running
-// recording finishes that file first; a one-input device records stereo with
-// a silent second channel.
-TEST_F (Recorder, StartFailuresSecondStartsAndOneInputStereo)
+// A start over a running recording finishes that file first; a one-input
+// device records stereo with a silent second channel. (Starts that cannot
+// record: the panel's refusals below.)
+TEST_F (Recorder, SecondStartsAndOneInputStereo)
 {
     manager.addAudioCallback (&recorder);
     const auto file = home.home.getChildFile ("a.wav");
-
-    open ({}); // outputs only
-    EXPECT_EQ (recorder.startRecording (file, 1, 16), AudioRecorder::StartResult::noInput);
-    open ("Fake 1 in 44100");
-    manager.closeAudioDevice();
-    EXPECT_EQ (recorder.startRecording (file, 1, 16), AudioRecorder::StartResult::noInput);
-    EXPECT_FALSE (file.exists());
-    EXPECT_FALSE (recorder.stop().wasRecording);
-
-    manager.restartLastAudioDevice();
-    auto& device = *fakeaudio::current (manager);
-    const auto blocker = home.home.getChildFile ("blocker");
-    blocker.replaceWithText ("a file, not a folder");
-    EXPECT_EQ (recorder.startRecording (blocker.getChildFile ("b.wav"), 1, 16),
-               AudioRecorder::StartResult::cannotCreateFile);
-    EXPECT_FALSE (blocker.getChildFile ("b.wav").exists());
-
+    auto& device = open ("Fake 1 in 44100");
     auto first = device.getFramesDelivered();
     ASSERT_EQ (recorder.startRecording (file, 2, 24), AudioRecorder::StartResult::started);
     device.pump (3 * blockSize);
