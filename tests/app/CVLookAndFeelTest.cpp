@@ -4,7 +4,7 @@
 #include "CVLookAndFeel.h"
 #include "ClarivoArtwork.h"
 #include "ClarivoFonts.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 
 #include <cmath>
 #include <functional>

@@ -7,7 +7,7 @@
 #include "CreditsComponent.h"
 #include "MeterComponent.h"
 #include "ScopedConfigHome.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 #include "WashWindowComponent.h"
 
 #include <cmath>

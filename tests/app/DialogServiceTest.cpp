@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include "DialogService.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #include "CVUIEditor.h"
 #include "CreditsComponent.h"
 #include "ScopedConfigHome.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 #include "WashWindowComponent.h"
 
 #include <atomic>

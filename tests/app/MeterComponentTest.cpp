@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MeterComponent.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 
 #include <algorithm>
 #include <limits>

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "RangeBoxComponent.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 
 #include <limits>
 

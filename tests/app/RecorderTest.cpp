@@ -8,7 +8,7 @@
 #include "RecorderComponent.h"
 #include "ScopedConfigHome.h"
 #include "media/MediaTestSupport.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 
 #include <thread>
 
@@ -85,12 +85,7 @@ void expectRamp (const juce::File& file, int channels, int bits, double rate, ju
 
 juce::String probe (const juce::File& file)
 {
-    juce::ChildProcess process;
-    if (! process.start (juce::StringArray { "ffprobe", "-v", "error", "-show_entries",
-                                             "stream=sample_rate,channels,bits_per_sample,duration_ts", "-of",
-                                             "csv=p=0", file.getFullPathName() }))
-        return "no ffprobe";
-    return process.readAllProcessOutput().trim();
+    return apptest::ffprobe (file, "stream=sample_rate,channels,bits_per_sample,duration_ts").joinIntoString (" ");
 }
 
 using apptest::render;
@@ -135,8 +130,8 @@ TEST_F (Recorder, RecordsExactlyTheFramesDeliveredInEveryFormat)
                 EXPECT_EQ (recorder.getSamplesRecorded(), 0);
                 device.pump (blockSize);
                 expectRamp (file, channels, bits, device.getCurrentSampleRate(), first, 5 * blockSize + 100);
-                EXPECT_EQ (probe (file), juce::String (device.getCurrentSampleRate()) + "," + juce::String (channels)
-                                             + "," + juce::String (bits) + "," + juce::String (5 * blockSize + 100));
+                EXPECT_EQ (probe (file), juce::String (device.getCurrentSampleRate()) + "|" + juce::String (channels)
+                                             + "|" + juce::String (bits) + "|" + juce::String (5 * blockSize + 100));
             }
     }
     // Out-of-range choices record mono 16 bits rather than nothing.
@@ -211,7 +206,7 @@ TEST_F (Recorder, HeldUpWriterLosesNothingAndAFullDiskKeepsAReadableFile)
     EXPECT_GT (report.framesWritten, 10000);
     EXPECT_EQ (report.framesWritten + report.framesLost, 48000);
     expectRamp (full, 2, 16, 48000.0, first, report.framesWritten);
-    EXPECT_EQ (probe (full), "48000,2,16," + juce::String (report.framesWritten));
+    EXPECT_EQ (probe (full), "48000|2|16|" + juce::String (report.framesWritten));
 }
 
 // The chart's figures and pixels at 400 x 100, gain 2, scale 30.

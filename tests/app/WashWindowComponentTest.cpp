@@ -4,7 +4,7 @@
 #include "CVUIEditor.h"
 #include "ScopedConfigHome.h"
 #include "WashWindowComponent.h"
-#include "Snapshots.h"
+#include "TestHelpers.h"
 
 #include <cmath>
 #include <functional>

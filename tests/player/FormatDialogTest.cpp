@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 
 #include "FileTypeChooser.h"
+#include "app/TestHelpers.h"
 
 using namespace mediatest;
 
@@ -44,20 +45,8 @@ juce::Component* childAt (juce::Component& parent, juce::Rectangle<int> bounds)
 // codec, sample rate and channels of each stream ("video" for pictures), and the container.
 juce::String probe (const juce::File& file)
 {
-    juce::ChildProcess ffprobe;
-    ffprobe.start (juce::StringArray { "ffprobe", "-v", "error", "-show_entries",
-                                       "stream=codec_type,codec_name,sample_rate,channels,bits_per_raw_sample:format=format_name", "-of",
-                                       "compact=p=0:nk=1", file.getFullPathName() });
-    juce::StringArray entries;
-    for (const auto& line : juce::StringArray::fromLines (ffprobe.readAllProcessOutput()))
-    {
-        auto fields = juce::StringArray::fromTokens (line, "|", {});
-        fields.removeString ("N/A");
-        fields.removeEmptyStrings();
-        if (! fields.isEmpty())
-            entries.add (fields.joinIntoString ("|"));
-    }
-    return entries.joinIntoString (" ; ");
+    return apptest::ffprobe (file, "stream=codec_type,codec_name,sample_rate,channels,bits_per_raw_sample:format=format_name")
+        .joinIntoString (" ; ");
 }
 } // namespace
 

@@ -2,7 +2,7 @@
 
 #include "CVAudioProcessor.h"
 #include "ClarivoArtwork.h"
-#include "app/Snapshots.h"
+#include "app/TestHelpers.h"
 
 using namespace mediatest;
 

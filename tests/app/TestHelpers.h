@@ -9,6 +9,8 @@
 
 namespace apptest
 {
+// Helpers the application's and the player's tests share.
+
 // Writes an image to build/snapshots/<name> (the name carries its .png), for a person to look at.
 inline void savePng (const juce::Image& image, const juce::String& name)
 {
@@ -80,6 +82,26 @@ inline ::testing::AssertionResult near (juce::Colour actual, juce::Colour expect
         && std::abs (actual.getBlue() - expected.getBlue()) <= tolerance && std::abs (actual.getAlpha() - expected.getAlpha()) <= tolerance)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << actual.toDisplayString (true) << " is not " << expected.toDisplayString (true);
+}
+
+// What ffprobe reports of a file's entries ("stream=codec_type,channels"), a
+// line per section with its known values joined by "|" (unknown ones left out).
+inline juce::StringArray ffprobe (const juce::File& file, const juce::String& entries)
+{
+    juce::ChildProcess process;
+    if (! process.start (juce::StringArray { "ffprobe", "-v", "error", "-show_entries", entries, "-of", "compact=p=0:nk=1",
+                                             file.getFullPathName() }))
+        return { "no ffprobe" };
+    juce::StringArray lines;
+    for (const auto& line : juce::StringArray::fromLines (process.readAllProcessOutput()))
+    {
+        auto fields = juce::StringArray::fromTokens (line, "|", {});
+        fields.removeString ("N/A");
+        fields.removeEmptyStrings();
+        if (! fields.isEmpty())
+            lines.add (fields.joinIntoString ("|"));
+    }
+    return lines;
 }
 
 inline void pump (int ms = 30) { juce::MessageManager::getInstance()->runDispatchLoopUntil (ms); }
