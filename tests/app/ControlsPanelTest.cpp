@@ -63,16 +63,7 @@ struct PanelFixture
 
     void click (int row, bool on) { button (row).setToggleState (on, juce::sendNotificationSync); }
 
-    void noiseBlock (int n = 4096)
-    {
-        juce::AudioBuffer<float> buffer (2, n);
-        juce::Random r (7);
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < n; ++i)
-                buffer.setSample (c, i, 0.1f * (r.nextFloat() - 0.5f));
-        juce::MidiBuffer midi;
-        processor.processBlock (buffer, midi);
-    }
+    void noiseBlock() { apptest::processNoise (processor); }
 
     ScopedConfigHome home;
     CVAudioProcessor processor;

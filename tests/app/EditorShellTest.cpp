@@ -25,15 +25,7 @@ struct EditorFixture
     juce::Component* onlyChild() { return editor->getNumChildComponents() == 1 ? editor->getChildComponent (0) : nullptr; }
 };
 
-void feedBlock (CVAudioProcessor& processor, int numSamples)
-{
-    juce::AudioBuffer<float> buffer (2, numSamples);
-    for (int i = 0; i < numSamples; ++i)
-        buffer.setSample (0, i, 0.25f * std::sin (0.05f * (float) i)), buffer.setSample (1, i, 0.0f);
-    juce::MidiBuffer midi;
-    processor.processBlock (buffer, midi);
-}
-
+using apptest::processNoise;
 using apptest::snapshot;
 } // namespace
 
@@ -52,8 +44,8 @@ TEST (EditorShell, ShowsOnePanelAtATimeAndKeepsTheOtherAlive)
     f.editor->showPanel (1);
     EXPECT_EQ (f.onlyChild(), &f.info());
     f.processor.prepareToPlay (44100.0, 512);
-    feedBlock (f.processor, 512);
-    feedBlock (f.processor, 300);
+    processNoise (f.processor, 512);
+    processNoise (f.processor, 300);
     f.editor->pollInputFeed();
     EXPECT_EQ (f.editor->getSamplesDisplayed(), 812);
     EXPECT_TRUE (f.editor->isProgressVisible());
@@ -170,7 +162,7 @@ TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
     {
         while (! done)
         {
-            feedBlock (processor, 512);
+            processNoise (processor, 512);
             ++blocks;
         }
     });

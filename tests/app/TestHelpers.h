@@ -1,6 +1,9 @@
 #pragma once
 
+#include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+
+#include "TestSignals.h"
 
 #include <gtest/gtest.h>
 
@@ -104,5 +107,17 @@ inline juce::StringArray ffprobe (const juce::File& file, const juce::String& en
     return lines;
 }
 
-inline void pump (int ms = 30) { juce::MessageManager::getInstance()->runDispatchLoopUntil (ms); }
+// A block of quiet noise through a processor, as the audio thread runs it.
+inline void processNoise (juce::AudioProcessor& processor, int numSamples = 4096)
+{
+    juce::AudioBuffer<float> buffer (2, numSamples);
+    juce::Random random (7);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < numSamples; ++i)
+            buffer.setSample (c, i, 0.1f * (random.nextFloat() - 0.5f));
+    juce::MidiBuffer midi;
+    processor.processBlock (buffer, midi);
+}
+
+inline void pump (int ms = 30) { clarivo_test::pumpMessages (ms); }
 } // namespace apptest
