@@ -80,6 +80,7 @@ TEST (ClarivoArtwork, EveryPictureDecodesAtItsSize)
         { art::panelBackground, 780, 400 }, { art::creditsBackground, 780, 400 }, { art::toggleOn, 132, 132 },
         { art::toggleOff, 132, 132 }, { art::largeKnob, 234, 234 }, { art::smallKnob, 54, 54 },
         { art::sliderTrack, 203, 9 }, { art::sliderThumb, 22, 22 }, { art::washOverlay, 196, 196 },
+        { art::productLogo, 187, 44 }, { art::noiseReductionOff, 132, 132 }, { art::noiseReductionOn, 132, 132 },
     };
     for (const auto& p : pictures)
     {

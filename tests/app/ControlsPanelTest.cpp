@@ -3,7 +3,6 @@
 #include "CVAudioProcessor.h"
 #include "CVPlusEditor.h"
 #include "CVUIEditor.h"
-#include "ClarivoArtwork.h"
 #include "CreditsComponent.h"
 #include "MeterComponent.h"
 #include "ScopedConfigHome.h"
@@ -186,10 +185,6 @@ TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
     EXPECT_TRUE (tip (50).startsWith (utf8 ("Wash Window - Clarivo\xe2\x80\x99s unique")) && tip (50).contains ("signal.  Click"));
     EXPECT_EQ (tip (44), "Turns the noise reduction on or off.");
     EXPECT_EQ (tip (14), "");
-
-    namespace art = clarivo::artwork;
-    for (auto [picture, w, h] : { std::tuple { art::productLogo, 187, 44 }, { art::noiseReductionOff, 132, 132 }, { art::noiseReductionOn, 132, 132 } })
-        EXPECT_EQ (juce::ImageCache::getFromMemory (picture.data, picture.size).getBounds(), juce::Rectangle<int> (w, h));
 
     EXPECT_FALSE (p.isProgressVisible());
     EXPECT_EQ (p.getProgressBar().findColour (juce::ProgressBar::foregroundColourId), juce::Colour (0xff0080f0));
