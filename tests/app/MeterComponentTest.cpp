@@ -52,14 +52,7 @@ std::string lit (int from, int to) // '#' on [from, to)
     return std::string ((size_t) from, '.') + std::string ((size_t) (to - from), '#') + std::string ((size_t) (kW - to), '.');
 }
 
-bool isBlank (const juce::Image& image)
-{
-    for (int y = 0; y < image.getHeight(); ++y)
-        for (int x = 0; x < image.getWidth(); ++x)
-            if (image.getPixelAt (x, y).getAlpha() != 0)
-                return false;
-    return true;
-}
+bool isBlank (const juce::Image& image) { return apptest::inkBounds (image).isEmpty(); }
 } // namespace
 
 TEST (MeterComponent, RisesAtOnceDecaysByPointSevenPerPaintAndSnapsToZero)
