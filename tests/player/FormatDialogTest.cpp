@@ -159,6 +159,10 @@ TEST_F (AppTest, EveryFormatTheDialogOffersIsWrittenAsItSays)
     };
     for (int format = 0; format < 9; ++format)
         EXPECT_EQ (probe (saveIn (format, 9, "nine" + juce::String (format))), expected[format]) << format;
+    // FLAC and MP3 exactly as long as the WAV (in step with the sound: DocumentSaveTest).
+    const auto wavLength = decodeAll (dir.getChildFile ("nine5.wav")).at (0).size();
+    for (const char* name : { "nine7.flac", "nine8.mp3" })
+        EXPECT_EQ (decodeAll (dir.getChildFile (name)).at (0).size(), wavLength) << name;
 
     // The quality row matters: MP3's best has at least three times its
     // lowest bit rate; FLAC's best is no larger than its fastest.
