@@ -4,6 +4,7 @@
 #include "CVLookAndFeel.h"
 #include "ClarivoArtwork.h"
 #include "ClarivoFonts.h"
+#include "TestHelpers.h"
 
 #include <cmath>
 #include <functional>
@@ -13,34 +14,8 @@ namespace
 {
 constexpr float startAngle = -2.5f, endAngle = 2.5f;
 
-juce::Image render (int width, int height, const std::function<void (juce::Graphics&)>& draw)
-{
-    juce::Image image (juce::Image::ARGB, width, height, true);
-    juce::Graphics g (image);
-    draw (g);
-    return image;
-}
-
-// Pictures side by side on the panel's grey, for a person to check by eye.
-void saveRow (const char* name, const std::vector<juce::Image>& pictures)
-{
-    int width = 10, height = 0;
-    for (const auto& p : pictures)
-        width += p.getWidth() + 10, height = juce::jmax (height, p.getHeight() + 20);
-    juce::Image row (juce::Image::RGB, width, height, true);
-    juce::Graphics g (row);
-    g.fillAll (juce::Colour (0xffd6d6d6));
-    int x = 10;
-    for (const auto& p : pictures)
-        g.drawImageAt (p, x, 10), x += p.getWidth() + 10;
-
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    const auto file = folder.getChildFile (name);
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (row, out)) << name;
-}
+using apptest::saveRow;
+const auto render = apptest::drawn;
 
 int brightness (juce::Colour c)
 {
@@ -105,6 +80,7 @@ TEST (ClarivoArtwork, EveryPictureDecodesAtItsSize)
         { art::panelBackground, 780, 400 }, { art::creditsBackground, 780, 400 }, { art::toggleOn, 132, 132 },
         { art::toggleOff, 132, 132 }, { art::largeKnob, 234, 234 }, { art::smallKnob, 54, 54 },
         { art::sliderTrack, 203, 9 }, { art::sliderThumb, 22, 22 }, { art::washOverlay, 196, 196 },
+        { art::productLogo, 187, 44 }, { art::noiseReductionOff, 132, 132 }, { art::noiseReductionOn, 132, 132 },
     };
     for (const auto& p : pictures)
     {
@@ -166,7 +142,7 @@ TEST (CVLookAndFeel, KnobHeightsPickFaceArcAndDot)
         std::vector<juce::Image> knobs;
         for (int size : { 54, 99, 100, 101, 234 })
             knobs.push_back (knob (lookAndFeel, size, juce::String (position).getFloatValue()));
-        saveRow ((juce::String ("look-knobs-") + position + ".png").toRawUTF8(), knobs);
+        saveRow (juce::String ("look-knobs-") + position + ".png", knobs);
     }
 }
 
@@ -212,14 +188,7 @@ TEST (CVLookAndFeel, ProgressDiscGrowsClockwiseAndUnknownProgressShowsOnlyText)
     const auto draw = [&] (double progress, const juce::String& text) {
         return render (196, 196, [&] (juce::Graphics& g) { lookAndFeel.drawProgressBar (g, bar, 196, 196, progress, text); });
     };
-    const auto drawnArea = [] (const juce::Image& image) {
-        juce::Rectangle<int> area;
-        for (int y = 0; y < image.getHeight(); ++y)
-            for (int x = 0; x < image.getWidth(); ++x)
-                if (image.getPixelAt (x, y).getAlpha() != 0)
-                    area = area.isEmpty() ? juce::Rectangle<int> (x, y, 1, 1) : area.getUnion ({ x, y, 1, 1 });
-        return area;
-    };
+    const auto drawnArea = apptest::inkBounds;
 
     EXPECT_TRUE (drawnArea (draw (-1.0, {})).isEmpty());
     const auto textOnly = drawnArea (draw (-1.0, "Analyzing"));

@@ -3,10 +3,10 @@
 #include "CVAudioProcessor.h"
 #include "CVPlusEditor.h"
 #include "CVUIEditor.h"
-#include "ClarivoArtwork.h"
 #include "CreditsComponent.h"
 #include "MeterComponent.h"
 #include "ScopedConfigHome.h"
+#include "TestHelpers.h"
 #include "WashWindowComponent.h"
 
 #include <cmath>
@@ -28,7 +28,8 @@ struct StubHost : CVPlusEditor::Host
     double getPlayPosition() override { return position; }
 };
 
-void pump() { juce::MessageManager::getInstance()->runDispatchLoopUntil (30); }
+using apptest::pump;
+using apptest::snapshot;
 
 struct PanelFixture
 {
@@ -61,16 +62,7 @@ struct PanelFixture
 
     void click (int row, bool on) { button (row).setToggleState (on, juce::sendNotificationSync); }
 
-    void noiseBlock (int n = 4096)
-    {
-        juce::AudioBuffer<float> buffer (2, n);
-        juce::Random r (7);
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < n; ++i)
-                buffer.setSample (c, i, 0.1f * (r.nextFloat() - 0.5f));
-        juce::MidiBuffer midi;
-        processor.processBlock (buffer, midi);
-    }
+    void noiseBlock() { apptest::processNoise (processor); }
 
     ScopedConfigHome home;
     CVAudioProcessor processor;
@@ -85,17 +77,6 @@ struct ChangeCounter : juce::ChangeListener
     void changeListenerCallback (juce::ChangeBroadcaster*) override { ++count; }
 };
 
-juce::Image snapshot (juce::Component& c, const char* name)
-{
-    auto image = c.createComponentSnapshot (c.getLocalBounds());
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    auto file = folder.getChildFile (name);
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
-    return image;
-}
 } // namespace
 
 TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
@@ -204,10 +185,6 @@ TEST (ControlsPanel, EveryWidgetWhereTheTableSaysWithItsSettings)
     EXPECT_TRUE (tip (50).startsWith (utf8 ("Wash Window - Clarivo\xe2\x80\x99s unique")) && tip (50).contains ("signal.  Click"));
     EXPECT_EQ (tip (44), "Turns the noise reduction on or off.");
     EXPECT_EQ (tip (14), "");
-
-    namespace art = clarivo::artwork;
-    for (auto [picture, w, h] : { std::tuple { art::productLogo, 187, 44 }, { art::noiseReductionOff, 132, 132 }, { art::noiseReductionOn, 132, 132 } })
-        EXPECT_EQ (juce::ImageCache::getFromMemory (picture.data, picture.size).getBounds(), juce::Rectangle<int> (w, h));
 
     EXPECT_FALSE (p.isProgressVisible());
     EXPECT_EQ (p.getProgressBar().findColour (juce::ProgressBar::foregroundColourId), juce::Colour (0xff0080f0));
@@ -444,7 +421,7 @@ TEST (ControlsPanel, Snapshots)
     f.progress = 0.4;
     f.panel().setProgressText ("Analyzing");
     f.panel().setProgressVisible (true);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (700);  // the bar eases towards its value
+    pump (700);  // the bar eases towards its value
     snapshot (f.panel(), "controls_panel_progress.png");
 
     // Without an over image the hovered button keeps its normal picture.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include "DialogService.h"
+#include "TestHelpers.h"
 
 namespace
 {
@@ -77,10 +78,5 @@ TEST (DialogService, TheRealBoxAnswersWithTheButtonClicked)
     ASSERT_TRUE (seen.isValid());
     EXPECT_FALSE (scoped.service.getHistory().back().answeredByScript);
 
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    juce::FileOutputStream out (folder.getChildFile ("dialog-close-question.png"));
-    out.setPosition (0);
-    out.truncate();
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (seen, out));
+    apptest::savePng (seen, "dialog-close-question.png");
 }

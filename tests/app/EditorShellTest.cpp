@@ -5,6 +5,8 @@
 #include "CVUIEditor.h"
 #include "CreditsComponent.h"
 #include "ScopedConfigHome.h"
+#include "TestHelpers.h"
+#include "WashWindowComponent.h"
 
 #include <atomic>
 #include <thread>
@@ -23,26 +25,8 @@ struct EditorFixture
     juce::Component* onlyChild() { return editor->getNumChildComponents() == 1 ? editor->getChildComponent (0) : nullptr; }
 };
 
-void feedBlock (CVAudioProcessor& processor, int numSamples)
-{
-    juce::AudioBuffer<float> buffer (2, numSamples);
-    for (int i = 0; i < numSamples; ++i)
-        buffer.setSample (0, i, 0.25f * std::sin (0.05f * (float) i)), buffer.setSample (1, i, 0.0f);
-    juce::MidiBuffer midi;
-    processor.processBlock (buffer, midi);
-}
-
-juce::Image saveSnapshot (juce::Component& component, const char* name)
-{
-    auto image = component.createComponentSnapshot (component.getLocalBounds());
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    juce::FileOutputStream out (folder.getChildFile (name));
-    out.setPosition (0);
-    out.truncate();
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
-    return image;
-}
+using apptest::processNoise;
+using apptest::snapshot;
 } // namespace
 
 // One panel at a time; the other stays alive with what it showed, and neither
@@ -60,8 +44,8 @@ TEST (EditorShell, ShowsOnePanelAtATimeAndKeepsTheOtherAlive)
     f.editor->showPanel (1);
     EXPECT_EQ (f.onlyChild(), &f.info());
     f.processor.prepareToPlay (44100.0, 512);
-    feedBlock (f.processor, 512);
-    feedBlock (f.processor, 300);
+    processNoise (f.processor, 512);
+    processNoise (f.processor, 300);
     f.editor->pollInputFeed();
     EXPECT_EQ (f.editor->getSamplesDisplayed(), 812);
     EXPECT_TRUE (f.editor->isProgressVisible());
@@ -148,7 +132,7 @@ TEST (InformationPanel, LayoutAndVersionLine)
     EXPECT_EQ (info.getAnalyzeToggle().getBounds(), juce::Rectangle<int> (608, 288, 150, 24));
 
     // Every text reads dark on the light picture, whatever look and feel is installed.
-    const auto image = saveSnapshot (*f.editor, "information-panel.png");
+    const auto image = snapshot (*f.editor, "information-panel.png");
     for (juce::Component* text : { (juce::Component*) &info.getVersionLabel(), (juce::Component*) &info.getHideHelpTipsToggle(),
                                    (juce::Component*) &info.getAnalyzeToggle() })
     {
@@ -161,8 +145,9 @@ TEST (InformationPanel, LayoutAndVersionLine)
     }
 }
 
-// The editor window comes and goes while audio runs: nothing the audio thread
-// touches may belong to an editor.
+// The editor window comes and goes while audio runs, its displays pulling
+// from the feeds a while before they go: nothing the audio thread touches
+// may belong to an editor.
 TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
 {
     ScopedConfigHome home;
@@ -172,11 +157,12 @@ TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
 
     std::atomic<bool> done { false };
     std::atomic<int> blocks { 0 };
+    int rows = 0;
     std::thread audio ([&]
     {
         while (! done)
         {
-            feedBlock (processor, 512);
+            processNoise (processor, 512);
             ++blocks;
         }
     });
@@ -188,11 +174,18 @@ TEST (EditorShell, EditorsComeAndGoWhileAudioRuns)
         auto& cv = static_cast<CVUIEditor&> (*editor);
         cv.showPanel (i % 2 == 0 ? 1 : 3);
         cv.pollInputFeed();
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+        auto& wash = cv.getControlsPanel().getWashWindow();
+        for (int k = 0; k < 3; ++k)
+            juce::Thread::sleep (1), wash.timerCallback();
+        rows += wash.getRowsPushed();
+        apptest::pump (1);
+        editor.reset();
+        EXPECT_EQ (processor.getNoiseDisplay(), nullptr);
     }
 
     done = true;
     audio.join();
     EXPECT_GT (blocks.load(), 0);
+    EXPECT_GT (rows, 0);
     EXPECT_EQ (processor.getActiveEditor(), nullptr);
 }

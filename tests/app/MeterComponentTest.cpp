@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MeterComponent.h"
+#include "TestHelpers.h"
 
 #include <algorithm>
 #include <limits>
@@ -51,14 +52,7 @@ std::string lit (int from, int to) // '#' on [from, to)
     return std::string ((size_t) from, '.') + std::string ((size_t) (to - from), '#') + std::string ((size_t) (kW - to), '.');
 }
 
-bool isBlank (const juce::Image& image)
-{
-    for (int y = 0; y < image.getHeight(); ++y)
-        for (int x = 0; x < image.getWidth(); ++x)
-            if (image.getPixelAt (x, y).getAlpha() != 0)
-                return false;
-    return true;
-}
+bool isBlank (const juce::Image& image) { return apptest::inkBounds (image).isEmpty(); }
 } // namespace
 
 TEST (MeterComponent, RisesAtOnceDecaysByPointSevenPerPaintAndSnapsToZero)
@@ -179,9 +173,5 @@ TEST (MeterComponent, Snapshot)
             EXPECT_FLOAT_EQ (t.record.held[1], peak[i]);
         }
 
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    folder.getChildFile ("meters.png").deleteFile();
-    juce::FileOutputStream stream (folder.getChildFile ("meters.png"));
-    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (sheet, stream));
+    apptest::savePng (sheet, "meters.png");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "RangeBoxComponent.h"
+#include "TestHelpers.h"
 
 #include <limits>
 
@@ -24,11 +25,8 @@ struct TestBox : juce::ChangeListener
 
     int send (int y, void (RangeBoxComponent::*handler) (const juce::MouseEvent&))
     {
-        const auto now = juce::Time::getCurrentTime();
-        const juce::Point<float> p (100.0f, (float) y);
         const auto before = messages;
-        (box.*handler) (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, {}, 1.0f, 0.0f, 0.0f,
-                                          0.0f, 0.0f, &box, &box, now, p, now, 1, false));
+        (box.*handler) (apptest::mouseAt (box, 100.0f, (float) y, {}));
         box.dispatchPendingMessages();
         return messages - before;
     }

@@ -4,11 +4,10 @@
 #include "CVUIEditor.h"
 #include "ScopedConfigHome.h"
 #include "WashWindowComponent.h"
+#include "TestHelpers.h"
 
-#include <atomic>
 #include <cmath>
 #include <functional>
-#include <thread>
 
 namespace
 {
@@ -105,12 +104,7 @@ struct WashTest : ::testing::Test
 
     void save (const char* name)
     {
-        auto file = juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile (name);
-        file.getParentDirectory().createDirectory();
-        file.deleteFile();
-        juce::FileOutputStream out (file);
-        ASSERT_TRUE (out.openedOk());
-        juce::PNGImageFormat().writeImageToStream (snapshot(), out);
+        apptest::savePng (snapshot(), name);
     }
 };
 } // namespace
@@ -230,7 +224,7 @@ TEST_F (WashTest, WaveformModeKeepsTheBandAndTheWashStatusText)
     wash->getRangeBox().rangeLow = 0.4f;
     wash->changeListenerCallback (&wash->getRangeBox());
     EXPECT_EQ (wash->getBandLow(), 0.0f);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    apptest::pump (50);
     EXPECT_EQ (messages.got, juce::StringArray ("nrRange"));
     wash->removeActionListener (&messages);
 
@@ -264,31 +258,4 @@ TEST_F (WashTest, Snapshots)
     const float* channels[] = { input.data() };
     wash->displayInputAudio (channels, 1, nullptr, 0, (int) input.size());
     save ("wash-waveform-threshold.png");
-}
-
-// The audio thread writes the feeds while displays come and go on the
-// message thread, each pulling a while before it goes.
-TEST (WashThreads, DisplaysComeAndGoUnderARunningProcessor)
-{
-    ScopedConfigHome home;
-    CVAudioProcessor processor;
-    processor.prepareToPlay (44100.0, 512);
-    std::atomic<bool> done { false };
-    std::thread audio ([&] { play (processor, 1 << 30, [] (int) { return 440.0; }, [&] { return ! done; }); });
-
-    double progress = 0.0;
-    int rows = 0;
-    for (int i = 0; i < 200; ++i)
-    {
-        CVUIEditor editor (processor, progress);
-        auto wash = std::make_unique<WashWindowComponent> (editor, true);
-        for (int k = 0; k < 3; ++k)
-            juce::Thread::sleep (1), wash->timerCallback();
-        rows += wash->getRowsPushed();
-        wash.reset();
-        EXPECT_EQ (processor.getNoiseDisplay(), nullptr);
-    }
-    done = true;
-    audio.join();
-    EXPECT_GT (rows, 0);
 }

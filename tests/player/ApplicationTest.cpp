@@ -99,11 +99,8 @@ TEST_F (ApplicationTest, StartsWithBothWindowsPlacedAndTheOverlayBlocksThemOnlyW
 {
     auto& editor = *app->getEditorWindow();
     auto& media = *app->getMediaWindow();
-    EXPECT_EQ (editor.getName(), "Clarivo+");
-    EXPECT_EQ (editor.getY(), 64);
     EXPECT_EQ (media.getBounds(), ClarivoApplication::mediaWindowBounds (editor.getBounds(),
                                                                          juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea));
-    EXPECT_EQ (media.getHeight(), 490);
     EXPECT_TRUE (app->isLooping());
     pumpUntil ([] { return false; }, 100);
     writeSnapshot (editor, "editor-window-at-start");

@@ -15,8 +15,7 @@ using namespace clarivo::media;
 namespace
 {
 // Sound in a container of our own that only the application's audio readers
-// know: "CLV1", the rate and channel count as 32-bit integers, then
-// interleaved floats.
+// know: "CLV1", then a float WAV that no other reader looks for behind it.
 class ToyFormat : public juce::AudioFormat
 {
 public:
@@ -29,13 +28,11 @@ public:
     juce::AudioFormatReader* createReaderFor (juce::InputStream* in, bool deleteStreamIfOpeningFails) override
     {
         char magic[4] {};
-        if (in->read (magic, 4) != 4 || std::memcmp (magic, "CLV1", 4) != 0)
-        {
-            if (deleteStreamIfOpeningFails)
-                delete in;
-            return nullptr;
-        }
-        return new Reader (in);
+        if (in->read (magic, 4) == 4 && std::memcmp (magic, "CLV1", 4) == 0)
+            return juce::WavAudioFormat().createReaderFor (new juce::SubregionStream (in, 4, -1, true), true);
+        if (deleteStreamIfOpeningFails)
+            delete in;
+        return nullptr;
     }
     juce::AudioFormatWriter* createWriterFor (juce::OutputStream*, double, unsigned int, int, const juce::StringPairArray&, int) override
     {
@@ -45,44 +42,14 @@ public:
 
     static void write (const juce::File& file, const Planar& audio, int rate)
     {
-        juce::MemoryOutputStream out;
-        out.write ("CLV1", 4);
-        out.writeInt (rate);
-        out.writeInt ((int) audio.size());
-        for (size_t i = 0; i < audio[0].size(); ++i)
-            for (const auto& channel : audio)
-                out.writeFloat (channel[i]);
-        file.replaceWithData (out.getData(), out.getDataSize());
+        auto* out = new juce::FileOutputStream (file);
+        out->write ("CLV1", 4);
+        std::unique_ptr<juce::AudioFormatWriter> writer (juce::WavAudioFormat().createWriterFor (out, rate, (unsigned) audio.size(), 32, {}, 0));
+        std::vector<const float*> channels;
+        for (const auto& c : audio)
+            channels.push_back (c.data());
+        writer->writeFromFloatArrays (channels.data(), (int) channels.size(), (int) audio[0].size());
     }
-
-private:
-    struct Reader : juce::AudioFormatReader
-    {
-        explicit Reader (juce::InputStream* in) : juce::AudioFormatReader (in, "Toy")
-        {
-            sampleRate = in->readInt();
-            numChannels = (unsigned int) in->readInt();
-            bitsPerSample = 32;
-            usesFloatingPointData = true;
-            lengthInSamples = (in->getTotalLength() - 12) / (4 * (juce::int64) numChannels);
-        }
-        bool readSamples (int* const* dest, int numDest, int startOffset, juce::int64 start, int num) override
-        {
-            for (int i = 0; i < num; ++i)
-                for (int c = 0; c < numDest; ++c)
-                    if (dest[c] != nullptr)
-                    {
-                        float v = 0.0f;
-                        if (start + i < lengthInSamples && c < (int) numChannels)
-                        {
-                            input->setPosition (12 + ((start + i) * numChannels + c) * 4);
-                            v = input->readFloat();
-                        }
-                        reinterpret_cast<float*> (dest[c])[startOffset + i] = v;
-                    }
-            return true;
-        }
-    };
 };
 
 // The file as a process without root's privileges sees it.

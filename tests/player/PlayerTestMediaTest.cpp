@@ -1,5 +1,6 @@
 #include "media/MediaTestSupport.h"
 
+#include "TestSignals.h"
 #include "platform/media/MediaAsset.h"
 
 #include <cmath>
@@ -29,11 +30,7 @@ juce::String describe (const char* name)
 
 double rmsDecibels (const std::vector<float>& x, double fromSeconds, double toSeconds)
 {
-    double sum = 0;
-    const auto from = (size_t) (fromSeconds * 44100), to = (size_t) (toSeconds * 44100);
-    for (size_t i = from; i < to; ++i)
-        sum += (double) x[i] * x[i];
-    return 10.0 * std::log10 (sum / (double) (to - from));
+    return clarivo_test::db (clarivo_test::rms (x, (size_t) (fromSeconds * 44100), (size_t) (toSeconds * 44100)));
 }
 } // namespace
 
