@@ -14,6 +14,8 @@ public:
     void drawToggleButton (juce::Graphics&, juce::ToggleButton&, bool isMouseOverButton, bool isButtonDown) override;
     void drawProgressBar (juce::Graphics&, juce::ProgressBar&, int width, int height, double progress,
                           const juce::String& textToShow) override;
+    // The bar draws a disc, not its whole square.
+    bool isProgressBarOpaque (juce::ProgressBar&) override { return false; }
     void drawPopupMenuItem (juce::Graphics&, const juce::Rectangle<int>& area, bool isSeparator, bool isActive,
                             bool isHighlighted, bool isTicked, bool hasSubMenu, const juce::String& text,
                             const juce::String& shortcutKeyText, const juce::Drawable* icon,

@@ -202,6 +202,13 @@ TEST (CVLookAndFeel, ProgressDiscGrowsClockwiseAndUnknownProgressShowsOnlyText)
     EXPECT_EQ (partial.getPixelAt (done.x, done.y), juce::Colour (0xff10c010));
     EXPECT_EQ (partial.getPixelAt (toDo.x, toDo.y), juce::Colour (0xff202020));
     saveRow ("look-progress-0.3.png", { draw (0.3, "Analyzing Media") });
+
+    // Only the disc is drawn: an opaque bar would leave its corners unpainted
+    // (they showed white over the noise display's recess).
+    bar.setColour (juce::ProgressBar::backgroundColourId, juce::Colours::black);
+    bar.setLookAndFeel (&lookAndFeel);
+    EXPECT_FALSE (bar.isOpaque());
+    bar.setLookAndFeel (nullptr);
 }
 
 namespace
