@@ -366,6 +366,7 @@ void ClarivoApplication::hideProgress()
 
 void ClarivoApplication::setWindowsTakeClicks (bool take)
 {
+    take = take && ! batchRunning;
     for (juce::Component* window : { (juce::Component*) editorWindow.get(), (juce::Component*) mediaWindow.get() })
         if (window != nullptr)
             window->setInterceptsMouseClicks (take, take);
@@ -448,7 +449,14 @@ void ClarivoApplication::runBatchProcessor()
     if (batchRunning)
         return;
     batchRunning = true;
-    const juce::ScopeGuard done { [this] { batchRunning = false; } };
+    // Between files the overlay is down, yet a click (Learn, a press on the
+    // waveform, play) would run inside the batch's own message loop.
+    setWindowsTakeClicks (false);
+    const juce::ScopeGuard done { [this]
+    {
+        batchRunning = false;
+        setWindowsTakeClicks (! progressVisible);
+    } };
     BatchProcessor (*this).run();
 }
 

@@ -148,10 +148,22 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     const auto snapshot = stateOf (processor());
     const auto want = expectedProcessed (in.getChildFile ("a.wav"));
     int saves = 0;
+    const auto windowsTakeClicks = [this]
+    {
+        bool self = true, children = true, all = true;
+        for (juce::Component* window : { (juce::Component*) app->getMediaWindow(), (juce::Component*) app->getEditorWindow() })
+        {
+            window->getInterceptsMouseClicks (self, children);
+            all = all && self && children;
+        }
+        return all;
+    };
     app->escapeHeldDown = [&]
     {
         // Called once per loaded file, just before its save.
         EXPECT_FALSE (app->isIdle()) << "a command could run between files";
+        // Nor a click: Learn or a press on the waveform would run inside the batch.
+        EXPECT_FALSE (windowsTakeClicks());
         ++saves;
         return false;
     };
@@ -160,6 +172,7 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     dialogs.answerWithFile (out);
     app->runBatchProcessor();
     EXPECT_TRUE (app->isIdle());
+    EXPECT_TRUE (windowsTakeClicks());
     EXPECT_EQ (askedTitles(), juce::StringArray { "Batch Processor" });
     EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
     EXPECT_EQ (saves, 8);
