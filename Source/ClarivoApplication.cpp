@@ -145,7 +145,9 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     if (ratingPrompt)
     {
         rating = std::make_unique<iRate> (iRate::defaultDefaultsFile());
-        rating->mainWindow = [this]() -> juce::Component* { return mediaWindow.get(); };
+        // Its box would stop an export or a batch inside the job's own
+        // message loop: while one runs there is no window to ask over.
+        rating->mainWindow = [this]() -> juce::Component* { return isIdle() ? mediaWindow.get() : nullptr; };
     }
 
     // A file named at the first launch opens as one handed over later would.

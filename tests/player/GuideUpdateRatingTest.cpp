@@ -483,3 +483,23 @@ TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWa
     store ("5.0.0");
     EXPECT_TRUE (launchAsks());
 }
+
+// The program's own prompt: its box never stops a job the user started.
+class AppRatingTest : public RatingTest
+{
+protected:
+    AppRatingTest() { ratingPrompt = true; }
+};
+
+TEST_F (AppRatingTest, ThePromptWaitsForTheJobOnScreen)
+{
+    auto* prompt = app->getRatingPrompt();
+    ASSERT_NE (prompt, nullptr);
+    ASSERT_TRUE (pumpUntil ([&] { return prompt->getUseCount() == 1 && ! prompt->isLookingUp(); }, 5000));
+    app->showProgress ("Working");
+    prompt->promptForRating();
+    EXPECT_FALSE (askedTitles().contains ("Rate Clarivo+"));
+    EXPECT_TRUE (prompt->isWaitingForMainWindow());
+    app->hideProgress();
+    EXPECT_TRUE (pumpUntil ([this] { return askedTitles().contains ("Rate Clarivo+"); }, 2000));
+}
