@@ -176,6 +176,19 @@ TEST_F (UpdateCheckTest, TheMenuCheckReportsWhatTheFeedHolds)
         }
     }
     EXPECT_TRUE (server.requests().contains (feedPath));
+
+    // A link that is no web page is not followed: a local program, a file.
+    for (const char* link : { "/usr/bin/xterm", "file:///bin/sh", "javascript:alert(1)" })
+    {
+        server.set (feedPath, { 200, feed ({ "5.1.0" }).replace ("https://example.invalid/get/5.1.0", link) });
+        dialogs.clearHistory();
+        opened.clear();
+        dialogs.answerWithButton ("OK");
+        app->checkForUpdates();
+        finishChecks();
+        EXPECT_EQ (askedTitles(), juce::StringArray ("A new version of Clarivo+ is available!")) << link;
+        EXPECT_TRUE (opened.isEmpty()) << link;
+    }
 }
 
 TEST_F (UpdateCheckTest, EveryFailureIsOneUpdateErrorAndTheQuietCheckSaysNothingButNews)

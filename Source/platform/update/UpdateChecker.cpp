@@ -139,10 +139,19 @@ void setPresenter (Presenter p) { presenter = std::move (p); }
 
 void openInBrowser (const juce::URL& url)
 {
+    // The address may come from the feed. Only a web page is opened, and
+    // never through a shell: JUCE's launcher hands it to /bin/sh, where a
+    // "$(...)" in a link would run, and starts a local program as itself.
+    const auto address = url.toString (true);
+    if (! address.startsWithIgnoreCase ("https://") && ! address.startsWithIgnoreCase ("http://"))
+        return;
     if (browserOpener)
+    {
         browserOpener (url);
-    else
-        url.launchInDefaultBrowser();
+        return;
+    }
+    juce::ChildProcess launcher;
+    launcher.start (juce::StringArray { "xdg-open", address }, 0);
 }
 
 void setBrowserOpener (std::function<void (const juce::URL&)> opener) { browserOpener = std::move (opener); }
