@@ -516,3 +516,16 @@ TEST_F (AppRatingTest, ThePromptWaitsForTheJobOnScreen)
     app->hideProgress();
     EXPECT_TRUE (pumpUntil ([this] { return askedTitles().contains ("Rate Clarivo+"); }, 2000));
 }
+
+// Nesting without end, from a server gone wrong, is no answer: the parsers
+// recurse once per level and would run the message thread out of stack.
+TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
+{
+    const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, deepFeed }).outcome, Outcome::error);
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
+
+    EXPECT_FALSE (launchAsks());
+    server.set ("/us/lookup", { 200, juce::String::repeatedString ("[", 120000), "application/json" });
+    EXPECT_FALSE (launchAsks());
+}
