@@ -517,12 +517,20 @@ TEST_F (AppRatingTest, ThePromptWaitsForTheJobOnScreen)
     EXPECT_TRUE (pumpUntil ([this] { return askedTitles().contains ("Rate Clarivo+"); }, 2000));
 }
 
-// Nesting without end, from a server gone wrong, is no answer: the parsers
-// recurse once per level and would run the message thread out of stack.
+// Nesting or entities without end, from a server gone wrong, are no answer:
+// the parsers recurse once per level and would run the message thread out of
+// stack.
 TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
 {
     const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, deepFeed }).outcome, Outcome::error);
+    const juce::String selfEntity = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"x&a;\">]><rss><channel><item><title>&a;</title></item></channel></rss>";
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, selfEntity }).outcome, Outcome::error);
+    juce::String laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 40; ++i)
+        laughs << "<!ENTITY l" << i << " \"&l" << (i - 1) << ";&l" << (i - 1) << ";\">";
+    laughs << "]><rss><channel><item><title>&l39;</title></item></channel></rss>";
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, laughs }).outcome, Outcome::error);
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
 
     EXPECT_FALSE (launchAsks());

@@ -147,8 +147,10 @@ bool jsonNestsDeeperThan (const juce::String& text, int limit) noexcept
 
 std::optional<FeedItem> newestFeedItem (const juce::String& feedText)
 {
-    // A feed is four levels deep (rss, channel, item, enclosure).
-    if (xmlNestsDeeperThan (feedText, 64))
+    // A feed is four levels deep (rss, channel, item, enclosure) and
+    // declares no entities: the parser expands them without bound, and one
+    // that names itself recurses until the stack runs out.
+    if (xmlNestsDeeperThan (feedText, 64) || feedText.containsIgnoreCase ("<!ENTITY"))
         return std::nullopt;
     juce::XmlDocument document (feedText);
     const auto root = document.getDocumentElement();
