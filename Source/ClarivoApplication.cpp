@@ -222,7 +222,13 @@ void ClarivoApplication::timerCallback()
         pendingHandOvers.remove (0);
         handOver (line);
     }
-    if (pendingHandOvers.isEmpty())
+    while (! pendingNotices.empty() && isIdle())
+    {
+        const auto notice = std::move (pendingNotices.front());
+        pendingNotices.erase (pendingNotices.begin());
+        notice();
+    }
+    if (pendingHandOvers.isEmpty() && pendingNotices.empty())
         stopTimer();
     else
         startTimer (100);
@@ -480,31 +486,47 @@ void ClarivoApplication::showUserGuide (bool quickStart)
 
 void ClarivoApplication::checkForUpdates() { clarivo::update::runUpdateCheck(); }
 
-void ClarivoApplication::installUpdatePresenter()
+namespace
+{
+void presentUpdate (const clarivo::update::Result& result, bool interactive)
 {
     using clarivo::update::Result;
-    clarivo::update::setPresenter ([] (const Result& result, bool interactive)
+    auto& dialogs = DialogService::get();
+    const juce::String installed (clarivo::update::installedVersion);
+    if (result.outcome == Result::Outcome::newVersion)
     {
-        auto& dialogs = DialogService::get();
-        const juce::String installed (clarivo::update::installedVersion);
-        if (result.outcome == Result::Outcome::newVersion)
+        const auto text = "Clarivo+ " + result.version
+                          + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have ") + installed
+                          + ". Would you like to download it now?";
+        if (dialogs.ask (juce::MessageBoxIconType::InfoIcon, "A new version of Clarivo+ is available!", text, { "OK", "Cancel" }) == 0
+            && ! result.link.isEmpty())
+            clarivo::update::openInBrowser (result.link);
+    }
+    // The quiet check speaks only of a newer version.
+    else if (! interactive)
+        return;
+    else if (result.outcome == Result::Outcome::upToDate)
+        dialogs.showMessage (juce::MessageBoxIconType::InfoIcon, juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"),
+                             "Clarivo+ " + installed + " is currently the newest version available.");
+    else
+        dialogs.showMessage (juce::MessageBoxIconType::WarningIcon, "Update Error!",
+                             "An error occurred in retrieving update information. Please try again later.");
+}
+} // namespace
+
+void ClarivoApplication::installUpdatePresenter()
+{
+    clarivo::update::setPresenter ([] (const clarivo::update::Result& result, bool interactive)
+    {
+        // An answer arriving in the message loop of an export or a batch
+        // would stop the job under its box: it waits for the job's end.
+        if (auto* app = getApp(); app != nullptr && ! app->isIdle())
         {
-            const auto text = "Clarivo+ " + result.version
-                              + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have ") + installed
-                              + ". Would you like to download it now?";
-            if (dialogs.ask (juce::MessageBoxIconType::InfoIcon, "A new version of Clarivo+ is available!", text, { "OK", "Cancel" }) == 0
-                && ! result.link.isEmpty())
-                clarivo::update::openInBrowser (result.link);
-        }
-        // The quiet check speaks only of a newer version.
-        else if (! interactive)
+            app->pendingNotices.push_back ([result, interactive] { presentUpdate (result, interactive); });
+            app->startTimer (100);
             return;
-        else if (result.outcome == Result::Outcome::upToDate)
-            dialogs.showMessage (juce::MessageBoxIconType::InfoIcon, juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"),
-                                 "Clarivo+ " + installed + " is currently the newest version available.");
-        else
-            dialogs.showMessage (juce::MessageBoxIconType::WarningIcon, "Update Error!",
-                                 "An error occurred in retrieving update information. Please try again later.");
+        }
+        presentUpdate (result, interactive);
     });
 }
 

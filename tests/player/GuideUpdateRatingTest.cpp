@@ -497,24 +497,30 @@ TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWa
     EXPECT_TRUE (launchAsks());
 }
 
-// The program's own prompt: its box never stops a job the user started.
+// Neither the rating prompt nor an update check's answer puts a box over a
+// job the user started: it would stop the job in its own message loop.
 class AppRatingTest : public RatingTest
 {
 protected:
     AppRatingTest() { ratingPrompt = true; }
 };
 
-TEST_F (AppRatingTest, ThePromptWaitsForTheJobOnScreen)
+TEST_F (AppRatingTest, TheBoxesWaitForTheJobOnScreen)
 {
     auto* prompt = app->getRatingPrompt();
     ASSERT_NE (prompt, nullptr);
     ASSERT_TRUE (pumpUntil ([&] { return prompt->getUseCount() == 1 && ! prompt->isLookingUp(); }, 5000));
+    server.set (feedPath, { 200, feed ({ "5.1.0" }) });
     app->showProgress ("Working");
     prompt->promptForRating();
-    EXPECT_FALSE (askedTitles().contains ("Rate Clarivo+"));
+    app->checkForUpdates();
+    finishChecks();
+    EXPECT_TRUE (askedTitles().isEmpty());
     EXPECT_TRUE (prompt->isWaitingForMainWindow());
     app->hideProgress();
-    EXPECT_TRUE (pumpUntil ([this] { return askedTitles().contains ("Rate Clarivo+"); }, 2000));
+    EXPECT_TRUE (pumpUntil ([this] { return askedTitles().size() == 2; }, 2000));
+    EXPECT_TRUE (askedTitles().contains ("Rate Clarivo+"));
+    EXPECT_TRUE (askedTitles().contains ("A new version of Clarivo+ is available!"));
 }
 
 // Nesting or entities without end, from a server gone wrong, are no answer:
