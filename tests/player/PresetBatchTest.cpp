@@ -238,6 +238,12 @@ TEST_F (AppTest, BatchRefusesItsOwnOutputAndEndsAsTheUserSays)
     EXPECT_EQ (run (in, root.getChildFile ("link/processed")), refused);
     EXPECT_EQ (in.findChildFiles (juce::File::findFilesAndDirectories, true, "*").size(), 3);
 
+    // The output folder may hold the input: its subfolders are still walked.
+    const auto outer = root.getChildFile ("outer");
+    make (outer.getChildFile ("in/sub/4.wav"), tone);
+    EXPECT_EQ (run (outer.getChildFile ("in"), outer), "Batch Processor: Batch File Processing has completed.");
+    EXPECT_TRUE (outer.getChildFile ("sub/4.wav").existsAsFile());
+
     // Escape held after the second file: two copies and the one message.
     int checks = 0;
     app->escapeHeldDown = [&] { return ++checks > 2; };
