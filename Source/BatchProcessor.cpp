@@ -122,6 +122,10 @@ bool BatchProcessor::processFolder (const juce::File& inputFolder, const juce::F
 
 void BatchProcessor::processFile (const juce::File& input, const juce::File& outputFolder, const juce::MemoryBlock& state)
 {
+    // A pipe or a device would hold the load at its open for good.
+    struct stat st {};
+    if (::stat (input.getFullPathName().toRawUTF8(), &st) != 0 || ! S_ISREG (st.st_mode))
+        return;
     auto& document = app.getDocument();
     document.showErrors = false;
     if (document.loadFrom (input, false, false).failed() || ! waitForLoad())

@@ -88,14 +88,16 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
 
     // Too large, or not a state at all: nothing changes and nothing is said.
     dialogs.clearHistory();
-    const auto big = dir.getChildFile ("big.cvp"), junk = dir.getChildFile ("junk.cvp");
+    // A pipe blocks the read until something writes to it: not a preset either.
+    const auto big = dir.getChildFile ("big.cvp"), junk = dir.getChildFile ("junk.cvp"), pipe = dir.getChildFile ("pipe.cvp");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
     juce::MemoryBlock bigData (70000), junkData (100);
     bigData.copyFrom (saved.getData(), 0, saved.getSize());
     for (size_t i = 0; i < junkData.getSize(); ++i)
         junkData[i] = (char) (i * 37);
     big.replaceWithData (bigData.getData(), bigData.getSize());
     junk.replaceWithData (junkData.getData(), junkData.getSize());
-    for (const auto& f : { big, junk })
+    for (const auto& f : { big, junk, pipe })
     {
         dialogs.answerWithFile (f);
         app->loadPreset();
@@ -117,7 +119,7 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     ::chmod (dir.getFullPathName().toRawUTF8(), 0755);
     EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
     EXPECT_EQ (bytesOf (preset), defaults);
-    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 3);
+    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 4);
 }
 
 TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
@@ -143,6 +145,8 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     std::map<juce::String, juce::MemoryBlock> before;
     for (const auto& f : in.findChildFiles (juce::File::findFiles, true, "*", juce::File::FollowSymlinks::no))
         before[f.getRelativePathFrom (in)] = bytesOf (f);
+    // A pipe would hold the batch at its open for good.
+    ASSERT_EQ (::mkfifo (in.getChildFile ("sub/pipe.wav").getFullPathName().toRawUTF8(), 0600), 0);
 
     processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.6f);
     const auto snapshot = stateOf (processor());
