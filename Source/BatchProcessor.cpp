@@ -68,7 +68,8 @@ void BatchProcessor::run()
 
     // Saved files would become input further down the walk, without end.
     outputRoot = realFolder (output);
-    if (isSameOrInside (outputRoot, realFolder (input)))
+    inputRoot = realFolder (input);
+    if (isSameOrInside (outputRoot, inputRoot))
     {
         tell ("The output folder must not be the input folder or lie inside it.");
         return;
@@ -108,7 +109,10 @@ bool BatchProcessor::processFolder (const juce::File& inputFolder, const juce::F
     folders.sort();
     for (const auto& folder : folders)
     {
-        if (visited.count (identity (folder)) != 0 || isSameOrInside (realFolder (folder), outputRoot))
+        // What lies in the output is not walked, unless the output holds
+        // the input itself: then its subfolders are the input's.
+        const auto real = realFolder (folder);
+        if (visited.count (identity (folder)) != 0 || (isSameOrInside (real, outputRoot) && ! real.isAChildOf (inputRoot)))
             continue;
         if (! processFolder (folder, outputFolder.getChildFile (folder.getFileName()), state))
             return false;
@@ -118,6 +122,10 @@ bool BatchProcessor::processFolder (const juce::File& inputFolder, const juce::F
 
 void BatchProcessor::processFile (const juce::File& input, const juce::File& outputFolder, const juce::MemoryBlock& state)
 {
+    // A pipe or a device would hold the load at its open for good.
+    struct stat st {};
+    if (::stat (input.getFullPathName().toRawUTF8(), &st) != 0 || ! S_ISREG (st.st_mode))
+        return;
     auto& document = app.getDocument();
     document.showErrors = false;
     if (document.loadFrom (input, false, false).failed() || ! waitForLoad())

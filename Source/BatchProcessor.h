@@ -37,5 +37,5 @@ private:
     // Folders walked so far and the output's own, by device and inode, so
     // that no link leads the walk in a circle or into what it writes.
     std::set<std::pair<juce::uint64, juce::uint64>> visited;
-    juce::File outputRoot;
+    juce::File outputRoot, inputRoot;
 };

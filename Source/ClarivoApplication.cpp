@@ -145,7 +145,9 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     if (ratingPrompt)
     {
         rating = std::make_unique<iRate> (iRate::defaultDefaultsFile());
-        rating->mainWindow = [this]() -> juce::Component* { return mediaWindow.get(); };
+        // Its box would stop an export or a batch inside the job's own
+        // message loop: while one runs there is no window to ask over.
+        rating->mainWindow = [this]() -> juce::Component* { return isIdle() ? mediaWindow.get() : nullptr; };
     }
 
     // A file named at the first launch opens as one handed over later would.
@@ -220,7 +222,13 @@ void ClarivoApplication::timerCallback()
         pendingHandOvers.remove (0);
         handOver (line);
     }
-    if (pendingHandOvers.isEmpty())
+    while (! pendingNotices.empty() && isIdle())
+    {
+        const auto notice = std::move (pendingNotices.front());
+        pendingNotices.erase (pendingNotices.begin());
+        notice();
+    }
+    if (pendingHandOvers.isEmpty() && pendingNotices.empty())
         stopTimer();
     else
         startTimer (100);
@@ -366,6 +374,7 @@ void ClarivoApplication::hideProgress()
 
 void ClarivoApplication::setWindowsTakeClicks (bool take)
 {
+    take = take && ! batchRunning;
     for (juce::Component* window : { (juce::Component*) editorWindow.get(), (juce::Component*) mediaWindow.get() })
         if (window != nullptr)
             window->setInterceptsMouseClicks (take, take);
@@ -448,7 +457,14 @@ void ClarivoApplication::runBatchProcessor()
     if (batchRunning)
         return;
     batchRunning = true;
-    const juce::ScopeGuard done { [this] { batchRunning = false; } };
+    // Between files the overlay is down, yet a click (Learn, a press on the
+    // waveform, play) would run inside the batch's own message loop.
+    setWindowsTakeClicks (false);
+    const juce::ScopeGuard done { [this]
+    {
+        batchRunning = false;
+        setWindowsTakeClicks (! progressVisible);
+    } };
     BatchProcessor (*this).run();
 }
 
@@ -470,31 +486,47 @@ void ClarivoApplication::showUserGuide (bool quickStart)
 
 void ClarivoApplication::checkForUpdates() { clarivo::update::runUpdateCheck(); }
 
-void ClarivoApplication::installUpdatePresenter()
+namespace
+{
+void presentUpdate (const clarivo::update::Result& result, bool interactive)
 {
     using clarivo::update::Result;
-    clarivo::update::setPresenter ([] (const Result& result, bool interactive)
+    auto& dialogs = DialogService::get();
+    const juce::String installed (clarivo::update::installedVersion);
+    if (result.outcome == Result::Outcome::newVersion)
     {
-        auto& dialogs = DialogService::get();
-        const juce::String installed (clarivo::update::installedVersion);
-        if (result.outcome == Result::Outcome::newVersion)
+        const auto text = "Clarivo+ " + result.version
+                          + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have ") + installed
+                          + ". Would you like to download it now?";
+        if (dialogs.ask (juce::MessageBoxIconType::InfoIcon, "A new version of Clarivo+ is available!", text, { "OK", "Cancel" }) == 0
+            && ! result.link.isEmpty())
+            clarivo::update::openInBrowser (result.link);
+    }
+    // The quiet check speaks only of a newer version.
+    else if (! interactive)
+        return;
+    else if (result.outcome == Result::Outcome::upToDate)
+        dialogs.showMessage (juce::MessageBoxIconType::InfoIcon, juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"),
+                             "Clarivo+ " + installed + " is currently the newest version available.");
+    else
+        dialogs.showMessage (juce::MessageBoxIconType::WarningIcon, "Update Error!",
+                             "An error occurred in retrieving update information. Please try again later.");
+}
+} // namespace
+
+void ClarivoApplication::installUpdatePresenter()
+{
+    clarivo::update::setPresenter ([] (const clarivo::update::Result& result, bool interactive)
+    {
+        // An answer arriving in the message loop of an export or a batch
+        // would stop the job under its box: it waits for the job's end.
+        if (auto* app = getApp(); app != nullptr && ! app->isIdle())
         {
-            const auto text = "Clarivo+ " + result.version
-                              + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have ") + installed
-                              + ". Would you like to download it now?";
-            if (dialogs.ask (juce::MessageBoxIconType::InfoIcon, "A new version of Clarivo+ is available!", text, { "OK", "Cancel" }) == 0
-                && ! result.link.isEmpty())
-                clarivo::update::openInBrowser (result.link);
-        }
-        // The quiet check speaks only of a newer version.
-        else if (! interactive)
+            app->pendingNotices.push_back ([result, interactive] { presentUpdate (result, interactive); });
+            app->startTimer (100);
             return;
-        else if (result.outcome == Result::Outcome::upToDate)
-            dialogs.showMessage (juce::MessageBoxIconType::InfoIcon, juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"),
-                                 "Clarivo+ " + installed + " is currently the newest version available.");
-        else
-            dialogs.showMessage (juce::MessageBoxIconType::WarningIcon, "Update Error!",
-                                 "An error occurred in retrieving update information. Please try again later.");
+        }
+        presentUpdate (result, interactive);
     });
 }
 

@@ -204,6 +204,8 @@ private:
     juce::MemoryBlock lastState;
     // Command lines handed over while a job ran, opened when it is done.
     juce::StringArray pendingHandOvers;
+    // Update answers that came in while a job ran, shown once it is done.
+    std::vector<std::function<void()>> pendingNotices;
     bool startTimerFired = false;
     bool looping = true;
     bool playerMode = true;

@@ -3,6 +3,8 @@
 #include "CVAudioProcessor.h"
 #include "DialogService.h"
 
+#include <sys/stat.h>
+
 ClarivoSettingsDocument::ClarivoSettingsDocument (CVAudioProcessor& p)
     : juce::FileBasedDocument (".cvp", "*", "Select a settings file to open...", "Save settings as..."), processor (p)
 {
@@ -15,6 +17,11 @@ juce::String ClarivoSettingsDocument::getDocumentTitle()
 
 juce::Result ClarivoSettingsDocument::loadDocument (const juce::File& file)
 {
+    // Only a plain file: a pipe holds the open until something writes to
+    // it, and a device reports no size and never ends.
+    struct stat st {};
+    if (::stat (file.getFullPathName().toRawUTF8(), &st) != 0 || ! S_ISREG (st.st_mode))
+        return juce::Result::ok();
     if (file.getSize() < kMaxPresetBytes)
     {
         juce::MemoryBlock data;

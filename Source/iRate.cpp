@@ -198,6 +198,10 @@ void iRate::lookupFinished (const clarivo::update::Response& response)
 {
     lookupRunning = false;
     bool failed = ! response.connected || response.status != 200;
+    // The store's answer is two levels deep; one nested without end would
+    // only exhaust the parser's stack.
+    if (! failed && clarivo::update::jsonNestsDeeperThan (response.body, 64))
+        failed = true;
     if (! failed)
     {
         const auto json = juce::JSON::parse (response.body);

@@ -176,6 +176,19 @@ TEST_F (UpdateCheckTest, TheMenuCheckReportsWhatTheFeedHolds)
         }
     }
     EXPECT_TRUE (server.requests().contains (feedPath));
+
+    // A link that is no web page is not followed: a local program, a file.
+    for (const char* link : { "/usr/bin/xterm", "file:///bin/sh", "javascript:alert(1)" })
+    {
+        server.set (feedPath, { 200, feed ({ "5.1.0" }).replace ("https://example.invalid/get/5.1.0", link) });
+        dialogs.clearHistory();
+        opened.clear();
+        dialogs.answerWithButton ("OK");
+        app->checkForUpdates();
+        finishChecks();
+        EXPECT_EQ (askedTitles(), juce::StringArray ("A new version of Clarivo+ is available!")) << link;
+        EXPECT_TRUE (opened.isEmpty()) << link;
+    }
 }
 
 TEST_F (UpdateCheckTest, EveryFailureIsOneUpdateErrorAndTheQuietCheckSaysNothingButNews)
@@ -482,4 +495,51 @@ TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWa
     // With everything in order, the same counts ask.
     store ("5.0.0");
     EXPECT_TRUE (launchAsks());
+}
+
+// Neither the rating prompt nor an update check's answer puts a box over a
+// job the user started: it would stop the job in its own message loop.
+class AppRatingTest : public RatingTest
+{
+protected:
+    AppRatingTest() { ratingPrompt = true; }
+};
+
+TEST_F (AppRatingTest, TheBoxesWaitForTheJobOnScreen)
+{
+    auto* prompt = app->getRatingPrompt();
+    ASSERT_NE (prompt, nullptr);
+    ASSERT_TRUE (pumpUntil ([&] { return prompt->getUseCount() == 1 && ! prompt->isLookingUp(); }, 5000));
+    server.set (feedPath, { 200, feed ({ "5.1.0" }) });
+    app->showProgress ("Working");
+    prompt->promptForRating();
+    app->checkForUpdates();
+    finishChecks();
+    EXPECT_TRUE (askedTitles().isEmpty());
+    EXPECT_TRUE (prompt->isWaitingForMainWindow());
+    app->hideProgress();
+    EXPECT_TRUE (pumpUntil ([this] { return askedTitles().size() == 2; }, 2000));
+    EXPECT_TRUE (askedTitles().contains ("Rate Clarivo+"));
+    EXPECT_TRUE (askedTitles().contains ("A new version of Clarivo+ is available!"));
+}
+
+// Nesting or entities without end, from a server gone wrong, are no answer:
+// the parsers recurse once per level and would run the message thread out of
+// stack.
+TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
+{
+    const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, deepFeed }).outcome, Outcome::error);
+    const juce::String selfEntity = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"x&a;\">]><rss><channel><item><title>&a;</title></item></channel></rss>";
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, selfEntity }).outcome, Outcome::error);
+    juce::String laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 40; ++i)
+        laughs << "<!ENTITY l" << i << " \"&l" << (i - 1) << ";&l" << (i - 1) << ";\">";
+    laughs << "]><rss><channel><item><title>&l39;</title></item></channel></rss>";
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, laughs }).outcome, Outcome::error);
+    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
+
+    EXPECT_FALSE (launchAsks());
+    server.set ("/us/lookup", { 200, juce::String::repeatedString ("[", 120000), "application/json" });
+    EXPECT_FALSE (launchAsks());
 }

@@ -88,14 +88,16 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
 
     // Too large, or not a state at all: nothing changes and nothing is said.
     dialogs.clearHistory();
-    const auto big = dir.getChildFile ("big.cvp"), junk = dir.getChildFile ("junk.cvp");
+    // A pipe blocks the read until something writes to it: not a preset either.
+    const auto big = dir.getChildFile ("big.cvp"), junk = dir.getChildFile ("junk.cvp"), pipe = dir.getChildFile ("pipe.cvp");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
     juce::MemoryBlock bigData (70000), junkData (100);
     bigData.copyFrom (saved.getData(), 0, saved.getSize());
     for (size_t i = 0; i < junkData.getSize(); ++i)
         junkData[i] = (char) (i * 37);
     big.replaceWithData (bigData.getData(), bigData.getSize());
     junk.replaceWithData (junkData.getData(), junkData.getSize());
-    for (const auto& f : { big, junk })
+    for (const auto& f : { big, junk, pipe })
     {
         dialogs.answerWithFile (f);
         app->loadPreset();
@@ -117,7 +119,7 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     ::chmod (dir.getFullPathName().toRawUTF8(), 0755);
     EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
     EXPECT_EQ (bytesOf (preset), defaults);
-    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 3);
+    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 4);
 }
 
 TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
@@ -143,15 +145,29 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     std::map<juce::String, juce::MemoryBlock> before;
     for (const auto& f : in.findChildFiles (juce::File::findFiles, true, "*", juce::File::FollowSymlinks::no))
         before[f.getRelativePathFrom (in)] = bytesOf (f);
+    // A pipe would hold the batch at its open for good.
+    ASSERT_EQ (::mkfifo (in.getChildFile ("sub/pipe.wav").getFullPathName().toRawUTF8(), 0600), 0);
 
     processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.6f);
     const auto snapshot = stateOf (processor());
     const auto want = expectedProcessed (in.getChildFile ("a.wav"));
     int saves = 0;
+    const auto windowsTakeClicks = [this]
+    {
+        bool self = true, children = true, all = true;
+        for (juce::Component* window : { (juce::Component*) app->getMediaWindow(), (juce::Component*) app->getEditorWindow() })
+        {
+            window->getInterceptsMouseClicks (self, children);
+            all = all && self && children;
+        }
+        return all;
+    };
     app->escapeHeldDown = [&]
     {
         // Called once per loaded file, just before its save.
         EXPECT_FALSE (app->isIdle()) << "a command could run between files";
+        // Nor a click: Learn or a press on the waveform would run inside the batch.
+        EXPECT_FALSE (windowsTakeClicks());
         ++saves;
         return false;
     };
@@ -160,6 +176,7 @@ TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
     dialogs.answerWithFile (out);
     app->runBatchProcessor();
     EXPECT_TRUE (app->isIdle());
+    EXPECT_TRUE (windowsTakeClicks());
     EXPECT_EQ (askedTitles(), juce::StringArray { "Batch Processor" });
     EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
     EXPECT_EQ (saves, 8);
@@ -224,6 +241,12 @@ TEST_F (AppTest, BatchRefusesItsOwnOutputAndEndsAsTheUserSays)
     ASSERT_EQ (::symlink (in.getFullPathName().toRawUTF8(), root.getChildFile ("link").getFullPathName().toRawUTF8()), 0);
     EXPECT_EQ (run (in, root.getChildFile ("link/processed")), refused);
     EXPECT_EQ (in.findChildFiles (juce::File::findFilesAndDirectories, true, "*").size(), 3);
+
+    // The output folder may hold the input: its subfolders are still walked.
+    const auto outer = root.getChildFile ("outer");
+    make (outer.getChildFile ("in/sub/4.wav"), tone);
+    EXPECT_EQ (run (outer.getChildFile ("in"), outer), "Batch Processor: Batch File Processing has completed.");
+    EXPECT_TRUE (outer.getChildFile ("sub/4.wav").existsAsFile());
 
     // Escape held after the second file: two copies and the one message.
     int checks = 0;

@@ -1,5 +1,6 @@
 #include "UpdateChecker.h"
 
+#include <cstring>
 #include <vector>
 
 namespace clarivo::update
@@ -64,8 +65,93 @@ int compareVersions (const juce::String& a, const juce::String& b)
     return 0;
 }
 
+bool xmlNestsDeeperThan (const juce::String& text, int limit) noexcept
+{
+    const auto* p = text.toRawUTF8();
+    const auto* end = p + text.getNumBytesAsUTF8();
+    const auto skipPast = [&end] (const char* from, const char* what)
+    {
+        const auto n = std::strlen (what);
+        for (; from + n <= end; ++from)
+            if (std::memcmp (from, what, n) == 0)
+                return from + n;
+        return end;
+    };
+    int depth = 0;
+    while (p < end)
+    {
+        if (*p != '<')
+        {
+            ++p;
+            continue;
+        }
+        if (end - p >= 4 && std::memcmp (p, "<!--", 4) == 0)
+            p = skipPast (p + 4, "-->");
+        else if (end - p >= 9 && std::memcmp (p, "<![CDATA[", 9) == 0)
+            p = skipPast (p + 9, "]]>");
+        else if (end - p >= 2 && (p[1] == '?' || p[1] == '!'))
+            p = skipPast (p + 2, ">");
+        else if (end - p >= 2 && p[1] == '/')
+        {
+            depth = juce::jmax (0, depth - 1);
+            p = skipPast (p + 2, ">");
+        }
+        else
+        {
+            // An opening tag; quoted values may hold a '>'.
+            char quote = 0, last = 0;
+            for (++p; p < end && (quote != 0 || *p != '>'); ++p)
+            {
+                if (quote != 0)
+                    quote = *p == quote ? 0 : quote;
+                else if (*p == '"' || *p == '\'')
+                    quote = *p;
+                if (! juce::CharacterFunctions::isWhitespace (*p))
+                    last = *p;
+            }
+            ++p;
+            if (last != '/' && ++depth > limit)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool jsonNestsDeeperThan (const juce::String& text, int limit) noexcept
+{
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (const auto* p = text.toRawUTF8(); *p != 0; ++p)
+    {
+        if (inString)
+        {
+            if (escaped)
+                escaped = false;
+            else if (*p == '\\')
+                escaped = true;
+            else if (*p == '"')
+                inString = false;
+        }
+        else if (*p == '"')
+            inString = true;
+        else if (*p == '[' || *p == '{')
+        {
+            if (++depth > limit)
+                return true;
+        }
+        else if (*p == ']' || *p == '}')
+            depth = juce::jmax (0, depth - 1);
+    }
+    return false;
+}
+
 std::optional<FeedItem> newestFeedItem (const juce::String& feedText)
 {
+    // A feed is four levels deep (rss, channel, item, enclosure) and
+    // declares no entities: the parser expands them without bound, and one
+    // that names itself recurses until the stack runs out.
+    if (xmlNestsDeeperThan (feedText, 64) || feedText.containsIgnoreCase ("<!ENTITY"))
+        return std::nullopt;
     juce::XmlDocument document (feedText);
     const auto root = document.getDocumentElement();
     if (root == nullptr || ! document.getLastParseError().isEmpty() || ! root->hasTagName ("rss"))
@@ -139,10 +225,19 @@ void setPresenter (Presenter p) { presenter = std::move (p); }
 
 void openInBrowser (const juce::URL& url)
 {
+    // The address may come from the feed. Only a web page is opened, and
+    // never through a shell: JUCE's launcher hands it to /bin/sh, where a
+    // "$(...)" in a link would run, and starts a local program as itself.
+    const auto address = url.toString (true);
+    if (! address.startsWithIgnoreCase ("https://") && ! address.startsWithIgnoreCase ("http://"))
+        return;
     if (browserOpener)
+    {
         browserOpener (url);
-    else
-        url.launchInDefaultBrowser();
+        return;
+    }
+    juce::ChildProcess launcher;
+    launcher.start (juce::StringArray { "xdg-open", address }, 0);
 }
 
 void setBrowserOpener (std::function<void (const juce::URL&)> opener) { browserOpener = std::move (opener); }
