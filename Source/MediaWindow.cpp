@@ -25,6 +25,8 @@ MediaControlsComponent::MediaControlsComponent (juce::AudioDeviceManager& dm, Pr
 
 void MediaControlsComponent::setMode (bool player)
 {
+    if (player)
+        recorder->finishRecording();
     transport->setVisible (player);
     recorder->setVisible (! player);
     transport->setAnimationEnabled (player && ! transport->isMediaLoaded());

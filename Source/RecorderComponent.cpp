@@ -339,10 +339,13 @@ void RecorderComponent::startRecording()
     setSettingsMode (false);
 }
 
-void RecorderComponent::stopRecording()
+void RecorderComponent::finishRecording()
 {
+    if (! recording)
+        return;
     const auto report = recorder->stop();
     recording = false;
+    recordButton.setToggleState (false, juce::dontSendNotification);
     setSettingsMode (false);
     timerCallback();
 
@@ -350,6 +353,11 @@ void RecorderComponent::stopRecording()
         tellUser ("Recording Incomplete", "Not all of the recording could be written to \""
                                               + recordingFile.getFullPathName()
                                               + "\" (the disk may be full or too slow). The file holds what was written.");
+}
+
+void RecorderComponent::stopRecording()
+{
+    finishRecording();
     if (handover.setPlayerMode)
         handover.setPlayerMode (true);
     if (handover.openMediaFile)

@@ -41,6 +41,10 @@ public:
     };
     Handover handover;
 
+    // Completes and keeps a recording the user leaves by switching the window
+    // to the player (a file opened meanwhile, a batch): nothing is opened,
+    // and the recording does not run on unseen.
+    void finishRecording();
     bool isRecording() const noexcept { return recording; }
     const juce::File& getRecordingFile() const noexcept { return recordingFile; }
     AudioRecorder& getRecorder() noexcept { return *recorder; }

@@ -395,6 +395,17 @@ TEST_F (Recorder, PanelRecordsHandsOverAndReportsFailures)
     EXPECT_EQ (calls.size(), 4);
     DialogService::get().clearHistory();
 
+    // Left for the player (a file opened meanwhile): the recording ends whole
+    // and nothing is opened over what the user went to.
+    click (panel.getRecordButton());
+    const auto leftAt = device->getFramesDelivered();
+    pumpPaced (*device, panel.getRecorder(), 4800);
+    panel.finishRecording();
+    EXPECT_FALSE (panel.isRecording() || panel.getRecordButton().getToggleState());
+    expectRamp (panel.getRecordingFile(), 1, 16, 48000.0, leftAt, device->getFramesDelivered() - leftAt);
+    EXPECT_EQ (calls.size(), 4);
+    EXPECT_TRUE (titles().isEmpty());
+
     const auto expectRefused = [&] (const char* title, const juce::String& text)
     {
         click (panel.getRecordButton());
