@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "CVWebBrowserComponent.h"
+#include "BackgroundRequest.h"
 #include "UpdateChecker.h"
 #include "UserGuideComponent.h"
 #include "UserGuideWindow.h"
@@ -104,7 +105,7 @@ juce::String feed (const juce::StringArray& versions)
         items << "<item><title>Clarivo+ " << v << "</title><link>https://example.invalid/get/" << v << "</link>"
               << "<enclosure url=\"https://example.invalid/" << v << ".deb\" sparkle:version=\"" << v.removeCharacters (".")
               << "\" sparkle:shortVersionString=\"" << v << "\"/></item>";
-    return "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"https://www.clarivo.app/xml-namespaces/updates\">"
            "<channel><title>Clarivo+</title>" + items + "</channel></rss>";
 }
 
@@ -245,6 +246,20 @@ TEST_F (UpdateCheckTest, QuittingDuringAStalledCheckDoesNotWaitForIt)
     EXPECT_EQ (clarivo::update::runningChecks(), 0);
     juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
     EXPECT_TRUE (askedTitles().isEmpty());
+}
+
+// The time-out covers only silence: an answer longer than the limit is none.
+TEST_F (UpdateCheckTest, AnAnswerPastTheLimitIsNoAnswer)
+{
+    server.set ("/big", { 200, juce::String::repeatedString ("x", 5000), "text/plain" });
+    std::vector<clarivo::update::Response> answers;
+    const juce::URL url (server.host() + "/big");
+    clarivo::update::BackgroundRequest capped (url, 5000, [&] (const auto& r) { answers.push_back (r); }, 1000);
+    clarivo::update::BackgroundRequest roomy (url, 5000, [&] (const auto& r) { answers.push_back (r); }, 10000);
+    ASSERT_TRUE (pumpUntil ([&] { return answers.size() == 2; }, 5000));
+    EXPECT_NE (answers[0].connected, answers[1].connected);
+    for (const auto& answer : answers)
+        EXPECT_EQ (answer.connected ? answer.body.length() : 5000, 5000);
 }
 
 TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)

@@ -12,8 +12,9 @@ struct BackgroundRequest::Delivery
 
 struct BackgroundRequest::Worker : juce::Thread
 {
-    Worker (const juce::URL& u, int timeout, std::shared_ptr<Delivery> d)
-        : juce::Thread ("Clarivo web request"), url (u), timeoutMs (timeout), delivery (std::move (d))
+    Worker (const juce::URL& u, int timeout, size_t maxBytes, std::shared_ptr<Delivery> d)
+        : juce::Thread ("Clarivo web request"), url (u), timeoutMs (timeout), maxBodyBytes (maxBytes),
+          delivery (std::move (d))
     {
     }
 
@@ -47,9 +48,23 @@ struct BackgroundRequest::Worker : juce::Thread
             if (response.connected && ! threadShouldExit())
             {
                 response.status = s->getStatusCode();
-                response.body = s->readEntireStreamAsString();
-                // A transfer cut short is no answer.
-                if (s->isError())
+                // The time-out only covers silence: a server that sends
+                // without end would fill the memory, so past the limit the
+                // answer is no answer, as is a transfer cut short.
+                juce::MemoryOutputStream body;
+                char chunk[16384];
+                bool tooLong = false;
+                while (! threadShouldExit())
+                {
+                    const int n = s->read (chunk, (int) sizeof (chunk));
+                    if (n <= 0)
+                        break;
+                    body.write (chunk, (size_t) n);
+                    if ((tooLong = body.getDataSize() > maxBodyBytes))
+                        break;
+                }
+                response.body = body.toUTF8();
+                if (s->isError() || tooLong)
                     response.connected = false;
             }
             const juce::ScopedLock sl (streamLock);
@@ -72,16 +87,17 @@ struct BackgroundRequest::Worker : juce::Thread
 
     const juce::URL url;
     const int timeoutMs;
+    const size_t maxBodyBytes;
     std::shared_ptr<Delivery> delivery;
     juce::CriticalSection streamLock;
     juce::WebInputStream* stream = nullptr;
 };
 
-BackgroundRequest::BackgroundRequest (const juce::URL& url, int timeoutMs, Handler onMessageThread)
+BackgroundRequest::BackgroundRequest (const juce::URL& url, int timeoutMs, Handler onMessageThread, size_t maxBodyBytes)
     : delivery (std::make_shared<Delivery>())
 {
     delivery->handler = std::move (onMessageThread);
-    worker = std::make_unique<Worker> (url, timeoutMs, delivery);
+    worker = std::make_unique<Worker> (url, timeoutMs, maxBodyBytes, delivery);
     worker->startThread();
 }
 

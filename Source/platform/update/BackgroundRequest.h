@@ -24,8 +24,10 @@ public:
     using Handler = std::function<void (const Response&)>;
 
     // Starts at once. timeoutMs bounds both the connection and any stretch in
-    // which the server sends nothing.
-    BackgroundRequest (const juce::URL& url, int timeoutMs, Handler onMessageThread);
+    // which the server sends nothing; an answer longer than maxBodyBytes is
+    // no answer (feeds and store answers are a few kilobytes).
+    BackgroundRequest (const juce::URL& url, int timeoutMs, Handler onMessageThread,
+                       size_t maxBodyBytes = 4 << 20);
     // Cancels and waits for the thread, which lets go within about a second.
     ~BackgroundRequest();
 
