@@ -8,6 +8,7 @@
 #include "MeterLevels.h"
 
 #include <cmath>
+#include <cstdlib>
 
 using namespace mediatest;
 
@@ -61,6 +62,14 @@ class EndToEndTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // A temporary folder of the session's own, so that what it leaves
+        // there is told apart from the files of tests running beside it.
+        const char* previous = std::getenv ("TMPDIR");
+        savedTmpDir = previous != nullptr ? juce::String (previous) : juce::String();
+        tmpDir = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                     .getChildFile ("clarivo-e2e-" + juce::String::toHexString (juce::Random().nextInt64()));
+        tmpDir.createDirectory();
+        setenv ("TMPDIR", tmpDir.getFullPathName().toRawUTF8(), 1);
         configHome = std::make_unique<ScopedConfigHome>();
         auto& dialogs = DialogService::get();
         dialogs.clearScript();
@@ -82,11 +91,15 @@ protected:
         configHome = nullptr;
         DialogService::get().setResponder ({});
         DialogService::get().clearScript();
+        if (savedTmpDir.isEmpty())
+            unsetenv ("TMPDIR");
+        else
+            setenv ("TMPDIR", savedTmpDir.toRawUTF8(), 1);
+        tmpDir.deleteRecursively();
     }
 
     bool invoke (juce::CommandID command) { return app->getCommandManager().invokeDirectly (command, false); }
 
-    // The controls panel's Learn button, held down for the given media time.
     // The Learn button held down while the sound plays, then let go.
     void holdLearn (double mediaSeconds)
     {
@@ -121,6 +134,8 @@ protected:
         });
     }
 
+    juce::File tmpDir;
+    juce::String savedTmpDir;
     std::unique_ptr<ScopedConfigHome> configHome;
     std::unique_ptr<ClarivoApplication> app;
     bool quitAccepted = false;
@@ -195,5 +210,5 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     EXPECT_TRUE (configHome->prefsFile().loadFileAsString().contains ("name=\"First Launch\" val=\"0\""));
     for (const auto& folder : ClarivoTempFolder::ownFolders())
         EXPECT_TRUE (folder.findChildFiles (juce::File::findFiles, true, "*.m4a").isEmpty()) << folder.getFullPathName();
-    EXPECT_TRUE (juce::File::getSpecialLocation (juce::File::tempDirectory).findChildFiles (juce::File::findFiles, false, "*.m4a").isEmpty());
+    EXPECT_TRUE (tmpDir.findChildFiles (juce::File::findFiles, true, "*.m4a").isEmpty());
 }
