@@ -101,8 +101,10 @@ public:
     void showProgress (const juce::String& text);
     void setProgress (double p);
     void hideProgress();
-    // A batch is one job from its start to its end, overlay or not.
-    bool isIdle() const noexcept { return ! progressVisible && ! batchRunning; }
+    // A batch is one job from its start to its end, overlay or not; so is a
+    // media load, which waits in the message loop with no overlay up.
+    bool isIdle() const noexcept { return ! progressVisible && ! batchRunning && mediaLoads == 0; }
+    void setMediaLoading (bool loading) noexcept { mediaLoads += loading ? 1 : -1; }
     bool isOverlayShowing() const noexcept { return progressVisible; }
     const juce::String& getProgressText() const noexcept { return progressText; }
 
@@ -197,6 +199,7 @@ private:
 
     bool progressVisible = false;
     bool batchRunning = false;
+    int mediaLoads = 0;
     juce::String progressText;
     std::vector<ProgressEvent> progressTimeline;
 

@@ -86,10 +86,18 @@ double ClarivoDocument::getPlayPosition()
 juce::Result ClarivoDocument::loadDocument (const juce::File& file)
 {
     auto* transport = getTransport();
-    if (transport == nullptr || ! transport->loadMedia (file.getFullPathName(), showErrors))
+    auto* app = ClarivoApplication::getApp();
+    if (transport == nullptr || app == nullptr)
         return juce::Result::fail ("Unable to load document.");
-    if (auto* app = ClarivoApplication::getApp())
-        app->setPlayerMode (true);
+    // A close or a second open taken from the message loop the load waits
+    // in would pull the player from under it.
+    app->setMediaLoading (true);
+    {
+        const juce::ScopeGuard loadEnds { [app] { app->setMediaLoading (false); } };
+        if (! transport->loadMedia (file.getFullPathName(), showErrors))
+            return juce::Result::fail ("Unable to load document.");
+    }
+    app->setPlayerMode (true);
     mediaFile = file;
     formatIndex = formatForFile (file);
     return juce::Result::ok();

@@ -425,8 +425,10 @@ void MediaContainerComponent::filesDropped (const juce::StringArray& files, int,
 {
     dragOver = false;
     repaint();
+    // The system delivers a drop later, possibly into the message loop of a
+    // load or a job, whose media it must not close.
     auto* app = ClarivoApplication::getApp();
-    if (app == nullptr || files.isEmpty())
+    if (app == nullptr || files.isEmpty() || ! app->isIdle())
         return;
     if (app->closeMedia().wasOk())
         app->openMediaFile (juce::File (files[0]), true);

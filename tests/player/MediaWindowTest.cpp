@@ -283,6 +283,26 @@ TEST_F (MediaWindowTest, DropOpensAfterClosingAndCancelKeepsTheMedia)
     EXPECT_EQ (document().getMediaFile(), media ("song.wav"));
     EXPECT_TRUE (transport().isMediaLoaded());
     document().setChangedFlag (false);
+
+    // A drop the system delivers while a load or a job runs its message loop
+    // would close the media under it: it is refused.
+    bool dropTried = false;
+    juce::MessageManager::callAsync ([&]
+    {
+        document().setChangedFlag (false);
+        view().filesDropped ({ media ("no such file.wav").getFullPathName() }, 10, 10);
+        dropTried = true;
+    });
+    ASSERT_TRUE (app->openMediaFile (media ("stereo.m4a"), false).wasOk());
+    ASSERT_TRUE (dropTried);
+    EXPECT_EQ (document().getMediaFile(), media ("stereo.m4a"));
+    EXPECT_TRUE (transport().isMediaLoaded());
+    app->showProgress ("Saving...");
+    document().setChangedFlag (false);
+    v.filesDropped ({ media ("song.mp3").getFullPathName() }, 10, 10);
+    app->hideProgress();
+    EXPECT_EQ (document().getMediaFile(), media ("stereo.m4a"));
+    document().setChangedFlag (false);
 }
 
 TEST (MediaWindowConstrainer, KeepsThePicturesShapeAndSurvivesBadAspects)
