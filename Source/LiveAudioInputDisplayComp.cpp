@@ -7,6 +7,7 @@ namespace
 constexpr juce::uint32 barColour = 0xff1070d0;
 constexpr juce::uint32 frameColour = 0x801070d0;
 constexpr int samplesPerLevel = 100;
+constexpr float maxSample = 1.0e6f;
 } // namespace
 
 LiveAudioInputDisplayComp::LiveAudioInputDisplayComp (bool firstChannel) : useFirstChannel (firstChannel)
@@ -70,9 +71,10 @@ void LiveAudioInputDisplayComp::audioDeviceIOCallback (const float* const* in, i
     for (int i = 0; i < numSamples; ++i)
     {
         // One NaN or infinity would stick in the sum and blank the chart for
-        // a hundred samples, or paint a bar the height of the screen.
+        // a hundred samples, or paint a bar the height of the screen; huge
+        // finite samples would overflow the sum to infinity.
         if (source != nullptr && std::isfinite (source[i]))
-            levelSum += std::abs (source[i]);
+            levelSum += juce::jmin (std::abs (source[i]), maxSample);
 
         if (samplesToNextLevel != 0)
         {
@@ -106,8 +108,10 @@ void LiveAudioInputDisplayComp::paint (juce::Graphics& g)
         const int newest = writeIndex.load (std::memory_order_relaxed) - 1;
         for (int k = 0; k < n; ++k)
         {
-            const float v = levels[(size_t) ((newest - k) & (historySize - 1))].load (std::memory_order_relaxed)
-                            * scale * gain;
+            // Louder than the strip shows is its full height, not a rectangle
+            // far outside it.
+            const float v = juce::jmin (mid, levels[(size_t) ((newest - k) & (historySize - 1))].load (std::memory_order_relaxed)
+                                                 * scale * gain);
             if (2.0f * v > 0.0f)
                 bars.addWithoutMerging ({ (float) (n - 1 - k), mid - v, 1.0f, 2.0f * v });
         }

@@ -243,6 +243,13 @@ TEST (LiveAudioInputDisplay, LevelsBarsAndClearing)
     EXPECT_EQ (image.getPixelAt (8191, 40), juce::Colours::black); // the NaN block
     EXPECT_EQ (image.getPixelAt (8180, 40), bar);
     EXPECT_EQ (image.getPixelAt (8192, 40), juce::Colours::black);
+    // Samples too loud to sum give the full height, not an infinite bar.
+    feed (3.0e38f, 101);
+    EXPECT_TRUE (std::isfinite (display.getLevel (0)));
+    display.setSize (400, 100);
+    image = render (display);
+    for (int y : { 1, 50, 98 })
+        EXPECT_EQ (image.getPixelAt (399, y), bar) << y;
 
     // The device starting or stopping clears at once; a one-input device
     // gives the second channel's display nothing.
