@@ -3,6 +3,7 @@
 #include "ClarivoApplication.h"
 #include "DialogService.h"
 #include "Preferences.h"
+#include "TransportComponent.h"
 
 #include <cmath>
 
@@ -369,9 +370,5 @@ void RecorderComponent::timerCallback()
     auto* device = deviceManager.getCurrentAudioDevice();
     const double rate = device != nullptr && device->getCurrentSampleRate() > 0.0 ? device->getCurrentSampleRate() : 44100.0;
     const auto t = (juce::int64) ((double) recorder->getSamplesRecorded() / rate * 1000.0);
-    const auto hours = t / 3600000, minutes = (t - hours * 3600000) / 60000,
-               seconds = (t - hours * 3600000 - minutes * 60000) / 1000,
-               millis = t - hours * 3600000 - minutes * 60000 - seconds * 1000;
-    timeLabel.setText (juce::String::formatted ("%02d:%02d:%02d.%03d", (int) hours, (int) minutes, (int) seconds, (int) millis),
-                       juce::dontSendNotification);
+    timeLabel.setText (TransportComponent::formatTime (t), juce::dontSendNotification);
 }
