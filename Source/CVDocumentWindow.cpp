@@ -202,7 +202,9 @@ bool CVDocumentWindow::perform (const InvocationInfo& info)
         case loop: app->setLooping (! app->isLooping()); break;
         case mediaPlayer: app->setPlayerMode (true); break;
         case mediaRecorder:
-            if (app->closeMedia().wasOk())
+            // Already the recorder: closing "the media" again would take the
+            // window through the player and end a recording under way.
+            if (app->isPlayerMode() && app->closeMedia().wasOk())
                 app->setPlayerMode (false);
             break;
         case userGuide: app->showUserGuide (false); break;
