@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 
+#include "FileTypeChooser.h"
+#include "app/TestHelpers.h"
+
 #include <cstdlib>
 
 using namespace mediatest;
@@ -78,15 +81,28 @@ const DialogService::Request* AppTest::lastRequest (const juce::String& title) c
     return nullptr;
 }
 
-void writeSnapshot (juce::Component& component, const juce::String& name)
+void writeSnapshot (juce::Component& component, const juce::String& name) { apptest::snapshot (component, name + ".png"); }
+
+void chooseInDialog (int format, int quality, std::function<void (FileTypeChooser&)> look, juce::File target,
+                     std::map<juce::String, juce::String> buttons)
 {
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    const auto file = folder.getChildFile (name + ".png");
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    juce::PNGImageFormat png;
-    EXPECT_TRUE (out.openedOk() && png.writeImageToStream (component.createComponentSnapshot (component.getLocalBounds()), out));
+    DialogService::get().setResponder ([=] (const DialogService::Request& r)
+    {
+        DialogService::Answer answer;
+        if (auto* chooser = dynamic_cast<FileTypeChooser*> (r.content))
+        {
+            if (look)
+                look (*chooser);
+            chooser->formatBox.setSelectedItemIndex (format, juce::sendNotificationSync);
+            chooser->qualityBox.setSelectedItemIndex (quality, juce::sendNotificationSync);
+            answer.button = r.buttons.indexOf ("OK");
+        }
+        else if (r.kind == DialogService::Kind::saveFile)
+            answer.file = target;
+        else if (const auto it = buttons.find (r.title); it != buttons.end())
+            answer.button = r.buttons.indexOf (it->second);
+        return answer;
+    });
 }
 
 ::testing::AssertionResult overlayShownOncePerJob (const std::vector<ClarivoApplication::ProgressEvent>& timeline)

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
 // The application as the program runs it, playing into a null device at
 // eight times real time, with a clock that moves a quarter second each time
 // it is read (so the export's settling wait passes at once) and every
@@ -56,6 +59,13 @@ protected:
 
 // Writes what a component shows to build/snapshots/<name>.png, for a person to look at.
 void writeSnapshot (juce::Component& component, const juce::String& name);
+
+class FileTypeChooser;
+// Answers the format dialog by choosing format and quality and pressing OK,
+// the save chooser with target, and boxes by their titles; the rest are
+// dismissed.
+void chooseInDialog (int format, int quality, std::function<void (FileTypeChooser&)> look = {}, juce::File target = {},
+                     std::map<juce::String, juce::String> buttons = {});
 
 // Whether the overlay's timeline is one show, its progress and one hide per
 // job, with nothing hiding it in between.

@@ -1,6 +1,7 @@
 // Saving processed copies: what each of the nine formats holds, what is
 // refused, what a failure leaves behind, and the question before closing.
 #include "AppTestSupport.h"
+#include "app/TestHelpers.h"
 
 #include <cmath>
 #include <sys/stat.h>
@@ -11,6 +12,11 @@ using namespace mediatest;
 namespace
 {
 const char* const kExtensions[] = { ".mov", ".mp4", ".m4v", ".m4a", ".caf", ".wav", ".aif", ".flac", ".mp3" };
+// What ffprobe finds in each format's audio stream and container.
+const char* const kHolds[] = { "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2", "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+                               "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2", "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+                               "aac|audio|R|2 ; caf", "pcm_s24le|audio|R|2|24 ; wav", "pcm_s24be|audio|R|2|24 ; aiff",
+                               "flac|audio|R|2|16 ; flac", "mp3|audio|R|2 ; mp3" };
 
 double rmsDb (const std::vector<float>& x, size_t from, size_t n)
 {
@@ -89,9 +95,10 @@ TEST_F (AppTest, SavesTheProcessedSoundInEveryFormat)
             EXPECT_TRUE (overlayShownOncePerJob (app->getProgressTimeline()));
             EXPECT_EQ (CVAudioTapProcessor::getActiveTap(), nullptr);
 
-            int gotRate = 0;
-            const auto got = decodeAll (target, &gotRate);
-            EXPECT_EQ (gotRate, rate);
+            const auto holds = apptest::ffprobe (target, "stream=codec_name,codec_type,sample_rate,channels,bits_per_raw_sample:format=format_name");
+            EXPECT_EQ (holds.joinIntoString (" ; "), (format <= 2 && ! sourceVideo.empty() ? "h264|video|8 ; " : "")
+                                                         + juce::String (kHolds[format]).replace ("R", juce::String (rate)));
+            const auto got = decodeAll (target);
             const float lsb24 = 1.0f / 8388608.0f, lsb16 = 1.0f / 32768.0f;
             expectProcessedCopy (got, expected, rate, format == 5 || format == 6 ? lsb24 * 1.01f : format == 7 ? lsb16 * 1.01f : 0.0f);
             if (format <= 2)
