@@ -12,6 +12,7 @@ void AppTest::SetUp()
     configHome = std::make_unique<ScopedConfigHome>();
     auto& dialogs = DialogService::get();
     dialogs.clearScript();
+    dialogs.clearHistory();
     dialogs.setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
     app = std::make_unique<ClarivoApplication>();
     app->playerOptions.useNullDevice = true;
@@ -19,6 +20,8 @@ void AppTest::SetUp()
     app->showWindows = showWindows;
     app->instanceName = {};
     app->ratingPrompt = ratingPrompt;
+    if (! initialiseInSetUp)
+        return;
     app->initialise ({});
     ProcessingAVPlayer::setClock ([this] { return clockMs += 250; });
     dialogs.clearHistory();

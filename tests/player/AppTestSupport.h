@@ -55,6 +55,8 @@ protected:
     bool showWindows = false;
     // Whether the rating prompt runs (and looks the program up in the store).
     bool ratingPrompt = false;
+    // Otherwise the test starts the application itself, on the real clock.
+    bool initialiseInSetUp = true;
 };
 
 // Writes what a component shows to build/snapshots/<name>.png, for a person to look at.

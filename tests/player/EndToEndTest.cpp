@@ -49,9 +49,14 @@ double rmsDb (const Planar& sound, double fromSeconds, double toSeconds, int rat
 
 // A new user's first session, through the application's commands, with the
 // dialogs answered by script.
-class EndToEndTest : public ::testing::Test
+class EndToEndTest : public AppTest
 {
 protected:
+    EndToEndTest()
+    {
+        showWindows = true;
+        initialiseInSetUp = false;
+    }
     void SetUp() override
     {
         // A temporary folder of the session's own, so that what it leaves
@@ -62,27 +67,12 @@ protected:
                      .getChildFile ("clarivo-e2e-" + juce::String::toHexString (juce::Random().nextInt64()));
         tmpDir.createDirectory();
         setenv ("TMPDIR", tmpDir.getFullPathName().toRawUTF8(), 1);
-        configHome = std::make_unique<ScopedConfigHome>();
-        auto& dialogs = DialogService::get();
-        dialogs.clearScript();
-        dialogs.clearHistory();
-        dialogs.setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
-        app = std::make_unique<ClarivoApplication>();
-        app->playerOptions.useNullDevice = true;
-        app->playerOptions.nullDeviceSpeed = 8.0;
-        app->showWindows = true;
-        app->instanceName = {};
-        app->ratingPrompt = false;
+        AppTest::SetUp();
         app->quitHandler = [this] { quitAccepted = true; };
     }
     void TearDown() override
     {
-        if (app != nullptr)
-            app->shutdown();
-        app = nullptr;
-        configHome = nullptr;
-        DialogService::get().setResponder ({});
-        DialogService::get().clearScript();
+        AppTest::TearDown();
         if (savedTmpDir.isEmpty())
             unsetenv ("TMPDIR");
         else
@@ -94,8 +84,6 @@ protected:
 
     juce::File tmpDir;
     juce::String savedTmpDir;
-    std::unique_ptr<ScopedConfigHome> configHome;
-    std::unique_ptr<ClarivoApplication> app;
     bool quitAccepted = false;
 };
 
@@ -114,23 +102,22 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     // Open, load and analyse.
     dialogs.answerWithFile (source);
     ASSERT_TRUE (invoke (CVDocumentWindow::openMedia));
-    ASSERT_TRUE (pumpUntil ([&] { return app->isIdle() && app->getDocument().getMediaFile() == source; }, 30000));
+    ASSERT_TRUE (pumpUntil ([&] { return app->isIdle() && document().getMediaFile() == source; }, 30000));
     pumpUntil ([] { return false; }, 200);
 
     // Three seconds of play.
-    auto& player = app->getMediaWindow()->getMediaContainer().getPlayer();
-    auto& meter = app->getProcessor().getPeakMeter();
-    const double start = player.getPositionSeconds();
-    const auto rowsBefore = app->getProcessor().feeds().spectrum.getPublishedCount();
+    auto& meter = processor().getPeakMeter();
+    const double start = player().getPositionSeconds();
+    const auto rowsBefore = processor().feeds().spectrum.getPublishedCount();
     meter.level[0] = 0.0f;
     app->playPause();
     EXPECT_TRUE (app->isPlaying());
     pumpUntil ([] { return false; }, 3000 / 8);
     app->playPause();
-    EXPECT_GT (player.getPositionSeconds(), start + 1.0);
+    EXPECT_GT (player().getPositionSeconds(), start + 1.0);
     EXPECT_GT (meter.level[0], 0.01f);
     // The wash display gets a live row for every block played.
-    EXPECT_GT (app->getProcessor().feeds().spectrum.getPublishedCount(), rowsBefore + 100);
+    EXPECT_GT (processor().feeds().spectrum.getPublishedCount(), rowsBefore + 100);
 
     // Learn held over a second of the hiss, from the start; that it plays
     // and learns shows in the hiss taken out of the saved copy below.
@@ -139,8 +126,8 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     learn.setState (juce::Button::buttonDown);
     pumpUntil ([] { return false; }, 1000 / 8);
     learn.setState (juce::Button::buttonNormal);
-    pumpUntil ([&] { return app->getProcessor().getNoiseReductionBay().isLearning() == 0 && ! learn.getToggleState(); }, 2000);
-    EXPECT_EQ (app->getProcessor().getNoiseReductionBay().isLearning(), 0);
+    pumpUntil ([&] { return processor().getNoiseReductionBay().isLearning() == 0 && ! learn.getToggleState(); }, 2000);
+    EXPECT_EQ (processor().getNoiseReductionBay().isLearning(), 0);
     app->playPause();
     pumpUntil ([] { return false; }, 100);
 
@@ -159,12 +146,7 @@ TEST_F (EndToEndTest, ANewUserCleansAFileSavesItAsFlacAndQuits)
     EXPECT_LE (rmsDb (out, 0.5, 4.5, rateOut), rmsDb (in, 0.5, 4.5, rateIn) - 6.0);
 
     // Quit, letting the changes go if asked.
-    dialogs.setResponder ([] (const DialogService::Request& r)
-    {
-        DialogService::Answer answer;
-        answer.button = r.buttons.indexOf ("Discard Changes");
-        return answer;
-    });
+    dialogs.answerWithButton ("Discard Changes");
     app->systemRequestedQuit();
     EXPECT_TRUE (quitAccepted);
     app->shutdown();
