@@ -143,8 +143,7 @@ TEST_F (AppTest, Mp3WithoutTheEncoderAsksAndKeepsTheOldCopy)
         SCOPED_TRACE (answer);
         chooseInDialog (8, 9, {}, target, { { "Replace file?", "Overwrite" }, { "Missing LAME Encoder", answer } });
         EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::failedToWriteToFile);
-        EXPECT_EQ (textOf ("Missing LAME Encoder"),
-                   "Clarivo was unable to locate the LAME encoder.  Would you like to download the LAME installer?");
+        EXPECT_TRUE (askedTitles().contains ("Missing LAME Encoder")); // its words: AudioFileExportTest
         EXPECT_EQ (target.loadFileAsString(), "the old copy");
         EXPECT_EQ (dir.getNumberOfChildFiles (juce::File::findFiles), 1);
     }
