@@ -184,10 +184,7 @@ TEST_F (AudioFileExportTest, FlacHoldsExactlyTheRequestedFrames)
     const Channels stereo { clarivo_test::uniformNoise (10000, 0.9f, 1), clarivo_test::uniformNoise (10000, 0.9f, 2) };
     const auto source = writeSource ("stereo.wav", stereo);
 
-    struct Case
-    {
-        juce::int64 start, frames, expected;
-    };
+    struct Case { juce::int64 start, frames, expected; };
     for (const auto& c : { Case { 0, -1, 10000 }, Case { 1234, 5000, 5000 }, Case { 9000, 4000, 1000 } })
     {
         progress.events.clear();

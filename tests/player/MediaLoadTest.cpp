@@ -139,11 +139,7 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
     ASSERT_TRUE (media ("song.wav").copyFileTo (unreadable));
     ::chmod (unreadable.getFullPathName().toRawUTF8(), 0);
 
-    struct Case
-    {
-        juce::File file;
-        juce::StringArray titles;
-    };
+    struct Case { juce::File file; juce::StringArray titles; };
     const Case cases[] = {
         { media ("six.wav"), { multichannel, failed } },
         { media ("six.mp4"), { multichannel, failed } },
