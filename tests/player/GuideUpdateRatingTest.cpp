@@ -283,8 +283,7 @@ TEST_F (UserGuideTest, OpensTheManualThenTheQuickStartAndKeepsItsPageWhenHidden)
     auto* window = app->getUserGuideWindow();
     ASSERT_NE (window, nullptr);
     EXPECT_EQ (window->getName(), "Clarivo User Guide");
-    EXPECT_EQ (window->getWidth(), 900);
-    EXPECT_EQ (window->getHeight(), 740);
+    EXPECT_EQ (window->getLocalBounds(), juce::Rectangle<int> (900, 740));
     EXPECT_EQ (guide().getBackButton().getBounds(), juce::Rectangle<int> (4, 4, 70, 28));
     EXPECT_EQ (guide().getBrowser(), nullptr);
 
@@ -531,14 +530,13 @@ TEST_F (AppRatingTest, TheBoxesWaitForTheJobOnScreen)
 TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
 {
     const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
-    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, deepFeed }).outcome, Outcome::error);
     const juce::String selfEntity = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"x&a;\">]><rss><channel><item><title>&a;</title></item></channel></rss>";
-    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, selfEntity }).outcome, Outcome::error);
     juce::String laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"lol\">";
     for (int i = 1; i < 40; ++i)
         laughs << "<!ENTITY l" << i << " \"&l" << (i - 1) << ";&l" << (i - 1) << ";\">";
     laughs << "]><rss><channel><item><title>&l39;</title></item></channel></rss>";
-    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, laughs }).outcome, Outcome::error);
+    for (const auto& body : { deepFeed, selfEntity, laughs })
+        EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, body }).outcome, Outcome::error) << body.substring (0, 60);
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
 
     EXPECT_FALSE (launchAsks());

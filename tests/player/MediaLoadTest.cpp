@@ -224,8 +224,8 @@ TEST_F (AppTest, PlaysThroughTheChainAsOfflineProcessingAndLoopsOnRequest)
     app->setLooping (true);
     player().setPosition (0.9);
     EXPECT_TRUE (pumpUntil ([&] { return player().getPositionSeconds() < 0.5; }, 10000));
+    // Left playing: the application shuts down mid-playback.
     EXPECT_TRUE (player().isPlaying());
-    player().togglePlayPause();
 }
 
 TEST_F (AppTest, AnalysisLearnsFromTheNoiseAloneAndKeepsTheProfileWhenItCannot)
