@@ -37,12 +37,14 @@ void AppTest::TearDown()
     DialogService::get().clearScript();
 }
 
-juce::FileBasedDocument::SaveResult AppTest::saveAs (const juce::File& target, int format, int quality)
+juce::FileBasedDocument::SaveResult AppTest::saveAs (const juce::File& target, int format, int quality, const juce::String& thenAnswer)
 {
     document().formatIndex = format;
     document().qualityIndex = quality;
     app->formatChooser = [] { return 1; };
     DialogService::get().answerWithFile (target);
+    if (thenAnswer.isNotEmpty())
+        DialogService::get().answerWithButton (thenAnswer);
     return document().saveMedia (true);
 }
 

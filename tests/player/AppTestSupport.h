@@ -29,8 +29,9 @@ protected:
     ProcessingAVPlayer& player() { return app->getMediaWindow()->getMediaContainer().getPlayer(); }
     juce::Result open (const juce::File& file) { return app->openMediaFile (file, true); }
 
-    // Saves the open document as target in a format, answering the save dialog.
-    juce::FileBasedDocument::SaveResult saveAs (const juce::File& target, int format, int quality = 9);
+    // Saves the open document as target in a format, answering the save
+    // dialog, and the question after it (replace?) with thenAnswer if given.
+    juce::FileBasedDocument::SaveResult saveAs (const juce::File& target, int format, int quality = 9, const juce::String& thenAnswer = {});
 
     // What the chain makes of a file's first audio track offline with the
     // application's current settings, the latency cut from the head and

@@ -153,11 +153,7 @@ TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
     const auto out = dir.getChildFile ("out.wav");
     out.replaceWithText ("keep me");
     DialogService::get().clearHistory();
-    DialogService::get().answerWithFile (out);
-    DialogService::get().answerWithButton ("Cancel");
-    document().formatIndex = 5;
-    app->formatChooser = [] { return 1; };
-    EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::userCancelledSave);
+    EXPECT_EQ (saveAs (out, 5, 9, "Cancel"), juce::FileBasedDocument::userCancelledSave);
     const auto* question = lastRequest ("Replace file?");
     ASSERT_NE (question, nullptr);
     EXPECT_EQ (question->text, "Are you sure you want to overwrite \"out.wav\"?");
@@ -165,9 +161,7 @@ TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
     EXPECT_EQ (out.loadFileAsString(), "keep me");
     EXPECT_EQ (askedTitles(), juce::StringArray { "Replace file?" });
 
-    DialogService::get().answerWithFile (out);
-    DialogService::get().answerWithButton ("Overwrite");
-    EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::savedOk);
+    EXPECT_EQ (saveAs (out, 5, 9, "Overwrite"), juce::FileBasedDocument::savedOk);
     EXPECT_GT (out.getSize(), 1000);
     // "Save..." now writes the same copy again, asking first.
     DialogService::get().answerWithButton ("Overwrite");
@@ -183,11 +177,7 @@ TEST_F (AppTest, AFailedSaveSaysSoAndLeavesTheOldCopyAsItWas)
         const auto target = dir.getChildFile (juce::String ("old") + kExtensions[format]);
         target.replaceWithText ("the old copy");
         DialogService::get().clearHistory();
-        DialogService::get().answerWithFile (target);
-        DialogService::get().answerWithButton ("Overwrite");
-        document().formatIndex = format;
-        app->formatChooser = [] { return 1; };
-        EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::failedToWriteToFile);
+        EXPECT_EQ (saveAs (target, format, 9, "Overwrite"), juce::FileBasedDocument::failedToWriteToFile);
         const auto* box = lastRequest ("Error writing to file...");
         EXPECT_TRUE (box != nullptr && box->text.endsWith ("\n\nUnable to save file."));
         EXPECT_EQ (target.loadFileAsString(), "the old copy");
