@@ -121,12 +121,6 @@ protected:
     // The samples come through the media layer: the framework's FLAC reader
     // shifts negative values left, which the sanitizer build stops on.
     static Channels decode (const juce::File& file) { return mediatest::decodeAll (file); }
-    int bitsOf (const juce::File& file)
-    {
-        std::unique_ptr<juce::AudioFormatReader> header (formats.createReaderFor (file));
-        return header != nullptr ? (int) header->bitsPerSample : 0;
-    }
-
     AudioFileExport::Request request (const juce::File& source, const juce::File& destination, int quality = 9,
                                       const juce::File& lame = juce::File ("/usr/bin/lame"))
     {
@@ -183,16 +177,14 @@ TEST_F (AudioFileExportTest, CopyFramesWritesTheRangeIntoEveryChannelAndStopsOnA
     EXPECT_FALSE (AudioFileExport::copyFrames (reader, writer, 500, 25000, progress));
 }
 
-// Only real frames: 10000 in, 10000 out, never rounded up to whole blocks.
-TEST_F (AudioFileExportTest, FlacHoldsExactlyTheRequestedFramesAt16Bits)
+// Only real frames: 10000 in, 10000 out, never rounded up to whole blocks
+// (the 16 bits of every FLAC save: DocumentSaveTest's probe).
+TEST_F (AudioFileExportTest, FlacHoldsExactlyTheRequestedFrames)
 {
     const Channels stereo { clarivo_test::uniformNoise (10000, 0.9f, 1), clarivo_test::uniformNoise (10000, 0.9f, 2) };
     const auto source = writeSource ("stereo.wav", stereo);
 
-    struct Case
-    {
-        juce::int64 start, frames, expected;
-    };
+    struct Case { juce::int64 start, frames, expected; };
     for (const auto& c : { Case { 0, -1, 10000 }, Case { 1234, 5000, 5000 }, Case { 9000, 4000, 1000 } })
     {
         progress.events.clear();
@@ -202,7 +194,6 @@ TEST_F (AudioFileExportTest, FlacHoldsExactlyTheRequestedFramesAt16Bits)
         ASSERT_TRUE (exportTo (r));
         const auto decoded = decode (r.destination);
         ASSERT_EQ (decoded.size(), 2u);
-        EXPECT_EQ (bitsOf (r.destination), 16);
         ASSERT_EQ ((juce::int64) decoded[0].size(), c.expected) << c.start;
         for (size_t ch = 0; ch < 2; ++ch)
             for (size_t i = 0; i < decoded[ch].size(); ++i)

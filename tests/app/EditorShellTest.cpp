@@ -125,16 +125,12 @@ TEST (InformationPanel, LayoutAndVersionLine)
     ASSERT_EQ (lines.size(), 2);
     EXPECT_TRUE (lines[1].endsWith ("Version 5.0.0"));
 
-    EXPECT_EQ (info.getDoneButton().getBounds(), juce::Rectangle<int> (592, 352, 150, 24));
-    EXPECT_EQ (info.getVersionLabel().getBounds(), juce::Rectangle<int> (219, 344, 364, 36));
-    EXPECT_EQ (info.getHideHelpTipsToggle().getBounds(), juce::Rectangle<int> (608, 312, 150, 24));
-    EXPECT_EQ (info.getUserGuideButton().getBounds(), juce::Rectangle<int> (32, 352, 150, 24));
-    EXPECT_EQ (info.getAnalyzeToggle().getBounds(), juce::Rectangle<int> (608, 288, 150, 24));
+    EXPECT_EQ (apptest::boundsOf ({ &info.getDoneButton(), &info.getVersionLabel(), &info.getHideHelpTipsToggle(), &info.getUserGuideButton(), &info.getAnalyzeToggle() }),
+               (std::vector<juce::Rectangle<int>> { { 592, 352, 150, 24 }, { 219, 344, 364, 36 }, { 608, 312, 150, 24 }, { 32, 352, 150, 24 }, { 608, 288, 150, 24 } }));
 
     // Every text reads dark on the light picture, whatever look and feel is installed.
     const auto image = snapshot (*f.editor, "information-panel.png");
-    for (juce::Component* text : { (juce::Component*) &info.getVersionLabel(), (juce::Component*) &info.getHideHelpTipsToggle(),
-                                   (juce::Component*) &info.getAnalyzeToggle() })
+    for (juce::Component* text : std::initializer_list<juce::Component*> { &info.getVersionLabel(), &info.getHideHelpTipsToggle(), &info.getAnalyzeToggle() })
     {
         float darkest = 1.0f;
         const auto area = text->getBounds();

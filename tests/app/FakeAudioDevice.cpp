@@ -16,12 +16,10 @@ float sample (int channel, juce::int64 frame) noexcept
     return (float) k / 32768.0f;
 }
 
-Device::Device (const juce::String& inputName, Pace p)
+Device::Device (const juce::String& inputName, Pace)
     : juce::AudioIODevice (inputName.isEmpty() ? outputName : inputName, "Fake"),
-      juce::Thread ("Fake audio device"),
       numInputs (inputName.isEmpty() ? 0 : inputName.fromFirstOccurrenceOf ("Fake ", false, false).getIntValue()),
-      defaultRate (inputName.endsWith ("48000") ? 48000.0 : 44100.0),
-      pace (p)
+      defaultRate (inputName.endsWith ("48000") ? 48000.0 : 44100.0)
 {
 }
 
@@ -66,13 +64,10 @@ void Device::start (juce::AudioIODeviceCallback* newCallback)
         const juce::ScopedLock sl (callbackLock);
         callback = newCallback;
     }
-    if (pace != Pace::pumped)
-        startThread();
 }
 
 void Device::stop()
 {
-    stopThread (2000);
     juce::AudioIODeviceCallback* old;
     {
         const juce::ScopedLock sl (callbackLock);
@@ -109,27 +104,11 @@ void Device::pump (juce::int64 frames)
         deliver ((int) juce::jmin (frames, (juce::int64) blockSize));
 }
 
-void Device::run()
-{
-    auto next = juce::Time::getMillisecondCounterHiRes();
-    while (! threadShouldExit())
-    {
-        deliver (blockSize);
-        if (pace == Pace::realTime)
-        {
-            next += blockSize * 1000.0 / rate;
-            const auto ahead = next - juce::Time::getMillisecondCounterHiRes();
-            if (ahead > 0)
-                wait (juce::jmax (1, (int) ahead));
-        }
-    }
-}
-
 juce::AudioIODevice* Type::createDevice (const juce::String&, const juce::String& input)
 {
     if (input.isNotEmpty() && ! inputNames().contains (input))
         return nullptr;
-    return new Device (input, pace);
+    return new Device (input, Pace::pumped);
 }
 
 void openDevice (juce::AudioDeviceManager& manager, const juce::String& inputName, Pace pace, double rate)

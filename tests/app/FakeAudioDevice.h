@@ -4,14 +4,15 @@
 // names read "Fake <inputs> in <rate>" (0, 1 or 2 inputs, 44100 or 48000 Hz),
 // and "Fake broken" fails to open;
 // each delivers 512-frame blocks of exact 16-bit values, a ramp per channel,
-// either when the test pumps them or from a thread of its own.
+// when the test pumps them.
 #include <juce_audio_devices/juce_audio_devices.h>
 
 #include <atomic>
 
 namespace fakeaudio
 {
-enum class Pace { pumped, realTime, fast };
+// Kept for the callers that name it: blocks come only when pumped.
+enum class Pace { pumped };
 
 constexpr int blockSize = 512;
 const juce::StringArray& inputNames();
@@ -20,13 +21,13 @@ const juce::String outputName = "Fake Out";
 // Channel `channel`'s value at frame `frame` since the device opened.
 float sample (int channel, juce::int64 frame) noexcept;
 
-class Device : public juce::AudioIODevice, private juce::Thread
+class Device : public juce::AudioIODevice
 {
 public:
     Device (const juce::String& inputName, Pace pace);
     ~Device() override;
 
-    // Calls the started callback on this thread (pumped pace) with `frames`
+    // Calls the started callback on this thread with `frames`
     // frames in 512-frame blocks, the last one shorter when they do not divide.
     void pump (juce::int64 frames);
     juce::int64 getFramesDelivered() const noexcept { return framesDelivered.load(); }
@@ -55,12 +56,10 @@ public:
     float lastOutputPeak() const noexcept { return outputPeak.load(); }
 
 private:
-    void run() override;
     void deliver (int frames);
 
     const int numInputs;
     const double defaultRate;
-    const Pace pace;
     double rate = 0.0;
     bool opened = false;
     juce::BigInteger activeInputs, activeOutputs;
@@ -74,7 +73,7 @@ private:
 class Type : public juce::AudioIODeviceType
 {
 public:
-    explicit Type (Pace pace = Pace::pumped) : juce::AudioIODeviceType ("Fake"), pace (pace) {}
+    explicit Type (Pace = Pace::pumped) : juce::AudioIODeviceType ("Fake") {}
     void scanForDevices() override {}
     juce::StringArray getDeviceNames (bool wantInputNames) const override
     {
@@ -87,9 +86,6 @@ public:
     }
     bool hasSeparateInputsAndOutputs() const override { return true; }
     juce::AudioIODevice* createDevice (const juce::String& output, const juce::String& input) override;
-
-private:
-    Pace pace;
 };
 
 // Puts the fake type into a fresh manager and opens `inputName` (none: the

@@ -90,18 +90,11 @@ juce::String probe (const juce::File& file)
 
 using apptest::render;
 using apptest::snapshot;
+using apptest::boundsOf;
 void click (juce::Button& button)
 {
     button.triggerClick();
     apptest::pump (5);
-}
-
-std::vector<juce::Rectangle<int>> boundsOf (std::initializer_list<juce::Component*> components)
-{
-    std::vector<juce::Rectangle<int>> result;
-    for (auto* c : components)
-        result.push_back (c->getBounds());
-    return result;
 }
 } // namespace
 

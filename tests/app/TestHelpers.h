@@ -43,6 +43,15 @@ inline juce::MouseEvent mouseAt (juce::Component& c, float x, float y, juce::Mod
     return { juce::Desktop::getInstance().getMainMouseSource(), p, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, now, p, now, 1, false };
 }
 
+// The bounds of each component, in order, for comparing a layout at once.
+inline std::vector<juce::Rectangle<int>> boundsOf (std::initializer_list<juce::Component*> components)
+{
+    std::vector<juce::Rectangle<int>> result;
+    for (auto* c : components)
+        result.push_back (c->getBounds());
+    return result;
+}
+
 // Pictures side by side on the panel's grey, written as one snapshot.
 inline void saveRow (const juce::String& name, const std::vector<juce::Image>& pictures)
 {

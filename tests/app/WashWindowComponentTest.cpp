@@ -102,10 +102,7 @@ struct WashTest : ::testing::Test
 
     juce::Image snapshot() { return wash->createComponentSnapshot (wash->getLocalBounds(), true, 1.0f); }
 
-    void save (const char* name)
-    {
-        apptest::savePng (snapshot(), name);
-    }
+    void save (const char* name) { apptest::savePng (snapshot(), name); }
 };
 } // namespace
 

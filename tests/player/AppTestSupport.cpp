@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 
+#include "FileTypeChooser.h"
+#include "app/TestHelpers.h"
+
 #include <cstdlib>
 
 using namespace mediatest;
@@ -9,6 +12,7 @@ void AppTest::SetUp()
     configHome = std::make_unique<ScopedConfigHome>();
     auto& dialogs = DialogService::get();
     dialogs.clearScript();
+    dialogs.clearHistory();
     dialogs.setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
     app = std::make_unique<ClarivoApplication>();
     app->playerOptions.useNullDevice = true;
@@ -16,6 +20,8 @@ void AppTest::SetUp()
     app->showWindows = showWindows;
     app->instanceName = {};
     app->ratingPrompt = ratingPrompt;
+    if (! initialiseInSetUp)
+        return;
     app->initialise ({});
     ProcessingAVPlayer::setClock ([this] { return clockMs += 250; });
     dialogs.clearHistory();
@@ -31,12 +37,14 @@ void AppTest::TearDown()
     DialogService::get().clearScript();
 }
 
-juce::FileBasedDocument::SaveResult AppTest::saveAs (const juce::File& target, int format, int quality)
+juce::FileBasedDocument::SaveResult AppTest::saveAs (const juce::File& target, int format, int quality, const juce::String& thenAnswer)
 {
     document().formatIndex = format;
     document().qualityIndex = quality;
     app->formatChooser = [] { return 1; };
     DialogService::get().answerWithFile (target);
+    if (thenAnswer.isNotEmpty())
+        DialogService::get().answerWithButton (thenAnswer);
     return document().saveMedia (true);
 }
 
@@ -78,15 +86,28 @@ const DialogService::Request* AppTest::lastRequest (const juce::String& title) c
     return nullptr;
 }
 
-void writeSnapshot (juce::Component& component, const juce::String& name)
+void writeSnapshot (juce::Component& component, const juce::String& name) { apptest::snapshot (component, name + ".png"); }
+
+void chooseInDialog (int format, int quality, std::function<void (FileTypeChooser&)> look, juce::File target,
+                     std::map<juce::String, juce::String> buttons)
 {
-    const juce::File folder (CLARIVO_SNAPSHOT_DIR);
-    folder.createDirectory();
-    const auto file = folder.getChildFile (name + ".png");
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    juce::PNGImageFormat png;
-    EXPECT_TRUE (out.openedOk() && png.writeImageToStream (component.createComponentSnapshot (component.getLocalBounds()), out));
+    DialogService::get().setResponder ([=] (const DialogService::Request& r)
+    {
+        DialogService::Answer answer;
+        if (auto* chooser = dynamic_cast<FileTypeChooser*> (r.content))
+        {
+            if (look)
+                look (*chooser);
+            chooser->formatBox.setSelectedItemIndex (format, juce::sendNotificationSync);
+            chooser->qualityBox.setSelectedItemIndex (quality, juce::sendNotificationSync);
+            answer.button = r.buttons.indexOf ("OK");
+        }
+        else if (r.kind == DialogService::Kind::saveFile)
+            answer.file = target;
+        else if (const auto it = buttons.find (r.title); it != buttons.end())
+            answer.button = r.buttons.indexOf (it->second);
+        return answer;
+    });
 }
 
 ::testing::AssertionResult overlayShownOncePerJob (const std::vector<ClarivoApplication::ProgressEvent>& timeline)

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
 // The application as the program runs it, playing into a null device at
 // eight times real time, with a clock that moves a quarter second each time
 // it is read (so the export's settling wait passes at once) and every
@@ -26,8 +29,9 @@ protected:
     ProcessingAVPlayer& player() { return app->getMediaWindow()->getMediaContainer().getPlayer(); }
     juce::Result open (const juce::File& file) { return app->openMediaFile (file, true); }
 
-    // Saves the open document as target in a format, answering the save dialog.
-    juce::FileBasedDocument::SaveResult saveAs (const juce::File& target, int format, int quality = 9);
+    // Saves the open document as target in a format, answering the save
+    // dialog, and the question after it (replace?) with thenAnswer if given.
+    juce::FileBasedDocument::SaveResult saveAs (const juce::File& target, int format, int quality = 9, const juce::String& thenAnswer = {});
 
     // What the chain makes of a file's first audio track offline with the
     // application's current settings, the latency cut from the head and
@@ -52,10 +56,19 @@ protected:
     bool showWindows = false;
     // Whether the rating prompt runs (and looks the program up in the store).
     bool ratingPrompt = false;
+    // Otherwise the test starts the application itself, on the real clock.
+    bool initialiseInSetUp = true;
 };
 
 // Writes what a component shows to build/snapshots/<name>.png, for a person to look at.
 void writeSnapshot (juce::Component& component, const juce::String& name);
+
+class FileTypeChooser;
+// Answers the format dialog by choosing format and quality and pressing OK,
+// the save chooser with target, and boxes by their titles; the rest are
+// dismissed.
+void chooseInDialog (int format, int quality, std::function<void (FileTypeChooser&)> look = {}, juce::File target = {},
+                     std::map<juce::String, juce::String> buttons = {});
 
 // Whether the overlay's timeline is one show, its progress and one hide per
 // job, with nothing hiding it in between.

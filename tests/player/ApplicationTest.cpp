@@ -1,5 +1,5 @@
 // The application's life: the first start, where the windows go, the
-// overlay, quitting, shutting down mid-playback, and what a second launch
+// overlay, quitting (shutting down mid-playback: MediaLoadTest), and what a second launch
 // hands over, also while a job runs.
 #include "AppTestSupport.h"
 
@@ -101,7 +101,6 @@ TEST_F (ApplicationTest, StartsWithBothWindowsPlacedAndTheOverlayBlocksThemOnlyW
     auto& media = *app->getMediaWindow();
     EXPECT_EQ (media.getBounds(), ClarivoApplication::mediaWindowBounds (editor.getBounds(),
                                                                          juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea));
-    EXPECT_TRUE (app->isLooping());
     pumpUntil ([] { return false; }, 100);
     writeSnapshot (editor, "editor-window-at-start");
     writeSnapshot (media, "media-window-at-start");
@@ -183,15 +182,6 @@ TEST_F (ApplicationTest, QuitOffersTheMediaAndCleansOnlyOurOwnFiles)
     app->systemRequestedQuit();
     EXPECT_EQ (quits, 2);
     EXPECT_EQ (askedTitles(), juce::StringArray ({ "Apply Clarivo before closing?", "Apply Clarivo before closing?", "Apply Clarivo before closing?" }));
-}
-
-TEST_F (ApplicationTest, ShutsDownCleanlyWhilePlaying)
-{
-    ASSERT_TRUE (open (media ("stereo.m4a")).wasOk());
-    player().togglePlayPause();
-    pumpUntil ([] { return false; }, 200);
-    EXPECT_TRUE (player().isPlaying());
-    app->shutdown();
 }
 
 TEST_F (ApplicationTest, NothingClosesOrQuitsUnderAnExport)

@@ -1,6 +1,7 @@
 // Saving processed copies: what each of the nine formats holds, what is
 // refused, what a failure leaves behind, and the question before closing.
 #include "AppTestSupport.h"
+#include "app/TestHelpers.h"
 
 #include <cmath>
 #include <sys/stat.h>
@@ -11,6 +12,11 @@ using namespace mediatest;
 namespace
 {
 const char* const kExtensions[] = { ".mov", ".mp4", ".m4v", ".m4a", ".caf", ".wav", ".aif", ".flac", ".mp3" };
+// What ffprobe finds in each format's audio stream and container.
+const char* const kHolds[] = { "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2", "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+                               "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2", "aac|audio|R|2 ; mov,mp4,m4a,3gp,3g2,mj2",
+                               "aac|audio|R|2 ; caf", "pcm_s24le|audio|R|2|24 ; wav", "pcm_s24be|audio|R|2|24 ; aiff",
+                               "flac|audio|R|2|16 ; flac", "mp3|audio|R|2 ; mp3" };
 
 double rmsDb (const std::vector<float>& x, size_t from, size_t n)
 {
@@ -89,9 +95,10 @@ TEST_F (AppTest, SavesTheProcessedSoundInEveryFormat)
             EXPECT_TRUE (overlayShownOncePerJob (app->getProgressTimeline()));
             EXPECT_EQ (CVAudioTapProcessor::getActiveTap(), nullptr);
 
-            int gotRate = 0;
-            const auto got = decodeAll (target, &gotRate);
-            EXPECT_EQ (gotRate, rate);
+            const auto holds = apptest::ffprobe (target, "stream=codec_name,codec_type,sample_rate,channels,bits_per_raw_sample:format=format_name");
+            EXPECT_EQ (holds.joinIntoString (" ; "), (format <= 2 && ! sourceVideo.empty() ? "h264|video|8 ; " : "")
+                                                         + juce::String (kHolds[format]).replace ("R", juce::String (rate)));
+            const auto got = decodeAll (target);
             const float lsb24 = 1.0f / 8388608.0f, lsb16 = 1.0f / 32768.0f;
             expectProcessedCopy (got, expected, rate, format == 5 || format == 6 ? lsb24 * 1.01f : format == 7 ? lsb16 * 1.01f : 0.0f);
             if (format <= 2)
@@ -146,11 +153,7 @@ TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
     const auto out = dir.getChildFile ("out.wav");
     out.replaceWithText ("keep me");
     DialogService::get().clearHistory();
-    DialogService::get().answerWithFile (out);
-    DialogService::get().answerWithButton ("Cancel");
-    document().formatIndex = 5;
-    app->formatChooser = [] { return 1; };
-    EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::userCancelledSave);
+    EXPECT_EQ (saveAs (out, 5, 9, "Cancel"), juce::FileBasedDocument::userCancelledSave);
     const auto* question = lastRequest ("Replace file?");
     ASSERT_NE (question, nullptr);
     EXPECT_EQ (question->text, "Are you sure you want to overwrite \"out.wav\"?");
@@ -158,9 +161,7 @@ TEST_F (AppTest, NeverWritesOverTheOriginalAndAsksBeforeReplacing)
     EXPECT_EQ (out.loadFileAsString(), "keep me");
     EXPECT_EQ (askedTitles(), juce::StringArray { "Replace file?" });
 
-    DialogService::get().answerWithFile (out);
-    DialogService::get().answerWithButton ("Overwrite");
-    EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::savedOk);
+    EXPECT_EQ (saveAs (out, 5, 9, "Overwrite"), juce::FileBasedDocument::savedOk);
     EXPECT_GT (out.getSize(), 1000);
     // "Save..." now writes the same copy again, asking first.
     DialogService::get().answerWithButton ("Overwrite");
@@ -176,11 +177,7 @@ TEST_F (AppTest, AFailedSaveSaysSoAndLeavesTheOldCopyAsItWas)
         const auto target = dir.getChildFile (juce::String ("old") + kExtensions[format]);
         target.replaceWithText ("the old copy");
         DialogService::get().clearHistory();
-        DialogService::get().answerWithFile (target);
-        DialogService::get().answerWithButton ("Overwrite");
-        document().formatIndex = format;
-        app->formatChooser = [] { return 1; };
-        EXPECT_EQ (document().saveMedia (true), juce::FileBasedDocument::failedToWriteToFile);
+        EXPECT_EQ (saveAs (target, format, 9, "Overwrite"), juce::FileBasedDocument::failedToWriteToFile);
         const auto* box = lastRequest ("Error writing to file...");
         EXPECT_TRUE (box != nullptr && box->text.endsWith ("\n\nUnable to save file."));
         EXPECT_EQ (target.loadFileAsString(), "the old copy");

@@ -150,11 +150,16 @@ using UpdateCheckTest = NetworkTest;
 TEST_F (UpdateCheckTest, TheMenuCheckReportsWhatTheFeedHolds)
 {
     auto& dialogs = DialogService::get();
-    struct Case { juce::StringArray versions; juce::String newer; };
-    for (const auto& c : { Case { { "4.2.1", "5.0.0" }, {} }, Case { { "5.1.0", "5.0.0" }, "5.1.0" }, Case { { "5.0.9", "5.0.10", "5.0.2" }, "5.0.10" } })
+    // A link that is no web page is not followed: a local program, a file.
+    struct Case { juce::StringArray versions; juce::String newer, link; bool follows = true; };
+    const Case cases[] { { { "4.2.1", "5.0.0" }, {}, {} }, { { "5.1.0", "5.0.0" }, "5.1.0", {} }, { { "5.0.9", "5.0.10", "5.0.2" }, "5.0.10", {} },
+                         { { "5.1.0" }, "5.1.0", "/usr/bin/xterm", false }, { { "5.1.0" }, "5.1.0", "file:///bin/sh", false },
+                         { { "5.1.0" }, "5.1.0", "javascript:alert(1)", false } };
+    for (const auto& c : cases)
     {
-        SCOPED_TRACE (c.versions.joinIntoString (" ").toStdString());
-        server.set (feedPath, { 200, feed (c.versions) });
+        SCOPED_TRACE ((c.versions.joinIntoString (" ") + " " + c.link).toStdString());
+        const auto page = "https://example.invalid/get/" + c.newer;
+        server.set (feedPath, { 200, c.link.isEmpty() ? feed (c.versions) : feed (c.versions).replace (page, c.link) });
         dialogs.clearHistory();
         opened.clear();
         dialogs.answerWithButton ("OK");
@@ -166,29 +171,14 @@ TEST_F (UpdateCheckTest, TheMenuCheckReportsWhatTheFeedHolds)
             dialogs.clearScript();
             EXPECT_EQ (askedTitles()[0], juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!"));
             EXPECT_EQ (textOf (askedTitles()[0]), "Clarivo+ 5.0.0 is currently the newest version available.");
-            EXPECT_TRUE (opened.isEmpty());
         }
         else
         {
             EXPECT_EQ (askedTitles()[0], "A new version of Clarivo+ is available!");
             EXPECT_EQ (textOf (askedTitles()[0]), "Clarivo+ " + c.newer
                                                       + juce::String::fromUTF8 (" is now available\xe2\x80\x94you have 5.0.0. Would you like to download it now?"));
-            EXPECT_EQ (opened, juce::StringArray ("https://example.invalid/get/" + c.newer));
         }
-    }
-    EXPECT_TRUE (server.requests().contains (feedPath));
-
-    // A link that is no web page is not followed: a local program, a file.
-    for (const char* link : { "/usr/bin/xterm", "file:///bin/sh", "javascript:alert(1)" })
-    {
-        server.set (feedPath, { 200, feed ({ "5.1.0" }).replace ("https://example.invalid/get/5.1.0", link) });
-        dialogs.clearHistory();
-        opened.clear();
-        dialogs.answerWithButton ("OK");
-        app->checkForUpdates();
-        finishChecks();
-        EXPECT_EQ (askedTitles(), juce::StringArray ("A new version of Clarivo+ is available!")) << link;
-        EXPECT_TRUE (opened.isEmpty()) << link;
+        EXPECT_EQ (opened, c.newer.isNotEmpty() && c.follows ? juce::StringArray (page) : juce::StringArray());
     }
 }
 
@@ -265,12 +255,9 @@ TEST_F (UpdateCheckTest, AnAnswerPastTheLimitIsNoAnswer)
 TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)
 {
     using OS = juce::SystemStats;
-    EXPECT_TRUE (clarivo::update::checksInBackgroundOn (OS::MacOSX_10_9));
-    EXPECT_TRUE (clarivo::update::checksInBackgroundOn (OS::MacOS_13));
     // Linux's value compares above every macOS one.
-    EXPECT_FALSE (clarivo::update::checksInBackgroundOn (OS::Linux));
-    EXPECT_FALSE (clarivo::update::checksInBackgroundOn (OS::Windows10));
-    EXPECT_FALSE (clarivo::update::checksInBackgroundOn (OS::getOperatingSystemType()));
+    for (auto os : { OS::MacOSX_10_9, OS::MacOS_13, OS::Linux, OS::Windows10, OS::getOperatingSystemType() })
+        EXPECT_EQ (clarivo::update::checksInBackgroundOn (os), os == OS::MacOSX_10_9 || os == OS::MacOS_13) << (int) os;
 }
 
 //==============================================================================
@@ -296,8 +283,7 @@ TEST_F (UserGuideTest, OpensTheManualThenTheQuickStartAndKeepsItsPageWhenHidden)
     auto* window = app->getUserGuideWindow();
     ASSERT_NE (window, nullptr);
     EXPECT_EQ (window->getName(), "Clarivo User Guide");
-    EXPECT_EQ (window->getWidth(), 900);
-    EXPECT_EQ (window->getHeight(), 740);
+    EXPECT_EQ (window->getLocalBounds(), juce::Rectangle<int> (900, 740));
     EXPECT_EQ (guide().getBackButton().getBounds(), juce::Rectangle<int> (4, 4, 70, 28));
     EXPECT_EQ (guide().getBrowser(), nullptr);
 
@@ -544,14 +530,13 @@ TEST_F (AppRatingTest, TheBoxesWaitForTheJobOnScreen)
 TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
 {
     const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
-    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, deepFeed }).outcome, Outcome::error);
     const juce::String selfEntity = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"x&a;\">]><rss><channel><item><title>&a;</title></item></channel></rss>";
-    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, selfEntity }).outcome, Outcome::error);
     juce::String laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"lol\">";
     for (int i = 1; i < 40; ++i)
         laughs << "<!ENTITY l" << i << " \"&l" << (i - 1) << ";&l" << (i - 1) << ";\">";
     laughs << "]><rss><channel><item><title>&l39;</title></item></channel></rss>";
-    EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, laughs }).outcome, Outcome::error);
+    for (const auto& body : { deepFeed, selfEntity, laughs })
+        EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, body }).outcome, Outcome::error) << body.substring (0, 60);
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
 
     EXPECT_FALSE (launchAsks());

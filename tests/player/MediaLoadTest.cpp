@@ -139,11 +139,7 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
     ASSERT_TRUE (media ("song.wav").copyFileTo (unreadable));
     ::chmod (unreadable.getFullPathName().toRawUTF8(), 0);
 
-    struct Case
-    {
-        juce::File file;
-        juce::StringArray titles;
-    };
+    struct Case { juce::File file; juce::StringArray titles; };
     const Case cases[] = {
         { media ("six.wav"), { multichannel, failed } },
         { media ("six.mp4"), { multichannel, failed } },
@@ -228,8 +224,8 @@ TEST_F (AppTest, PlaysThroughTheChainAsOfflineProcessingAndLoopsOnRequest)
     app->setLooping (true);
     player().setPosition (0.9);
     EXPECT_TRUE (pumpUntil ([&] { return player().getPositionSeconds() < 0.5; }, 10000));
+    // Left playing: the application shuts down mid-playback.
     EXPECT_TRUE (player().isPlaying());
-    player().togglePlayPause();
 }
 
 TEST_F (AppTest, AnalysisLearnsFromTheNoiseAloneAndKeepsTheProfileWhenItCannot)

@@ -86,20 +86,14 @@ TEST_F (MediaWindowTest, LayoutFocusAndTimeText)
 {
     auto& t = transport();
     t.setSize (780, 490);
-    EXPECT_EQ (view().getBounds(), juce::Rectangle<int> (0, 0, 780, 440));
-    EXPECT_EQ (t.getAnimationView().getBounds(), juce::Rectangle<int> (5, 5, 770, 430));
-    EXPECT_EQ (t.getGradientView().getBounds(), juce::Rectangle<int> (0, 440, 780, 50));
-    EXPECT_EQ (t.getBypassButton().getBounds(), juce::Rectangle<int> (10, 452, 26, 26));
-    EXPECT_EQ (t.getPositionSlider().getBounds(), juce::Rectangle<int> (46, 452, 440, 24));
-    EXPECT_EQ (t.getTimeLabel().getBounds(), juce::Rectangle<int> (496, 452, 80, 24));
-    EXPECT_EQ (t.getVideoToggle().getBounds(), juce::Rectangle<int> (580, 451, 26, 26));
-    EXPECT_EQ (t.getRewindButton().getBounds(), juce::Rectangle<int> (614, 450, 28, 28));
-    EXPECT_EQ (t.getPlayPauseButton().getBounds(), juce::Rectangle<int> (649, 444, 42, 42));
-    EXPECT_EQ (t.getPlayPauseImage().getBounds(), t.getPlayPauseButton().getBounds());
-    EXPECT_EQ (t.getForwardButton().getBounds(), juce::Rectangle<int> (698, 450, 28, 28));
-    for (juce::Component* c : { (juce::Component*) &t.getBypassButton(), (juce::Component*) &t.getPositionSlider(),
-                                (juce::Component*) &t.getVideoToggle(), (juce::Component*) &t.getRewindButton(),
-                                (juce::Component*) &t.getPlayPauseButton(), (juce::Component*) &t.getForwardButton() })
+    EXPECT_EQ (apptest::boundsOf ({ &view(), &t.getAnimationView(), &t.getGradientView(), &t.getBypassButton(), &t.getPositionSlider(),
+                                    &t.getTimeLabel(), &t.getVideoToggle(), &t.getRewindButton(), &t.getPlayPauseButton(),
+                                    &t.getPlayPauseImage(), &t.getForwardButton() }),
+               (std::vector<juce::Rectangle<int>> { { 0, 0, 780, 440 }, { 5, 5, 770, 430 }, { 0, 440, 780, 50 }, { 10, 452, 26, 26 },
+                                                    { 46, 452, 440, 24 }, { 496, 452, 80, 24 }, { 580, 451, 26, 26 }, { 614, 450, 28, 28 },
+                                                    { 649, 444, 42, 42 }, { 649, 444, 42, 42 }, { 698, 450, 28, 28 } }));
+    for (juce::Component* c : std::initializer_list<juce::Component*> { &t.getBypassButton(), &t.getPositionSlider(), &t.getVideoToggle(),
+                                                                       &t.getRewindButton(), &t.getPlayPauseButton(), &t.getForwardButton() })
         EXPECT_FALSE (c->getWantsKeyboardFocus() || c->getMouseClickGrabsKeyboardFocus());
 
     EXPECT_EQ (TransportComponent::formatTime (3725500), "01:02:05.500");
