@@ -40,7 +40,14 @@ Planar processOffline (const Planar& input, double sampleRate, const std::functi
 // Runs the message loop until the condition holds or the time is up.
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs);
 
-// The packets of a file's first video stream, as stored.
+// The packets of a file's first video or audio stream, as stored, and where
+// each starts in the file.
+struct StoredPacket
+{
+    juce::MemoryBlock data;
+    std::int64_t position;
+};
+std::vector<StoredPacket> storedPackets (const juce::File& file, bool video);
 std::vector<juce::MemoryBlock> videoPackets (const juce::File& file);
 
 double correlation (const float* a, const float* b, int n);
