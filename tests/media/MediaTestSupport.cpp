@@ -408,31 +408,6 @@ FileSizeLimit::~FileSizeLimit()
     std::signal (SIGXFSZ, previousHandler);
 }
 
-LogCapture::LogCapture() : previous (juce::Logger::getCurrentLogger())
-{
-    juce::Logger::setCurrentLogger (this);
-}
-
-LogCapture::~LogCapture()
-{
-    juce::Logger::setCurrentLogger (previous);
-}
-
-void LogCapture::logMessage (const juce::String& message)
-{
-    std::lock_guard<std::mutex> guard (lock);
-    captured.add (message);
-}
-
-int LogCapture::count (const juce::String& line) const
-{
-    std::lock_guard<std::mutex> guard (lock);
-    int n = 0;
-    for (auto& l : captured)
-        n += l == line ? 1 : 0;
-    return n;
-}
-
 std::vector<StoredPacket> storedPackets (const juce::File& file, bool video)
 {
     std::vector<StoredPacket> packets;
