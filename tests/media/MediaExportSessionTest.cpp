@@ -119,37 +119,85 @@ void expectCleanCompletion (const Outcome& outcome, const AssetExportSession& se
 }
 } // namespace
 
-TEST (MediaExportSession, RendersTheAudioThroughTheTapIntoAnM4AOrLosslessly)
+TEST (MediaExportSession, RendersTheSoundThroughTheTapThenCopiesItWithThePicturesUnchangedIntoEachContainer)
 {
-    auto source = URLAsset::assetWithURL (media ("movie.mov"));
+    auto source = URLAsset::assetWithURL (media ("movie.mp4"));
     CVAudioProcessor processor;
-    const double latencyMs = std::floor (processor.getLatencySamples() / 44100.0 * 1000.0);
-    auto composition = playbackComposition (source, makeTime ((std::int64_t) latencyMs, 1000));
+    const auto latency = makeTime ((std::int64_t) std::floor (processor.getLatencySamples() / 44100.0 * 1000.0), 1000);
+    auto composition = playbackComposition (source, latency);
 
     CVAudioTapProcessor tap (composition->getTracksWithMediaType (MediaType::audio)[0], processor);
-    const auto target = scratchFile ("render.m4a");
-    auto session = makeSession (composition, kExportPresetAppleM4A, target, FileType::appleM4A, tap.getAudioMix());
+    const auto renderFile = scratchFile ("render.m4a");
+    auto session = makeSession (composition, kExportPresetAppleM4A, renderFile, FileType::appleM4A, tap.getAudioMix());
     ASSERT_NE (session, nullptr);
     expectCleanCompletion (runExport (session), *session, tap);
 
     // The render covers the whole composition: the sound and, after it, the
     // chain's tail under the delayed picture.
-    const auto length = (size_t) composition->getDuration().toSamples (44100);
-    auto input = decodeAll (media ("movie.mov"));
+    const auto length = (size_t) composition->getDuration().toSamples (48000);
+    auto input = decodeAll (media ("movie.mp4"));
     for (auto& ch : input)
         ch.resize (length, 0.0f);
-    const auto reference = processOffline (input, 44100.0);
-    const auto rendered = decodeAll (target);
-    ASSERT_EQ (rendered[0].size(), length);
+    const auto reference = processOffline (input, 48000.0);
+    const auto renderedAudio = decodeAll (renderFile);
+    ASSERT_EQ (renderedAudio[0].size(), length);
     for (int c = 0; c < 2; ++c)
     {
-        EXPECT_GE (correlation (rendered[(size_t) c].data(), reference[(size_t) c].data(), (int) length), 0.99) << c;
+        EXPECT_GE (correlation (renderedAudio[(size_t) c].data(), reference[(size_t) c].data(), (int) length), 0.99) << c;
         // Neither late nor early.
-        EXPECT_EQ (clarivo_test::measuredDelay (reference[(size_t) c], rendered[(size_t) c], 600), 0) << c;
-        EXPECT_EQ (clarivo_test::measuredDelay (rendered[(size_t) c], reference[(size_t) c], 600), 0) << c;
+        EXPECT_EQ (clarivo_test::measuredDelay (reference[(size_t) c], renderedAudio[(size_t) c], 600), 0) << c;
+        EXPECT_EQ (clarivo_test::measuredDelay (renderedAudio[(size_t) c], reference[(size_t) c], 600), 0) << c;
     }
     // Processed, not the plain sound: the chain's delay is in it.
-    EXPECT_LT (correlation (rendered[0].data(), input[0].data(), (int) length), 0.9);
+    EXPECT_LT (correlation (renderedAudio[0].data(), input[0].data(), (int) length), 0.9);
+
+    // The processed sound, trimmed by the latency, goes into the final file
+    // beside the source's pictures, turned.
+    auto processed = URLAsset::assetWithURL (renderFile);
+    auto final = MutableComposition::composition();
+    auto video = final->addMutableTrack (MediaType::video);
+    video->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracksWithMediaType (MediaType::video)[0], Time::zero());
+    video->setPreferredTransform (juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f));
+    auto audio = final->addMutableTrack (MediaType::audio);
+    audio->insertTimeRange ({ latency, processed->getDuration() }, *processed->getTracks()[0], Time::zero());
+
+    const auto sourcePackets = videoPackets (media ("movie.mp4"));
+    ASSERT_EQ (sourcePackets.size(), 50u);
+    const auto trimmed = (size_t) (processed->getDuration().toSamples (48000) - latency.toSamples (48000));
+
+    // Sound-only containers take the sound only, AAC in CAF included.
+    auto soundOnly = MutableComposition::composition();
+    soundOnly->addMutableTrack (MediaType::audio)->insertTimeRange ({ latency, processed->getDuration() }, *processed->getTracks()[0], Time::zero());
+    for (auto type : { FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V, FileType::appleM4A, FileType::coreAudioFormat })
+    {
+        SCOPED_TRACE (fileExtension (type).toStdString());
+        const bool withVideo = type != FileType::appleM4A && type != FileType::coreAudioFormat;
+        const auto target = scratchFile ("final" + fileExtension (type));
+        const auto outcome = runExport (makeSession (withVideo ? final : soundOnly, kExportPresetPassthrough, target, type));
+        ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+
+        // The sound starts at the latency of the render, to the sample.
+        const auto sound = decodeAll (target);
+        const size_t c = withVideo ? 0 : 1;
+        ASSERT_EQ (sound[c].size(), trimmed);
+        EXPECT_TRUE (landsOn (sound[c].data() + 4800, renderedAudio[c], latency.toSamples (48000) + 4800, 20000, 0.01f));
+        if (! withVideo)
+        {
+            // Other readers take the file too.
+            EXPECT_TRUE (runFFmpeg ({ "-i", target.getFullPathName(), "-f", "null", "-" }));
+            continue;
+        }
+
+        const auto packets = videoPackets (target);
+        ASSERT_EQ (packets.size(), sourcePackets.size());
+        for (size_t i = 0; i < packets.size(); ++i)
+            ASSERT_EQ (packets[i], sourcePackets[i]) << i;
+        auto copiedVideo = URLAsset::assetWithURL (target)->getTracksWithMediaType (MediaType::video);
+        ASSERT_EQ (copiedVideo.size(), 1u);
+        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat01, -1.0f, 1e-4f);
+        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat10, 1.0f, 1e-4f);
+        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat02, 240.0f, 1e-3f);
+    }
 
     // Lossless, over a range a second past the end: the chain's output to
     // the sample, its tail included, and exactly the range's frames.
@@ -196,10 +244,7 @@ TEST (MediaExportSession, AnotherTapPassesItsAudioUntouchedWhileAProcessedExport
     CVAudioTapProcessor playTap (other->getTracks()[0], playProcessor);
     auto item = PlayerItem::playerItemWithAsset (other);
     item->setAudioMix (playTap.getAudioMix());
-    Player::Options options;
-    options.useNullDevice = true;
-    options.nullDeviceSpeed = 8.0;
-    Player player (options);
+    Player player ({ nullptr, true, 8.0 });
     player.replaceCurrentItemWithPlayerItem (item);
     player.getNullDevice()->startCapture (48000 * 3);
     player.play();
@@ -219,68 +264,6 @@ TEST (MediaExportSession, AnotherTapPassesItsAudioUntouchedWhileAProcessedExport
     for (int i = 0; i < 40000; ++i)
         ASSERT_EQ (captured[1][(size_t) (at + i)], plain[1][(size_t) i]) << i;
     EXPECT_EQ (playProcessor.getPeakMeter().level[0], 0.0f); // the chain never saw it
-}
-
-TEST (MediaExportSession, PassthroughCopiesVideoPacketsUnchangedIntoEachContainer)
-{
-    auto source = URLAsset::assetWithURL (media ("movie.mp4"));
-
-    // The processed sound, rendered once, then trimmed by the latency as the
-    // final file is built.
-    CVAudioProcessor processor;
-    const auto latency = makeTime (93, 1000);
-    auto playback = playbackComposition (source, latency);
-    CVAudioTapProcessor tap (playback->getTracksWithMediaType (MediaType::audio)[0], processor);
-    const auto renderFile = scratchFile ("render.m4a");
-    ASSERT_EQ (runExport (makeSession (playback, kExportPresetAppleM4A, renderFile, FileType::appleM4A, tap.getAudioMix())).status,
-               ExportStatus::completed);
-
-    auto processed = URLAsset::assetWithURL (renderFile);
-    auto final = MutableComposition::composition();
-    auto video = final->addMutableTrack (MediaType::video);
-    video->insertTimeRange ({ Time::zero(), source->getDuration() }, *source->getTracksWithMediaType (MediaType::video)[0], Time::zero());
-    video->setPreferredTransform (juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f));
-    auto audio = final->addMutableTrack (MediaType::audio);
-    audio->insertTimeRange ({ latency, processed->getDuration() }, *processed->getTracks()[0], Time::zero());
-
-    const auto sourcePackets = videoPackets (media ("movie.mp4"));
-    ASSERT_EQ (sourcePackets.size(), 50u);
-    const auto renderedAudio = decodeAll (renderFile);
-    const auto trimmed = (size_t) (processed->getDuration().toSamples (48000) - latency.toSamples (48000));
-
-    // Sound-only containers take the sound only, AAC in CAF included.
-    auto soundOnly = MutableComposition::composition();
-    soundOnly->addMutableTrack (MediaType::audio)->insertTimeRange ({ latency, processed->getDuration() }, *processed->getTracks()[0], Time::zero());
-    for (auto type : { FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V, FileType::appleM4A, FileType::coreAudioFormat })
-    {
-        SCOPED_TRACE (fileExtension (type).toStdString());
-        const bool withVideo = type != FileType::appleM4A && type != FileType::coreAudioFormat;
-        const auto target = scratchFile ("final" + fileExtension (type));
-        const auto outcome = runExport (makeSession (withVideo ? final : soundOnly, kExportPresetPassthrough, target, type));
-        ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
-
-        // The sound starts at the latency of the render, to the sample.
-        const auto sound = decodeAll (target);
-        const size_t c = withVideo ? 0 : 1;
-        ASSERT_EQ (sound[c].size(), trimmed);
-        EXPECT_TRUE (landsOn (sound[c].data() + 4800, renderedAudio[c], latency.toSamples (48000) + 4800, 20000, 0.01f));
-        if (! withVideo)
-        {
-            // Other readers take the file too.
-            EXPECT_TRUE (runFFmpeg ({ "-i", target.getFullPathName(), "-f", "null", "-" }));
-            continue;
-        }
-
-        const auto packets = videoPackets (target);
-        ASSERT_EQ (packets.size(), sourcePackets.size());
-        for (size_t i = 0; i < packets.size(); ++i)
-            ASSERT_EQ (packets[i], sourcePackets[i]) << i;
-        auto copiedVideo = URLAsset::assetWithURL (target)->getTracksWithMediaType (MediaType::video);
-        ASSERT_EQ (copiedVideo.size(), 1u);
-        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat01, -1.0f, 1e-4f);
-        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat10, 1.0f, 1e-4f);
-        EXPECT_NEAR (copiedVideo[0]->getPreferredTransform().mat02, 240.0f, 1e-3f);
-    }
 }
 
 TEST (MediaExportSession, RefusedFailedOrCancelledExportsLeaveNoFile)
