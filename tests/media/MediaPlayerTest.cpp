@@ -14,10 +14,7 @@ namespace
 // A player on the null device, with an item of `asset` when there is one.
 std::shared_ptr<Player> nullPlayer (double speed, std::shared_ptr<Asset> asset = {})
 {
-    Player::Options options;
-    options.useNullDevice = true;
-    options.nullDeviceSpeed = speed;
-    auto player = std::make_shared<Player> (options);
+    auto player = std::make_shared<Player> (Player::Options { nullptr, true, speed });
     if (asset != nullptr)
         player->replaceCurrentItemWithPlayerItem (PlayerItem::playerItemWithAsset (std::move (asset)));
     return player;
@@ -309,31 +306,23 @@ TEST (MediaPlayer, ViewFitsThePictureWithItsShapeAndTurn)
 TEST (MediaPlayer, UnplayableItemsFailWithoutHarm)
 {
     auto player = nullPlayer (4.0);
-    for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4", "zerorate.caf" })
-    {
-        auto item = PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media (name)));
-        EXPECT_EQ (item->getStatus(), PlayerItemStatus::failed) << name;
-        EXPECT_TRUE (item->getError().isNotEmpty());
-        EXPECT_TRUE (item->getLoadedTimeRanges().empty());
-        player->replaceCurrentItemWithPlayerItem (item);
-        player->play();
-        pumpUntil ([] { return false; }, 50);
-        player->pause();
-        EXPECT_EQ (player->getCurrentTime(), Time::zero());
-    }
-
-    // Data cut short: what is there plays, the rest is silence, and the end
-    // still comes. So it does under pictures too large to decode.
-    for (auto name : { "cut.m4a", "huge.mov" })
+    for (auto name : { "text.mp4", "empty.mp4", "truncated.mp4", "zerorate.caf", "cut.m4a", "huge.mov" })
     {
         SCOPED_TRACE (name);
-        auto cut = PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media (name)));
-        ASSERT_EQ (cut->getStatus(), PlayerItemStatus::readyToPlay);
+        // Data cut short: what is there plays, the rest is silence, and the
+        // end still comes. So it does under pictures too large to decode.
+        const bool plays = juce::String (name) == "cut.m4a" || juce::String (name) == "huge.mov";
+        auto item = PlayerItem::playerItemWithAsset (URLAsset::assetWithURL (media (name)));
+        ASSERT_EQ (item->getStatus(), plays ? PlayerItemStatus::readyToPlay : PlayerItemStatus::failed);
+        EXPECT_EQ (item->getError().isEmpty(), plays);
+        EXPECT_EQ (item->getLoadedTimeRanges().empty(), ! plays);
         int ends = 0;
-        cut->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
-        player->replaceCurrentItemWithPlayerItem (cut);
+        item->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
+        player->replaceCurrentItemWithPlayerItem (item);
         player->play();
-        EXPECT_TRUE (pumpUntil ([&] { player->getCurrentVideoFrame(); return ends == 1; }, 20000));
+        EXPECT_EQ (pumpUntil ([&] { player->getCurrentVideoFrame(); return ends == 1; }, plays ? 20000 : 50), plays);
+        player->pause();
+        EXPECT_TRUE (plays || player->getCurrentTime() == Time::zero());
     }
 }
 
