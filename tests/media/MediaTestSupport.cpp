@@ -8,13 +8,11 @@ extern "C"
 #include "platform/media/MediaDecoding.h"
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string_view>
-#include <sys/resource.h>
 
 namespace mediatest
 {
@@ -387,25 +385,6 @@ int findExact (const std::vector<float>& haystack, const float* needle, int need
         if (std::equal (needle, needle + needleLength, haystack.data() + i))
             return i;
     return -1;
-}
-
-FileSizeLimit::FileSizeLimit (std::int64_t bytes)
-{
-    previousHandler = std::signal (SIGXFSZ, SIG_IGN);
-    rlimit limit {};
-    getrlimit (RLIMIT_FSIZE, &limit);
-    previousSoft = (std::int64_t) limit.rlim_cur;
-    limit.rlim_cur = (rlim_t) bytes;
-    setrlimit (RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit {};
-    getrlimit (RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = (rlim_t) previousSoft;
-    setrlimit (RLIMIT_FSIZE, &limit);
-    std::signal (SIGXFSZ, previousHandler);
 }
 
 std::vector<StoredPacket> storedPackets (const juce::File& file, bool video)

@@ -7,9 +7,11 @@
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <mutex>
 #include <vector>
+#include <sys/resource.h>
 
 namespace mediatest
 {
@@ -58,12 +60,22 @@ int findExact (const std::vector<float>& haystack, const float* needle, int need
 class FileSizeLimit
 {
 public:
-    explicit FileSizeLimit (std::int64_t bytes);
-    ~FileSizeLimit();
+    explicit FileSizeLimit (std::int64_t bytes) : previousHandler (std::signal (SIGXFSZ, SIG_IGN))
+    {
+        getrlimit (RLIMIT_FSIZE, &previous);
+        auto limited = previous;
+        limited.rlim_cur = (rlim_t) bytes;
+        setrlimit (RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit (RLIMIT_FSIZE, &previous);
+        std::signal (SIGXFSZ, previousHandler);
+    }
 
 private:
-    std::int64_t previousSoft = -1;
-    void (*previousHandler) (int) = nullptr;
+    void (*previousHandler) (int);
+    rlimit previous {};
 };
 
 // Collects the lines written to the log while alive.
