@@ -118,34 +118,31 @@ TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcessAndRef
     auto* tap = tapProcessor.getAudioMix() != nullptr ? tapProcessor.getTap() : nullptr;
     ASSERT_NE (tap, nullptr);
     const auto input = testSignal (2, 12000);
-    {
-        // A 16-bit integer format: complained about once per prepare, and
-        // the audio plays as it came, however many calls follow.
-        LogCapture log;
-        auto integer = ProcessingFormat::floatNonInterleaved (44100.0, 2);
-        integer.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-        integer.bitsPerChannel = 16;
-        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
-        EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 1);
-        EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
-        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
-        EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 2);
-        EXPECT_EQ (log.count ("Unsupported tap processing format."), 2);
+    LogCapture log;
 
-        auto notPcm = ProcessingFormat::floatNonInterleaved (44100.0, 2);
-        notPcm.formatID = fourCharCode ("aac ");
-        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &notPcm), input);
-        EXPECT_EQ (log.count ("Unsupported audio format ID for audioProcessingTap. LinearPCM only."), 1);
-    }
-    {
-        // Six channels never reach a processor built for two.
-        LogCapture log;
-        auto six = testSignal (6, 5000);
-        EXPECT_EQ (runThroughTap (*tap, six, 44100.0, 4096), six);
-        EXPECT_LE (processor.getTotalNumInputChannels(), 2);
-        EXPECT_EQ (log.count ("Unsupported channel count for audioProcessingTap. Mono or stereo only."), 1);
-        EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
-    }
+    // A 16-bit integer format: complained about once per prepare, and the
+    // audio plays as it came, however many calls follow.
+    auto integer = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+    integer.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    integer.bitsPerChannel = 16;
+    EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
+    EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 1);
+    EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
+    EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
+    EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 2);
+    EXPECT_EQ (log.count ("Unsupported tap processing format."), 2);
+
+    auto notPcm = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+    notPcm.formatID = fourCharCode ("aac ");
+    EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &notPcm), input);
+    EXPECT_EQ (log.count ("Unsupported audio format ID for audioProcessingTap. LinearPCM only."), 1);
+
+    // Six channels never reach a processor built for two.
+    auto six = testSignal (6, 5000);
+    EXPECT_EQ (runThroughTap (*tap, six, 44100.0, 4096), six);
+    EXPECT_LE (processor.getTotalNumInputChannels(), 2);
+    EXPECT_EQ (log.count ("Unsupported channel count for audioProcessingTap. Mono or stereo only."), 1);
+    EXPECT_EQ (log.count ("Unsupported tap processing format."), 4);
 
     // A track without audio, or none, is refused outright.
     auto video = URLAsset::assetWithURL (media ("movie.mp4"))->getTracksWithMediaType (MediaType::video).front();
