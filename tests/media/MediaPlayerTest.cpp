@@ -241,7 +241,7 @@ TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
     EXPECT_EQ (player->getRate(), 0.0f);
 }
 
-TEST (MediaPlayer, PicturesFollowSeeksAndFrameSteps)
+TEST (MediaPlayer, PicturesFollowSeeksAndFrameStepsAndTheViewFitsThemWithTheirShapeAndTurn)
 {
     auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
     auto player = nullPlayer (1.0, asset);
@@ -265,42 +265,33 @@ TEST (MediaPlayer, PicturesFollowSeeksAndFrameSteps)
     ASSERT_TRUE (waitForSeek (*player, makeTime (1, 1)));
     EXPECT_TRUE (pumpUntil ([&] { return pictureHash (player->getCurrentVideoFrame()) == atOne; }, 5000));
 
-    // A composition whose video starts later shows nothing before it.
+    // A composition whose video starts later shows nothing before it; the
+    // picture itself stays unturned, only the view turns it.
     auto composition = MutableComposition::composition();
     auto video = composition->addMutableTrack (MediaType::video);
     video->insertTimeRange ({ Time::zero(), asset->getDuration() }, *asset->getTracksWithMediaType (MediaType::video)[0], makeTime (100, 1000));
+    video->setPreferredTransform (juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f));
     auto later = nullPlayer (1.0, composition);
     ASSERT_TRUE (waitForSeek (*later, makeTime (50, 1000)));
     pumpUntil ([] { return false; }, 200);
     EXPECT_FALSE (later->getCurrentVideoFrame().isValid());
     ASSERT_TRUE (waitForSeek (*later, makeTime (1100, 1000)));
     EXPECT_TRUE (pumpUntil ([&] { return pictureHash (later->getCurrentVideoFrame()) == atOne; }, 5000));
-}
 
-TEST (MediaPlayer, ViewFitsThePictureWithItsShapeAndTurn)
-{
-    auto check = [] (std::shared_ptr<Asset> asset, juce::Rectangle<float> expected)
+    const auto fits = [] (std::shared_ptr<Player> shown, juce::Rectangle<float> expected)
     {
-        auto player = nullPlayer (1.0, asset);
         PlayerView view;
         view.setSize (400, 400);
-        view.setPlayer (player);
+        view.setPlayer (shown);
         ASSERT_TRUE (pumpUntil ([&] { return ! view.getVideoRect().isEmpty(); }, 5000));
         const auto r = view.getVideoRect();
         EXPECT_LT (r.getTopLeft().getDistanceFrom (expected.getTopLeft()) + r.getBottomRight().getDistanceFrom (expected.getBottomRight()),
                    0.02f) << r.toString();
         view.setPlayer ({});
     };
-
-    check (URLAsset::assetWithURL (media ("movie.mp4")), { 0, 50, 400, 300 });
-    check (URLAsset::assetWithURL (media ("movie.mov")), { 0, 87.5f, 400, 225 }); // 4:3 pixels
-
-    auto asset = URLAsset::assetWithURL (media ("movie.mp4"));
-    auto composition = MutableComposition::composition();
-    auto video = composition->addMutableTrack (MediaType::video);
-    video->insertTimeRange ({ Time::zero(), asset->getDuration() }, *asset->getTracksWithMediaType (MediaType::video)[0], Time::zero());
-    video->setPreferredTransform (juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f));
-    check (composition, { 50, 0, 300, 400 }); // turned upright
+    fits (player, { 0, 50, 400, 300 });
+    fits (nullPlayer (1.0, URLAsset::assetWithURL (media ("movie.mov"))), { 0, 87.5f, 400, 225 }); // 4:3 pixels
+    fits (later, { 50, 0, 300, 400 }); // turned upright
 }
 
 TEST (MediaPlayer, UnplayableItemsFailWithoutHarm)
