@@ -20,13 +20,6 @@ Planar testSignal (int channels, int length, int seed = 7)
     return out;
 }
 
-std::shared_ptr<AssetTrack> audioTrackOf (const char* file)
-{
-    auto asset = URLAsset::assetWithURL (media (file));
-    auto tracks = asset->getTracksWithMediaType (MediaType::audio);
-    return tracks.empty() ? nullptr : tracks.front();
-}
-
 // Runs the signal through a tap the way the layer does: one use, slices of
 // varying length up to the prepared maximum.
 Planar runThroughTap (AudioProcessingTap& tap, const Planar& input, double rate, int maxFrames, const ProcessingFormat* format = nullptr)
@@ -58,7 +51,7 @@ Planar runThroughTap (AudioProcessingTap& tap, const Planar& input, double rate,
 TEST (CVAudioTapProcessor, RunsEverySliceAsOfflineProcessingDoesWithStorageThatOutlivesEachUse)
 {
     CVAudioProcessor processor;
-    auto tapProcessor = std::make_unique<CVAudioTapProcessor> (audioTrackOf ("stereo.m4a"), processor);
+    auto tapProcessor = std::make_unique<CVAudioTapProcessor> (URLAsset::assetWithURL (media ("stereo.m4a"))->getTracks()[0], processor);
     EXPECT_EQ (tapProcessor->getTap(), nullptr);
     auto mix = tapProcessor->getAudioMix();
     ASSERT_NE (mix, nullptr);
@@ -114,7 +107,7 @@ TEST (CVAudioTapProcessor, RunsEverySliceAsOfflineProcessingDoesWithStorageThatO
 TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcessAndRefusesTracksWithoutAudio)
 {
     CVAudioProcessor processor;
-    CVAudioTapProcessor tapProcessor (audioTrackOf ("stereo.m4a"), processor);
+    CVAudioTapProcessor tapProcessor (URLAsset::assetWithURL (media ("stereo.m4a"))->getTracks()[0], processor);
     auto* tap = tapProcessor.getAudioMix() != nullptr ? tapProcessor.getTap() : nullptr;
     ASSERT_NE (tap, nullptr);
     const auto input = testSignal (2, 12000);

@@ -8,13 +8,6 @@ using namespace mediatest;
 
 namespace
 {
-// Straight from the media format: a manager picks formats by file name, and
-// Matroska's names are not among them.
-std::unique_ptr<juce::AudioFormatReader> mediaReader (const char* name)
-{
-    return std::unique_ptr<juce::AudioFormatReader> (FFmpegAudioFormat().createReaderFor (new juce::FileInputStream (media (name)), true));
-}
-
 // What the ffmpeg command line decodes the file to, as planar float.
 Planar decodeWithCommandLine (const juce::File& file, int channels)
 {
@@ -77,7 +70,8 @@ TEST (FFmpegAudioFormat, ReadsWhatTheCommandLineDecodesToTheExactLengthAndLandsO
                     Case { "clip.mkv", 44100, 88200, 1024, 0.01f } })
     {
         SCOPED_TRACE (c.file);
-        const auto reader = mediaReader (c.file);
+        // Straight from the media format, not whatever a manager picks by name.
+        const std::unique_ptr<juce::AudioFormatReader> reader (FFmpegAudioFormat().createReaderFor (new juce::FileInputStream (media (c.file)), true));
         ASSERT_NE (reader, nullptr);
         EXPECT_EQ (reader->sampleRate, c.rate);
         EXPECT_EQ ((int) reader->numChannels, 2);
