@@ -20,13 +20,6 @@ Planar testSignal (int channels, int length, int seed = 7)
     return out;
 }
 
-std::shared_ptr<AssetTrack> audioTrackOf (const char* file)
-{
-    auto asset = URLAsset::assetWithURL (media (file));
-    auto tracks = asset->getTracksWithMediaType (MediaType::audio);
-    return tracks.empty() ? nullptr : tracks.front();
-}
-
 // Runs the signal through a tap the way the layer does: one use, slices of
 // varying length up to the prepared maximum.
 Planar runThroughTap (AudioProcessingTap& tap, const Planar& input, double rate, int maxFrames, const ProcessingFormat* format = nullptr)
@@ -55,45 +48,33 @@ Planar runThroughTap (AudioProcessingTap& tap, const Planar& input, double rate,
 }
 } // namespace
 
-TEST (CVAudioTapProcessor, RunsEverySliceThroughTheProcessorAsOfflineProcessingDoes)
-{
-    for (auto [file, channels] : { std::pair { "stereo.m4a", 2 }, std::pair { "six.wav", 1 } })
-    {
-        SCOPED_TRACE (file);
-        CVAudioProcessor processor;
-        CVAudioTapProcessor tapProcessor (audioTrackOf (file), processor);
-        EXPECT_EQ (tapProcessor.getTap(), nullptr);
-        auto mix = tapProcessor.getAudioMix();
-        ASSERT_NE (mix, nullptr);
-        EXPECT_EQ (tapProcessor.getAudioMix(), mix); // built once
-        ASSERT_NE (tapProcessor.getTap(), nullptr);
-        EXPECT_EQ (mix->tapForTrack (tapProcessor.getAudioAssetTrack()->getTrackID()).get(), tapProcessor.getTap());
-
-        const auto input = testSignal (channels, 30000);
-        const auto processed = runThroughTap (*tapProcessor.getTap(), input, 44100.0, 4096);
-        const auto reference = processOffline (input, 44100.0);
-        EXPECT_EQ (processed, reference);
-        EXPECT_NE (processed, input);
-    }
-}
-
-TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndResetStartsTheChainAfresh)
+TEST (CVAudioTapProcessor, RunsEverySliceAsOfflineProcessingDoesWithStorageThatOutlivesEachUse)
 {
     CVAudioProcessor processor;
-    auto tapProcessor = std::make_unique<CVAudioTapProcessor> (audioTrackOf ("stereo.m4a"), processor);
+    auto tapProcessor = std::make_unique<CVAudioTapProcessor> (URLAsset::assetWithURL (media ("stereo.m4a"))->getTracks()[0], processor);
+    EXPECT_EQ (tapProcessor->getTap(), nullptr);
     auto mix = tapProcessor->getAudioMix();
+    ASSERT_NE (mix, nullptr);
+    EXPECT_EQ (tapProcessor->getAudioMix(), mix); // built once
     auto tap = mix->tapForTrack (tapProcessor->getAudioAssetTrack()->getTrackID());
     ASSERT_NE (tap, nullptr);
+    EXPECT_EQ (tap.get(), tapProcessor->getTap());
     ASSERT_NE (tap->getStorage(), nullptr);
 
-    // A playback use, then an export use of the same tap with other sizes:
-    // the storage of the first must still be there for the second.
-    const auto input = testSignal (2, 20000);
+    // A playback use, then export uses of the same tap with other sizes,
+    // rates and channels: the storage of the first must still be there for
+    // the others, which process exactly as offline processing does.
+    const auto input = testSignal (2, 30000);
     runThroughTap (*tap, input, 44100.0, 1024);
     EXPECT_FALSE (tap->isInUse());
-    tapProcessor->reset();
-    const auto second = runThroughTap (*tap, input, 48000.0, 4096);
-    EXPECT_EQ (second, processOffline (input, 48000.0));
+    for (auto [signal, rate] : { std::pair { input, 48000.0 }, std::pair { input, 44100.0 }, std::pair { testSignal (1, 30000), 44100.0 } })
+    {
+        SCOPED_TRACE (juce::String (signal.size()) + " channels at " + juce::String (rate));
+        tapProcessor->reset();
+        const auto processed = runThroughTap (*tap, signal, rate, 4096);
+        EXPECT_EQ (processed, processOffline (signal, rate));
+        EXPECT_NE (processed, signal);
+    }
 
     // One use at a time: a second user is refused until the first ends.
     // A reset within a use leaves the chain holding none of what came before.
@@ -126,38 +107,35 @@ TEST (CVAudioTapProcessor, StorageOutlivesEachUseAndResetStartsTheChainAfresh)
 TEST (CVAudioTapProcessor, LeavesTheSourceAudioPlayingWhenItDoesNotProcessAndRefusesTracksWithoutAudio)
 {
     CVAudioProcessor processor;
-    CVAudioTapProcessor tapProcessor (audioTrackOf ("stereo.m4a"), processor);
+    CVAudioTapProcessor tapProcessor (URLAsset::assetWithURL (media ("stereo.m4a"))->getTracks()[0], processor);
     auto* tap = tapProcessor.getAudioMix() != nullptr ? tapProcessor.getTap() : nullptr;
     ASSERT_NE (tap, nullptr);
     const auto input = testSignal (2, 12000);
-    {
-        // A 16-bit integer format: complained about once per prepare, and
-        // the audio plays as it came, however many calls follow.
-        LogCapture log;
-        auto integer = ProcessingFormat::floatNonInterleaved (44100.0, 2);
-        integer.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-        integer.bitsPerChannel = 16;
-        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
-        EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 1);
-        EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
-        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
-        EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 2);
-        EXPECT_EQ (log.count ("Unsupported tap processing format."), 2);
+    LogCapture log;
 
-        auto notPcm = ProcessingFormat::floatNonInterleaved (44100.0, 2);
-        notPcm.formatID = fourCharCode ("aac ");
-        EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &notPcm), input);
-        EXPECT_EQ (log.count ("Unsupported audio format ID for audioProcessingTap. LinearPCM only."), 1);
-    }
-    {
-        // Six channels never reach a processor built for two.
-        LogCapture log;
-        auto six = testSignal (6, 5000);
-        EXPECT_EQ (runThroughTap (*tap, six, 44100.0, 4096), six);
-        EXPECT_LE (processor.getTotalNumInputChannels(), 2);
-        EXPECT_EQ (log.count ("Unsupported channel count for audioProcessingTap. Mono or stereo only."), 1);
-        EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
-    }
+    // A 16-bit integer format: complained about once per prepare, and the
+    // audio plays as it came, however many calls follow.
+    auto integer = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+    integer.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    integer.bitsPerChannel = 16;
+    EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
+    EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 1);
+    EXPECT_EQ (log.count ("Unsupported tap processing format."), 1);
+    EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &integer), input);
+    EXPECT_EQ (log.count ("Unsupported audio format flag for audioProcessingTap. Float only."), 2);
+    EXPECT_EQ (log.count ("Unsupported tap processing format."), 2);
+
+    auto notPcm = ProcessingFormat::floatNonInterleaved (44100.0, 2);
+    notPcm.formatID = fourCharCode ("aac ");
+    EXPECT_EQ (runThroughTap (*tap, input, 44100.0, 512, &notPcm), input);
+    EXPECT_EQ (log.count ("Unsupported audio format ID for audioProcessingTap. LinearPCM only."), 1);
+
+    // Six channels never reach a processor built for two.
+    auto six = testSignal (6, 5000);
+    EXPECT_EQ (runThroughTap (*tap, six, 44100.0, 4096), six);
+    EXPECT_LE (processor.getTotalNumInputChannels(), 2);
+    EXPECT_EQ (log.count ("Unsupported channel count for audioProcessingTap. Mono or stereo only."), 1);
+    EXPECT_EQ (log.count ("Unsupported tap processing format."), 4);
 
     // A track without audio, or none, is refused outright.
     auto video = URLAsset::assetWithURL (media ("movie.mp4"))->getTracksWithMediaType (MediaType::video).front();

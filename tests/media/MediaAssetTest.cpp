@@ -7,6 +7,33 @@
 using namespace clarivo::media;
 using namespace mediatest;
 
+namespace
+{
+// Loads the keys off the main thread, calls back once, and gives each a status.
+void expectKeysLoad (Asset& asset, KeyStatus expected)
+{
+    std::atomic<int> calls { 0 };
+    std::atomic<bool> onMessageThread { true };
+    const juce::StringArray keys { "playable", "hasProtectedContent", "tracks", "duration" };
+    asset.loadValuesAsynchronously (keys, [&]
+    {
+        onMessageThread = juce::MessageManager::getInstance()->isThisTheMessageThread();
+        ++calls;
+    });
+    ASSERT_TRUE (pumpUntil ([&] { return calls.load() > 0; }, 10000));
+    juce::Thread::sleep (20);
+    EXPECT_EQ (calls.load(), 1);
+    EXPECT_FALSE (onMessageThread.load());
+    for (auto& k : keys)
+    {
+        juce::String error;
+        EXPECT_EQ (asset.statusOfValueForKey (k, &error), expected) << k;
+        EXPECT_EQ (error.isNotEmpty(), expected == KeyStatus::failed);
+    }
+    EXPECT_EQ (asset.statusOfValueForKey ("neverAsked"), KeyStatus::unknown);
+}
+} // namespace
+
 TEST (MediaTime, KeepsExactValuesAcrossTimescales)
 {
     EXPECT_EQ (makeTimeWithSeconds (0.6, 600).value, 360);
@@ -29,7 +56,7 @@ TEST (MediaTime, KeepsExactValuesAcrossTimescales)
     EXPECT_TRUE (a.intersection ({ makeTime (5, 1), makeTime (1, 1) }).isEmpty());
 }
 
-TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
+TEST (MediaAsset, LoadsKeysOffTheMainThreadAndProbesTracksFormatsSizesAndDurations)
 {
     // The sound of each file: its audio track comes last (video first in
     // movie.mp4 and clip.mkv; cover art is a picture, not a track), and its
@@ -47,6 +74,7 @@ TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
     {
         SCOPED_TRACE (f.file);
         auto asset = URLAsset::assetWithURL (media (f.file));
+        expectKeysLoad (*asset, KeyStatus::loaded);
         const auto tracks = asset->getTracks();
         ASSERT_EQ (tracks.size(), f.tracks);
         EXPECT_EQ (tracks.back()->getMediaType(), MediaType::audio);
@@ -77,12 +105,13 @@ TEST (MediaAsset, ProbesTracksFormatsSizesAndDurations)
     EXPECT_EQ (video[0]->getNaturalSize().y, 240.0f);
 }
 
-TEST (MediaAsset, BadFilesFailClearly)
+TEST (MediaAsset, BadFilesFailClearlyWhenLoadedOrProbed)
 {
     for (auto name : { "truncated.mp4", "empty.mp4", "text.mp4", "zerorate.caf" })
     {
         SCOPED_TRACE (name);
         auto asset = URLAsset::assetWithURL (media (name));
+        expectKeysLoad (*asset, KeyStatus::failed);
         EXPECT_TRUE (asset->getTracks().empty());
         EXPECT_FALSE (asset->isPlayable());
         EXPECT_TRUE (asset->getError().isNotEmpty());
@@ -102,39 +131,6 @@ TEST (MediaAsset, BadFilesFailClearly)
     EXPECT_TRUE (missing->getError().isNotEmpty());
 }
 
-TEST (MediaAsset, LoadsKeysOffTheMainThreadWithAStatusEach)
-{
-    struct Case
-    {
-        const char* file;
-        KeyStatus expected;
-    };
-    for (auto c : { Case { "movie.mp4", KeyStatus::loaded }, Case { "text.mp4", KeyStatus::failed } })
-    {
-        SCOPED_TRACE (c.file);
-        auto asset = URLAsset::assetWithURL (media (c.file));
-        std::atomic<int> calls { 0 };
-        std::atomic<bool> onMessageThread { true };
-        const juce::StringArray keys { "playable", "hasProtectedContent", "tracks", "duration" };
-        asset->loadValuesAsynchronously (keys, [&]
-        {
-            onMessageThread = juce::MessageManager::getInstance()->isThisTheMessageThread();
-            ++calls;
-        });
-        ASSERT_TRUE (pumpUntil ([&] { return calls.load() > 0; }, 10000));
-        juce::Thread::sleep (20);
-        EXPECT_EQ (calls.load(), 1);
-        EXPECT_FALSE (onMessageThread.load());
-        for (auto& k : keys)
-        {
-            juce::String error;
-            EXPECT_EQ (asset->statusOfValueForKey (k, &error), c.expected) << k;
-            EXPECT_EQ (error.isNotEmpty(), c.expected == KeyStatus::failed);
-        }
-        EXPECT_EQ (asset->statusOfValueForKey ("neverAsked"), KeyStatus::unknown);
-    }
-}
-
 TEST (MediaComposition, PlacesTracksAndRendersAudioFromTheirSources)
 {
     auto source = URLAsset::assetWithURL (media ("movie.mp4"));
@@ -144,7 +140,6 @@ TEST (MediaComposition, PlacesTracksAndRendersAudioFromTheirSources)
 
     auto video = composition->addMutableTrack (MediaType::video, 0);
     ASSERT_TRUE (video->insertTimeRange ({ Time::zero(), duration }, *source->getTracksWithMediaType (MediaType::video)[0], offset));
-    video->setPreferredTransform (juce::AffineTransform::rotation (juce::MathConstants<float>::halfPi).translated (240.0f, 0.0f));
     auto audio = composition->addMutableTrack (MediaType::audio, 0);
     ASSERT_TRUE (audio->insertTimeRange ({ Time::zero(), duration }, *source->getTracksWithMediaType (MediaType::audio)[0], Time::zero()));
 
@@ -156,7 +151,6 @@ TEST (MediaComposition, PlacesTracksAndRendersAudioFromTheirSources)
     EXPECT_NE (video->getTrackID(), audio->getTrackID());
     EXPECT_EQ (composition->getTracks().size(), 2u);
     EXPECT_EQ (video->getNaturalSize(), juce::Point<float> (320.0f, 240.0f));
-    EXPECT_FALSE (video->getPreferredTransform().isIdentity());
     EXPECT_EQ (audio->getAudioStreamDescription()->sampleRate, 48000.0);
     // The video runs past the audio by the offset.
     EXPECT_NEAR (composition->getDuration().seconds(), video->getTimeRange().end().seconds(), 1e-9);

@@ -8,26 +8,16 @@ extern "C"
 #include "platform/media/MediaDecoding.h"
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string_view>
-#include <sys/resource.h>
 
 namespace mediatest
 {
 namespace
 {
-juce::String tool()
-{
-    for (auto candidate : { "/usr/bin/ffmpeg", "/usr/local/bin/ffmpeg" })
-        if (juce::File (candidate).existsAsFile())
-            return candidate;
-    return "ffmpeg";
-}
-
 // Stereo test tones with a little noise, different in each channel.
 juce::String stereoTone (int rate)
 {
@@ -280,7 +270,7 @@ juce::File scratchFile (const juce::String& name)
 
 bool runFFmpeg (const juce::StringArray& args)
 {
-    juce::StringArray command { tool(), "-hide_banner", "-nostdin", "-loglevel", "error", "-y" };
+    juce::StringArray command { "ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y" };
     command.addArray (args);
     juce::ChildProcess process;
     if (! process.start (command, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
@@ -397,62 +387,19 @@ int findExact (const std::vector<float>& haystack, const float* needle, int need
     return -1;
 }
 
-FileSizeLimit::FileSizeLimit (std::int64_t bytes)
+std::vector<StoredPacket> storedPackets (const juce::File& file, bool video)
 {
-    previousHandler = std::signal (SIGXFSZ, SIG_IGN);
-    rlimit limit {};
-    getrlimit (RLIMIT_FSIZE, &limit);
-    previousSoft = (std::int64_t) limit.rlim_cur;
-    limit.rlim_cur = (rlim_t) bytes;
-    setrlimit (RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit {};
-    getrlimit (RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = (rlim_t) previousSoft;
-    setrlimit (RLIMIT_FSIZE, &limit);
-    std::signal (SIGXFSZ, previousHandler);
-}
-
-LogCapture::LogCapture() : previous (juce::Logger::getCurrentLogger())
-{
-    juce::Logger::setCurrentLogger (this);
-}
-
-LogCapture::~LogCapture()
-{
-    juce::Logger::setCurrentLogger (previous);
-}
-
-void LogCapture::logMessage (const juce::String& message)
-{
-    std::lock_guard<std::mutex> guard (lock);
-    captured.add (message);
-}
-
-int LogCapture::count (const juce::String& line) const
-{
-    std::lock_guard<std::mutex> guard (lock);
-    int n = 0;
-    for (auto& l : captured)
-        n += l == line ? 1 : 0;
-    return n;
-}
-std::vector<juce::MemoryBlock> videoPackets (const juce::File& file)
-{
-    std::vector<juce::MemoryBlock> packets;
+    std::vector<StoredPacket> packets;
     AVFormatContext* ctx = nullptr;
     if (avformat_open_input (&ctx, file.getFullPathName().toRawUTF8(), nullptr, nullptr) < 0)
         return packets;
     avformat_find_stream_info (ctx, nullptr);
-    const int video = av_find_best_stream (ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int stream = av_find_best_stream (ctx, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     AVPacket* pkt = av_packet_alloc();
-    while (video >= 0 && av_read_frame (ctx, pkt) >= 0)
+    while (stream >= 0 && av_read_frame (ctx, pkt) >= 0)
     {
-        if (pkt->stream_index == video)
-            packets.emplace_back (pkt->data, (size_t) pkt->size);
+        if (pkt->stream_index == stream)
+            packets.push_back ({ juce::MemoryBlock (pkt->data, (size_t) pkt->size), pkt->pos });
         av_packet_unref (pkt);
     }
     av_packet_free (&pkt);
@@ -460,4 +407,11 @@ std::vector<juce::MemoryBlock> videoPackets (const juce::File& file)
     return packets;
 }
 
+std::vector<juce::MemoryBlock> videoPackets (const juce::File& file)
+{
+    std::vector<juce::MemoryBlock> blocks;
+    for (auto& p : storedPackets (file, true))
+        blocks.push_back (p.data);
+    return blocks;
+}
 } // namespace mediatest

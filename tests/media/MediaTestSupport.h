@@ -6,23 +6,20 @@
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
+#include <csignal>
 #include <functional>
+#include <mutex>
 #include <vector>
+#include <sys/resource.h>
 
 namespace mediatest
 {
 using Planar = std::vector<std::vector<float>>;
 
-// One of the generated test files, made on the first call for it and shared
-// by the test processes of the build tree: stereo.m4a, movie.mp4 (video
-// first, 48 kHz audio), movie.mov (anamorphic 4:3 pixels), song.mp3 (with
-// cover art), six.wav, rate48k.wav (24-bit), truncated.mp4, cut.m4a (its data
-// cut short), empty.mp4, text.mp4, zerorate.caf (0 Hz in its header),
-// huge.mov (raw pictures declared 65535 x 65535), six.mp4 (video first, 5.1
-// AAC), videoonly.mp4, talk.MP3 (mono 22.05 kHz), clip.mkv (H.264 and AAC),
-// song.wav (3 s), quietgap.wav (9 s of chord and -45 dBFS hiss, hiss only
-// from 5 to 7 s) and hissright.wav (its right channel alone, the left all
-// zero). Other names give a file that does not exist.
+// One of the generated test files (the recipes in MediaTestSupport.cpp say
+// what each holds), made on the first call for it and shared by the test
+// processes of the build tree. Other names give a file that does not exist.
 juce::File media (const char* name);
 // A fresh, not yet existing file in a scratch folder emptied for each test.
 juce::File scratchFile (const juce::String& name);
@@ -40,7 +37,14 @@ Planar processOffline (const Planar& input, double sampleRate, const std::functi
 // Runs the message loop until the condition holds or the time is up.
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs);
 
-// The packets of a file's first video stream, as stored.
+// The packets of a file's first video or audio stream, as stored, and where
+// each starts in the file.
+struct StoredPacket
+{
+    juce::MemoryBlock data;
+    std::int64_t position;
+};
+std::vector<StoredPacket> storedPackets (const juce::File& file, bool video);
 std::vector<juce::MemoryBlock> videoPackets (const juce::File& file);
 
 double correlation (const float* a, const float* b, int n);
@@ -56,25 +60,43 @@ int findExact (const std::vector<float>& haystack, const float* needle, int need
 class FileSizeLimit
 {
 public:
-    explicit FileSizeLimit (std::int64_t bytes);
-    ~FileSizeLimit();
+    explicit FileSizeLimit (std::int64_t bytes) : previousHandler (std::signal (SIGXFSZ, SIG_IGN))
+    {
+        getrlimit (RLIMIT_FSIZE, &previous);
+        auto limited = previous;
+        limited.rlim_cur = (rlim_t) bytes;
+        setrlimit (RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit (RLIMIT_FSIZE, &previous);
+        std::signal (SIGXFSZ, previousHandler);
+    }
 
 private:
-    std::int64_t previousSoft = -1;
-    void (*previousHandler) (int) = nullptr;
+    void (*previousHandler) (int);
+    rlimit previous {};
 };
 
 // Collects the lines written to the log while alive.
 class LogCapture : public juce::Logger
 {
 public:
-    LogCapture();
-    ~LogCapture() override;
-    int count (const juce::String& line) const;
+    LogCapture() { juce::Logger::setCurrentLogger (this); }
+    ~LogCapture() override { juce::Logger::setCurrentLogger (previous); }
+    int count (const juce::String& line) const
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        return (int) std::count (captured.begin(), captured.end(), line);
+    }
 
 private:
-    void logMessage (const juce::String& message) override;
-    juce::Logger* previous;
+    void logMessage (const juce::String& message) override
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        captured.add (message);
+    }
+    juce::Logger* const previous = juce::Logger::getCurrentLogger();
     mutable std::mutex lock;
     juce::StringArray captured;
 };
