@@ -211,6 +211,16 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
     EXPECT_EQ (document().getMediaFile(), juce::File());
     EXPECT_FALSE (app->isPlayerMode() || ticked (info (editorWindow(), Cmd::mediaPlayer)));
     EXPECT_TRUE (ticked (info (editorWindow(), Cmd::mediaRecorder)));
+    // Asked again, it leaves the recorder as it is: closing once more would
+    // pass through the player (ending a recording) and place the window anew.
+    auto& recorderWindow = *app->getMediaWindow();
+    recorderWindow.setTopLeftPosition (recorderWindow.getPosition() + juce::Point<int> (40, 40));
+    const auto placed = recorderWindow.getBounds();
+    DialogService::get().clearHistory();
+    EXPECT_TRUE (invoke (Cmd::mediaRecorder));
+    EXPECT_FALSE (app->isPlayerMode());
+    EXPECT_EQ (recorderWindow.getBounds(), placed);
+    EXPECT_TRUE (askedTitles().isEmpty());
     EXPECT_TRUE (invoke (Cmd::mediaPlayer) && app->isPlayerMode());
 }
 
