@@ -268,9 +268,14 @@ void MediaContainerComponent::mouseUp (const juce::MouseEvent&)
     const bool wasPlaying = isPlaying();
     if (wasPlaying)
     {
-        player->getPlayer()->pause();
+        const auto pressedOn = player->getPlayer();
+        const auto pressedItem = pressedOn->getCurrentItem();
+        pressedOn->pause();
         juce::MessageManager::getInstance()->runDispatchLoopUntil (releasePauseMs);
-        if (self == nullptr || ! hasMedia())
+        // Media opened meanwhile: the region pressed on belongs to the old
+        // file, so nothing is learned and the new file is left as it opened.
+        if (self == nullptr || ! hasMedia() || player->getPlayer() != pressedOn
+            || pressedOn->getCurrentItem() != pressedItem)
             return;
     }
     if (! seekClick)

@@ -243,9 +243,19 @@ TEST_F (MediaWindowTest, WaveformPressesSeekOrPlaceTheMarkerAndReleasesLearn)
     EXPECT_TRUE (v.isPlaying());
     v.togglePlayPause();
 
+    // Another file opened while a release pauses playback: the old file's
+    // region teaches nothing and the new file is left as it opened.
+    v.mouseDown (mouseAt (v, (float) v.getMarkerX(), 100.0f));
+    ASSERT_FALSE (v.isSeekClick());
+    v.togglePlayPause();
+    juce::MemoryBlock opened;
+    juce::MessageManager::callAsync ([&] { closeDiscarding(); openAndSettle ("movie.mp4"); opened = state(); });
+    v.mouseUp (mouseAt (v, (float) v.getMarkerX(), 100.0f));
+    ASSERT_FALSE (opened.isEmpty());
+    EXPECT_EQ (state(), opened);
+    EXPECT_FALSE (v.isPlaying());
+
     // A click on the picture never learns, even right after a marker press.
-    closeDiscarding();
-    openAndSettle ("movie.mp4");
     ASSERT_TRUE (v.isVideoVisible());
     region.start = 1;
     region.length = 12288;
