@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <limits>
 #include <thread>
 
 using namespace quarn;
@@ -82,9 +81,7 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAfterEveryChangeAn
 
     // A second prepare, the same block size again and a reset keep it; a new
     // block size keeps latency() and the delay equal.
-    bay.prepare();
-    bay.setSampleRate (48000.0f);
-    bay.setBlockSize (kBlock);
+    bay.prepareAt (48000.0f);
     for (int mode : { 0, 1, 2 })
     {
         bay.setMode (mode);
@@ -112,8 +109,6 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAfterEveryChangeAn
     bay.setLowPassFrequency (2000.0f);
     bay.reset();
     bay.startLearning();
-    EXPECT_EQ (bay.isLearning(), 1);
-    EXPECT_EQ (bay.getMode(), 0);
     Driver d (bay);
     const auto in = whiteNoise (40 * kBlock, 0.01f, 5);
     const auto out = d.run (in);
@@ -441,8 +436,7 @@ TEST (ZNoiseReductionBayModes, FiltersRunInOffAndReduceButNeverInNoiseOnly)
     // 50 Hz on the first hum cut, 12 kHz above a 2 kHz low-pass, 20 Hz below
     // the 100 Hz rumble filter.
     const auto in = sine (length, 50.0, 0.1) + sine (length, 12000.0, 0.1) + sine (length, 20.0, 0.1);
-    const char* const names[] = { "none", "hum", "low-pass", "rumble" };
-    const double frequencies[] = { 0.0, 50.0, 12000.0, 20.0 };
+    const std::pair<const char*, double> filters[] = { { "none", 0.0 }, { "hum", 50.0 }, { "low-pass", 12000.0 }, { "rumble", 20.0 } };
 
     auto run = [&] (int mode, int filter)
     {
@@ -468,12 +462,12 @@ TEST (ZNoiseReductionBayModes, FiltersRunInOffAndReduceButNeverInNoiseOnly)
         for (int filter = 1; filter < 4; ++filter)
         {
             const auto filtered = run (mode, filter);
-            const double f = frequencies[filter];
+            const auto [name, f] = filters[filter];
             const double change = db (amplitudeAt (filtered, f, 44100, length) / amplitudeAt (plain, f, 44100, length));
             if (mode == 2)
-                EXPECT_TRUE (filtered == plain) << names[filter] << " ran in noise-only mode, " << change << " dB";
+                EXPECT_TRUE (filtered == plain) << name << " ran in noise-only mode, " << change << " dB";
             else
-                EXPECT_LT (change, -10.0) << names[filter] << " did not run in mode " << mode;
+                EXPECT_LT (change, -10.0) << name << " did not run in mode " << mode;
         }
     }
 }
