@@ -2,7 +2,6 @@
 #include "ChainTestSignals.h"
 
 #include <atomic>
-#include <limits>
 #include <thread>
 
 using namespace chain_test;

@@ -2,10 +2,6 @@
 #include "ChainTestSignals.h"
 #include "SampleFifo.h"
 
-#include <cmath>
-#include <limits>
-#include <vector>
-
 using namespace chain_test;
 
 namespace

@@ -4,8 +4,6 @@
 #include <array>
 #include <cstring>
 #include <functional>
-#include <limits>
-#include <memory>
 
 using namespace chain_test;
 

@@ -3,11 +3,6 @@
 #include "CVAudioProcessor.h"
 #include "TestSignals.h"
 
-#include <algorithm>
-#include <cmath>
-#include <memory>
-#include <vector>
-
 namespace chain_test
 {
 using namespace clarivo_test;

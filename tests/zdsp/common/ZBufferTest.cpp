@@ -2,8 +2,6 @@
 #include "TestSignals.h"
 
 #include <cstring>
-#include <limits>
-#include <memory>
 
 using quarn::ZBuffer;
 using namespace clarivo_test;

@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <memory>
-#include <random>
-
 using namespace quarn;
 using namespace clarivo_test;
 

@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <random>
-
 using namespace quarn;
 using namespace clarivo_test;
 

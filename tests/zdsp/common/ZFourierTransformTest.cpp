@@ -4,9 +4,7 @@
 #include "ZFourierTransform.h"
 
 #include <complex>
-#include <memory>
 #include <thread>
-#include <vector>
 
 using namespace quarn;
 using clarivo_test::expectDspFailure;

@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <memory>
-#include <random>
-#include <vector>
-
 using namespace quarn;
 using namespace clarivo_test;
 

@@ -4,12 +4,8 @@
 #include "TestSignals.h"
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <functional>
-#include <limits>
-#include <random>
-#include <vector>
 
 using namespace quarn;
 

@@ -3,11 +3,7 @@
 #include "ZParametricFilter.h"
 #include "TestSignals.h"
 
-#include <cmath>
-#include <limits>
-#include <memory>
 #include <tuple>
-#include <vector>
 
 using namespace quarn;
 using namespace clarivo_test;

@@ -4,11 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-#include <memory>
-#include <vector>
-
 using namespace quarn;
 using namespace testing;
 using clarivo_test::valuesOf;

@@ -3,12 +3,7 @@
 #include "ZSpectralCompressor.h"
 #include "TestSignals.h"
 
-#include <cmath>
-#include <limits>
-#include <memory>
-#include <random>
 #include <tuple>
-#include <vector>
 
 using namespace quarn;
 using clarivo_test::firstBad;

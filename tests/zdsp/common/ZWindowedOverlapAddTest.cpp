@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
 using namespace quarn;
 using clarivo_test::Signal;
 using clarivo_test::uniformNoise;
