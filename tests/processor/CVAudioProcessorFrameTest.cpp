@@ -123,7 +123,6 @@ TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndTheChai
     int latency = 0;
     const auto& chain = referenceOutput (&latency);
     const size_t start = (size_t) latency + 1024;
-    EXPECT_NEAR (db (rms (chain, start, in.size()) / rms (in, 1024, in.size() - (size_t) latency)), 0.0, 0.1);
     double error = 0.0;
     for (size_t i = start; i < in.size(); ++i)
         error = std::max (error, (double) std::abs (chain[i] - in[i - (size_t) latency]));
