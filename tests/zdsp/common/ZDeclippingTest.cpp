@@ -246,10 +246,7 @@ TEST (ZSoftClip, OneBlockAheadAndNeverOverTheCeiling)
         for (unsigned i = 0; i < kBlock; ++i)
         {
             ASSERT_LE (std::abs (block[i]), kCeiling);
-            if (b < 4)
-            {
-                ASSERT_EQ (block[i], previous[i]);
-            }
+            ASSERT_TRUE (b >= 4 || block[i] == previous[i]) << "block " << b << ", sample " << i; // quiet: one block late
         }
         previous.copy (input);
     }
