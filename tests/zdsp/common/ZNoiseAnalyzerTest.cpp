@@ -121,7 +121,7 @@ TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
     }
 }
 
-TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksAndStopsAtItsCapacity)
+TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksStopsAtItsCapacityAndSurvivesShortAndBrokenBlocks)
 {
     ZNoiseAnalyzer analyzer;
     std::mt19937 rng (1);
@@ -151,6 +151,30 @@ TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksAndStopsAtItsCapacity)
     unprepared.finishAnalysis();
     EXPECT_EQ (unprepared.getBlocksAnalysed(), 0);
     EXPECT_EQ (unprepared.getConfidence(), 0.0f);
+
+    // Broken and short blocks leave a finite confidence.
+    analyzer.prepare (100 * kBlock);
+    std::fill (block.begin(), block.end(), 0.01f);
+    block[7] = std::numeric_limits<float>::quiet_NaN();
+    block[9] = std::numeric_limits<float>::infinity();
+    for (int i = 0; i < 80; ++i)
+        analyzer.analyzeBlock (block.data(), kBlock);
+    analyzer.analyzeBlock (block.data(), 100); // a short last block
+    analyzer.analyzeBlock (nullptr, kBlock);
+    analyzer.finishAnalysis();
+    EXPECT_TRUE (std::isfinite (analyzer.getConfidence()));
+
+    // A length no table should hold analyses nothing instead of failing,
+    // and nothing of the previous analysis is written to any more.
+    analyzer.prepare (std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ (analyzer.getCapacity(), 0);
+    for (int i = 0; i < 80; ++i)
+        analyzer.analyzeBlock (block.data(), kBlock);
+    analyzer.finishAnalysis();
+    EXPECT_EQ (analyzer.getBlocksAnalysed(), 0);
+    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
+    analyzer.prepare (-5);
+    EXPECT_EQ (analyzer.getCapacity(), 1);
 }
 
 TEST (ZNoiseAnalyzer, FindsTheQuietStretchToTheBlockAndTakesTheLaterOfTwoEqualOnes)
@@ -224,31 +248,4 @@ TEST (ZNoiseAnalyzer, AnHourOfLoudMaterialDoesNotBlurTheQuietNoise)
     EXPECT_GT (analyzer.getConfidence(), 0.6f);
     EXPECT_GE (analyzer.getNoiseStart(), noiseStart - 3 * kBlock);
     EXPECT_LE (analyzer.getNoiseStart() + analyzer.getNoiseLength(), noiseEnd);
-}
-
-TEST (ZNoiseAnalyzer, ShortAndBrokenBlocksAreSafe)
-{
-    ZNoiseAnalyzer analyzer;
-    analyzer.prepare (100 * kBlock);
-    std::vector<float> block (kBlock, 0.01f);
-    block[7] = std::numeric_limits<float>::quiet_NaN();
-    block[9] = std::numeric_limits<float>::infinity();
-    for (int i = 0; i < 80; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    analyzer.analyzeBlock (block.data(), 100); // a short last block
-    analyzer.analyzeBlock (nullptr, kBlock);
-    analyzer.finishAnalysis();
-    EXPECT_TRUE (std::isfinite (analyzer.getConfidence()));
-
-    // A length no table should hold analyses nothing instead of failing,
-    // and nothing of the previous analysis is written to any more.
-    analyzer.prepare (std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ (analyzer.getCapacity(), 0);
-    for (int i = 0; i < 80; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    analyzer.finishAnalysis();
-    EXPECT_EQ (analyzer.getBlocksAnalysed(), 0);
-    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
-    analyzer.prepare (-5);
-    EXPECT_EQ (analyzer.getCapacity(), 1);
 }
