@@ -74,7 +74,7 @@ Signal voicedVowel (size_t n)
 }
 } // namespace
 
-TEST (ZDeclipping, SizesAndLatencyFollowTheRate)
+TEST (ZDeclipping, SizesAndLatencyFollowTheRateAndDisabledIsADelayLimitedToTheCeiling)
 {
     auto d = makeDeclipper();
     EXPECT_EQ (d->getLatency(), 1702);
@@ -96,11 +96,9 @@ TEST (ZDeclipping, SizesAndLatencyFollowTheRate)
     }
     d->setSampleRate (500.0f); // a margin of 0 would leave nothing to join
     EXPECT_EQ (d->getMargin(), 1);
-}
 
-TEST (ZDeclipping, DisabledIsADelayLimitedToTheCeiling)
-{
-    auto d = makeDeclipper (44100.0f, false);
+    // Disabled, it is a delay limited to the ceiling.
+    d = makeDeclipper (44100.0f, false);
     // Plenty of samples near zero, so that no histogram spike forms.
     Signal in = uniformNoise (40 * kBlock, 0.5f, 2);
     for (size_t i = 20 * kBlock; i < 30 * kBlock; ++i)

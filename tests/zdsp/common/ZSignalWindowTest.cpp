@@ -70,7 +70,7 @@ TEST (ZSignalWindow, HammingOf1024AndItsNormalisations)
     EXPECT_THROW (std::unique_ptr<ZHammingWindow> (ZHammingWindow::create (0)), qj_dsp_exception);
 }
 
-TEST (ZSignalWindow, ShortWindowsOfEveryShape)
+TEST (ZSignalWindow, ShortWindowsOfEveryShapeAndKaiserFollowsTheAttenuationBands)
 {
     // Hann: the rounded argument of the last sample falls just short of 2 pi,
     // leaving a value just above 0 and a huge inverse.
@@ -103,11 +103,8 @@ TEST (ZSignalWindow, ShortWindowsOfEveryShape)
         EXPECT_EQ ((*one->getWindow())[0], 1.0f) << type;
         EXPECT_EQ ((*one->getInverseWindow())[0], 1.0f) << type;
     }
-}
 
-TEST (ZSignalWindow, KaiserFollowsTheAttenuationBands)
-{
-    // 21 dB or less means beta 0: a rectangular window.
+    // Kaiser: 21 dB or less means beta 0, a rectangular window.
     for (float attenuation : { 0.0f, 21.0f })
     {
         auto window = makeWindow (64, kaiser, attenuation);
