@@ -188,25 +188,6 @@ struct BlockRun
     int count (bool value) const { return (int) std::count (results.begin(), results.end(), value); }
 };
 
-// Feeds `in` block by block to process (const ZBuffer& in, ZBuffer& out),
-// which returns a bool or nothing; whole blocks only.
-template <typename Process>
-BlockRun runBlocks (const Signal& in, unsigned block, Process&& process)
-{
-    BlockRun run;
-    quarn::ZBuffer a (block, "ZBuffer"), b (block, "ZBuffer");
-    for (std::size_t pos = 0; pos + block <= in.size(); pos += block)
-    {
-        std::copy (in.begin() + (long) pos, in.begin() + (long) (pos + block), a.getData());
-        if constexpr (std::is_same_v<decltype (process (a, b)), bool>)
-            run.results.push_back (process (a, b));
-        else
-            process (a, b);
-        run.out.insert (run.out.end(), b.getData(), b.getData() + block);
-    }
-    return run;
-}
-
 template <typename Stage, typename = void>
 struct TakesLength : std::false_type {};
 template <typename Stage>
@@ -214,17 +195,30 @@ struct TakesLength<Stage, std::void_t<decltype (std::declval<Stage&>().process (
                                                                                    std::declval<quarn::ZBuffer&>(), 0u))>>
     : std::true_type {};
 
-// Runs a stage whose process takes (in, out) or (in, out, length) over whole blocks.
+// Runs a stage whose process takes (in, out) or (in, out, length), and returns
+// a bool or nothing, over whole blocks.
 template <typename Stage>
 BlockRun runStage (Stage& stage, const Signal& in, unsigned block = 512)
 {
-    return runBlocks (in, block, [&] (const quarn::ZBuffer& a, quarn::ZBuffer& b)
+    BlockRun run;
+    quarn::ZBuffer a (block, "ZBuffer"), b (block, "ZBuffer");
+    const auto process = [&]
     {
         if constexpr (TakesLength<Stage>::value)
             return stage.process (a, b, block);
         else
-            stage.process (a, b);
-    });
+            return stage.process (a, b);
+    };
+    for (std::size_t pos = 0; pos + block <= in.size(); pos += block)
+    {
+        std::copy (in.begin() + (long) pos, in.begin() + (long) (pos + block), a.getData());
+        if constexpr (std::is_same_v<decltype (process()), bool>)
+            run.results.push_back (process());
+        else
+            process();
+        run.out.insert (run.out.end(), b.getData(), b.getData() + block);
+    }
+    return run;
 }
 
 // The library's factories hand over raw pointers.
