@@ -50,12 +50,8 @@ void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<S
                               int delay, float tolerance)
 {
     for (size_t c = 0; c < 2; ++c)
-    {
-        for (int i = 0; i < delay; ++i)
-            ASSERT_NEAR (out[c][(size_t) i], 0.0f, tolerance) << "channel " << c << " sample " << i;
-        for (size_t i = (size_t) delay; i < out[c].size(); ++i)
-            ASSERT_NEAR (out[c][i], in[c][i - (size_t) delay], tolerance) << "channel " << c << " sample " << i;
-    }
+        for (size_t i = 0; i < out[c].size(); ++i)
+            ASSERT_NEAR (out[c][i], i < (size_t) delay ? 0.0f : in[c][i - (size_t) delay], tolerance) << "channel " << c << " sample " << i;
 }
 } // namespace
 
@@ -206,13 +202,12 @@ TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
             comp.updateBands();
 
             for (int k = 0; k < 2; ++k)
-                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
-            for (int k = 0; k < 3; ++k)
             {
-                EXPECT_LE (comp.getFirstBin (k), 512u);
-                EXPECT_LE (comp.getLastBin (k), 512u);
-                EXPECT_EQ (firstBad (comp.getTransitionMask (0)), -1);
+                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
+                EXPECT_EQ (firstBad (comp.getTransitionMask (k)), -1);
             }
+            for (int k = 0; k < 3; ++k)
+                EXPECT_LE (std::max (comp.getFirstBin (k), comp.getLastBin (k)), 512u) << "band " << k;
             EXPECT_EQ (comp.getLastBin (2), 512u);
 
             // Transparent at 0 dB, and finite and bounded when compressing.
@@ -287,7 +282,6 @@ TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
     // coefficients follow.
     EXPECT_TRUE (comp.setBlockSizeAndRate (1024, 96000.0f));
     EXPECT_EQ (comp.threshold[1], -33.0f);
-    EXPECT_EQ (comp.attack[2], 5.0f);
     EXPECT_FLOAT_EQ (comp.attackCoefficient[2], std::pow (0.33f, 1024.0f / (96000.0f * 5.0f)));
     EXPECT_EQ (comp.getFirstBin (1), (unsigned) ((500.0f + 11000.0f) / 2.0f * 2048.0f / 96000.0f + 0.5f));
     EXPECT_EQ (comp.getLastBin (2), 1024u);
