@@ -105,7 +105,7 @@ TEST (ZClickProcessor, ThresholdFollowsTheMaterialAndShortSoundInDigitalSilenceI
     }
 }
 
-TEST (ZCrackleProcessor, CleanAudioPassesDelayedAndAnImpulseIsRedrawnFromItsNeighbours)
+TEST (ZCrackleProcessor, CleanAudioPassesDelayedImpulsesAreRedrawnAndLongBurstsStayFinite)
 {
     const std::vector<float> in = sine (200 * kBlock, 440.0, 0.5);
     const BlockRun r = runStage (*makeCrackle (44100.0f, 30.0f), in, kBlock);
@@ -120,19 +120,17 @@ TEST (ZCrackleProcessor, CleanAudioPassesDelayedAndAnImpulseIsRedrawnFromItsNeig
     const BlockRun repaired = runStage (*makeCrackle(), clicked, kBlock);
     EXPECT_LT (std::abs (repaired.out[at + 291] - clean[at]), 0.01f);
     EXPECT_GT (repaired.count (true), 0);
-}
 
-TEST (ZCrackleProcessor, LongBurstsStayFiniteAndResetKeepsTheEnvelope)
-{
+    // A burst longer than the longest impulse, and a NaN; a reset keeps the envelope.
     auto p = makeCrackle();
     std::mt19937 rng (4);
     std::uniform_real_distribution<float> u (-1.0f, 1.0f);
-    std::vector<float> in = sine (100 * kBlock, 200.0, 0.3);
-    for (size_t i = 20000; i < 20700; ++i) // longer than the longest impulse
-        in[i] += u (rng);
-    in[30000] = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> burst = sine (100 * kBlock, 200.0, 0.3);
+    for (size_t i = 20000; i < 20700; ++i)
+        burst[i] += u (rng);
+    burst[30000] = std::numeric_limits<float>::quiet_NaN();
 
-    EXPECT_EQ (firstBad (runStage (*p, in, kBlock).out), -1);
+    EXPECT_EQ (firstBad (runStage (*p, burst, kBlock).out), -1);
     const float envelope = p->getEnvelope();
     EXPECT_TRUE (std::isfinite (envelope));
     p->reset();
