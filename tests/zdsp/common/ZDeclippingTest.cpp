@@ -251,7 +251,7 @@ TEST (ZSoftClip, OneBlockAheadAndNeverOverTheCeiling)
 }
 
 // The declipper's smoothest curve through the samples around a run.
-TEST (ZWhittakerSmoother, LongGapIsBridgedAccurately)
+TEST (ZWhittakerSmoother, LongGapIsBridgedAccuratelyAndTinyAndOversizedRegionsAreSafe)
 {
     // A gap of 1102 unweighted samples in a parabola: the smoothest bridge is
     // the parabola itself. In single precision this system was solved with
@@ -284,23 +284,20 @@ TEST (ZWhittakerSmoother, LongGapIsBridgedAccurately)
         ASSERT_TRUE (fresh.smooth (b.data(), wg.data(), (unsigned) len, lambda));
         EXPECT_EQ (a, b) << gap << " " << lambda;
     }
-}
 
-TEST (ZWhittakerSmoother, TinyAndOversizedRegions)
-{
-    ZWhittakerSmoother smoother (8);
+    ZWhittakerSmoother tiny (8);
     float two[] = { 0.5f, -0.25f }, twoW[] = { 1.0f, 1.0f };
-    EXPECT_TRUE (smoother.smooth (two, twoW, 2, 1.0f));
+    EXPECT_TRUE (tiny.smooth (two, twoW, 2, 1.0f));
     EXPECT_FLOAT_EQ (two[0], 0.5f);
     EXPECT_FLOAT_EQ (two[1], -0.25f);
 
     // Nothing weighted: zero pivots are replaced, the result stays finite.
     float none[] = { 1.0f, 2.0f, 3.0f }, noneW[] = { 0.0f, 0.0f, 0.0f };
-    EXPECT_TRUE (smoother.smooth (none, noneW, 3, 1.0f));
+    EXPECT_TRUE (tiny.smooth (none, noneW, 3, 1.0f));
     for (float x : none)
         EXPECT_TRUE (std::isfinite (x));
 
     std::vector<float> big (9, 0.3f), bigW (9, 1.0f);
-    EXPECT_FALSE (smoother.smooth (big.data(), bigW.data(), 9, 1.0f));
+    EXPECT_FALSE (tiny.smooth (big.data(), bigW.data(), 9, 1.0f));
     EXPECT_FLOAT_EQ (big[0], 0.3f);
 }
