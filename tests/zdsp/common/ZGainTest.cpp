@@ -224,16 +224,13 @@ TEST (ZGainVariants, AgreeOnLongBuffersWithTails)
     {
         ZGain plain;
         ZGainAccelerate fast;
-        auto x = makeRandom (n, 1);
-        auto y = makeRandom (n, 2);
+        auto x = makeRandom (n, 1), y = makeRandom (n, 2);
 
         auto run = [&] (ZGain& g, auto op)
         {
-            auto a = makeRandom (n, 1);
-            auto b = makeRandom (n, 3);
+            auto a = makeRandom (n, 1), b = makeRandom (n, 3);
             op (g, *a, *b);
-            auto r = valuesOf (*a);
-            auto rb = valuesOf (*b);
+            auto r = valuesOf (*a), rb = valuesOf (*b);
             r.insert (r.end(), rb.begin(), rb.end());
             return r;
         };
