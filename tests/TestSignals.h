@@ -31,25 +31,22 @@ inline Signal sine (std::size_t n, double freq, double peak, double rate = 44100
     return v;
 }
 
-inline Signal whiteNoise (std::size_t n, float rms, unsigned seed)
+template <typename Distribution>
+Signal randomSignal (std::size_t n, Distribution dist, unsigned seed)
 {
     std::mt19937 rng (seed);
-    std::normal_distribution<float> dist (0.0f, rms);
     Signal v (n);
     for (auto& x : v)
         x = dist (rng);
     return v;
 }
 
+inline Signal whiteNoise (std::size_t n, float rms, unsigned seed) { return randomSignal (n, std::normal_distribution<float> (0.0f, rms), seed); }
+
 // Uniform in [-amplitude, amplitude].
 inline Signal uniformNoise (std::size_t n, float amplitude, unsigned seed)
 {
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> dist (-amplitude, amplitude);
-    Signal v (n);
-    for (auto& x : v)
-        x = dist (rng);
-    return v;
+    return randomSignal (n, std::uniform_real_distribution<float> (-amplitude, amplitude), seed);
 }
 
 inline void fillRandom (quarn::ZBuffer& b, unsigned seed)
