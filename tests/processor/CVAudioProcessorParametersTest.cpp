@@ -119,7 +119,7 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
     }
 }
 
-TEST (CVAudioProcessorState, RoundTripRestoresEveryParameterAndBothProfilesBitForBit)
+TEST (CVAudioProcessorState, RoundTripRestoresEverythingBitForBitTheTextIsExactAndMissingPartsFollowTheRules)
 {
     CVAudioProcessor a;
     const float values[20] = { 0.3f, 0.7f, 0.575f, 0.4f, 1.0f, 1.0f, 0.5f, 0.5f, 0.25f, 1.0f,
@@ -175,43 +175,41 @@ TEST (CVAudioProcessorState, RoundTripRestoresEveryParameterAndBothProfilesBitFo
     ASSERT_NE (xml, nullptr);
     EXPECT_EQ (xml->getChildElement (0)->getStringAttribute ("name"), "Hall");
     EXPECT_EQ (xml->getChildElement (0)->getStringAttribute ("samplerate"), "48000");
-}
 
-TEST (CVAudioProcessorState, TextIsExactAndMissingPartsFollowTheRules)
-{
+    // A fresh processor's text, exactly.
     CVAudioProcessor p;
-    auto xml = stateXml (p); // the profiles exist from construction on
-    ASSERT_NE (xml, nullptr);
+    auto text = stateXml (p); // the profiles exist from construction on
+    ASSERT_NE (text, nullptr);
 
-    EXPECT_EQ (xml->getTagName(), "NoiseProfile");
+    EXPECT_EQ (text->getTagName(), "NoiseProfile");
     juce::StringArray names;
-    for (int i = 0; i < xml->getNumAttributes(); ++i)
-        names.add (xml->getAttributeName (i));
+    for (int i = 0; i < text->getNumAttributes(); ++i)
+        names.add (text->getAttributeName (i));
     EXPECT_EQ (names.joinIntoString (" "),
                "clickcrackleParam enhanceParam thresholdParam reductionParam preserveVoiceParam removeRumbleParam humModeParam modeParam "
                "boostParam declipParam trackParam bypassParam numHarmonicsParam removeRumbleFreqParam lowPassFreqParam enhancePresetParam "
                "dExpThresholdParam dExpAmountParam broadbandFreqLimitLowParam broadbandFreqLimitHighParam");
-    EXPECT_EQ (xml->getStringAttribute ("thresholdParam"), "0.57499998807907104492");
-    EXPECT_EQ (xml->getStringAttribute ("reductionParam"), "0.5");
-    EXPECT_EQ (xml->getStringAttribute ("clickcrackleParam"), "0");
-    EXPECT_EQ (xml->getStringAttribute ("humModeParam"), "1");
-    EXPECT_EQ (xml->getStringAttribute ("numHarmonicsParam"), "0.21428571641445159912");
+    EXPECT_EQ (text->getStringAttribute ("thresholdParam"), "0.57499998807907104492");
+    EXPECT_EQ (text->getStringAttribute ("reductionParam"), "0.5");
+    EXPECT_EQ (text->getStringAttribute ("clickcrackleParam"), "0");
+    EXPECT_EQ (text->getStringAttribute ("humModeParam"), "1");
+    EXPECT_EQ (text->getStringAttribute ("numHarmonicsParam"), "0.21428571641445159912");
 
-    ASSERT_EQ (xml->getNumChildElements(), 2);
-    EXPECT_EQ (xml->getChildElement (0)->getStringAttribute ("name"), "NoiseProfile0");
-    EXPECT_EQ (xml->getChildElement (1)->getStringAttribute ("name"), "NoiseProfile1");
-    EXPECT_EQ (xml->getChildElement (0)->getIntAttribute ("length"), 513);
+    ASSERT_EQ (text->getNumChildElements(), 2);
+    EXPECT_EQ (text->getChildElement (0)->getStringAttribute ("name"), "NoiseProfile0");
+    EXPECT_EQ (text->getChildElement (1)->getStringAttribute ("name"), "NoiseProfile1");
+    EXPECT_EQ (text->getChildElement (0)->getIntAttribute ("length"), 513);
     // -48 dB as a float bit pattern, 513 times.
-    EXPECT_EQ (xml->getChildElement (0)->getChildByName ("data")->getStringAttribute ("values"), juce::String::repeatedString ("c2400000", 513));
+    EXPECT_EQ (text->getChildElement (0)->getChildByName ("data")->getStringAttribute ("values"), juce::String::repeatedString ("c2400000", 513));
 
     setParameter (p, 12, 1.0f / 14.0f);
     EXPECT_EQ (stateXml (p)->getStringAttribute ("numHarmonicsParam"), "0.071428574621677398682");
 
     // A missing attribute is normalised 0; no children keep the profiles.
     (*p.getNoiseReductionBay().getChannelProfile (0))[5] = -12.0f;
-    juce::XmlElement state ("NoiseProfile");
-    state.setAttribute ("reductionParam", "0.5");
-    loadState (p, state);
+    juce::XmlElement partial ("NoiseProfile");
+    partial.setAttribute ("reductionParam", "0.5");
+    loadState (p, partial);
     EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getThreshold(), -20.0f);
     EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getReduction(), 15.0f);
     EXPECT_EQ (profileOf (p, 0)[5], -12.0f);
