@@ -27,8 +27,7 @@ std::unique_ptr<ZDeclipping> makeDeclipper (float rate = 44100.0f, bool enabled 
 
 // How much closer to the clean signal the output lies than the clipped input,
 // over the samples that were clipped (beyond `level`) from `from` on, in dB.
-double clippedSampleGain (const Signal& clean, const Signal& clipped, const BlockRun& run, size_t delay, float level,
-                          size_t from = 0)
+double clippedSampleGain (const Signal& clean, const Signal& clipped, const BlockRun& run, size_t delay, float level, size_t from = 0)
 {
     double before = 0.0, after = 0.0;
     for (size_t i = from; i + delay < run.out.size(); ++i)

@@ -46,8 +46,7 @@ void processOneBlock (ZLinPhMultibandCompressor& comp)
     run (comp, makeSignal (comp.getBlockSize(), 0.1f), comp.getBlockSize());
 }
 
-void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<Signal>& out,
-                              int delay, float tolerance)
+void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<Signal>& out, int delay, float tolerance)
 {
     for (size_t c = 0; c < 2; ++c)
         for (size_t i = 0; i < out[c].size(); ++i)
