@@ -8,12 +8,7 @@ namespace
 {
 struct StoppedPlayHead : juce::AudioPlayHead
 {
-    juce::Optional<PositionInfo> getPosition() const override
-    {
-        PositionInfo info;
-        info.setIsPlaying (false);
-        return info;
-    }
+    juce::Optional<PositionInfo> getPosition() const override { return PositionInfo {}; } // not playing
 };
 
 // Tones and hiss through a processor prepared for 512-sample calls, and its latency:
