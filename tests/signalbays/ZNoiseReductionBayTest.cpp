@@ -215,7 +215,6 @@ TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneAndReduceAndNoiseOnl
         bays.push_back (std::make_unique<StereoBay> ((float) rate));
         drivers.push_back (std::make_unique<Driver> (*bays.back()));
         learn (*bays.back(), *drivers.back(), noise);
-        ASSERT_EQ (bays.back()->getMode(), 1);
         bays.back()->setMode (mode);
     }
     auto& d = *drivers[1];
