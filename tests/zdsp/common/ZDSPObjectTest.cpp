@@ -38,7 +38,7 @@ bool isAccelerated (ZGain* gain)
 }
 } // namespace
 
-TEST (ZDSPObject, NamesAndExceptionText)
+TEST (ZDSPObject, NamesExceptionTextAndAProbeAskedOnceWhoseLaterAnswersOverwriteTheEarlierOnesAndWhoseKindPicksTheGain)
 {
     // The most derived class's whole name.
     EXPECT_STREQ ("ZGain", owned (ZGain::create (true))->getName());
@@ -58,10 +58,7 @@ TEST (ZDSPObject, NamesAndExceptionText)
     EXPECT_EQ (4, getProcessorType());
     EXPECT_TRUE (isAccelerated (owned (ZGain::create (false)).get()));
 #endif
-}
 
-TEST (ZDSPObject, ProbeIsAskedOnceEachAnswerOverwritesTheEarlierOnesAndTheKindPicksTheGain)
-{
     const struct
     {
         std::map<std::string, std::int64_t> values;
