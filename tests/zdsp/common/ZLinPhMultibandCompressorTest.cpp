@@ -145,12 +145,9 @@ TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
 TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
 {
     ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
-    EXPECT_EQ (comp.getFirstBin (0), 0u);
-    EXPECT_EQ (comp.getLastBin (0), 0u);
-    EXPECT_EQ (comp.getFirstBin (1), 139u);
-    EXPECT_EQ (comp.getLastBin (1), 139u);
-    EXPECT_EQ (comp.getFirstBin (2), 384u);
-    EXPECT_EQ (comp.getLastBin (2), 512u);
+    const std::pair<unsigned, unsigned> bands[] = { { 0, 0 }, { 139, 139 }, { 384, 512 } }; // first and last bin
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ (std::make_pair (comp.getFirstBin (k), comp.getLastBin (k)), bands[k]) << "band " << k;
 
     // The first transition (bins 1..138) rises from about 0 to 1 and passes
     // one half at 1000 Hz: bin 23 is 990.5 Hz, bin 24 1033.6 Hz.
