@@ -53,7 +53,6 @@ TEST (CVAudioProcessorFrame, LatencyIdleTimerAndTheFirstShortCall)
     EXPECT_EQ (p.getDeclickBay().latency(), 4139);
     EXPECT_EQ (p.getNoiseReductionBay().latency(), 1536);
     EXPECT_EQ (p.getMaximizer (0).getLatency(), 512);
-    EXPECT_EQ (p.getExpander (0).getLatency(), 0);
     EXPECT_EQ (p.getIdlePeriod(), 6);
 
     // A stopped play head makes the message thread's timer feed idle rows
