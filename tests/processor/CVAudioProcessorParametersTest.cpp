@@ -58,13 +58,7 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
     EXPECT_FLOAT_EQ (trackFloor (0), -36.0f);
     const float unread = std::numeric_limits<float>::quiet_NaN();
     const auto both = [] (auto& a, auto& b) { return a.enabled && b.enabled; };
-    const struct
-    {
-        int index;
-        float v, readBack;
-        std::function<double()> setting;
-        double expected;
-    } rows[] = {
+    const struct { int index; float v, readBack; std::function<double()> setting; double expected; } rows[] = {
         // The expander threshold t also moves the noise reduction's track
         // floor to 20 log10 t - 18 dB on every channel; t = 0 leaves it alone.
         { 18, 0.5f, 0.5f, [&] { return trackFloor (0); }, 20.0 * std::log10 (0.5) - 18.0 },

@@ -181,16 +181,8 @@ TEST (ZEnhancementBay, EveryModeRunsFiniteAtEverySampleRate)
 // stays where the previous mode left it: 500 Hz after mode 5, 250 Hz after 3.
 TEST (ZEnhancementBay, AmountSetsTheThresholdAndEachModeItsWholeRow)
 {
-    struct Band
-    {
-        bool bypass;
-        float ratio, range, makeup, attack, release;
-    };
-    const struct
-    {
-        float crossover[2];
-        Band band[3];
-    } table[] = {
+    struct Band { bool bypass; float ratio, range, makeup, attack, release; };
+    const struct { float crossover[2]; Band band[3]; } table[] = {
         { { 200, 6000 }, { { false, 3, 9, 9, 5, 5 }, { true, 1, 0, 0, 0, 0 }, { false, 3, 9, 9, 5, 5 } } },
         { { 250, 6000 }, { { false, 1, 0, 0, 0, 0 }, { false, 3, 9, 9, 5, 5 }, { true, 3, 0, 0, 0, 0 } } },
         { { 500, 6000 }, { { true, 1, 0, 0, 0, 0 }, { false, 3, 9, 9, 5, 5 }, { false, 3, 9, 9, 5, 5 } } },

@@ -264,15 +264,8 @@ TEST (ZNoiseReductionBay, HumRumbleAndLowPassFiltersCutTheirBandsOnly)
     // Each step's settings, then bounds on the change in dB at some of the
     // tones, measured over whole seconds from the second second on.
     const double cut = -1000.0;
-    struct Bound
-    {
-        double frequency, low, high;
-    };
-    const struct
-    {
-        std::function<void()> set;
-        std::vector<Bound> bounds;
-    } steps[] = {
+    struct Bound { double frequency, low, high; };
+    const struct { std::function<void()> set; std::vector<Bound> bounds; } steps[] = {
         // 60 Hz hum, three harmonics: the skirts of the three deep cuts take
         // about 0.65 dB off 240 Hz.
         { [&] { bay.setNumHumHarmonics (3); bay.setHumMode (1); }, { { 60, cut, -40 }, { 120, cut, -40 }, { 180, cut, -40 }, { 240, -1, 1 } } },

@@ -59,11 +59,7 @@ TEST (ZDSPObject, NamesExceptionTextAndAProbeAskedOnceWhoseLaterAnswersOverwrite
     EXPECT_TRUE (isAccelerated (owned (ZGain::create (false)).get()));
 #endif
 
-    const struct
-    {
-        std::map<std::string, std::int64_t> values;
-        int kind;
-    } machines[] = {
+    const struct { std::map<std::string, std::int64_t> values; int kind; } machines[] = {
         { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 1 } }, 4 },
         // The sse2 answer 0 overwrites the sse answer, leaving no kind: generic.
         { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 0 } }, 1 },

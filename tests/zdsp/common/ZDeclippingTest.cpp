@@ -159,14 +159,9 @@ TEST (ZDeclipping, ClippedSinesAndADeeplyClippedVoiceComeBack)
     // A voice clipped at a quarter of its peak: by 5 dB or more; the smoothest
     // curve alone drew arcs of up to twice the true height from the steep
     // pulse edges, and the error fell by 2 dB only.
-    const struct
-    {
-        Signal clean;
-        float level;
-        size_t from;
-        double gainDb;
-    } cases[] = { { sine (176 * kBlock, 440.0, 0.9), 0.54f, 44100 / 2, 10.0 }, { sine (176 * kBlock, 100.0, 0.9), 0.54f, 44100 / 2, 10.0 },
-                  { sine (176 * kBlock, 20.0, 0.9), 0.54f, 44100 / 2, 10.0 }, { voicedVowel (172 * kBlock), 0.25f, 0, 5.0 } };
+    const struct { Signal clean; float level; size_t from; double gainDb; } cases[] = {
+        { sine (176 * kBlock, 440.0, 0.9), 0.54f, 44100 / 2, 10.0 }, { sine (176 * kBlock, 100.0, 0.9), 0.54f, 44100 / 2, 10.0 },
+        { sine (176 * kBlock, 20.0, 0.9), 0.54f, 44100 / 2, 10.0 }, { voicedVowel (172 * kBlock), 0.25f, 0, 5.0 } };
     for (const auto& c : cases)
     {
         SCOPED_TRACE (testing::Message() << "clipped at " << c.level << ", " << c.clean.size() << " samples");

@@ -46,10 +46,7 @@ public:
     float noiseOnly() { return noiseLevel > 0.0f ? noiseLevel * noise (rng) : 0.0f; }
 
 private:
-    struct Partial
-    {
-        double re = 1.0, im = 0.0, cosStep = 1.0, sinStep = 0.0, weight = 0.0;
-    };
+    struct Partial { double re = 1.0, im = 0.0, cosStep = 1.0, sinStep = 0.0, weight = 0.0; };
 
     void startNote()
     {
@@ -106,12 +103,9 @@ TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
     EXPECT_EQ (analyzer.getBlockSize(), 256);
 
     // Each setting moves the other; both are held to their ranges, and a NaN changes nothing.
-    const struct
-    {
-        bool sensitivity;
-        float value, ratio, sensitivityAfter;
-    } settings[] = { { true, 0.29f, 1.361f, 0.29f }, { true, 2.0f, 2.0f, 1.0f }, { true, -1.0f, 1.1f, 0.0f },
-                     { false, 3.0f, 2.0f, 1.0f }, { false, std::numeric_limits<float>::quiet_NaN(), 2.0f, 1.0f } };
+    const struct { bool sensitivity; float value, ratio, sensitivityAfter; } settings[] = {
+        { true, 0.29f, 1.361f, 0.29f }, { true, 2.0f, 2.0f, 1.0f }, { true, -1.0f, 1.1f, 0.0f },
+        { false, 3.0f, 2.0f, 1.0f }, { false, std::numeric_limits<float>::quiet_NaN(), 2.0f, 1.0f } };
     for (const auto& s : settings)
     {
         s.sensitivity ? analyzer.setSensitivity (s.value) : analyzer.setRatio (s.value);

@@ -128,13 +128,7 @@ TEST (ZParametricFilter, EachShapeCutsWhereItShouldAtEveryRate)
 {
     // With alpha = sin(w0) sinh(1 / 2Q) a low-pass's gain at its corner is 1 / (2 sinh(1 / 2Q)).
     const double corner = -20.0 * std::log10 (2.0 * std::sinh (1.0 / (2.0 * 0.707)));
-    const struct
-    {
-        float rate;
-        int type;
-        float frequency, q, gain;
-        double probe, seconds, low, high;
-    } cases[] = {
+    const struct { float rate; int type; float frequency, q, gain; double probe, seconds, low, high; } cases[] = {
         { 44100, 4, 1000, 0.707f, 0, 100, 1, -0.1, 0.1 },
         { 44100, 4, 1000, 0.707f, 0, 1000, 1, corner - 0.05, corner + 0.05 },
         { 44100, 4, 1000, 0.707f, 0, 10000, 1, -1000, -38 },
