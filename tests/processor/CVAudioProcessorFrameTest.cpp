@@ -21,8 +21,7 @@ const Signal& referenceOutput (int* latency = nullptr)
 {
     static int referenceLatency = 0;
     static const Signal out = [] {
-        CVAudioProcessor reference;
-        reference.prepareToPlay (44100.0, 512);
+        PreparedProcessor reference;
         referenceLatency = reference.getLatencySamples();
         return runThrough (reference, referenceInput());
     }();
@@ -93,16 +92,14 @@ TEST (CVAudioProcessorFrame, OutputDoesNotDependOnTheCallLength)
 
     for (int block : { 64, 256, 300, 1000, 4096 })
     {
-        CVAudioProcessor p;
-        p.prepareToPlay (44100.0, block);
+        PreparedProcessor p (44100.0, block);
         EXPECT_EQ (p.getLatencySamples(), std::max (block, 512) + stageLatency (p));
         expectSameChainOutput (runThrough (p, referenceInput(), block), p.getLatencySamples(), "prepared");
     }
 
     // Calls longer than the prepared block are taken in pieces, never
     // overrunning a ring; reset returns the rings and every stage to their start.
-    CVAudioProcessor p;
-    p.prepareToPlay (44100.0, 512);
+    PreparedProcessor p;
     expectSameChainOutput (runThrough (p, referenceInput(), 3000), p.getLatencySamples(), "long calls");
     p.reset();
     expectSameChainOutput (runThrough (p, referenceInput(), 512), p.getLatencySamples(), "after reset");
@@ -121,8 +118,7 @@ TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndTheChai
         error = std::max (error, (double) std::abs (chain[i] - in[i - (size_t) latency]));
     EXPECT_LT (error, 1e-3);
 
-    CVAudioProcessor p;
-    p.prepareToPlay (44100.0, 512);
+    PreparedProcessor p;
     setParameter (p, 11, 1.0f);
     const Signal first (in.begin(), in.begin() + 8192);
     EXPECT_EQ (runThrough (p, first), first);
@@ -138,9 +134,7 @@ TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
     // A mono buffer runs the per-channel stages for channel 0 only and gives
     // what channel 0 of a stereo buffer gives.
     const Signal in (referenceInput().begin(), referenceInput().begin() + 12000);
-    CVAudioProcessor stereo, mono;
-    stereo.prepareToPlay (44100.0, 512);
-    mono.prepareToPlay (44100.0, 512);
+    PreparedProcessor stereo, mono;
     EXPECT_EQ (runThrough (mono, in, 512, 1), runThrough (stereo, in, 512, 2));
 
     // Extra output channels are cleared.
@@ -152,8 +146,7 @@ TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
     EXPECT_EQ (wide.getMagnitude (2, 0, 512), 0.0f);
 
     // A zero-frame call touches nothing and puts nothing into the rings.
-    CVAudioProcessor p;
-    p.prepareToPlay (44100.0, 512);
+    PreparedProcessor p;
     juce::AudioBuffer<float> buffer (2, 512);
     for (int c = 0; c < 2; ++c)
         juce::FloatVectorOperations::fill (buffer.getWritePointer (c), 0.5f, 512);
@@ -163,8 +156,7 @@ TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
     EXPECT_EQ (runThrough (p, referenceInput()), referenceOutput());
 
     // An override processes only that many samples of a larger buffer.
-    CVAudioProcessor q;
-    q.prepareToPlay (44100.0, 512);
+    PreparedProcessor q;
     q.processBlockWithLength (buffer, midi, 100);
     EXPECT_EQ (buffer.getSample (0, 99), 0.0f);
     EXPECT_EQ (buffer.getSample (0, 100), 0.5f);

@@ -220,8 +220,7 @@ void expectProcessesFinite (CVAudioProcessor& p)
 
 TEST (CVAudioProcessorState, HostileStatesLeaveAWorkingProcessor)
 {
-    CVAudioProcessor p;
-    p.prepareToPlay (44100.0, 512);
+    PreparedProcessor p;
     const Signal before0 = profileOf (p, 0), before1 = profileOf (p, 1);
     auto load = [&] (const juce::XmlElement& e) { EXPECT_NO_THROW (loadState (p, e)); };
 

@@ -7,6 +7,12 @@ namespace chain_test
 {
 using namespace clarivo_test;
 
+// A processor prepared as a host prepares it before the first call.
+struct PreparedProcessor : CVAudioProcessor
+{
+    explicit PreparedProcessor (double rate = 44100.0, int block = 512) { prepareToPlay (rate, block); }
+};
+
 inline void setParameter (CVAudioProcessor& p, int index, float value)
 {
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
