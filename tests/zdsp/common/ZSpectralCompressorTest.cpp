@@ -33,8 +33,7 @@ std::unique_ptr<ZSpectralCompressor> makeInstant (float reduction = 15.0f)
 
 struct Spectrum
 {
-    ZBuffer re { kBins, "re" };
-    ZBuffer im { kBins, "im" };
+    ZBuffer re { kBins, "re" }, im { kBins, "im" };
 
     // Puts the power powerDb into bin i, all in the real part.
     void setPowerDb (unsigned i, float powerDb)
