@@ -132,7 +132,6 @@ TEST (CVAudioProcessorState, RoundTripRestoresEverythingBitForBitTheTextIsExactA
 
     juce::MemoryBlock saved;
     a.getStateInformation (saved);
-    ASSERT_GT (saved.getSize(), 0u);
 
     CVAudioProcessor b;
     b.setStateInformation (saved.getData(), (int) saved.getSize());
