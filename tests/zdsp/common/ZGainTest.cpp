@@ -52,7 +52,7 @@ constexpr float kTiny = 1e-30f;
 constexpr float kSmallGain = 1e-10f;
 } // namespace
 
-TEST_P (BothGains, ScalesRampsAndRanges)
+TEST_P (BothGains, ScalesRampsRangesAndCountedAndAccumulatingOperations)
 {
     EXPECT_EQ ((Signal { 0.5f, -1.0f }), after ({ 1.0f, -2.0f }, [&] (ZBuffer& b) { gain->scale (b, 0.5f); }));
     expectNear (after ({ 1.0f, 1.0f, 1.0f, 1.0f }, [&] (ZBuffer& b) { gain->ramp (b, 0.0f, 1.0f); }), { 0.0f, 1.0f / 3.0f, 2.0f / 3.0f, 1.0f });
@@ -70,10 +70,7 @@ TEST_P (BothGains, ScalesRampsAndRanges)
     EXPECT_EQ ((Signal { 400.0f, 600.0f }), (Signal { lo, hi }));
     gain->scaleWithRange (*bufferOf ({ -300.0f, -150.0f }), lo, hi, 1.0f);
     EXPECT_EQ ((Signal { -300.0f, -150.0f }), (Signal { lo, hi }));
-}
 
-TEST_P (BothGains, CountedAndAccumulatingOperations)
-{
     auto a = bufferOf ({ 1.0f, 2.0f, 3.0f });
     auto b = bufferOf ({ 3.0f, 4.0f, 5.0f });
     EXPECT_EQ (0.0f, gain->multiplyAndSum (*a, *b, 0));
