@@ -94,7 +94,7 @@ std::int64_t seconds (double s)
 }
 } // namespace
 
-TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
+TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTiedItNeedsAtLeast54BlocksStopsAtItsCapacityAndSurvivesBrokenBlocks)
 {
     ZNoiseAnalyzer analyzer;
     EXPECT_FLOAT_EQ (analyzer.getRatio(), 1.4f);
@@ -112,31 +112,28 @@ TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
         EXPECT_NEAR (analyzer.getRatio(), s.ratio, 1e-6f) << s.value;
         EXPECT_NEAR (analyzer.getSensitivity(), s.sensitivityAfter, 1e-6f) << s.value;
     }
-}
 
-TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksStopsAtItsCapacityAndSurvivesShortAndBrokenBlocks)
-{
-    ZNoiseAnalyzer analyzer;
+    ZNoiseAnalyzer counted;
     std::mt19937 rng (1);
     std::normal_distribution<float> noise (0.0f, 0.01f);
     auto white = [&] (std::int64_t) { return noise (rng); };
 
     // 54 blocks: three warm-up blocks and 51 analysed give two windows.
-    analyse (analyzer, 54 * kBlock, white);
-    EXPECT_GT (analyzer.getNoiseLength(), 0);
+    analyse (counted, 54 * kBlock, white);
+    EXPECT_GT (counted.getNoiseLength(), 0);
 
     // 53 blocks give one window: no result, and nothing of the previous one.
-    analyse (analyzer, 53 * kBlock, white);
-    EXPECT_EQ (analyzer.getNoiseStart(), 0);
-    EXPECT_EQ (analyzer.getNoiseLength(), 0);
-    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
+    analyse (counted, 53 * kBlock, white);
+    EXPECT_EQ (counted.getNoiseStart(), 0);
+    EXPECT_EQ (counted.getNoiseLength(), 0);
+    EXPECT_EQ (counted.getConfidence(), 0.0f);
 
     // Blocks past the length given to prepare are ignored.
-    analyzer.prepare (60 * kBlock);
+    counted.prepare (60 * kBlock);
     std::vector<float> block (kBlock, 0.1f);
     for (int i = 0; i < 100; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    EXPECT_EQ (analyzer.getBlocksAnalysed(), 61);
+        counted.analyzeBlock (block.data(), kBlock);
+    EXPECT_EQ (counted.getBlocksAnalysed(), 61);
 
     // No prepare, no analysis.
     ZNoiseAnalyzer unprepared;
@@ -146,28 +143,28 @@ TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksStopsAtItsCapacityAndSurvivesShortAndB
     EXPECT_EQ (unprepared.getConfidence(), 0.0f);
 
     // Broken and short blocks leave a finite confidence.
-    analyzer.prepare (100 * kBlock);
+    counted.prepare (100 * kBlock);
     std::fill (block.begin(), block.end(), 0.01f);
     block[7] = std::numeric_limits<float>::quiet_NaN();
     block[9] = std::numeric_limits<float>::infinity();
     for (int i = 0; i < 80; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    analyzer.analyzeBlock (block.data(), 100); // a short last block
-    analyzer.analyzeBlock (nullptr, kBlock);
-    analyzer.finishAnalysis();
-    EXPECT_TRUE (std::isfinite (analyzer.getConfidence()));
+        counted.analyzeBlock (block.data(), kBlock);
+    counted.analyzeBlock (block.data(), 100); // a short last block
+    counted.analyzeBlock (nullptr, kBlock);
+    counted.finishAnalysis();
+    EXPECT_TRUE (std::isfinite (counted.getConfidence()));
 
     // A length no table should hold analyses nothing instead of failing,
     // and nothing of the previous analysis is written to any more.
-    analyzer.prepare (std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ (analyzer.getCapacity(), 0);
+    counted.prepare (std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ (counted.getCapacity(), 0);
     for (int i = 0; i < 80; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    analyzer.finishAnalysis();
-    EXPECT_EQ (analyzer.getBlocksAnalysed(), 0);
-    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
-    analyzer.prepare (-5);
-    EXPECT_EQ (analyzer.getCapacity(), 1);
+        counted.analyzeBlock (block.data(), kBlock);
+    counted.finishAnalysis();
+    EXPECT_EQ (counted.getBlocksAnalysed(), 0);
+    EXPECT_EQ (counted.getConfidence(), 0.0f);
+    counted.prepare (-5);
+    EXPECT_EQ (counted.getCapacity(), 1);
 }
 
 TEST (ZNoiseAnalyzer, FindsTheQuietStretchToTheBlockAndTakesTheLaterOfTwoEqualOnes)
