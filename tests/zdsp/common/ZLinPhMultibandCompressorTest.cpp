@@ -116,7 +116,7 @@ TEST (ZLinPhMultibandCompressor, GainComputerAndItsGainOnTheOutput)
             ASSERT_NEAR (out[c][i], gain * in[c][i - kBlock], 2.0e-6f);
 }
 
-TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
+TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBothAndTheBandSplitAt44100)
 {
     ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
     for (int k = 0; k < 3; ++k)
@@ -140,18 +140,16 @@ TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
     }
     for (size_t i = kBlock; i < out[0].size(); ++i)
         ASSERT_NEAR (out[1][i], 0.01f * out[0][i], 1.0e-6f);
-}
 
-TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
-{
-    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    // The band split at 44.1 kHz.
+    ZLinPhMultibandCompressor split (2, 3, kBlock, 44100.0f);
     const std::pair<unsigned, unsigned> bands[] = { { 0, 0 }, { 139, 139 }, { 384, 512 } }; // first and last bin
     for (int k = 0; k < 3; ++k)
-        EXPECT_EQ (std::make_pair (comp.getFirstBin (k), comp.getLastBin (k)), bands[k]) << "band " << k;
+        EXPECT_EQ (std::make_pair (split.getFirstBin (k), split.getLastBin (k)), bands[k]) << "band " << k;
 
     // The first transition (bins 1..138) rises from about 0 to 1 and passes
     // one half at 1000 Hz: bin 23 is 990.5 Hz, bin 24 1033.6 Hz.
-    const auto& mask = comp.getTransitionMask (0);
+    const auto& mask = split.getTransitionMask (0);
     EXPECT_LT (mask[0], 0.01f);
     EXPECT_LT (mask[22], 0.5f);
     EXPECT_GT (mask[23], 0.5f);
@@ -160,17 +158,17 @@ TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
         ASSERT_GE (mask[i], mask[i - 1]);
 
     // The second (bins 140..383) passes one half at 11000 Hz (bin 255.4).
-    const auto& mask1 = comp.getTransitionMask (1);
+    const auto& mask1 = split.getTransitionMask (1);
     EXPECT_LT (mask1[254 - 140], 0.5f);
     EXPECT_NEAR (mask1[255 - 140], 0.5f, 0.01f);
     EXPECT_GT (mask1[256 - 140], 0.5f);
 
     // Moving a crossover takes effect at updateBands.
-    comp.crossover[0] = 500.0f;
-    comp.crossover[1] = 6000.0f;
-    comp.updateBands();
-    EXPECT_EQ (comp.getFirstBin (1), 75u);
-    EXPECT_EQ (comp.getFirstBin (2), 326u);
+    split.crossover[0] = 500.0f;
+    split.crossover[1] = 6000.0f;
+    split.updateBands();
+    EXPECT_EQ (split.getFirstBin (1), 75u);
+    EXPECT_EQ (split.getFirstBin (2), 326u);
 }
 
 TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
