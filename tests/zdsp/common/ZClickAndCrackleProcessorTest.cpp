@@ -41,7 +41,7 @@ TEST (ZClickAndCrackleProcessor, MedianSpanAndStepSizeFollowTheRate)
     EXPECT_NEAR (makeCrackle (96000.0f)->getStepSize(), 0.0000221f, 0.0000001f);
 }
 
-TEST (ZClickProcessor, ShortAndLongClicksAreRedrawnAndTheRestPasses)
+TEST (ZClickProcessor, ShortAndLongClicksAreRedrawnTheRestPassesAndTheFlagHoldsForATenthOfASecond)
 {
     const std::vector<float> clean = toneMixture (60 * kBlock, 0.5);
     std::vector<float> in = clean;
@@ -61,10 +61,8 @@ TEST (ZClickProcessor, ShortAndLongClicksAreRedrawnAndTheRestPasses)
     const BlockRun longRun = runThrough (44100.0f, in);
     for (size_t i = 30 * kBlock; i < 30 * kBlock + length; ++i)
         ASSERT_LT (std::abs (longRun.out[i + kDelay]), 0.25f) << "click sample " << i - 30 * kBlock;
-}
 
-TEST (ZClickProcessor, ClickFlagHoldsForATenthOfASecond)
-{
+    // The click flag holds for a tenth of a second.
     for (float rate : { 44100.0f, 8000.0f })
     {
         std::vector<float> in = toneMixture (80 * kBlock, 0.5, rate);
