@@ -301,7 +301,7 @@ TEST (ZNoiseReductionBay, HumRumbleAndLowPassFiltersCutTheirBandsOnly)
     EXPECT_NO_THROW (d.run (in));
 }
 
-TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStart)
+TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStartAndProfilesReachTheCompressorsAndTheDisplay)
 {
     // At 48 kHz the bay's own limits (22050 Hz / 0 Hz) hold before anything
     // sets them: content above 22050 Hz is left alone.
@@ -318,51 +318,49 @@ TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStart)
     const size_t from = 48000, to = 48000 * 2;
     EXPECT_NEAR (db (amplitudeAt (out, 23000.0, from, to, rate) / level), 0.0, 1.0);
     EXPECT_LT (db (amplitudeAt (out, 10000.0, from, to, rate) / level), -10.0);
-}
 
-TEST (ZNoiseReductionBay, ProfilesAndTheirDisplay)
-{
-    StereoBay bay (44100.0f);
+    // Profiles and their display.
+    StereoBay nr (44100.0f);
     MessageLog log;
-    bay.addActionListener (&log);
+    nr.addActionListener (&log);
 
-    bay.clearNoiseProfile();
+    nr.clearNoiseProfile();
     const double windowSum = hammingSum (1);
     const double shown = -48.0 + 20.0 * std::log10 (2048.0 / windowSum) + 3.0;
     for (int c = 0; c < 2; ++c)
-        EXPECT_EQ ((*bay.getChannelProfile (c))[100], -48.0f);
+        EXPECT_EQ ((*nr.getChannelProfile (c))[100], -48.0f);
     for (unsigned i = 0; i < ZNoiseReductionBay::kNumBins; ++i)
-        ASSERT_NEAR ((*bay.getNoiseProfile())[i], shown, 1e-3) << i;
-    EXPECT_EQ (bay.getChannelProfile (2), nullptr);
+        ASSERT_NEAR ((*nr.getNoiseProfile())[i], shown, 1e-3) << i;
+    EXPECT_EQ (nr.getChannelProfile (2), nullptr);
 
-    bay.setThreshold (-5.0f);
-    EXPECT_NEAR ((*bay.getNoiseProfile())[0], shown - 8.0, 1e-3);
+    nr.setThreshold (-5.0f);
+    EXPECT_NEAR ((*nr.getNoiseProfile())[0], shown - 8.0, 1e-3);
 
     // A profile restored from outside reaches the compressors through
     // pushProfiles, at the next block; the display shows it at once.
-    std::fill_n (bay.getChannelProfile (0)->getData(), ZNoiseReductionBay::kNumBins, -70.0f);
-    std::fill_n (bay.getChannelProfile (1)->getData(), ZNoiseReductionBay::kNumBins, -80.0f);
-    bay.pushProfiles();
-    EXPECT_NEAR ((*bay.getNoiseProfile())[7], -75.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
-    EXPECT_EQ (bay.getCompressor (1)->getThresholds()[7], -48.0f);
-    Driver d (bay);
-    d.run (whiteNoise (kBlock, 0.1f, 49));
-    EXPECT_EQ (bay.getCompressor (0)->getThresholds()[7], -70.0f);
-    EXPECT_EQ (bay.getCompressor (1)->getThresholds()[7], -80.0f);
+    std::fill_n (nr.getChannelProfile (0)->getData(), ZNoiseReductionBay::kNumBins, -70.0f);
+    std::fill_n (nr.getChannelProfile (1)->getData(), ZNoiseReductionBay::kNumBins, -80.0f);
+    nr.pushProfiles();
+    EXPECT_NEAR ((*nr.getNoiseProfile())[7], -75.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
+    EXPECT_EQ (nr.getCompressor (1)->getThresholds()[7], -48.0f);
+    Driver driver (nr);
+    driver.run (whiteNoise (kBlock, 0.1f, 49));
+    EXPECT_EQ (nr.getCompressor (0)->getThresholds()[7], -70.0f);
+    EXPECT_EQ (nr.getCompressor (1)->getThresholds()[7], -80.0f);
 
     // setDefaults puts the settings back and clears the profiles.
-    bay.setReduction (25.0f);
-    bay.setRemoveRumble (true);
-    bay.setDefaults();
-    EXPECT_EQ (bay.getThreshold(), 3.0f);
-    EXPECT_EQ (bay.getReduction(), 15.0f);
-    EXPECT_FALSE (bay.getRemoveRumble());
-    EXPECT_EQ ((*bay.getChannelProfile (1))[7], -48.0f);
+    nr.setReduction (25.0f);
+    nr.setRemoveRumble (true);
+    nr.setDefaults();
+    EXPECT_EQ (nr.getThreshold(), 3.0f);
+    EXPECT_EQ (nr.getReduction(), 15.0f);
+    EXPECT_FALSE (nr.getRemoveRumble());
+    EXPECT_EQ ((*nr.getChannelProfile (1))[7], -48.0f);
 
-    d.run (whiteNoise (3 * kBlock, 0.1f, 50));
+    driver.run (whiteNoise (3 * kBlock, 0.1f, 50));
     pumpMessages();
     EXPECT_EQ (std::count (log.messages.begin(), log.messages.end(), "Noise Profile"), 3);
-    bay.removeActionListener (&log);
+    nr.removeActionListener (&log);
 }
 
 TEST (ZNoiseReductionBay, RefusesBadChannelCountsAndModesAndSurvivesBrokenInputAtExtremeRates)
