@@ -34,7 +34,7 @@ Signal passThrough (ZWindowedOverlapAdd& framer, const Signal& signal)
 }
 } // namespace
 
-TEST (ZWindowedOverlapAdd, SegmentsAreFramesEndingEveryHopAndTheInputComesBackDelayedByExactlyTheLatency)
+TEST (ZWindowedOverlapAdd, SegmentsEndEveryHopTheInputComesBackExactlyOneLatencyLateAndFlushHandsOutTheTail)
 {
     auto framer = makeFramer();
     std::unique_ptr<ZHammingWindow> window (ZHammingWindow::create (frameSize));
@@ -77,15 +77,12 @@ TEST (ZWindowedOverlapAdd, SegmentsAreFramesEndingEveryHopAndTheInputComesBackDe
             misaligned = std::max (misaligned, (double) std::abs (output[n] - signal[n - 769]));
     }
     EXPECT_GT (misaligned, 0.5);
-}
 
-TEST (ZWindowedOverlapAdd, FlushHandsOutTheTailAndStartsAgainFromSilence)
-{
-    const auto signal = uniformNoise (4 * frameSize, 1.0f, 3);
+    const auto shortSignal = uniformNoise (4 * frameSize, 1.0f, 3);
     auto flushed = makeFramer();
     auto continued = makeFramer();
-    passThrough (*flushed, signal);
-    passThrough (*continued, signal);
+    passThrough (*flushed, shortSignal);
+    passThrough (*continued, shortSignal);
 
     ZBuffer tail (frameSize, "tail");
     std::fill_n (tail.getData(), frameSize, 7.0f);
@@ -93,18 +90,18 @@ TEST (ZWindowedOverlapAdd, FlushHandsOutTheTailAndStartsAgainFromSilence)
 
     // The tail is what the twin gives when its next segments are all silent.
     ZBuffer silence (frameSize, "silence"), expected (frameSize, "expected");
-    ZBuffer** segments = nullptr;
-    continued->analyze (silence, segments);
+    ZBuffer** tailSegments = nullptr;
+    continued->analyze (silence, tailSegments);
     for (int j = 0; j < 4; ++j)
-        segments[j]->clear();
-    continued->synthesize (segments, expected);
+        tailSegments[j]->clear();
+    continued->synthesize (tailSegments, expected);
     for (unsigned i = 0; i < frameSize; ++i)
         ASSERT_EQ (tail[i], i < 768 ? expected[i] : 0.0f) << i;
     EXPECT_GT (std::abs (tail[0]), 0.0f);
 
     // A shorter buffer takes only what fits.
     auto shortFlush = makeFramer();
-    passThrough (*shortFlush, signal);
+    passThrough (*shortFlush, shortSignal);
     ZBuffer small (100, "small");
     EXPECT_EQ (shortFlush->flush (small), 768);
     EXPECT_EQ (small[99], tail[99]);
