@@ -7,7 +7,7 @@
 
 using namespace chain_test;
 
-TEST (CVAudioProcessorParameters, ValuesAfterConstructionAndAfterAResetToDefaults)
+TEST (CVAudioProcessorParameters, ValuesAfterConstructionAndAResetAndEveryParameterReachesItsStageInItsUnit)
 {
     CVAudioProcessor p;
     const float expected[20] = { 0.0f, 0.0f, 0.575f, 0.5f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f,
@@ -42,16 +42,13 @@ TEST (CVAudioProcessorParameters, ValuesAfterConstructionAndAfterAResetToDefault
     p.getNoiseReductionBay().reset();
     EXPECT_FLOAT_EQ (p.getNoiseReductionBay().getCompressor (1)->getTrackFloor(), -36.0f);
     EXPECT_FALSE (p.getExpander (0).enabled);
-}
 
-// Each parameter at a value where no two plausible mappings meet, and at the
-// edges of its table, read back and checked in the stage's own unit (on
-// channel 1, which getParameter does not read). Rows run in turn on one
-// processor; a NaN read-back is not checked.
-TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
-{
-    CVAudioProcessor p;
-    auto& nr = p.getNoiseReductionBay();
+    // Each parameter at a value where no two plausible mappings meet, and at the
+    // edges of its table, read back and checked in the stage's own unit (on
+    // channel 1, which getParameter does not read). Rows run in turn on one
+    // processor; a NaN read-back is not checked.
+    CVAudioProcessor q;
+    auto& nr = q.getNoiseReductionBay();
 
     // The compressors take the track floor over at the next block or reset.
     auto trackFloor = [&] (int c) { nr.reset(); return nr.getCompressor (c)->getTrackFloor(); };
@@ -63,10 +60,10 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
         // floor to 20 log10 t - 18 dB on every channel; t = 0 leaves it alone.
         { 18, 0.5f, 0.5f, [&] { return trackFloor (0); }, 20.0 * std::log10 (0.5) - 18.0 },
         { 18, 0.5f, 0.5f, [&] { return trackFloor (1); }, 20.0 * std::log10 (0.5) - 18.0 },
-        { 18, 1.0f, 1.0f, [&] { return p.getExpander (0).getThresholdLinear(); }, 0.0 },
+        { 18, 1.0f, 1.0f, [&] { return q.getExpander (0).getThresholdLinear(); }, 0.0 },
         { 18, 1.0f, 1.0f, [&] { return trackFloor (1); }, 20.0 * std::log10 (0.5) - 18.0 },
-        { 0, 0.3f, 0.3f, [&] { return p.getDeclickBay().getAmount(); }, 0.3 },
-        { 1, 0.7f, 0.7f, [&] { return p.getEnhancementBay().getAmount(); }, 0.7 },
+        { 0, 0.3f, 0.3f, [&] { return q.getDeclickBay().getAmount(); }, 0.3 },
+        { 1, 0.7f, 0.7f, [&] { return q.getEnhancementBay().getAmount(); }, 0.7 },
         { 2, 0.3f, 0.3f, [&] { return nr.getThreshold(); }, -8.0 },
         { 3, 0.5f, 0.5f, [&] { return nr.getReduction(); }, 15.0 },
         { 3, unread, unread, [&] { return nr.getReduction(); }, 15.0 }, // a NaN changes nothing
@@ -76,38 +73,38 @@ TEST (CVAudioProcessorParameters, EveryParameterReachesItsStageInItsUnit)
         { 4, 1.0f, 1.0f, [&] { return nr.getPreserveVoice(); }, 1.0 },
         { 5, 0.99f, 0.0f, [&] { return nr.getRemoveRumble(); }, 0.0 },
         { 5, 1.0f, 1.0f, [&] { return nr.getRemoveRumble(); }, 1.0 },
-        { 9, 0.01f, 1.0f, [&] { return both (p.getDeclipper (0), p.getDeclipper (1)); }, 1.0 },
+        { 9, 0.01f, 1.0f, [&] { return both (q.getDeclipper (0), q.getDeclipper (1)); }, 1.0 },
         { 10, 0.01f, 1.0f, [&] { return nr.getTrack(); }, 1.0 },
-        { 11, 0.01f, 1.0f, [&] { return p.isBypassed(); }, 1.0 },
+        { 11, 0.01f, 1.0f, [&] { return q.isBypassed(); }, 1.0 },
         { 6, 0.49f, unread, [&] { return nr.getHumMode(); }, 0.0 },
         { 6, 0.5f, 0.5f, [&] { return nr.getHumMode(); }, 1.0 },
         { 6, 1.0f, 1.0f, [&] { return nr.getHumMode(); }, 2.0 },
         { 6, -1.0f, unread, [&] { return nr.getHumMode(); }, 0.0 },
         { 7, 1.5f, unread, [&] { return nr.getMode(); }, 2.0 },
         { 7, 0.7f, 0.5f, [&] { return nr.getMode(); }, 1.0 },
-        { 8, 0.3f, 0.3f, [&] { return both (p.getMaximizer (0), p.getMaximizer (1)) ? p.getMaximizer (1).getThresholdDb() : 1.0; }, -12.0 },
+        { 8, 0.3f, 0.3f, [&] { return both (q.getMaximizer (0), q.getMaximizer (1)) ? q.getMaximizer (1).getThresholdDb() : 1.0; }, -12.0 },
         { 12, 5.0f, unread, [&] { return nr.getNumHumHarmonics(); }, 14.0 },
         { 12, 0.3f, 4.0f / 14.0f, [&] { return nr.getNumHumHarmonics(); }, 4.0 },
         { 13, 0.3f, 0.3f, [&] { return nr.getRumbleFrequency(); }, 42.0 },
         { 14, 0.3f, 0.3f, [&] { return nr.getLowPassFrequency(); }, 5400.0 },
         { 15, 0.03f, 0.03f, [&] { return nr.getBroadbandLimitLow(); }, 11520.0 },
         { 16, 0.01f, 0.01f, [&] { return nr.getBroadbandLimitHigh(); }, 3840.0 },
-        { 17, 0.99f, unread, [&] { return p.getEnhancementBay().getMode(); }, 5.0 },
-        { 17, 1.0f, 1.0f, [&] { return p.getEnhancementBay().getMode(); }, 6.0 },
-        { 17, 0.3f, 1.0f / 6.0f, [&] { return p.getEnhancementBay().getMode(); }, 1.0 },
-        { 18, 2.0f, unread, [&] { return p.getExpander (0).getThresholdLinear() >= 0.0f; }, 1.0 },
-        { 18, 0.3f, 0.3f, [&] { return p.getExpander (1).getThresholdLinear(); }, 0.7 },
+        { 17, 0.99f, unread, [&] { return q.getEnhancementBay().getMode(); }, 5.0 },
+        { 17, 1.0f, 1.0f, [&] { return q.getEnhancementBay().getMode(); }, 6.0 },
+        { 17, 0.3f, 1.0f / 6.0f, [&] { return q.getEnhancementBay().getMode(); }, 1.0 },
+        { 18, 2.0f, unread, [&] { return q.getExpander (0).getThresholdLinear() >= 0.0f; }, 1.0 },
+        { 18, 0.3f, 0.3f, [&] { return q.getExpander (1).getThresholdLinear(); }, 0.7 },
         { 18, 0.3f, 0.3f, [&] { return nr.getTrackFloor(); }, 20.0 * std::log10 (0.7) - 18.0 },
-        { 19, 0.0f, 0.0f, [&] { return p.getExpander (0).enabled || p.getExpander (1).enabled; }, 0.0 },
-        { 19, 0.3f, 0.3f, [&] { return both (p.getExpander (0), p.getExpander (1)) ? p.getExpander (1).getRatioBelow() : 1.0; }, 1.9 },
+        { 19, 0.0f, 0.0f, [&] { return q.getExpander (0).enabled || q.getExpander (1).enabled; }, 0.0 },
+        { 19, 0.3f, 0.3f, [&] { return both (q.getExpander (0), q.getExpander (1)) ? q.getExpander (1).getRatioBelow() : 1.0; }, 1.9 },
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE (testing::Message() << "parameter " << row.index << " at " << row.v);
-        setParameter (p, row.index, row.v);
+        setParameter (q, row.index, row.v);
         if (! std::isnan (row.readBack))
         {
-            EXPECT_NEAR (getParameter (p, row.index), row.readBack, 1e-6f);
+            EXPECT_NEAR (getParameter (q, row.index), row.readBack, 1e-6f);
         }
         EXPECT_NEAR (row.setting(), row.expected, 1e-4 * std::max (1.0, std::abs (row.expected)));
     }
