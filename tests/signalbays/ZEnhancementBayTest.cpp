@@ -92,7 +92,7 @@ TEST (ZEnhancementBay, AmountZeroIsTheInputDelayedByExactly512SamplesUntilAnothe
     EXPECT_EQ (bay.getCompressor()->crossover[0], 500.0f);
 }
 
-TEST (ZEnhancementBay, SwitchingOnAndOffIsSeamless)
+TEST (ZEnhancementBay, SwitchingOnAndOffIsSeamlessAndReEnablingReleasesNoStaleAudio)
 {
     const auto in = material (7, 0.5f);
 
@@ -123,34 +123,32 @@ TEST (ZEnhancementBay, SwitchingOnAndOffIsSeamless)
         const auto expected = t2.run (block (in, b));
         EXPECT_EQ (d2.run (block (in, b)), b <= 3 ? expected : block (in, b - 1)) << b;
     }
-}
 
-TEST (ZEnhancementBay, ReEnablingReleasesNoStaleAudio)
-{
+    // Re-enabling releases no stale audio.
     auto owner = makeBay (1.0f, 0);
-    auto& bay = *owner;
-    bay.reset(); // takes the mode over now, so that the band below stays
+    auto& ringing = *owner;
+    ringing.reset(); // takes the mode over now, so that the band below stays
     // A +9 dB low shelf: a filter with long ringing on both sides of its centre.
-    bay.setBand (0, false, 0.0f, 0.0f, 1.0f, 0.0f, 9.0f, 0.0f, 0.0f);
-    Driver d (bay);
-    d.run (material (5, 0.9f));
+    ringing.setBand (0, false, 0.0f, 0.0f, 1.0f, 0.0f, 9.0f, 0.0f, 0.0f);
+    Driver driver (ringing);
+    driver.run (material (5, 0.9f));
 
     // Off while loud audio still rings in the compressor, then a long silence.
-    bay.setAmount (0.0f);
-    d.run (material (1, 0.9f, 6));
+    ringing.setAmount (0.0f);
+    driver.run (material (1, 0.9f, 6));
     const Stereo silence (2, Signal (kBlock, 0.0f));
     Stereo last;
     for (int b = 0; b < 20; ++b)
-        last = d.run (silence);
+        last = driver.run (silence);
     EXPECT_EQ (last, silence);
 
     // Back on with silence coming in: silence must come out.
-    bay.setAmount (1.0f);
+    ringing.setAmount (1.0f);
     for (int b = 0; b < 4; ++b)
-        EXPECT_EQ (d.run (silence), silence) << "block " << b;
+        EXPECT_EQ (driver.run (silence), silence) << "block " << b;
 }
 
-TEST (ZEnhancementBay, EveryModeRunsFiniteAtEverySampleRate)
+TEST (ZEnhancementBay, EveryModeRunsFiniteAtEveryRateAndAmountSetsTheThresholdAndEachModeItsWholeRow)
 {
     const auto in = material (3, 0.5f);
     for (float rate : { 8000.0f, 22050.0f, 44100.0f, 96000.0f, 192000.0f })
@@ -172,15 +170,12 @@ TEST (ZEnhancementBay, EveryModeRunsFiniteAtEverySampleRate)
             }
         }
     }
-}
 
 // The amount's threshold, and every field of every band for the seven modes,
 // with the band split and envelope coefficients that follow (a zero time
 // follows the level at once).
 // Mode 6 moves only the mid/high crossover (0: unchanged), so its low/mid one
 // stays where the previous mode left it: 500 Hz after mode 5, 250 Hz after 3.
-TEST (ZEnhancementBay, AmountSetsTheThresholdAndEachModeItsWholeRow)
-{
     struct Band { bool bypass; float ratio, range, makeup, attack, release; };
     const struct { float crossover[2]; Band band[3]; } table[] = {
         { { 200, 6000 }, { { false, 3, 9, 9, 5, 5 }, { true, 1, 0, 0, 0, 0 }, { false, 3, 9, 9, 5, 5 } } },
@@ -196,19 +191,19 @@ TEST (ZEnhancementBay, AmountSetsTheThresholdAndEachModeItsWholeRow)
     prepareAt (bay, 44100.0f);
     const auto& comp = *bay.getCompressor();
     Driver d (bay);
-    const auto in = material (1, 0.5f);
+    const auto one = material (1, 0.5f);
 
     // The amount sets one threshold for all three bands; 0 stops the compressor.
     for (const auto& [amount, threshold] : { std::pair { 1.0f, -16.5f }, { 0.5f, -58.25f }, { 0.25f, -79.125f } })
     {
         bay.setAmount (amount);
-        d.run (in);
+        d.run (one);
         EXPECT_TRUE (bay.isRunning());
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ (comp.threshold[k], threshold) << "amount " << amount;
     }
     bay.setAmount (0.0f);
-    d.run (in);
+    d.run (one);
     EXPECT_FALSE (bay.isRunning());
 
     float lowMid = 0.0f;
