@@ -152,7 +152,7 @@ TEST (ZDeclipping, ClipLevelsComeFromTheHistogramAndIncludeTheLevelItself)
     }
 }
 
-TEST (ZDeclipping, ClippedSinesAndADeeplyClippedVoiceComeBack)
+TEST (ZDeclipping, ClippedSinesAndADeeplyClippedVoiceComeBackAndLongRunsAreRepairedInPieces)
 {
     // Sines clipped at 0.6 of the peak: the error on the clipped samples must
     // drop by 10 dB or more (the 20 Hz tone has runs of about 650 samples).
@@ -171,10 +171,7 @@ TEST (ZDeclipping, ClippedSinesAndADeeplyClippedVoiceComeBack)
         EXPECT_GE (clippedSampleGain (c.clean, clipped, run, (size_t) d->getLatency(), c.level, c.from), c.gainDb);
         EXPECT_LE (peakOf (run.out), kCeiling);
     }
-}
 
-TEST (ZDeclipping, LongRunsAreRepairedInPieces)
-{
     // Plateaus of about 1500 samples, longer than the longest run (1102).
     const Signal clipped = clip (sine (80 * kBlock, 8.5, 0.9), 0.54f);
     auto d = makeDeclipper();
