@@ -41,7 +41,7 @@ void expectSameChainOutput (const Signal& out, int latency, const char* what)
 }
 } // namespace
 
-TEST (CVAudioProcessorFrame, LatencyIdleTimerAndTheFirstShortCall)
+TEST (CVAudioProcessorFrame, LatencyIdleTimerFirstShortCallAndOutputIndependentOfTheCallLength)
 {
     CVAudioProcessor p;
     EXPECT_EQ (p.getIdlePeriod(), 0);
@@ -79,30 +79,28 @@ TEST (CVAudioProcessorFrame, LatencyIdleTimerAndTheFirstShortCall)
     p.processBlock (buffer, midi);
     p.timerCallback();
     EXPECT_EQ (idleRows.load(), 8u);
-}
 
-TEST (CVAudioProcessorFrame, OutputDoesNotDependOnTheCallLength)
-{
+    // The output does not depend on the call length.
     // Before any prepareToPlay a caller may bring 4096 samples at once.
     {
-        CVAudioProcessor p;
-        EXPECT_EQ (p.getLatencySamples(), 4096 + stageLatency (p));
-        expectSameChainOutput (runThrough (p, referenceInput(), 4096), p.getLatencySamples(), "unprepared");
+        CVAudioProcessor r;
+        EXPECT_EQ (r.getLatencySamples(), 4096 + stageLatency (r));
+        expectSameChainOutput (runThrough (r, referenceInput(), 4096), r.getLatencySamples(), "unprepared");
     }
 
     for (int block : { 64, 256, 300, 1000, 4096 })
     {
-        PreparedProcessor p (44100.0, block);
-        EXPECT_EQ (p.getLatencySamples(), std::max (block, 512) + stageLatency (p));
-        expectSameChainOutput (runThrough (p, referenceInput(), block), p.getLatencySamples(), "prepared");
+        PreparedProcessor r (44100.0, block);
+        EXPECT_EQ (r.getLatencySamples(), std::max (block, 512) + stageLatency (r));
+        expectSameChainOutput (runThrough (r, referenceInput(), block), r.getLatencySamples(), "prepared");
     }
 
     // Calls longer than the prepared block are taken in pieces, never
     // overrunning a ring; reset returns the rings and every stage to their start.
-    PreparedProcessor p;
-    expectSameChainOutput (runThrough (p, referenceInput(), 3000), p.getLatencySamples(), "long calls");
-    p.reset();
-    expectSameChainOutput (runThrough (p, referenceInput(), 512), p.getLatencySamples(), "after reset");
+    PreparedProcessor r;
+    expectSameChainOutput (runThrough (r, referenceInput(), 3000), r.getLatencySamples(), "long calls");
+    r.reset();
+    expectSameChainOutput (runThrough (r, referenceInput(), 512), r.getLatencySamples(), "after reset");
 }
 
 TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndTheChainStaysAligned)
