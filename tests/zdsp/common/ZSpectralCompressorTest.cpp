@@ -150,7 +150,7 @@ TEST (ZSpectralCompressor, GainCurveSmoothingTablesEntryChoiceByDistanceFromThre
     }
 }
 
-TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBand)
+TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBandAndNonFiniteFramesAreRecoveredFrom)
 {
     auto reduce = makeInstant();
     auto noiseOnly = makeInstant();
@@ -183,10 +183,8 @@ TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBand)
             ASSERT_NEAR (b.re[i], in * (1.0f - dbToGain (-15.0f)), 1e-6f) << i;
         }
     }
-}
 
-TEST (ZSpectralCompressor, RecoversFromNonFiniteFrames)
-{
+    // Non-finite frames are recovered from.
     auto compressor = makeInstant();
     compressor->setAttack (0.15f, 0.225f);
     compressor->setRelease (0.1f, 0.2f);
