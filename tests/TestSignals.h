@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -243,8 +244,9 @@ public:
     }
 
     // Runs whole blocks of the input (the same signal on every channel unless
-    // `perChannel` gives one each); returns every channel's output.
-    std::vector<Signal> run (const std::vector<Signal>& perChannel)
+    // `perChannel` gives one each), calling `afterBlock` after each; returns
+    // every channel's output.
+    std::vector<Signal> run (const std::vector<Signal>& perChannel, const std::function<void()>& afterBlock = nullptr)
     {
         std::vector<Signal> result (ins.size());
         for (std::size_t start = 0; start + (std::size_t) block <= perChannel[0].size(); start += (std::size_t) block)
@@ -254,6 +256,8 @@ public:
             bay.process (ins.data(), outs.data(), block);
             for (std::size_t c = 0; c < ins.size(); ++c)
                 result[c].insert (result[c].end(), outs[c]->getData(), outs[c]->getData() + block);
+            if (afterBlock)
+                afterBlock();
         }
         return result;
     }

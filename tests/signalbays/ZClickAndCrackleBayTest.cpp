@@ -25,17 +25,10 @@ std::unique_ptr<ZClickAndCrackleBay> makeBay (float amount)
 // Channel 0 carries the signal, channel 1 silence; returns channel 0.
 Signal runThrough (ZClickAndCrackleBay& bay, const Signal& in, bool* clickSeen = nullptr)
 {
-    BayDriver<ZClickAndCrackleBay> driver (bay);
-    const Signal silence (kBlock, 0.0f);
-    Signal out;
-    for (size_t start = 0; start + kBlock <= in.size(); start += kBlock)
-    {
-        const auto block = driver.run ({ Signal (in.begin() + (long) start, in.begin() + (long) start + kBlock), silence });
-        out.insert (out.end(), block[0].begin(), block[0].end());
+    return BayDriver<ZClickAndCrackleBay> (bay).run ({ in, Signal (in.size(), 0.0f) }, [&] {
         if (clickSeen != nullptr && bay.isClickActive())
             *clickSeen = true;
-    }
-    return out;
+    })[0];
 }
 } // namespace
 
