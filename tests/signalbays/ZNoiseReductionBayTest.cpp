@@ -56,7 +56,7 @@ double hammingSum (int power)
 }
 } // namespace
 
-TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAfterEveryChangeAndHalfOfItWhileLearning)
+TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyHalfOfItWhileLearningAndStopLearningSettlesTheProfileThenSwitchesToReduce)
 {
     StereoBay bay;
     EXPECT_EQ (bay.latency(), 0); // not prepared: passes its input through
@@ -110,48 +110,46 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyInEveryModeAfterEveryChangeAn
         ASSERT_EQ (out[i], i < 768 ? 0.0f : in[i - 768]) << i;
     // Nothing but learning frames: the display shows its floor everywhere.
     EXPECT_EQ (valuesOf (*bay.getSpectrum()), Signal (ZNoiseReductionBay::kNumBins, -120.0f));
-}
 
-TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
-{
-    StereoBay bay (44100.0f);
+    // Stopping a pass settles the profile, then switches to reduce.
+    StereoBay learner (44100.0f);
     MessageLog log;
-    bay.addActionListener (&log);
+    learner.addActionListener (&log);
     pumpMessages();
     log.messages.clear();
 
-    Driver d (bay);
-    bay.reset();
-    bay.startLearning();
+    Driver ld (learner);
+    learner.reset();
+    learner.startLearning();
     const float noiseRms = 0.01f;
-    d.run (whiteNoise (88 * kBlock, noiseRms, 6));
+    ld.run (whiteNoise (88 * kBlock, noiseRms, 6));
 
     // The request alone changes nothing until a frame is learned.
-    bay.stopLearning();
+    learner.stopLearning();
     pumpMessages();
     EXPECT_TRUE (log.messages.empty());
-    EXPECT_EQ (bay.getMode(), 0);
-    EXPECT_EQ (bay.isLearning(), 1);
+    EXPECT_EQ (learner.getMode(), 0);
+    EXPECT_EQ (learner.isLearning(), 1);
 
-    d.run (whiteNoise (2 * kBlock, noiseRms, 7));
+    ld.run (whiteNoise (2 * kBlock, noiseRms, 7));
     pumpMessages();
     EXPECT_EQ (log.messages, (std::vector<juce::String> { "Noise Profile", "Mode" }));
-    EXPECT_EQ (bay.getMode(), 1);
-    EXPECT_EQ (bay.isLearning(), 0);
+    EXPECT_EQ (learner.getMode(), 1);
+    EXPECT_EQ (learner.isLearning(), 0);
 
     // White noise of variance s2 through a 1024-point Hamming window and the
     // 1/N-scaled transform has power s2 * sum(w^2) / N^2 in every bin.
     const double expected = 10.0 * std::log10 ((double) noiseRms * noiseRms * hammingSum (2) / (1024.0 * 1024.0));
     auto medianProfile = [&] (int c)
     {
-        const auto& profile = *bay.getChannelProfile (c);
+        const auto& profile = *learner.getChannelProfile (c);
         std::vector<float> bins (profile.getData() + 10, profile.getData() + 500);
         std::nth_element (bins.begin(), bins.begin() + (long) bins.size() / 2, bins.end());
         return bins[bins.size() / 2];
     };
     for (int c = 0; c < 2; ++c)
         EXPECT_NEAR (medianProfile (c), expected, 1.5) << c;
-    EXPECT_EQ (firstBad (*bay.getSpectrum()), -1);
+    EXPECT_EQ (firstBad (*learner.getSpectrum()), -1);
 
     // The same end of a pass, reached from another thread, arrives once each,
     // in the same order, on the message thread, whether the pass was started
@@ -159,19 +157,19 @@ TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
     // profiles then hold what was learned (noise 14 dB louder). No block
     // announces the spectrum.
     MessageLog display;
-    bay.getSpectrum()->addActionListener (&display);
+    learner.getSpectrum()->addActionListener (&display);
     for (bool startedHere : { true, false })
     {
         log.messages.clear();
         log.offThread = false;
         if (startedHere)
-            bay.startLearning();
+            learner.startLearning();
         std::thread audio ([&] {
             if (! startedHere)
-                bay.startLearning();
-            d.run (whiteNoise (16 * kBlock, 5.0f * noiseRms, 8));
-            bay.stopLearning();
-            d.run (whiteNoise (2 * kBlock, 5.0f * noiseRms, 9));
+                learner.startLearning();
+            ld.run (whiteNoise (16 * kBlock, 5.0f * noiseRms, 8));
+            learner.stopLearning();
+            ld.run (whiteNoise (2 * kBlock, 5.0f * noiseRms, 9));
         });
         audio.join();
         for (int wait = 0; wait < 100 && log.messages.size() < 2; ++wait)
@@ -183,25 +181,25 @@ TEST (ZNoiseReductionBay, StopLearningSettlesTheProfileThenSwitchesToReduce)
             EXPECT_NEAR (medianProfile (c), expected + db (5.0), 1.5) << c;
     }
     EXPECT_EQ (std::count (display.messages.begin(), display.messages.end(), "Spectrum Update"), 0);
-    bay.getSpectrum()->removeActionListener (&display);
+    learner.getSpectrum()->removeActionListener (&display);
 
     // The channels stay in step across the end of the pass.
-    bay.setMode (0);
-    const auto in = whiteNoise (20 * kBlock, 0.2f, 13);
-    const auto out = d.run (std::vector<Signal> { in, in });
-    EXPECT_EQ (out[0], out[1]);
-    EXPECT_EQ (measuredDelay (in, out[0], 4000), 1536);
+    learner.setMode (0);
+    const auto stepIn = whiteNoise (20 * kBlock, 0.2f, 13);
+    const auto stepOut = ld.run (std::vector<Signal> { stepIn, stepIn });
+    EXPECT_EQ (stepOut[0], stepOut[1]);
+    EXPECT_EQ (measuredDelay (stepIn, stepOut[0], 4000), 1536);
 
     // A stop request made while no pass ran does not cut the next one short.
-    bay.stopLearning();
-    bay.startLearning();
-    d.run (whiteNoise (8 * kBlock, noiseRms, 10));
-    EXPECT_EQ (bay.isLearning(), 1);
+    learner.stopLearning();
+    learner.startLearning();
+    ld.run (whiteNoise (8 * kBlock, noiseRms, 10));
+    EXPECT_EQ (learner.isLearning(), 1);
 
-    bay.removeActionListener (&log);
+    learner.removeActionListener (&log);
 }
 
-TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneAndReduceAndNoiseOnlyAddUpToOff)
+TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneModesAddUpAndHumRumbleAndLowPassCutTheirBandsOnly)
 {
     // Three bays (off, reduce, noise only) that learned the same -40 dBFS
     // white noise for two seconds; track, hum, rumble and low-pass off.
@@ -250,16 +248,14 @@ TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneAndReduceAndNoiseOnl
         largestError = std::max (largestError, (double) std::abs (outs[1][i] + outs[2][i] - outs[0][i]));
     EXPECT_LT (largestError, 1e-5);
     EXPECT_GT (rms (outs[2], 4096, splitLength), 0.005);
-}
 
-TEST (ZNoiseReductionBay, HumRumbleAndLowPassFiltersCutTheirBandsOnly)
-{
-    StereoBay bay (44100.0f);
-    Driver d (bay);
-    const size_t length = 260 * kBlock; // 3 s
-    Signal in (length, 0.0f);
+    // The hum, rumble and low-pass filters cut their bands only.
+    StereoBay filtered (44100.0f);
+    Driver fd (filtered);
+    const size_t filterLength = 260 * kBlock; // 3 s
+    Signal tones (filterLength, 0.0f);
     for (double f : { 30.0, 60.0, 120.0, 180.0, 240.0, 1000.0, 12000.0 })
-        in = in + sine (length, f, 0.1);
+        tones = tones + sine (filterLength, f, 0.1);
 
     // Each step's settings, then bounds on the change in dB at some of the
     // tones, measured over whole seconds from the second second on.
@@ -268,40 +264,40 @@ TEST (ZNoiseReductionBay, HumRumbleAndLowPassFiltersCutTheirBandsOnly)
     const struct { std::function<void()> set; std::vector<Bound> bounds; } steps[] = {
         // 60 Hz hum, three harmonics: the skirts of the three deep cuts take
         // about 0.65 dB off 240 Hz.
-        { [&] { bay.setNumHumHarmonics (3); bay.setHumMode (1); }, { { 60, cut, -40 }, { 120, cut, -40 }, { 180, cut, -40 }, { 240, -1, 1 } } },
-        { [&] { bay.setNumHumHarmonics (5); }, { { 240, cut, -40 } } },
+        { [&] { filtered.setNumHumHarmonics (3); filtered.setHumMode (1); }, { { 60, cut, -40 }, { 120, cut, -40 }, { 180, cut, -40 }, { 240, -1, 1 } } },
+        { [&] { filtered.setNumHumHarmonics (5); }, { { 240, cut, -40 } } },
         // Off keeps the filters but stops using them.
-        { [&] { bay.setHumMode (2); }, { { 60, -0.1, 0.1 } } },
+        { [&] { filtered.setHumMode (2); }, { { 60, -0.1, 0.1 } } },
         // As the processor's reset leaves them: 0 Hz is stored but ignored by
         // the filters, which keep 100 Hz and 8000 Hz.
-        { [&] { bay.setRumbleFrequency (0.0f); bay.setLowPassFrequency (0.0f); bay.setRemoveRumble (true); },
+        { [&] { filtered.setRumbleFrequency (0.0f); filtered.setLowPassFrequency (0.0f); filtered.setRemoveRumble (true); },
           { { 30, cut, -15 }, { 1000, -0.2, 0.2 }, { 12000, -0.2, 0.2 } } },
-        { [&] { bay.setRemoveRumble (false); bay.setPreserveVoice (true); }, { { 30, -0.2, 0.2 }, { 1000, -0.2, 0.2 }, { 12000, cut, -6 } } },
-        { [&] { bay.setLowPassFrequency (3000.0f); }, { { 12000, cut, -20 } } },
+        { [&] { filtered.setRemoveRumble (false); filtered.setPreserveVoice (true); }, { { 30, -0.2, 0.2 }, { 1000, -0.2, 0.2 }, { 12000, cut, -6 } } },
+        { [&] { filtered.setLowPassFrequency (3000.0f); }, { { 12000, cut, -20 } } },
     };
     for (size_t step = 0; step < std::size (steps); ++step)
     {
         steps[step].set();
-        bay.reset();
-        const auto out = d.run (in);
+        filtered.reset();
+        const auto filteredOut = fd.run (tones);
         for (const auto& b : steps[step].bounds)
         {
-            const double change = db (amplitudeAt (out, b.frequency, 44100, 3 * 44100) / 0.1);
+            const double change = db (amplitudeAt (filteredOut, b.frequency, 44100, 3 * 44100) / 0.1);
             EXPECT_TRUE (change >= b.low && change <= b.high) << "step " << step << ", " << b.frequency << " Hz: " << change << " dB";
         }
     }
 
     // There are 14 hum filters per channel.
-    bay.setNumHumHarmonics (99);
-    EXPECT_EQ (bay.getNumHumHarmonics(), 14);
-    bay.setNumHumHarmonics (-3);
-    EXPECT_EQ (bay.getNumHumHarmonics(), 0);
-    bay.setNumHumHarmonics (14);
-    bay.setHumMode (0);
-    EXPECT_NO_THROW (d.run (in));
+    filtered.setNumHumHarmonics (99);
+    EXPECT_EQ (filtered.getNumHumHarmonics(), 14);
+    filtered.setNumHumHarmonics (-3);
+    EXPECT_EQ (filtered.getNumHumHarmonics(), 0);
+    filtered.setNumHumHarmonics (14);
+    filtered.setHumMode (0);
+    EXPECT_NO_THROW (fd.run (tones));
 }
 
-TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStartAndProfilesReachTheCompressorsAndTheDisplay)
+TEST (ZNoiseReductionBay, BroadbandLimitsProfilesAndDisplayBadChannelCountsAndModesAndBrokenInputAtExtremeRates)
 {
     // At 48 kHz the bay's own limits (22050 Hz / 0 Hz) hold before anything
     // sets them: content above 22050 Hz is left alone.
@@ -361,10 +357,7 @@ TEST (ZNoiseReductionBay, BroadbandLimitsApplyFromTheStartAndProfilesReachTheCom
     pumpMessages();
     EXPECT_EQ (std::count (log.messages.begin(), log.messages.end(), "Noise Profile"), 3);
     nr.removeActionListener (&log);
-}
 
-TEST (ZNoiseReductionBay, RefusesBadChannelCountsAndModesAndSurvivesBrokenInputAtExtremeRates)
-{
     expectDspFailure ([] { ZNoiseReductionBay bay ("Noise Reduction", 9); },
                       "Noise Reduction does not support that many channels.", "signalbays/common/ZNoiseReductionBay");
     EXPECT_THROW (ZNoiseReductionBay ("Noise Reduction", 0), qj_dsp_exception);
