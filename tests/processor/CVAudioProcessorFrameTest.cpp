@@ -103,7 +103,7 @@ TEST (CVAudioProcessorFrame, LatencyIdleTimerFirstShortCallAndOutputIndependentO
     expectSameChainOutput (runThrough (r, referenceInput(), 512), r.getLatencySamples(), "after reset");
 }
 
-TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndTheChainStaysAligned)
+TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndChannelCountsAndFrameCountOverrideAreKept)
 {
     // Every stage off: the chain's output is its input, once the "Enhance"
     // bay has crossfaded out of its start-up state (one block after the delay).
@@ -125,15 +125,12 @@ TEST (CVAudioProcessorFrame, WithEveryStageOffOrBypassedTheInputPassesAndTheChai
     // Released, the output is the chain's, exactly where it would have been.
     setParameter (p, 11, 0.0f);
     EXPECT_EQ (runThrough (p, Signal (in.begin() + 8192, in.end())), Signal (chain.begin() + 8192, chain.end()));
-}
 
-TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
-{
     // A mono buffer runs the per-channel stages for channel 0 only and gives
     // what channel 0 of a stereo buffer gives.
-    const Signal in (referenceInput().begin(), referenceInput().begin() + 12000);
+    const Signal firstPart (referenceInput().begin(), referenceInput().begin() + 12000);
     PreparedProcessor stereo, mono;
-    EXPECT_EQ (runThrough (mono, in, 512, 1), runThrough (stereo, in, 512, 2));
+    EXPECT_EQ (runThrough (mono, firstPart, 512, 1), runThrough (stereo, firstPart, 512, 2));
 
     // Extra output channels are cleared.
     juce::AudioBuffer<float> wide (3, 512);
@@ -144,14 +141,14 @@ TEST (CVAudioProcessorFrame, ChannelCountsAndFrameCountOverride)
     EXPECT_EQ (wide.getMagnitude (2, 0, 512), 0.0f);
 
     // A zero-frame call touches nothing and puts nothing into the rings.
-    PreparedProcessor p;
+    PreparedProcessor zero;
     juce::AudioBuffer<float> buffer (2, 512);
     for (int c = 0; c < 2; ++c)
         juce::FloatVectorOperations::fill (buffer.getWritePointer (c), 0.5f, 512);
-    p.processBlockWithLength (buffer, midi, 0);
+    zero.processBlockWithLength (buffer, midi, 0);
     EXPECT_EQ (buffer.getSample (0, 0), 0.5f);
-    EXPECT_EQ (p.getPeakMeter().level[0], 0.0f);
-    EXPECT_EQ (runThrough (p, referenceInput()), referenceOutput());
+    EXPECT_EQ (zero.getPeakMeter().level[0], 0.0f);
+    EXPECT_EQ (runThrough (zero, referenceInput()), referenceOutput());
 
     // An override processes only that many samples of a larger buffer.
     PreparedProcessor q;
