@@ -118,11 +118,11 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyHalfOfItWhileLearningAndStopL
     pumpMessages();
     log.messages.clear();
 
-    Driver ld (learner);
+    Driver learnDriver (learner);
     learner.reset();
     learner.startLearning();
     const float noiseRms = 0.01f;
-    ld.run (whiteNoise (88 * kBlock, noiseRms, 6));
+    learnDriver.run (whiteNoise (88 * kBlock, noiseRms, 6));
 
     // The request alone changes nothing until a frame is learned.
     learner.stopLearning();
@@ -131,7 +131,7 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyHalfOfItWhileLearningAndStopL
     EXPECT_EQ (learner.getMode(), 0);
     EXPECT_EQ (learner.isLearning(), 1);
 
-    ld.run (whiteNoise (2 * kBlock, noiseRms, 7));
+    learnDriver.run (whiteNoise (2 * kBlock, noiseRms, 7));
     pumpMessages();
     EXPECT_EQ (log.messages, (std::vector<juce::String> { "Noise Profile", "Mode" }));
     EXPECT_EQ (learner.getMode(), 1);
@@ -167,9 +167,9 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyHalfOfItWhileLearningAndStopL
         std::thread audio ([&] {
             if (! startedHere)
                 learner.startLearning();
-            ld.run (whiteNoise (16 * kBlock, 5.0f * noiseRms, 8));
+            learnDriver.run (whiteNoise (16 * kBlock, 5.0f * noiseRms, 8));
             learner.stopLearning();
-            ld.run (whiteNoise (2 * kBlock, 5.0f * noiseRms, 9));
+            learnDriver.run (whiteNoise (2 * kBlock, 5.0f * noiseRms, 9));
         });
         audio.join();
         for (int wait = 0; wait < 100 && log.messages.size() < 2; ++wait)
@@ -186,14 +186,14 @@ TEST (ZNoiseReductionBay, DelayIsTheReportedLatencyHalfOfItWhileLearningAndStopL
     // The channels stay in step across the end of the pass.
     learner.setMode (0);
     const auto stepIn = whiteNoise (20 * kBlock, 0.2f, 13);
-    const auto stepOut = ld.run (std::vector<Signal> { stepIn, stepIn });
+    const auto stepOut = learnDriver.run (std::vector<Signal> { stepIn, stepIn });
     EXPECT_EQ (stepOut[0], stepOut[1]);
     EXPECT_EQ (measuredDelay (stepIn, stepOut[0], 4000), 1536);
 
     // A stop request made while no pass ran does not cut the next one short.
     learner.stopLearning();
     learner.startLearning();
-    ld.run (whiteNoise (8 * kBlock, noiseRms, 10));
+    learnDriver.run (whiteNoise (8 * kBlock, noiseRms, 10));
     EXPECT_EQ (learner.isLearning(), 1);
 
     learner.removeActionListener (&log);
@@ -250,8 +250,8 @@ TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneModesAddUpAndHumRumb
     EXPECT_GT (rms (outs[2], 4096, splitLength), 0.005);
 
     // The hum, rumble and low-pass filters cut their bands only.
-    StereoBay filtered (44100.0f);
-    Driver fd (filtered);
+    StereoBay cuts (44100.0f);
+    Driver filterDriver (cuts);
     const size_t filterLength = 260 * kBlock; // 3 s
     Signal tones (filterLength, 0.0f);
     for (double f : { 30.0, 60.0, 120.0, 180.0, 240.0, 1000.0, 12000.0 })
@@ -264,37 +264,37 @@ TEST (ZNoiseReductionBay, ReducesStationaryNoiseKeepsTheToneModesAddUpAndHumRumb
     const struct { std::function<void()> set; std::vector<Bound> bounds; } steps[] = {
         // 60 Hz hum, three harmonics: the skirts of the three deep cuts take
         // about 0.65 dB off 240 Hz.
-        { [&] { filtered.setNumHumHarmonics (3); filtered.setHumMode (1); }, { { 60, cut, -40 }, { 120, cut, -40 }, { 180, cut, -40 }, { 240, -1, 1 } } },
-        { [&] { filtered.setNumHumHarmonics (5); }, { { 240, cut, -40 } } },
+        { [&] { cuts.setNumHumHarmonics (3); cuts.setHumMode (1); }, { { 60, cut, -40 }, { 120, cut, -40 }, { 180, cut, -40 }, { 240, -1, 1 } } },
+        { [&] { cuts.setNumHumHarmonics (5); }, { { 240, cut, -40 } } },
         // Off keeps the filters but stops using them.
-        { [&] { filtered.setHumMode (2); }, { { 60, -0.1, 0.1 } } },
+        { [&] { cuts.setHumMode (2); }, { { 60, -0.1, 0.1 } } },
         // As the processor's reset leaves them: 0 Hz is stored but ignored by
         // the filters, which keep 100 Hz and 8000 Hz.
-        { [&] { filtered.setRumbleFrequency (0.0f); filtered.setLowPassFrequency (0.0f); filtered.setRemoveRumble (true); },
+        { [&] { cuts.setRumbleFrequency (0.0f); cuts.setLowPassFrequency (0.0f); cuts.setRemoveRumble (true); },
           { { 30, cut, -15 }, { 1000, -0.2, 0.2 }, { 12000, -0.2, 0.2 } } },
-        { [&] { filtered.setRemoveRumble (false); filtered.setPreserveVoice (true); }, { { 30, -0.2, 0.2 }, { 1000, -0.2, 0.2 }, { 12000, cut, -6 } } },
-        { [&] { filtered.setLowPassFrequency (3000.0f); }, { { 12000, cut, -20 } } },
+        { [&] { cuts.setRemoveRumble (false); cuts.setPreserveVoice (true); }, { { 30, -0.2, 0.2 }, { 1000, -0.2, 0.2 }, { 12000, cut, -6 } } },
+        { [&] { cuts.setLowPassFrequency (3000.0f); }, { { 12000, cut, -20 } } },
     };
     for (size_t step = 0; step < std::size (steps); ++step)
     {
         steps[step].set();
-        filtered.reset();
-        const auto filteredOut = fd.run (tones);
+        cuts.reset();
+        const auto cutOut = filterDriver.run (tones);
         for (const auto& b : steps[step].bounds)
         {
-            const double change = db (amplitudeAt (filteredOut, b.frequency, 44100, 3 * 44100) / 0.1);
+            const double change = db (amplitudeAt (cutOut, b.frequency, 44100, 3 * 44100) / 0.1);
             EXPECT_TRUE (change >= b.low && change <= b.high) << "step " << step << ", " << b.frequency << " Hz: " << change << " dB";
         }
     }
 
     // There are 14 hum filters per channel.
-    filtered.setNumHumHarmonics (99);
-    EXPECT_EQ (filtered.getNumHumHarmonics(), 14);
-    filtered.setNumHumHarmonics (-3);
-    EXPECT_EQ (filtered.getNumHumHarmonics(), 0);
-    filtered.setNumHumHarmonics (14);
-    filtered.setHumMode (0);
-    EXPECT_NO_THROW (fd.run (tones));
+    cuts.setNumHumHarmonics (99);
+    EXPECT_EQ (cuts.getNumHumHarmonics(), 14);
+    cuts.setNumHumHarmonics (-3);
+    EXPECT_EQ (cuts.getNumHumHarmonics(), 0);
+    cuts.setNumHumHarmonics (14);
+    cuts.setHumMode (0);
+    EXPECT_NO_THROW (filterDriver.run (tones));
 }
 
 TEST (ZNoiseReductionBay, BroadbandLimitsProfilesAndDisplayBadChannelCountsAndModesAndBrokenInputAtExtremeRates)
@@ -438,11 +438,11 @@ TEST (ZNoiseReductionBayModes, FiltersRunInOffAndReduceButNeverInNoiseOnly)
         EXPECT_GT (rms (plain, 44100, length), 0.01) << "mode " << mode;
         for (int filter = 1; filter < 4; ++filter)
         {
-            const auto filtered = run (mode, filter);
+            const auto cuts = run (mode, filter);
             const auto [name, f] = filters[filter];
-            const double change = db (amplitudeAt (filtered, f, 44100, length) / amplitudeAt (plain, f, 44100, length));
+            const double change = db (amplitudeAt (cuts, f, 44100, length) / amplitudeAt (plain, f, 44100, length));
             if (mode == 2)
-                EXPECT_TRUE (filtered == plain) << name << " ran in noise-only mode, " << change << " dB";
+                EXPECT_TRUE (cuts == plain) << name << " ran in noise-only mode, " << change << " dB";
             else
                 EXPECT_LT (change, -10.0) << name << " did not run in mode " << mode;
         }
