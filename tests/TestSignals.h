@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -31,25 +32,22 @@ inline Signal sine (std::size_t n, double freq, double peak, double rate = 44100
     return v;
 }
 
-inline Signal whiteNoise (std::size_t n, float rms, unsigned seed)
+template <typename Distribution>
+Signal randomSignal (std::size_t n, Distribution dist, unsigned seed)
 {
     std::mt19937 rng (seed);
-    std::normal_distribution<float> dist (0.0f, rms);
     Signal v (n);
     for (auto& x : v)
         x = dist (rng);
     return v;
 }
 
+inline Signal whiteNoise (std::size_t n, float rms, unsigned seed) { return randomSignal (n, std::normal_distribution<float> (0.0f, rms), seed); }
+
 // Uniform in [-amplitude, amplitude].
 inline Signal uniformNoise (std::size_t n, float amplitude, unsigned seed)
 {
-    std::mt19937 rng (seed);
-    std::uniform_real_distribution<float> dist (-amplitude, amplitude);
-    Signal v (n);
-    for (auto& x : v)
-        x = dist (rng);
-    return v;
+    return randomSignal (n, std::uniform_real_distribution<float> (-amplitude, amplitude), seed);
 }
 
 inline void fillRandom (quarn::ZBuffer& b, unsigned seed)
@@ -188,25 +186,6 @@ struct BlockRun
     int count (bool value) const { return (int) std::count (results.begin(), results.end(), value); }
 };
 
-// Feeds `in` block by block to process (const ZBuffer& in, ZBuffer& out),
-// which returns a bool or nothing; whole blocks only.
-template <typename Process>
-BlockRun runBlocks (const Signal& in, unsigned block, Process&& process)
-{
-    BlockRun run;
-    quarn::ZBuffer a (block, "ZBuffer"), b (block, "ZBuffer");
-    for (std::size_t pos = 0; pos + block <= in.size(); pos += block)
-    {
-        std::copy (in.begin() + (long) pos, in.begin() + (long) (pos + block), a.getData());
-        if constexpr (std::is_same_v<decltype (process (a, b)), bool>)
-            run.results.push_back (process (a, b));
-        else
-            process (a, b);
-        run.out.insert (run.out.end(), b.getData(), b.getData() + block);
-    }
-    return run;
-}
-
 template <typename Stage, typename = void>
 struct TakesLength : std::false_type {};
 template <typename Stage>
@@ -214,17 +193,30 @@ struct TakesLength<Stage, std::void_t<decltype (std::declval<Stage&>().process (
                                                                                    std::declval<quarn::ZBuffer&>(), 0u))>>
     : std::true_type {};
 
-// Runs a stage whose process takes (in, out) or (in, out, length) over whole blocks.
+// Runs a stage whose process takes (in, out) or (in, out, length), and returns
+// a bool or nothing, over whole blocks.
 template <typename Stage>
 BlockRun runStage (Stage& stage, const Signal& in, unsigned block = 512)
 {
-    return runBlocks (in, block, [&] (const quarn::ZBuffer& a, quarn::ZBuffer& b)
+    BlockRun run;
+    quarn::ZBuffer a (block, "ZBuffer"), b (block, "ZBuffer");
+    const auto process = [&]
     {
         if constexpr (TakesLength<Stage>::value)
             return stage.process (a, b, block);
         else
-            stage.process (a, b);
-    });
+            return stage.process (a, b);
+    };
+    for (std::size_t pos = 0; pos + block <= in.size(); pos += block)
+    {
+        std::copy (in.begin() + (long) pos, in.begin() + (long) (pos + block), a.getData());
+        if constexpr (std::is_same_v<decltype (process()), bool>)
+            run.results.push_back (process());
+        else
+            process();
+        run.out.insert (run.out.end(), b.getData(), b.getData() + block);
+    }
+    return run;
 }
 
 // The library's factories hand over raw pointers.
@@ -252,8 +244,9 @@ public:
     }
 
     // Runs whole blocks of the input (the same signal on every channel unless
-    // `perChannel` gives one each); returns every channel's output.
-    std::vector<Signal> run (const std::vector<Signal>& perChannel)
+    // `perChannel` gives one each), calling `afterBlock` after each; returns
+    // every channel's output.
+    std::vector<Signal> run (const std::vector<Signal>& perChannel, const std::function<void()>& afterBlock = nullptr)
     {
         std::vector<Signal> result (ins.size());
         for (std::size_t start = 0; start + (std::size_t) block <= perChannel[0].size(); start += (std::size_t) block)
@@ -263,6 +256,8 @@ public:
             bay.process (ins.data(), outs.data(), block);
             for (std::size_t c = 0; c < ins.size(); ++c)
                 result[c].insert (result[c].end(), outs[c]->getData(), outs[c]->getData() + block);
+            if (afterBlock)
+                afterBlock();
         }
         return result;
     }

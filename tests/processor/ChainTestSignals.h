@@ -3,14 +3,15 @@
 #include "CVAudioProcessor.h"
 #include "TestSignals.h"
 
-#include <algorithm>
-#include <cmath>
-#include <memory>
-#include <vector>
-
 namespace chain_test
 {
 using namespace clarivo_test;
+
+// A processor prepared as a host prepares it before the first call.
+struct PreparedProcessor : CVAudioProcessor
+{
+    explicit PreparedProcessor (double rate = 44100.0, int block = 512) { prepareToPlay (rate, block); }
+};
 
 inline void setParameter (CVAudioProcessor& p, int index, float value)
 {
@@ -54,21 +55,15 @@ inline Signal runThrough (CVAudioProcessor& p, const Signal& in, int block = 512
     return process (p, in, block, numChannels)[0];
 }
 
-// A burst of white noise between stretches of silence: its cross-correlation
-// with the output has one sharp peak at the chain's delay.
-inline Signal noiseBurst (size_t n, size_t start, size_t length, float amplitude = 0.2f)
-{
-    Signal v (n, 0.0f);
-    const auto burst = uniformNoise (std::min (length, n - start), amplitude, 11);
-    std::copy (burst.begin(), burst.end(), v.begin() + (long) start);
-    return v;
-}
-
-// A noise burst must come out of both channels exactly as late as reported.
+// A burst of white noise between stretches of silence, whose cross-correlation
+// with the output has one sharp peak at the chain's delay, must come out of
+// both channels exactly as late as reported.
 inline void expectDelayEqualsLatency (CVAudioProcessor& p, int block, const char* when, size_t lead = 1000, size_t length = 2048)
 {
     const int latency = p.getLatencySamples();
-    const auto in = noiseBurst ((size_t) latency + lead + length + 4000, lead, length);
+    Signal in ((size_t) latency + lead + length + 4000, 0.0f);
+    const auto burst = uniformNoise (length, 0.2f, 11);
+    std::copy (burst.begin(), burst.end(), in.begin() + (long) lead);
     const auto out = process (p, in, block);
     for (size_t c = 0; c < 2; ++c)
         EXPECT_EQ (measuredDelay (in, out[c], latency + 1000), latency) << when << ", block " << block << ", channel " << c;

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include <atomic>
 #include <cstdlib>
-#include <new>
 #include <dlfcn.h>
+#include <mutex>
+#include <new>
 #include <pthread.h>
 #include <vector>
 
@@ -39,19 +38,11 @@ void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
 // Every mutex of the program, JUCE's and the C++ library's included, is taken
 // through these; the executable's definitions come first, so the audio
 // thread's locks are counted and then taken for real.
-namespace
-{
 using MutexCall = int (*) (pthread_mutex_t*);
-
-MutexCall realMutexCall (const char* name)
-{
-    return reinterpret_cast<MutexCall> (dlsym (RTLD_NEXT, name));
-}
-} // namespace
 
 extern "C" int pthread_mutex_lock (pthread_mutex_t* mutex)
 {
-    static const MutexCall real = realMutexCall ("pthread_mutex_lock");
+    static const auto real = reinterpret_cast<MutexCall> (dlsym (RTLD_NEXT, "pthread_mutex_lock"));
     if (counting)
         locks.fetch_add (1, std::memory_order_relaxed);
     return real (mutex);
@@ -59,7 +50,7 @@ extern "C" int pthread_mutex_lock (pthread_mutex_t* mutex)
 
 extern "C" int pthread_mutex_trylock (pthread_mutex_t* mutex)
 {
-    static const MutexCall real = realMutexCall ("pthread_mutex_trylock");
+    static const auto real = reinterpret_cast<MutexCall> (dlsym (RTLD_NEXT, "pthread_mutex_trylock"));
     if (counting)
         locks.fetch_add (1, std::memory_order_relaxed);
     return real (mutex);

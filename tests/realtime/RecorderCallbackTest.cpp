@@ -12,8 +12,8 @@ TEST (Realtime, RecorderAndDisplaysNeitherAllocateNorLock)
     device.open (1, 3, 48000.0, fakeaudio::blockSize);
     AudioRecorder recorder;
     LiveAudioInputDisplayComp first (true), second (false);
-    for (juce::AudioIODeviceCallback* c : { (juce::AudioIODeviceCallback*) &recorder, (juce::AudioIODeviceCallback*) &first,
-                                            (juce::AudioIODeviceCallback*) &second })
+    juce::AudioIODeviceCallback* const callbacks[] = { &recorder, &first, &second };
+    for (auto* c : callbacks)
         c->audioDeviceAboutToStart (&device);
 
     const auto file = juce::File::createTempFile (".wav");
@@ -24,8 +24,7 @@ TEST (Realtime, RecorderAndDisplaysNeitherAllocateNorLock)
     const auto counts = clarivo_test::countRealtimeFaults ([&]
     {
         for (int block = 0; block < 1000; ++block)
-            for (juce::AudioIODeviceCallback* c : { (juce::AudioIODeviceCallback*) &recorder, (juce::AudioIODeviceCallback*) &first,
-                                                    (juce::AudioIODeviceCallback*) &second })
+            for (auto* c : callbacks)
                 c->audioDeviceIOCallbackWithContext (in.getArrayOfReadPointers(), 1, out.getArrayOfWritePointers(), 2,
                                                      fakeaudio::blockSize, {});
     });

@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <memory>
-#include <random>
-
 using namespace quarn;
 using namespace clarivo_test;
 
@@ -45,7 +41,7 @@ TEST (ZClickAndCrackleProcessor, MedianSpanAndStepSizeFollowTheRate)
     EXPECT_NEAR (makeCrackle (96000.0f)->getStepSize(), 0.0000221f, 0.0000001f);
 }
 
-TEST (ZClickProcessor, ShortAndLongClicksAreRedrawnAndTheRestPasses)
+TEST (ZClickProcessor, ClicksAreRedrawnTheRestPassesTheFlagHoldsAndTheThresholdFollowsTheMaterial)
 {
     const std::vector<float> clean = toneMixture (60 * kBlock, 0.5);
     std::vector<float> in = clean;
@@ -65,10 +61,8 @@ TEST (ZClickProcessor, ShortAndLongClicksAreRedrawnAndTheRestPasses)
     const BlockRun longRun = runThrough (44100.0f, in);
     for (size_t i = 30 * kBlock; i < 30 * kBlock + length; ++i)
         ASSERT_LT (std::abs (longRun.out[i + kDelay]), 0.25f) << "click sample " << i - 30 * kBlock;
-}
 
-TEST (ZClickProcessor, ClickFlagHoldsForATenthOfASecond)
-{
+    // The click flag holds for a tenth of a second.
     for (float rate : { 44100.0f, 8000.0f })
     {
         std::vector<float> in = toneMixture (80 * kBlock, 0.5, rate);
@@ -82,10 +76,7 @@ TEST (ZClickProcessor, ClickFlagHoldsForATenthOfASecond)
         for (size_t b = first; b < r.results.size(); ++b)
             EXPECT_EQ (r.results[b], b <= first + heldBlocks) << rate << " Hz, block " << b;
     }
-}
 
-TEST (ZClickProcessor, ThresholdFollowsTheMaterial)
-{
     // A spike of 0.5 is a click in a quiet passage and music in a loud one.
     for (double scale : { 0.5, 2.2 })
     {
@@ -93,10 +84,7 @@ TEST (ZClickProcessor, ThresholdFollowsTheMaterial)
         in[30 * kBlock + 5] = 0.5f;
         EXPECT_EQ (runThrough (44100.0f, in).count (true) > 0, scale < 1.0) << scale;
     }
-}
 
-TEST (ZClickProcessor, ShortSoundInDigitalSilenceIsNotAClick)
-{
     // A 2048-sample burst between stretches of digital silence: at 96 kHz the
     // median of the 13 block peaks around it is 0, and a limit of 0 used to
     // take the whole burst for clicks and erase it.
@@ -112,7 +100,7 @@ TEST (ZClickProcessor, ShortSoundInDigitalSilenceIsNotAClick)
     }
 }
 
-TEST (ZCrackleProcessor, CleanAudioPassesDelayedAndAnImpulseIsRedrawnFromItsNeighbours)
+TEST (ZCrackleProcessor, CleanAudioPassesDelayedImpulsesAreRedrawnAndLongBurstsStayFinite)
 {
     const std::vector<float> in = sine (200 * kBlock, 440.0, 0.5);
     const BlockRun r = runStage (*makeCrackle (44100.0f, 30.0f), in, kBlock);
@@ -127,19 +115,17 @@ TEST (ZCrackleProcessor, CleanAudioPassesDelayedAndAnImpulseIsRedrawnFromItsNeig
     const BlockRun repaired = runStage (*makeCrackle(), clicked, kBlock);
     EXPECT_LT (std::abs (repaired.out[at + 291] - clean[at]), 0.01f);
     EXPECT_GT (repaired.count (true), 0);
-}
 
-TEST (ZCrackleProcessor, LongBurstsStayFiniteAndResetKeepsTheEnvelope)
-{
+    // A burst longer than the longest impulse, and a NaN; a reset keeps the envelope.
     auto p = makeCrackle();
     std::mt19937 rng (4);
     std::uniform_real_distribution<float> u (-1.0f, 1.0f);
-    std::vector<float> in = sine (100 * kBlock, 200.0, 0.3);
-    for (size_t i = 20000; i < 20700; ++i) // longer than the longest impulse
-        in[i] += u (rng);
-    in[30000] = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> burst = sine (100 * kBlock, 200.0, 0.3);
+    for (size_t i = 20000; i < 20700; ++i)
+        burst[i] += u (rng);
+    burst[30000] = std::numeric_limits<float>::quiet_NaN();
 
-    EXPECT_EQ (firstBad (runStage (*p, in, kBlock).out), -1);
+    EXPECT_EQ (firstBad (runStage (*p, burst, kBlock).out), -1);
     const float envelope = p->getEnvelope();
     EXPECT_TRUE (std::isfinite (envelope));
     p->reset();

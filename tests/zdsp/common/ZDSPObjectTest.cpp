@@ -38,7 +38,7 @@ bool isAccelerated (ZGain* gain)
 }
 } // namespace
 
-TEST (ZDSPObject, NamesAndExceptionText)
+TEST (ZDSPObject, NamesExceptionTextAndAProbeAskedOnceWhoseLaterAnswersOverwriteTheEarlierOnesAndWhoseKindPicksTheGain)
 {
     // The most derived class's whole name.
     EXPECT_STREQ ("ZGain", owned (ZGain::create (true))->getName());
@@ -58,15 +58,8 @@ TEST (ZDSPObject, NamesAndExceptionText)
     EXPECT_EQ (4, getProcessorType());
     EXPECT_TRUE (isAccelerated (owned (ZGain::create (false)).get()));
 #endif
-}
 
-TEST (ZDSPObject, ProbeIsAskedOnceEachAnswerOverwritesTheEarlierOnesAndTheKindPicksTheGain)
-{
-    const struct
-    {
-        std::map<std::string, std::int64_t> values;
-        int kind;
-    } machines[] = {
+    const struct { std::map<std::string, std::int64_t> values; int kind; } machines[] = {
         { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 1 }, { "sysctl.proc_native", 1 } }, 4 },
         // The sse2 answer 0 overwrites the sse answer, leaving no kind: generic.
         { { { "hw.optional.sse", 1 }, { "hw.optional.sse2", 0 } }, 1 },

@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <random>
-
 using namespace quarn;
 using namespace clarivo_test;
 
@@ -48,7 +45,7 @@ float peakDb (const Signal& v, size_t from, size_t to)
 }
 } // namespace
 
-TEST (ZExpander, CoefficientsAndThresholds)
+TEST (ZExpander, CoefficientsThresholdsNeverRaisingTheLevelWithMaximumGainZeroAndHostileInputStaysFinite)
 {
     ZExpander e;
     EXPECT_NEAR (e.getAttackCoefficient(), 0.0044990f, 1.0e-6f);
@@ -62,10 +59,7 @@ TEST (ZExpander, CoefficientsAndThresholds)
     EXPECT_NEAR (e.getThresholdDb(), -16.478f, 1.0e-3f);
     e.setThresholdDb (-20.0f);
     EXPECT_NEAR (e.getThresholdLinear(), 0.01f, 1.0e-7f);
-}
 
-TEST (ZExpander, NeverRaisesTheLevelWithMaximumGainZero)
-{
     std::mt19937 rng (11);
     std::normal_distribution<float> noise (0.0f, 1.0f);
     Signal in (300 * kBlock);
@@ -85,60 +79,54 @@ TEST (ZExpander, NeverRaisesTheLevelWithMaximumGainZero)
                         << "ratios " << below << "/" << above << ", threshold " << threshold << ", sample " << i;
                 ASSERT_LE (e.getMeanGain(), 0.0f);
             }
-}
 
-TEST (ZExpander, HostileInputAndSettingsStayFinite)
-{
     // Parameter 18 at 1.0 gives a linear threshold of 0 (-infinity dB), and
     // digital silence drives the envelope towards 0; the gain law then gave
     // infinity - infinity = NaN, which no later clamp catches.
-    ZExpander e;
-    setUp (e, 4.0f, 0.0f);
-    Signal in (2000 * kBlock, 0.0f);
+    ZExpander h;
+    setUp (h, 4.0f, 0.0f);
+    Signal silenceThenTone (2000 * kBlock, 0.0f);
     const Signal tone = sine (20 * kBlock, 440.0, 0.5);
-    std::copy (tone.begin(), tone.end(), in.end() - (long) tone.size());
-    const Signal out = runStage (e, in).out;
+    std::copy (tone.begin(), tone.end(), silenceThenTone.end() - (long) tone.size());
+    const Signal out = runStage (h, silenceThenTone).out;
     EXPECT_EQ (firstBad (out), -1);
     // Nothing lies below a threshold of -infinity: the tone passes unchanged.
-    EXPECT_NEAR (out.back(), in.back(), 1.0e-6f);
+    EXPECT_NEAR (out.back(), silenceThenTone.back(), 1.0e-6f);
 
     // Long silence against the usual threshold keeps the envelope a normal number.
-    e.setThresholdLinear (0.15f);
-    runStage (e, Signal (2000 * kBlock, 0.0f));
-    EXPECT_TRUE (std::isfinite (e.getMeanGain()));
-    EXPECT_TRUE (std::isnormal (e.getEnvelope()));
+    h.setThresholdLinear (0.15f);
+    runStage (h, Signal (2000 * kBlock, 0.0f));
+    EXPECT_TRUE (std::isfinite (h.getMeanGain()));
+    EXPECT_TRUE (std::isnormal (h.getEnvelope()));
 
     // Non-finite and huge samples, and ratios that are not numbers.
     Signal hostile = sine (40 * kBlock, 440.0, 0.05);
     hostile[100] = kNaN;
     hostile[2000] = kInf;
     hostile[3000] = 3.0e38f;
-    EXPECT_EQ (firstBad (runStage (e, hostile).out), -1);
+    EXPECT_EQ (firstBad (runStage (h, hostile).out), -1);
     for (float ratio : { kNaN, kInf, 1.0e30f })
     {
-        e.setRatioBelow (ratio);
-        e.setRatioAbove (ratio);
-        e.setMaxGain (kNaN); // refused: the ceiling stays at 0 dB
-        EXPECT_EQ (firstBad (runStage (e, sine (8 * kBlock, 440.0, 0.05)).out, 0.05f), -1) << ratio;
-        ASSERT_TRUE (std::isfinite (e.getMeanGain())) << ratio;
+        h.setRatioBelow (ratio);
+        h.setRatioAbove (ratio);
+        h.setMaxGain (kNaN); // refused: the ceiling stays at 0 dB
+        EXPECT_EQ (firstBad (runStage (h, sine (8 * kBlock, 440.0, 0.05)).out, 0.05f), -1) << ratio;
+        ASSERT_TRUE (std::isfinite (h.getMeanGain())) << ratio;
     }
 }
 
-TEST (ZMaximizer, DisabledIsOneBlockOfDelayTimesTheTrim)
+TEST (ZMaximizer, DelaysLiftsToTheCeilingMetersBoostsQuietAudioHoldsBurstsAndStaysFinite)
 {
     auto m = makeBoost (false);
     EXPECT_EQ (m->getLatency(), (int) kBlock);
     const Signal in = sine (20 * kBlock, 300.0, 1.5);
-    const Signal out = runStage (*m, in).out;
-    for (size_t i = 0; i < out.size(); ++i)
-        ASSERT_NEAR (out[i], i < kBlock ? 0.0f : in[i - kBlock] * kTrim, 1.0e-6f) << i;
-}
+    const Signal disabled = runStage (*m, in).out;
+    for (size_t i = 0; i < disabled.size(); ++i)
+        ASSERT_NEAR (disabled[i], i < kBlock ? 0.0f : in[i - kBlock] * kTrim, 1.0e-6f) << i;
 
-TEST (ZMaximizer, QuietBlocksGetTheMakeupLoudOnesEndAtTheCeilingAndTheMeterFollows)
-{
     // Threshold 0 dB, ceiling -0.3 dB: quiet blocks are scaled by ceiling * trim
     // and blocks peaking at 2.0 come out peaking at ceiling * trim.
-    auto m = makeBoost (true);
+    m = makeBoost (true);
     const Signal quiet = sine (8 * kBlock, 441.0, 0.5);
     const Signal out = runStage (*m, quiet).out;
     for (size_t i = 3 * kBlock; i < out.size(); ++i)
@@ -153,37 +141,31 @@ TEST (ZMaximizer, QuietBlocksGetTheMakeupLoudOnesEndAtTheCeilingAndTheMeterFollo
     EXPECT_FLOAT_EQ (m->getMeter(), 0.0f);
     runStage (*m, Signal (kBlock, 0.1f));
     EXPECT_NEAR (m->getMeter(), 20.0f * std::log10 (0.05f * m->getMakeup() * kTrim + 0.95f), 1.0e-5f);
-}
 
-TEST (ZMaximizer, BoostLiftsQuietAudioAndHoldsBursts)
-{
     // Parameter 8 at 0.5 (threshold -20 dB): a -30 dBFS tone comes up by
     // 19.7 dB less the trim, and bursts up to 3.0 stay under ceiling * trim.
-    auto m = makeBoost (true, -40.0f * 0.5f);
-    Signal in = sine (80 * kBlock, 440.0, std::pow (10.0, -30.0 / 20.0));
+    m = makeBoost (true, -40.0f * 0.5f);
+    Signal quietTone = sine (80 * kBlock, 440.0, std::pow (10.0, -30.0 / 20.0));
     const auto bursts = uniformNoise (80 * kBlock, 3.0f, 9);
     for (size_t burst = 30 * kBlock; burst < 50 * kBlock; burst += 10 * kBlock)
-        std::copy_n (bursts.begin() + (long) burst, 1500, in.begin() + (long) burst);
+        std::copy_n (bursts.begin() + (long) burst, 1500, quietTone.begin() + (long) burst);
 
-    const Signal out = runStage (*m, in).out;
-    EXPECT_LE (peakOf (out), kCeiling * kTrim * 1.000001f);
+    const Signal boosted = runStage (*m, quietTone).out;
+    EXPECT_LE (peakOf (boosted), kCeiling * kTrim * 1.000001f);
     // Before the bursts and again after them.
-    EXPECT_NEAR (peakDb (out, 10 * kBlock, 30 * kBlock) - peakDb (in, 9 * kBlock, 29 * kBlock), 19.699f, 0.01f);
-    EXPECT_NEAR (peakDb (out, 60 * kBlock, 80 * kBlock) - peakDb (in, 59 * kBlock, 79 * kBlock), 19.699f, 0.01f);
-}
+    EXPECT_NEAR (peakDb (boosted, 10 * kBlock, 30 * kBlock) - peakDb (quietTone, 9 * kBlock, 29 * kBlock), 19.699f, 0.01f);
+    EXPECT_NEAR (peakDb (boosted, 60 * kBlock, 80 * kBlock) - peakDb (quietTone, 59 * kBlock, 79 * kBlock), 19.699f, 0.01f);
 
-TEST (ZMaximizer, HostileInputAndSettingsStayFinite)
-{
     // Parameter values outside [0, 1] pass unclamped: -4000 dB underflowed to
     // a threshold of 0, an infinite makeup, and silence times it was NaN.
-    auto m = makeBoost (true, -40.0f * 100.0f);
+    m = makeBoost (true, -40.0f * 100.0f);
     EXPECT_TRUE (std::isfinite (m->getMakeup()));
     m->setThreshold (kNaN); // refused
     EXPECT_TRUE (std::isfinite (m->getMakeup()));
 
-    Signal in (10 * kBlock, 0.0f);
-    in[3000] = kNaN;
-    in[4000] = kInf;
-    in[4500] = 1.0e-30f;
-    EXPECT_EQ (firstBad (runStage (*m, in).out, kCeiling * kTrim * 1.000001f), -1);
+    Signal hostile (10 * kBlock, 0.0f);
+    hostile[3000] = kNaN;
+    hostile[4000] = kInf;
+    hostile[4500] = 1.0e-30f;
+    EXPECT_EQ (firstBad (runStage (*m, hostile).out, kCeiling * kTrim * 1.000001f), -1);
 }

@@ -4,9 +4,7 @@
 #include "ZFourierTransform.h"
 
 #include <complex>
-#include <memory>
 #include <thread>
-#include <vector>
 
 using namespace quarn;
 using clarivo_test::expectDspFailure;
@@ -47,8 +45,7 @@ TEST (ZFourierTransform, RefusalsNameTheirSource)
     expectDspFailure ([&] { base.transformReal (a, b, c); }, message, file);
 
     for (unsigned direction : { 2u, 7u })
-        expectDspFailure ([&] { make (10, direction, 1); }, "This should be impossible.",
-                          "Source/zdsp/macos/ZFourierTransformAV");
+        expectDspFailure ([&] { make (10, direction, 1); }, "This should be impossible.", "Source/zdsp/macos/ZFourierTransformAV");
 }
 
 TEST (ZFourierTransformReal, ForwardMatchesTheDefinitionAndInverseGivesTheSignalBack)

@@ -3,15 +3,13 @@
 #include "ZGainAccelerate.h"
 #include "TestSignals.h"
 
-#include <cmath>
+#include <tuple>
 
 using namespace quarn;
 using namespace clarivo_test;
 
 namespace
 {
-using Values = Signal;
-
 // Uniform in [-1, 1], or in [0, 1] when `positive`.
 std::unique_ptr<ZBuffer> makeRandom (unsigned n, unsigned seed, bool positive = false)
 {
@@ -23,7 +21,7 @@ std::unique_ptr<ZBuffer> makeRandom (unsigned n, unsigned seed, bool positive = 
 }
 
 // Each value within a millionth (relative above 1) of the expected one.
-void expectNear (const Values& got, const Values& expected)
+void expectNear (const Signal& got, const Signal& expected)
 {
     ASSERT_EQ (got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i)
@@ -32,7 +30,7 @@ void expectNear (const Values& got, const Values& expected)
 
 // What an in-place operation leaves of `values`.
 template <typename Op>
-Values after (const Values& values, Op&& op)
+Signal after (const Signal& values, Op&& op)
 {
     auto b = bufferOf (values);
     op (*b);
@@ -54,54 +52,51 @@ constexpr float kTiny = 1e-30f;
 constexpr float kSmallGain = 1e-10f;
 } // namespace
 
-TEST_P (BothGains, ScalesRampsAndRanges)
+TEST_P (BothGains, ScalesRampsRangesAndCountedAndAccumulatingOperations)
 {
-    EXPECT_EQ ((Values { 0.5f, -1.0f }), after ({ 1.0f, -2.0f }, [&] (ZBuffer& b) { gain->scale (b, 0.5f); }));
+    EXPECT_EQ ((Signal { 0.5f, -1.0f }), after ({ 1.0f, -2.0f }, [&] (ZBuffer& b) { gain->scale (b, 0.5f); }));
     expectNear (after ({ 1.0f, 1.0f, 1.0f, 1.0f }, [&] (ZBuffer& b) { gain->ramp (b, 0.0f, 1.0f); }), { 0.0f, 1.0f / 3.0f, 2.0f / 3.0f, 1.0f });
     // A single sample takes the start gain.
     expectNear (after ({ 2.0f }, [&] (ZBuffer& b) { gain->ramp (b, 0.25f, 4.0f); }), { 0.5f });
-    EXPECT_EQ ((Values { 1.0f, 3.0f, 3.0f, 3.0f, 1.0f }), after ({ 1, 1, 1, 1, 1 }, [&] (ZBuffer& b) { gain->scaleRange (b, 1, 3, 3.0f); }));
+    EXPECT_EQ ((Signal { 1.0f, 3.0f, 3.0f, 3.0f, 1.0f }), after ({ 1, 1, 1, 1, 1 }, [&] (ZBuffer& b) { gain->scaleRange (b, 1, 3, 3.0f); }));
     expectNear (after ({ 1.0f, 0.1f, 1e-6f, 0.0f, -1.0f }, [&] (ZBuffer& b) { gain->amplitudeToDecibels (b); }), { 0.0f, -20.0f, -96.0f, -96.0f, -96.0f });
 
     // The range starts from the first value: values beyond +-100 are reported
     // as they are, not as the +-100 start values.
     float lo = 0.0f, hi = 0.0f;
     gain->scaleWithRange (*bufferOf ({ 1.0f, 2.0f, 3.0f }), lo, hi, 1.0f);
-    EXPECT_EQ ((Values { 1.0f, 3.0f }), (Values { lo, hi }));
+    EXPECT_EQ ((Signal { 1.0f, 3.0f }), (Signal { lo, hi }));
     gain->scaleWithRange (*bufferOf ({ 200.0f, 300.0f }), lo, hi, 2.0f);
-    EXPECT_EQ ((Values { 400.0f, 600.0f }), (Values { lo, hi }));
+    EXPECT_EQ ((Signal { 400.0f, 600.0f }), (Signal { lo, hi }));
     gain->scaleWithRange (*bufferOf ({ -300.0f, -150.0f }), lo, hi, 1.0f);
-    EXPECT_EQ ((Values { -300.0f, -150.0f }), (Values { lo, hi }));
-}
+    EXPECT_EQ ((Signal { -300.0f, -150.0f }), (Signal { lo, hi }));
 
-TEST_P (BothGains, CountedAndAccumulatingOperations)
-{
     auto a = bufferOf ({ 1.0f, 2.0f, 3.0f });
     auto b = bufferOf ({ 3.0f, 4.0f, 5.0f });
     EXPECT_EQ (0.0f, gain->multiplyAndSum (*a, *b, 0));
-    EXPECT_EQ ((Values { 1.0f, 2.0f, 3.0f }), valuesOf (*a));
+    EXPECT_EQ ((Signal { 1.0f, 2.0f, 3.0f }), valuesOf (*a));
 
     auto d = bufferOf ({ 1.0f, 1.0f, 1.0f });
     gain->scaleAddCount (*a, *d, 2, 2.0f);
-    EXPECT_EQ ((Values { 3.0f, 5.0f, 1.0f }), valuesOf (*d));
+    EXPECT_EQ ((Signal { 3.0f, 5.0f, 1.0f }), valuesOf (*d));
     gain->multiplyAddCount (*a, *b, *d, 1);
-    EXPECT_EQ ((Values { 6.0f, 5.0f, 1.0f }), valuesOf (*d));
+    EXPECT_EQ ((Signal { 6.0f, 5.0f, 1.0f }), valuesOf (*d));
 
     auto c = bufferOf ({ 9.0f, 9.0f, 9.0f, 9.0f });
     gain->scaleCopyRange (*a, *c, 1, 2, 10.0f);
-    EXPECT_EQ ((Values { 9.0f, 20.0f, 30.0f, 9.0f }), valuesOf (*c));
+    EXPECT_EQ ((Signal { 9.0f, 20.0f, 30.0f, 9.0f }), valuesOf (*c));
     gain->multiplyCopyRange (*a, *b, *c, 0, 2, 1, 2); // a[0..1] * b[1..2] into c[2..3]
-    EXPECT_EQ ((Values { 9.0f, 20.0f, 4.0f, 10.0f }), valuesOf (*c));
+    EXPECT_EQ ((Signal { 9.0f, 20.0f, 4.0f, 10.0f }), valuesOf (*c));
     gain->scaleAddAt (*a, *c, 1, 1.0f);
-    EXPECT_EQ ((Values { 9.0f, 21.0f, 6.0f, 13.0f }), valuesOf (*c));
+    EXPECT_EQ ((Signal { 9.0f, 21.0f, 6.0f, 13.0f }), valuesOf (*c));
 
     auto s = bufferOf ({ 1.0f, 2.0f, 3.0f, 4.0f });
     auto m = bufferOf ({ 2.0f, 2.0f, 0.5f, 0.5f });
     auto acc = bufferOf ({ 1.0f, 1.0f, 1.0f, 1.0f });
     gain->scaleAdd (*s, *acc, 2.0f);
-    EXPECT_EQ ((Values { 3.0f, 5.0f, 7.0f, 9.0f }), valuesOf (*acc));
+    EXPECT_EQ ((Signal { 3.0f, 5.0f, 7.0f, 9.0f }), valuesOf (*acc));
     gain->multiplyAdd (*s, *m, *acc);
-    EXPECT_EQ ((Values { 5.0f, 9.0f, 8.5f, 11.0f }), valuesOf (*acc));
+    EXPECT_EQ ((Signal { 5.0f, 9.0f, 8.5f, 11.0f }), valuesOf (*acc));
     gain->rampAdd (*s, *acc, 0.0f, 3.0f);
     expectNear (valuesOf (*acc), { 5.0f, 11.0f, 14.5f, 23.0f });
 
@@ -115,26 +110,23 @@ TEST_P (BothGains, CountedAndAccumulatingOperations)
     EXPECT_FLOAT_EQ (0.5f, gain->multiplyAddAndPeak (*ps, *ps, *pd));
 }
 
-TEST_P (BothGains, ComplexMultiplyWorksWhateverTheOutputsAlias)
+TEST_P (BothGains, ComplexMultiplyWhateverTheOutputsAliasAndGuardedProductsKeepDenormalsOut)
 {
     // (1 + 2i)(3 + 4i) = -5 + 10i; (0.5 - i)(2 + 0i) = 1 - 2i
     auto aRe = bufferOf ({ 1.0f, 0.5f }), aIm = bufferOf ({ 2.0f, -1.0f });
     auto bRe = bufferOf ({ 3.0f, 2.0f }), bIm = bufferOf ({ 4.0f, 0.0f });
     gain->complexMultiply (*aRe, *aIm, *bRe, *bIm, *aRe, *aIm);
-    EXPECT_EQ ((Values { -5.0f, 1.0f }), valuesOf (*aRe));
-    EXPECT_EQ ((Values { 10.0f, -2.0f }), valuesOf (*aIm));
+    EXPECT_EQ ((Signal { -5.0f, 1.0f }), valuesOf (*aRe));
+    EXPECT_EQ ((Signal { 10.0f, -2.0f }), valuesOf (*aIm));
 
     // Into the second operand, and with the outputs swapped onto the inputs.
     auto cRe = bufferOf ({ 1.0f }), cIm = bufferOf ({ 2.0f }), dRe = bufferOf ({ 3.0f }), dIm = bufferOf ({ 4.0f });
     gain->complexMultiply (*cRe, *cIm, *dRe, *dIm, *dRe, *dIm);
-    EXPECT_EQ ((Values { -5.0f, 10.0f }), (Values { (*dRe)[0], (*dIm)[0] }));
+    EXPECT_EQ ((Signal { -5.0f, 10.0f }), (Signal { (*dRe)[0], (*dIm)[0] }));
     auto eRe = bufferOf ({ 1.0f }), eIm = bufferOf ({ 2.0f }), fRe = bufferOf ({ 3.0f }), fIm = bufferOf ({ 4.0f });
     gain->complexMultiply (*eRe, *eIm, *fRe, *fIm, *eIm, *eRe);
-    EXPECT_EQ ((Values { -5.0f, 10.0f }), (Values { (*eIm)[0], (*eRe)[0] }));
-}
+    EXPECT_EQ ((Signal { -5.0f, 10.0f }), (Signal { (*eIm)[0], (*eRe)[0] }));
 
-TEST_P (BothGains, GuardedProductInRangeAndOverlapAddKeepsDenormalsOut)
-{
     // Exponent fields summing below 128 give +0 in both variants here.
     auto d = bufferOf ({ 0.0f, 0.0f });
     gain->scaleAddAt (*bufferOf ({ kTiny, -kTiny }), *d, 0, kSmallGain);
@@ -147,7 +139,7 @@ TEST_P (BothGains, GuardedProductInRangeAndOverlapAddKeepsDenormalsOut)
     auto b = bufferOf ({ std::ldexp (1.0f, -63), std::ldexp (1.0f, -64) });
     auto out = bufferOf ({ 5.0f, 5.0f });
     gain->multiplyCopyRange (*a, *b, *out, 0, 0, 0, 2);
-    EXPECT_EQ ((Values { std::ldexp (1.0f, -126), 0.0f }), valuesOf (*out));
+    EXPECT_EQ ((Signal { std::ldexp (1.0f, -126), 0.0f }), valuesOf (*out));
 }
 
 TEST (ZGainVariants, DifferInDenormalGuardsPeaksSumsAndDecibelFloors)
@@ -179,9 +171,9 @@ TEST (ZGainVariants, DifferInDenormalGuardsPeaksSumsAndDecibelFloors)
 
     auto b = bufferOf ({ 3.0f, 4.0f }), a1 = bufferOf ({ 1.0f, 2.0f }), a2 = bufferOf ({ 1.0f, 2.0f });
     EXPECT_EQ (11.0f, plain.multiplyAndSum (*a1, *b, 2));
-    EXPECT_EQ ((Values { 3.0f, 8.0f }), valuesOf (*a1));
+    EXPECT_EQ ((Signal { 3.0f, 8.0f }), valuesOf (*a1));
     EXPECT_EQ (11.0f, fast.multiplyAndSum (*a2, *b, 2));
-    EXPECT_EQ ((Values { 1.0f, 2.0f }), valuesOf (*a2));
+    EXPECT_EQ ((Signal { 1.0f, 2.0f }), valuesOf (*a2));
 
     expectNear (after ({ 1.0f, 0.01f, 0.0f, 2.5e-10f }, [&] (ZBuffer& b) { plain.powerToDecibels (b); }), { 0.0f, -20.0f, -96.0f, -96.0f });
     expectNear (after ({ 1.0f, 0.01f, 0.0f }, [&] (ZBuffer& b) { fast.powerToDecibels (b); }), { 0.0f, -20.0f, -200.0f });
@@ -195,7 +187,10 @@ TEST (ZGainAccelerate, RampTableFollowsLengthAndGainChanges)
 {
     ZGainAccelerate gain;
 
-    auto check = [&] (unsigned n, float start, float end)
+    // Reused, refilled, refilled at the end only, longer, shorter, and a
+    // single sample (the start gain).
+    for (auto [n, start, end] : { std::tuple { 4u, 0.0f, 1.0f }, { 4u, 0.0f, 1.0f }, { 4u, 1.0f, 0.0f }, { 4u, 1.0f, 0.5f },
+                                  { 513u, 0.0f, 2.0f }, { 3u, -1.0f, 1.0f }, { 1u, 0.7f, 0.1f } })
     {
         ZBuffer ones (n, "ZBuffer"), out (n, "ZBuffer");
         std::fill_n (ones.getData(), n, 1.0f);
@@ -204,22 +199,14 @@ TEST (ZGainAccelerate, RampTableFollowsLengthAndGainChanges)
         for (unsigned i = 0; i < n; ++i)
             EXPECT_NEAR (start + step * float (i), out[i], 1e-5f) << "n " << n << " i " << i;
         EXPECT_NEAR (n > 1 ? end : start, out[n - 1], 1e-5f);
-    };
-
-    check (4, 0.0f, 1.0f);
-    check (4, 0.0f, 1.0f); // reused
-    check (4, 1.0f, 0.0f); // refilled
-    check (4, 1.0f, 0.5f); // refilled, end only
-    check (513, 0.0f, 2.0f); // longer
-    check (3, -1.0f, 1.0f); // shorter
-    check (1, 0.7f, 0.1f); // a single sample: the start gain
+    }
 
     // The table serves the in-place and accumulating ramps too.
     auto b = bufferOf ({ 2.0f, 2.0f, 2.0f });
     gain.ramp (*b, 1.0f, 0.0f);
-    EXPECT_EQ ((Values { 2.0f, 1.0f, 0.0f }), valuesOf (*b));
+    EXPECT_EQ ((Signal { 2.0f, 1.0f, 0.0f }), valuesOf (*b));
     EXPECT_EQ (2.0f, gain.rampAddAndPeak (*b, *b, 0.0f, 1.0f));
-    EXPECT_EQ ((Values { 2.0f, 1.5f, 0.0f }), valuesOf (*b));
+    EXPECT_EQ ((Signal { 2.0f, 1.5f, 0.0f }), valuesOf (*b));
 }
 
 // The vectorised operations run over whole groups of lanes and a scalar tail:
@@ -231,16 +218,13 @@ TEST (ZGainVariants, AgreeOnLongBuffersWithTails)
     {
         ZGain plain;
         ZGainAccelerate fast;
-        auto x = makeRandom (n, 1);
-        auto y = makeRandom (n, 2);
+        auto x = makeRandom (n, 1), y = makeRandom (n, 2);
 
         auto run = [&] (ZGain& g, auto op)
         {
-            auto a = makeRandom (n, 1);
-            auto b = makeRandom (n, 3);
+            auto a = makeRandom (n, 1), b = makeRandom (n, 3);
             op (g, *a, *b);
-            auto r = valuesOf (*a);
-            auto rb = valuesOf (*b);
+            auto r = valuesOf (*a), rb = valuesOf (*b);
             r.insert (r.end(), rb.begin(), rb.end());
             return r;
         };

@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <memory>
-#include <random>
-#include <vector>
-
 using namespace quarn;
 using namespace clarivo_test;
 
@@ -51,20 +46,15 @@ void processOneBlock (ZLinPhMultibandCompressor& comp)
     run (comp, makeSignal (comp.getBlockSize(), 0.1f), comp.getBlockSize());
 }
 
-void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<Signal>& out,
-                              int delay, float tolerance)
+void expectDelayedByOneBlock (const std::vector<Signal>& in, const std::vector<Signal>& out, int delay, float tolerance)
 {
     for (size_t c = 0; c < 2; ++c)
-    {
-        for (int i = 0; i < delay; ++i)
-            ASSERT_NEAR (out[c][(size_t) i], 0.0f, tolerance) << "channel " << c << " sample " << i;
-        for (size_t i = (size_t) delay; i < out[c].size(); ++i)
-            ASSERT_NEAR (out[c][i], in[c][i - (size_t) delay], tolerance) << "channel " << c << " sample " << i;
-    }
+        for (size_t i = 0; i < out[c].size(); ++i)
+            ASSERT_NEAR (out[c][i], i < (size_t) delay ? 0.0f : in[c][i - (size_t) delay], tolerance) << "channel " << c << " sample " << i;
 }
 } // namespace
 
-TEST (ZLinPhMultibandCompressor, GainComputerAndItsGainOnTheOutput)
+TEST (ZLinPhMultibandCompressor, GainComputerItsGainOnTheOutputLinkedChannelsAndTheBandSplitAt44100)
 {
     ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
     freezeEnvelopes (comp);
@@ -124,47 +114,39 @@ TEST (ZLinPhMultibandCompressor, GainComputerAndItsGainOnTheOutput)
     for (size_t c = 0; c < 2; ++c)
         for (size_t i = 2 * kBlock; i < in[c].size(); ++i)
             ASSERT_NEAR (out[c][i], gain * in[c][i - kBlock], 2.0e-6f);
-}
 
-TEST (ZLinPhMultibandCompressor, OneLoudChannelSetsTheGainOfBoth)
-{
-    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
+    ZLinPhMultibandCompressor linked (2, 3, kBlock, 44100.0f);
     for (int k = 0; k < 3; ++k)
     {
-        comp.threshold[k] = -40.0f;
-        comp.setAttack (k, 0.001f);
-        comp.setRelease (k, 0.001f);
+        linked.threshold[k] = -40.0f;
+        linked.setAttack (k, 0.001f);
+        linked.setRelease (k, 0.001f);
     }
 
     // The same waveform, 40 dB apart: linked gains keep the 40 dB.
-    auto in = makeSignal (10 * kBlock, 0.5f);
-    for (size_t i = 0; i < in[1].size(); ++i)
-        in[1][i] = 0.01f * in[0][i];
+    auto linkedIn = makeSignal (10 * kBlock, 0.5f);
+    for (size_t i = 0; i < linkedIn[1].size(); ++i)
+        linkedIn[1][i] = 0.01f * linkedIn[0][i];
 
-    const auto out = run (comp, in, kBlock);
+    const auto linkedOut = run (linked, linkedIn, kBlock);
     for (int k = 0; k < 3; ++k)
     {
-        EXPECT_LT (comp.getBandGainDb (k), -3.0f) << "band " << k << " compresses";
-        EXPECT_EQ (comp.getBandLevelDb (k), std::max (comp.getEnvelopeDb (0, k), comp.getEnvelopeDb (1, k)));
-        EXPECT_GT (comp.getEnvelopeDb (0, k), comp.getEnvelopeDb (1, k) + 30.0f);
+        EXPECT_LT (linked.getBandGainDb (k), -3.0f) << "band " << k << " compresses";
+        EXPECT_EQ (linked.getBandLevelDb (k), std::max (linked.getEnvelopeDb (0, k), linked.getEnvelopeDb (1, k)));
+        EXPECT_GT (linked.getEnvelopeDb (0, k), linked.getEnvelopeDb (1, k) + 30.0f);
     }
-    for (size_t i = kBlock; i < out[0].size(); ++i)
-        ASSERT_NEAR (out[1][i], 0.01f * out[0][i], 1.0e-6f);
-}
+    for (size_t i = kBlock; i < linkedOut[0].size(); ++i)
+        ASSERT_NEAR (linkedOut[1][i], 0.01f * linkedOut[0][i], 1.0e-6f);
 
-TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
-{
-    ZLinPhMultibandCompressor comp (2, 3, kBlock, 44100.0f);
-    EXPECT_EQ (comp.getFirstBin (0), 0u);
-    EXPECT_EQ (comp.getLastBin (0), 0u);
-    EXPECT_EQ (comp.getFirstBin (1), 139u);
-    EXPECT_EQ (comp.getLastBin (1), 139u);
-    EXPECT_EQ (comp.getFirstBin (2), 384u);
-    EXPECT_EQ (comp.getLastBin (2), 512u);
+    // The band split at 44.1 kHz.
+    ZLinPhMultibandCompressor split (2, 3, kBlock, 44100.0f);
+    const std::pair<unsigned, unsigned> bands[] = { { 0, 0 }, { 139, 139 }, { 384, 512 } }; // first and last bin
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ (std::make_pair (split.getFirstBin (k), split.getLastBin (k)), bands[k]) << "band " << k;
 
     // The first transition (bins 1..138) rises from about 0 to 1 and passes
     // one half at 1000 Hz: bin 23 is 990.5 Hz, bin 24 1033.6 Hz.
-    const auto& mask = comp.getTransitionMask (0);
+    const auto& mask = split.getTransitionMask (0);
     EXPECT_LT (mask[0], 0.01f);
     EXPECT_LT (mask[22], 0.5f);
     EXPECT_GT (mask[23], 0.5f);
@@ -173,17 +155,17 @@ TEST (ZLinPhMultibandCompressor, BandSplitAt44100)
         ASSERT_GE (mask[i], mask[i - 1]);
 
     // The second (bins 140..383) passes one half at 11000 Hz (bin 255.4).
-    const auto& mask1 = comp.getTransitionMask (1);
+    const auto& mask1 = split.getTransitionMask (1);
     EXPECT_LT (mask1[254 - 140], 0.5f);
     EXPECT_NEAR (mask1[255 - 140], 0.5f, 0.01f);
     EXPECT_GT (mask1[256 - 140], 0.5f);
 
     // Moving a crossover takes effect at updateBands.
-    comp.crossover[0] = 500.0f;
-    comp.crossover[1] = 6000.0f;
-    comp.updateBands();
-    EXPECT_EQ (comp.getFirstBin (1), 75u);
-    EXPECT_EQ (comp.getFirstBin (2), 326u);
+    split.crossover[0] = 500.0f;
+    split.crossover[1] = 6000.0f;
+    split.updateBands();
+    EXPECT_EQ (split.getFirstBin (1), 75u);
+    EXPECT_EQ (split.getFirstBin (2), 326u);
 }
 
 TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
@@ -211,13 +193,12 @@ TEST (ZLinPhMultibandCompressor, CrossoversStayBelowHalfTheRateAtEveryRate)
             comp.updateBands();
 
             for (int k = 0; k < 2; ++k)
-                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
-            for (int k = 0; k < 3; ++k)
             {
-                EXPECT_LE (comp.getFirstBin (k), 512u);
-                EXPECT_LE (comp.getLastBin (k), 512u);
-                EXPECT_EQ (firstBad (comp.getTransitionMask (0)), -1);
+                EXPECT_LT (comp.getEffectiveCrossover (k), rate / 2.0f);
+                EXPECT_EQ (firstBad (comp.getTransitionMask (k)), -1);
             }
+            for (int k = 0; k < 3; ++k)
+                EXPECT_LE (std::max (comp.getFirstBin (k), comp.getLastBin (k)), 512u) << "band " << k;
             EXPECT_EQ (comp.getLastBin (2), 512u);
 
             // Transparent at 0 dB, and finite and bounded when compressing.
@@ -292,7 +273,6 @@ TEST (ZLinPhMultibandCompressor, CreationLimitsAndRebuild)
     // coefficients follow.
     EXPECT_TRUE (comp.setBlockSizeAndRate (1024, 96000.0f));
     EXPECT_EQ (comp.threshold[1], -33.0f);
-    EXPECT_EQ (comp.attack[2], 5.0f);
     EXPECT_FLOAT_EQ (comp.attackCoefficient[2], std::pow (0.33f, 1024.0f / (96000.0f * 5.0f)));
     EXPECT_EQ (comp.getFirstBin (1), (unsigned) ((500.0f + 11000.0f) / 2.0f * 2048.0f / 96000.0f + 0.5f));
     EXPECT_EQ (comp.getLastBin (2), 1024u);

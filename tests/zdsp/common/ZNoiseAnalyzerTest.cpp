@@ -4,12 +4,8 @@
 #include "TestSignals.h"
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <functional>
-#include <limits>
-#include <random>
-#include <vector>
 
 using namespace quarn;
 
@@ -50,10 +46,7 @@ public:
     float noiseOnly() { return noiseLevel > 0.0f ? noiseLevel * noise (rng) : 0.0f; }
 
 private:
-    struct Partial
-    {
-        double re = 1.0, im = 0.0, cosStep = 1.0, sinStep = 0.0, weight = 0.0;
-    };
+    struct Partial { double re = 1.0, im = 0.0, cosStep = 1.0, sinStep = 0.0, weight = 0.0; };
 
     void startNote()
     {
@@ -101,53 +94,46 @@ std::int64_t seconds (double s)
 }
 } // namespace
 
-TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTied)
+TEST (ZNoiseAnalyzer, SensitivityAndRatioAreTiedItNeedsAtLeast54BlocksStopsAtItsCapacityAndSurvivesBrokenBlocks)
 {
     ZNoiseAnalyzer analyzer;
     EXPECT_FLOAT_EQ (analyzer.getRatio(), 1.4f);
     EXPECT_FLOAT_EQ (analyzer.getSensitivity(), 1.0f / 3.0f);
-    EXPECT_EQ (analyzer.getBlockSize(), 256);
     analyzer.setSampleRate (96000.0f);
     EXPECT_EQ (analyzer.getBlockSize(), 256);
 
     // Each setting moves the other; both are held to their ranges, and a NaN changes nothing.
-    const struct
-    {
-        bool sensitivity;
-        float value, ratio, sensitivityAfter;
-    } settings[] = { { true, 0.29f, 1.361f, 0.29f }, { true, 2.0f, 2.0f, 1.0f }, { true, -1.0f, 1.1f, 0.0f },
-                     { false, 3.0f, 2.0f, 1.0f }, { false, std::numeric_limits<float>::quiet_NaN(), 2.0f, 1.0f } };
+    const struct { bool sensitivity; float value, ratio, sensitivityAfter; } settings[] = {
+        { true, 0.29f, 1.361f, 0.29f }, { true, 2.0f, 2.0f, 1.0f }, { true, -1.0f, 1.1f, 0.0f },
+        { false, 3.0f, 2.0f, 1.0f }, { false, std::numeric_limits<float>::quiet_NaN(), 2.0f, 1.0f } };
     for (const auto& s : settings)
     {
         s.sensitivity ? analyzer.setSensitivity (s.value) : analyzer.setRatio (s.value);
         EXPECT_NEAR (analyzer.getRatio(), s.ratio, 1e-6f) << s.value;
         EXPECT_NEAR (analyzer.getSensitivity(), s.sensitivityAfter, 1e-6f) << s.value;
     }
-}
 
-TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksAndStopsAtItsCapacity)
-{
-    ZNoiseAnalyzer analyzer;
+    ZNoiseAnalyzer counted;
     std::mt19937 rng (1);
     std::normal_distribution<float> noise (0.0f, 0.01f);
     auto white = [&] (std::int64_t) { return noise (rng); };
 
     // 54 blocks: three warm-up blocks and 51 analysed give two windows.
-    analyse (analyzer, 54 * kBlock, white);
-    EXPECT_GT (analyzer.getNoiseLength(), 0);
+    analyse (counted, 54 * kBlock, white);
+    EXPECT_GT (counted.getNoiseLength(), 0);
 
     // 53 blocks give one window: no result, and nothing of the previous one.
-    analyse (analyzer, 53 * kBlock, white);
-    EXPECT_EQ (analyzer.getNoiseStart(), 0);
-    EXPECT_EQ (analyzer.getNoiseLength(), 0);
-    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
+    analyse (counted, 53 * kBlock, white);
+    EXPECT_EQ (counted.getNoiseStart(), 0);
+    EXPECT_EQ (counted.getNoiseLength(), 0);
+    EXPECT_EQ (counted.getConfidence(), 0.0f);
 
     // Blocks past the length given to prepare are ignored.
-    analyzer.prepare (60 * kBlock);
+    counted.prepare (60 * kBlock);
     std::vector<float> block (kBlock, 0.1f);
     for (int i = 0; i < 100; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    EXPECT_EQ (analyzer.getBlocksAnalysed(), 61);
+        counted.analyzeBlock (block.data(), kBlock);
+    EXPECT_EQ (counted.getBlocksAnalysed(), 61);
 
     // No prepare, no analysis.
     ZNoiseAnalyzer unprepared;
@@ -155,6 +141,30 @@ TEST (ZNoiseAnalyzer, NeedsAtLeast54BlocksAndStopsAtItsCapacity)
     unprepared.finishAnalysis();
     EXPECT_EQ (unprepared.getBlocksAnalysed(), 0);
     EXPECT_EQ (unprepared.getConfidence(), 0.0f);
+
+    // Broken and short blocks leave a finite confidence.
+    counted.prepare (100 * kBlock);
+    std::fill (block.begin(), block.end(), 0.01f);
+    block[7] = std::numeric_limits<float>::quiet_NaN();
+    block[9] = std::numeric_limits<float>::infinity();
+    for (int i = 0; i < 80; ++i)
+        counted.analyzeBlock (block.data(), kBlock);
+    counted.analyzeBlock (block.data(), 100); // a short last block
+    counted.analyzeBlock (nullptr, kBlock);
+    counted.finishAnalysis();
+    EXPECT_TRUE (std::isfinite (counted.getConfidence()));
+
+    // A length no table should hold analyses nothing instead of failing,
+    // and nothing of the previous analysis is written to any more.
+    counted.prepare (std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ (counted.getCapacity(), 0);
+    for (int i = 0; i < 80; ++i)
+        counted.analyzeBlock (block.data(), kBlock);
+    counted.finishAnalysis();
+    EXPECT_EQ (counted.getBlocksAnalysed(), 0);
+    EXPECT_EQ (counted.getConfidence(), 0.0f);
+    counted.prepare (-5);
+    EXPECT_EQ (counted.getCapacity(), 1);
 }
 
 TEST (ZNoiseAnalyzer, FindsTheQuietStretchToTheBlockAndTakesTheLaterOfTwoEqualOnes)
@@ -194,7 +204,7 @@ TEST (ZNoiseAnalyzer, FindsTheQuietStretchToTheBlockAndTakesTheLaterOfTwoEqualOn
     EXPECT_LT (analyzer.getConfidence(), 1.0f);
 }
 
-TEST (ZNoiseAnalyzer, SilenceIsNotNoise)
+TEST (ZNoiseAnalyzer, SilenceIsNotNoiseAndAnHourOfLoudMaterialDoesNotBlurTheQuietNoise)
 {
     // Notes over a faint noise floor, and a long gap of digital silence: the
     // fade into the gap is the quietest, steadiest place there is.
@@ -210,49 +220,19 @@ TEST (ZNoiseAnalyzer, SilenceIsNotNoise)
     const auto end = start + analyzer.getNoiseLength();
     const bool overlapsSilence = start < silenceEnd && end > silenceStart + kBlock;
     EXPECT_FALSE (overlapsSilence) << start << " .. " << end;
-}
 
-TEST (ZNoiseAnalyzer, AnHourOfLoudMaterialDoesNotBlurTheQuietNoise)
-{
     // Sums carried across an hour of loud notes must not leave residue that
     // swamps the variance of the noise stretch at the end.
     const std::int64_t total = seconds (3600.0 + 10.0);
     const std::int64_t noiseStart = seconds (3600.0 + 3.0), noiseEnd = seconds (3600.0 + 6.0);
-    Notes notes (21, 0.01);
-    auto source = [&] (std::int64_t t) {
-        return (t >= noiseStart && t < noiseEnd) ? notes.noiseOnly() : notes.next();
+    Notes hourNotes (21, 0.01);
+    auto hourSource = [&] (std::int64_t t) {
+        return (t >= noiseStart && t < noiseEnd) ? hourNotes.noiseOnly() : hourNotes.next();
     };
 
-    ZNoiseAnalyzer analyzer;
-    analyse (analyzer, total, source);
-    EXPECT_GT (analyzer.getConfidence(), 0.6f);
-    EXPECT_GE (analyzer.getNoiseStart(), noiseStart - 3 * kBlock);
-    EXPECT_LE (analyzer.getNoiseStart() + analyzer.getNoiseLength(), noiseEnd);
-}
-
-TEST (ZNoiseAnalyzer, ShortAndBrokenBlocksAreSafe)
-{
-    ZNoiseAnalyzer analyzer;
-    analyzer.prepare (100 * kBlock);
-    std::vector<float> block (kBlock, 0.01f);
-    block[7] = std::numeric_limits<float>::quiet_NaN();
-    block[9] = std::numeric_limits<float>::infinity();
-    for (int i = 0; i < 80; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    analyzer.analyzeBlock (block.data(), 100); // a short last block
-    analyzer.analyzeBlock (nullptr, kBlock);
-    analyzer.finishAnalysis();
-    EXPECT_TRUE (std::isfinite (analyzer.getConfidence()));
-
-    // A length no table should hold analyses nothing instead of failing,
-    // and nothing of the previous analysis is written to any more.
-    analyzer.prepare (std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ (analyzer.getCapacity(), 0);
-    for (int i = 0; i < 80; ++i)
-        analyzer.analyzeBlock (block.data(), kBlock);
-    analyzer.finishAnalysis();
-    EXPECT_EQ (analyzer.getBlocksAnalysed(), 0);
-    EXPECT_EQ (analyzer.getConfidence(), 0.0f);
-    analyzer.prepare (-5);
-    EXPECT_EQ (analyzer.getCapacity(), 1);
+    ZNoiseAnalyzer hourAnalyzer;
+    analyse (hourAnalyzer, total, hourSource);
+    EXPECT_GT (hourAnalyzer.getConfidence(), 0.6f);
+    EXPECT_GE (hourAnalyzer.getNoiseStart(), noiseStart - 3 * kBlock);
+    EXPECT_LE (hourAnalyzer.getNoiseStart() + hourAnalyzer.getNoiseLength(), noiseEnd);
 }

@@ -4,11 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-#include <memory>
-#include <vector>
-
 using namespace quarn;
 using namespace testing;
 using clarivo_test::valuesOf;
@@ -45,7 +40,7 @@ void expectInverse (const ZWindowPair& window)
 } // namespace
 
 // The general window and the dedicated Hamming class build the same values.
-TEST (ZSignalWindow, HammingOf1024AndItsNormalisations)
+TEST (ZSignalWindow, HammingOf1024AndItsNormalisationsShortWindowsOfEveryShapeAndKaiserBands)
 {
     auto window = makeWindow (1024, hamming);
     const auto& w = *window->getWindow();
@@ -73,10 +68,7 @@ TEST (ZSignalWindow, HammingOf1024AndItsNormalisations)
 
     EXPECT_THROW (makeWindow (0, hamming), qj_dsp_exception);
     EXPECT_THROW (std::unique_ptr<ZHammingWindow> (ZHammingWindow::create (0)), qj_dsp_exception);
-}
 
-TEST (ZSignalWindow, ShortWindowsOfEveryShape)
-{
     // Hann: the rounded argument of the last sample falls just short of 2 pi,
     // leaving a value just above 0 and a huge inverse.
     auto hannWindow = makeWindow (5, hann);
@@ -108,29 +100,26 @@ TEST (ZSignalWindow, ShortWindowsOfEveryShape)
         EXPECT_EQ ((*one->getWindow())[0], 1.0f) << type;
         EXPECT_EQ ((*one->getInverseWindow())[0], 1.0f) << type;
     }
-}
 
-TEST (ZSignalWindow, KaiserFollowsTheAttenuationBands)
-{
-    // 21 dB or less means beta 0: a rectangular window.
+    // Kaiser: 21 dB or less means beta 0, a rectangular window.
     for (float attenuation : { 0.0f, 21.0f })
     {
-        auto window = makeWindow (64, kaiser, attenuation);
-        EXPECT_EQ (valuesOf (*window->getWindow()), std::vector<float> (64, 1.0f)) << attenuation;
-        EXPECT_FLOAT_EQ (window->getSum(), 64.0f);
+        auto kaiserWindow = makeWindow (64, kaiser, attenuation);
+        EXPECT_EQ (valuesOf (*kaiserWindow->getWindow()), std::vector<float> (64, 1.0f)) << attenuation;
+        EXPECT_FLOAT_EQ (kaiserWindow->getSum(), 64.0f);
     }
 
     // 60 dB: beta = 0.1102 * 51.3; the ends are 1 / I0(beta).
-    auto window = makeWindow (61, kaiser, 60.0f);
-    const auto& w = *window->getWindow();
+    auto kaiserWindow = makeWindow (61, kaiser, 60.0f);
+    const auto& kw = *kaiserWindow->getWindow();
     const double expectedEnd = 1.0 / std::cyl_bessel_i (0.0, 0.1102 * 51.3);
-    EXPECT_NEAR (w[0], expectedEnd, 1e-6); // 0.0204
-    EXPECT_NEAR (w[60], expectedEnd, 1e-6);
-    EXPECT_FLOAT_EQ (w[30], 1.0f);
+    EXPECT_NEAR (kw[0], expectedEnd, 1e-6); // 0.0204
+    EXPECT_NEAR (kw[60], expectedEnd, 1e-6);
+    EXPECT_FLOAT_EQ (kw[30], 1.0f);
     for (unsigned i = 0; i < 30; ++i)
     {
-        EXPECT_NEAR (w[i], w[60 - i], 1e-6f) << i;
-        EXPECT_LT (w[i], w[i + 1]) << i;
+        EXPECT_NEAR (kw[i], kw[60 - i], 1e-6f) << i;
+        EXPECT_LT (kw[i], kw[i + 1]) << i;
     }
 
     // Between 21 and 50 dB the empirical formula for beta applies.

@@ -3,12 +3,7 @@
 #include "ZSpectralCompressor.h"
 #include "TestSignals.h"
 
-#include <cmath>
-#include <limits>
-#include <memory>
-#include <random>
 #include <tuple>
-#include <vector>
 
 using namespace quarn;
 using clarivo_test::firstBad;
@@ -38,8 +33,7 @@ std::unique_ptr<ZSpectralCompressor> makeInstant (float reduction = 15.0f)
 
 struct Spectrum
 {
-    ZBuffer re { kBins, "re" };
-    ZBuffer im { kBins, "im" };
+    ZBuffer re { kBins, "re" }, im { kBins, "im" };
 
     // Puts the power powerDb into bin i, all in the real part.
     void setPowerDb (unsigned i, float powerDb)
@@ -66,7 +60,7 @@ struct Spectrum
 };
 } // namespace
 
-TEST (ZSpectralCompressor, GainCurveAndSmoothingTables)
+TEST (ZSpectralCompressor, GainCurveSmoothingTablesEntryChoiceByDistanceFromThresholdAndLevelTracking)
 {
     std::unique_ptr<ZSpectralCompressor> fresh (ZSpectralCompressor::create (kBins, kRate));
     EXPECT_FLOAT_EQ (fresh->getRelease()[0], 0.9f);
@@ -101,13 +95,11 @@ TEST (ZSpectralCompressor, GainCurveAndSmoothingTables)
     // Non-finite settings leave the curve as it was.
     compressor->setGainCurve (std::numeric_limits<float>::quiet_NaN(), 2.0f);
     EXPECT_FLOAT_EQ (table[255], dbToGain (-100.0f + 0.25f * 127.0f));
-}
 
-TEST (ZSpectralCompressor, BinsPickTheirTableEntryByDistanceFromThreshold)
-{
-    auto compressor = makeInstant();
-    compressor->setThreshold (-60.0f);
-    compressor->setThresholdOffset (3.0f); // bins are compared with -57 dB
+    // Bins pick their table entry by their distance from the threshold.
+    auto picker = makeInstant();
+    picker->setThreshold (-60.0f);
+    picker->setThresholdOffset (3.0f); // bins are compared with -57 dB
 
     // Bins below 32 are not smoothed across frequency, so each shows its own
     // entry. Bin, distance from -57 dB, gain in dB: within 1 dB above or below
@@ -120,7 +112,7 @@ TEST (ZSpectralCompressor, BinsPickTheirTableEntryByDistanceFromThreshold)
     for (auto [bin, distance, gain] : bins)
         s.setPowerDb (bin, -57.0f + distance);
     const auto inRe = valuesOf (s.re);
-    compressor->process (s.re, s.im, s.re, s.im);
+    picker->process (s.re, s.im, s.re, s.im);
     for (auto [bin, distance, gain] : bins)
         EXPECT_FLOAT_EQ (s.re[bin] / inRe[bin], dbToGain (gain)) << bin << " at " << distance << " dB";
     EXPECT_EQ (firstBad (s.re), -1);
@@ -128,40 +120,37 @@ TEST (ZSpectralCompressor, BinsPickTheirTableEntryByDistanceFromThreshold)
     // The factory's gain object is the vectorised one on this processor: a
     // power of -190 dB reads as about -190 dB (not the plain rule's -96), so
     // against a threshold of -185 dB the bin is fully reduced.
-    compressor->setThreshold (-185.0f);
-    compressor->setThresholdOffset (0.0f);
+    picker->setThreshold (-185.0f);
+    picker->setThresholdOffset (0.0f);
     s.fillPowerDb (-185.0f);
     s.setPowerDb (10, -190.0f);
     const float before = s.re[10];
-    compressor->process (s.re, s.im, s.re, s.im);
+    picker->process (s.re, s.im, s.re, s.im);
     EXPECT_FLOAT_EQ (s.re[10] / before, dbToGain (-15.0f));
-}
 
-TEST (ZSpectralCompressor, LevelTrackingRelaxesLoudFrames)
-{
-    auto compressor = makeInstant();
-    compressor->setThreshold (0.0f); // every bin far below: full reduction
-    compressor->setTrack (true);
-    compressor->setTrackFloor (-36.0f);
-    compressor->setTrackRange (18.0f);
-    compressor->setLevelAttack (0.0f); // the level follows at once
-    compressor->setLevelRelease (0.0f);
+    // Level tracking relaxes loud frames.
+    picker = makeInstant();
+    picker->setThreshold (0.0f); // every bin far below: full reduction
+    picker->setTrack (true);
+    picker->setTrackFloor (-36.0f);
+    picker->setTrackRange (18.0f);
+    picker->setLevelAttack (0.0f); // the level follows at once
+    picker->setLevelRelease (0.0f);
 
     // Total power at floor + range: every gain becomes 1; at the floor: the
     // gains as computed, full reduction.
     const float perBin = -18.0f - 10.0f * std::log10 ((float) kBins);
     for (auto [powerDb, gain] : { std::pair { perBin, 1.0f }, { perBin - 18.0f, dbToGain (-15.0f) } })
     {
-        Spectrum s;
         s.fillPowerDb (powerDb);
         const auto before = valuesOf (s.re);
-        compressor->process (s.re, s.im, s.re, s.im);
+        picker->process (s.re, s.im, s.re, s.im);
         for (unsigned i = 0; i < kBins; ++i)
             ASSERT_NEAR (s.re[i] / before[i], gain, 1e-5f) << powerDb << " dB, bin " << i;
     }
 }
 
-TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBand)
+TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBandAndNonFiniteFramesAreRecoveredFrom)
 {
     auto reduce = makeInstant();
     auto noiseOnly = makeInstant();
@@ -194,10 +183,8 @@ TEST (ZSpectralCompressor, FrequencyLimitsBoundTheReducedBand)
             ASSERT_NEAR (b.re[i], in * (1.0f - dbToGain (-15.0f)), 1e-6f) << i;
         }
     }
-}
 
-TEST (ZSpectralCompressor, RecoversFromNonFiniteFrames)
-{
+    // Non-finite frames are recovered from.
     auto compressor = makeInstant();
     compressor->setAttack (0.15f, 0.225f);
     compressor->setRelease (0.1f, 0.2f);

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
-
 using namespace quarn;
 using clarivo_test::Signal;
 using clarivo_test::uniformNoise;
@@ -37,7 +34,7 @@ Signal passThrough (ZWindowedOverlapAdd& framer, const Signal& signal)
 }
 } // namespace
 
-TEST (ZWindowedOverlapAdd, SegmentsAreFramesEndingEveryHop)
+TEST (ZWindowedOverlapAdd, SegmentsEndEveryHopTheInputComesBackExactlyOneLatencyLateAndFlushHandsOutTheTail)
 {
     auto framer = makeFramer();
     std::unique_ptr<ZHammingWindow> window (ZHammingWindow::create (frameSize));
@@ -60,10 +57,7 @@ TEST (ZWindowedOverlapAdd, SegmentsAreFramesEndingEveryHop)
     for (unsigned j = 0; j < 4; ++j)
         for (unsigned i = 0; i < frameSize; ++i)
             ASSERT_NEAR ((*segments[j])[i], (float) (256 * (j + 1) + i + 1) * w[i], 1e-3f) << "segment " << j << " sample " << i;
-}
 
-TEST (ZWindowedOverlapAdd, InputComesBackDelayedByExactlyTheLatency)
-{
     EXPECT_EQ (makeFramer()->getLatency(), 768);
     // Overlap 1 has no tail to carry; it must still build.
     EXPECT_EQ (makeFramer (1024, 1)->getLatency(), 0);
@@ -83,15 +77,12 @@ TEST (ZWindowedOverlapAdd, InputComesBackDelayedByExactlyTheLatency)
             misaligned = std::max (misaligned, (double) std::abs (output[n] - signal[n - 769]));
     }
     EXPECT_GT (misaligned, 0.5);
-}
 
-TEST (ZWindowedOverlapAdd, FlushHandsOutTheTailAndStartsAgainFromSilence)
-{
-    const auto signal = uniformNoise (4 * frameSize, 1.0f, 3);
+    const auto shortSignal = uniformNoise (4 * frameSize, 1.0f, 3);
     auto flushed = makeFramer();
     auto continued = makeFramer();
-    passThrough (*flushed, signal);
-    passThrough (*continued, signal);
+    passThrough (*flushed, shortSignal);
+    passThrough (*continued, shortSignal);
 
     ZBuffer tail (frameSize, "tail");
     std::fill_n (tail.getData(), frameSize, 7.0f);
@@ -99,18 +90,18 @@ TEST (ZWindowedOverlapAdd, FlushHandsOutTheTailAndStartsAgainFromSilence)
 
     // The tail is what the twin gives when its next segments are all silent.
     ZBuffer silence (frameSize, "silence"), expected (frameSize, "expected");
-    ZBuffer** segments = nullptr;
-    continued->analyze (silence, segments);
+    ZBuffer** tailSegments = nullptr;
+    continued->analyze (silence, tailSegments);
     for (int j = 0; j < 4; ++j)
-        segments[j]->clear();
-    continued->synthesize (segments, expected);
+        tailSegments[j]->clear();
+    continued->synthesize (tailSegments, expected);
     for (unsigned i = 0; i < frameSize; ++i)
         ASSERT_EQ (tail[i], i < 768 ? expected[i] : 0.0f) << i;
     EXPECT_GT (std::abs (tail[0]), 0.0f);
 
     // A shorter buffer takes only what fits.
     auto shortFlush = makeFramer();
-    passThrough (*shortFlush, signal);
+    passThrough (*shortFlush, shortSignal);
     ZBuffer small (100, "small");
     EXPECT_EQ (shortFlush->flush (small), 768);
     EXPECT_EQ (small[99], tail[99]);

@@ -5,13 +5,8 @@
 #include "ZVectorOps.h"
 #include "TestSignals.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
-#include <memory>
-#include <random>
-#include <vector>
 
 using namespace quarn;
 
