@@ -139,8 +139,14 @@ void CVAudioTapProcessor::tapPrepare (AudioProcessingTapRef tapRef, std::int64_t
 
     if (storage->usable)
     {
-        storage->processor->prepareToPlay (format.sampleRate, frames);
-        storage->processor->setPlayConfigDetails (channels, channels, format.sampleRate, frames);
+        auto& processor = *storage->processor;
+        processor.prepareToPlay (format.sampleRate, frames);
+        // The windows read the rate and layout on the message thread, and an
+        // export prepares on a thread of its own: what is already set (the
+        // application sets it before a render) is not written again.
+        if (processor.getTotalNumInputChannels() != channels || processor.getTotalNumOutputChannels() != channels
+            || processor.getSampleRate() != format.sampleRate || processor.getBlockSize() != frames)
+            processor.setPlayConfigDetails (channels, channels, format.sampleRate, frames);
     }
     storage->midi.clear();
     storage->buffer.clear();

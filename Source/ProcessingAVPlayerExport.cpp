@@ -266,6 +266,10 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         session->setAudioMix (mix);
         const std::int64_t latency = processor.getLatencySamples();
         session->setTimeRange ({ Time::zero(), makeTime (frames + latency, scale) });
+        // The render's tap prepares the chain on the export's thread while
+        // the windows go on reading the rate and layout here; set here first,
+        // they are not written there.
+        processor.setPlayConfigDetails (channels, channels, rate, AssetExportSession::maxFramesPerSlice);
         ActiveTap active (atp->getTap());
         atp->reset();
         waitForSession (*session, 0.02, format <= 4 ? 0.5 : 0.9);
