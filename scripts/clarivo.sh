@@ -3,7 +3,7 @@
 #   scripts/clarivo.sh run    installs what is needed, builds and starts Clarivo
 #   scripts/clarivo.sh test   installs what is needed, builds and runs every test
 #                             (plain, then under AddressSanitizer and UBSan), and
-#                             the engine's tests under ThreadSanitizer
+#                             the threaded areas' tests under ThreadSanitizer
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
@@ -58,14 +58,16 @@ case "$mode" in
                 LSAN_OPTIONS="suppressions=$here/scripts/lsan.supp" run_tests build-asan
         fi
         if [ "${CLARIVO_SKIP_TSAN:-0}" != "1" ]; then
-            # The engine's tests, whose threads meet in the processor; the
-            # realtime tests replace the allocator and the mutex, which the
-            # sanitizer needs for itself.
+            # Every area where threads meet: the engine's, the media layer's
+            # decode, export and tap threads, the recorder and the
+            # application's background work. The realtime tests replace the
+            # allocator and the mutex, which the sanitizer needs for itself;
+            # the user guide's web view is WebKit's own threads.
             configure_and_build build-tsan -DCLARIVO_SANITIZE=thread -DCLARIVO_BENCHMARKS=OFF \
-                -- tests_signalbays tests_processor
-            for suite in signalbays processor; do
+                -- tests_signalbays tests_processor tests_media tests_app tests_player
+            for suite in signalbays processor media app player; do
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp" \
-                    "build-tsan/tests/tests_$suite"
+                    xvfb-run -a -s "-screen 0 1280x1024x24" "build-tsan/tests/tests_$suite" --gtest_filter=-UserGuideTest.*
             done
         fi
         ;;
