@@ -400,7 +400,15 @@ protected:
 
 TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
 {
+    // A damaged count file (a first use and a reminder after now, counts at
+    // the end of the range) counts afresh instead of holding the box off.
+    juce::PropertiesFile damaged (defaultsFile, {});
+    for (auto [key, value] : { std::pair { "iRateFirstUsed", "4102444800000" }, { "iRateLastReminded", "4102444800000" },
+                               { "iRateUseCount", "2147483647" }, { "iRateEventCount", "2147483647" }, { "iRateLastVersionUsed", "5.0.0" } })
+        damaged.setValue (key, value);
+    ASSERT_TRUE (damaged.save());
     EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (rating->getUseCount(), 1);
     EXPECT_EQ (rating->getFirstUsed(), now);
     EXPECT_EQ (rating->getAppStoreID(), 12345);
     EXPECT_TRUE (server.requests().contains ("/us/lookup?bundleId=app.clarivo.ClarivoPlus"));
