@@ -50,7 +50,7 @@ iRate::iRate (const juce::File& defaultsFile)
     if (defaultsFile != juce::File())
     {
         defaultsFile.getParentDirectory().createDirectory();
-        defaults = std::make_unique<juce::PropertiesFile> (defaultsFile, options);
+        defaults = Preferences::openSettingsFile (defaultsFile, options);
     }
     appStoreCountry = countryFromRegion (juce::SystemStats::getUserRegion());
 
