@@ -299,8 +299,10 @@ void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
     if (elementDepth (text, (size_t) sizeInBytes - 8, kMaxStateDepth) > kMaxStateDepth)
         return;
 
+    // Every state we write is a "NoiseProfile"; another document (another
+    // program's state in the same wrapper) would set every parameter to 0.
     const auto state = getXmlFromBinary (data, sizeInBytes);
-    if (state == nullptr)
+    if (state == nullptr || ! state->hasTagName ("NoiseProfile"))
         return;
 
     std::array<float, kNumParameters> values {};

@@ -232,6 +232,12 @@ TEST (CVAudioProcessorState, HostileStatesLeaveAWorkingProcessor)
     EXPECT_GE (p.getEnhancementBay().getMode(), 0);
     expectProcessesFinite (p);
 
+    // Another program's state in the same wrapper is not ours.
+    juce::XmlElement foreign ("OtherProgram");
+    foreign.setAttribute ("reductionParam", "0.9");
+    load (foreign);
+    EXPECT_EQ (p.getNoiseReductionBay().getReduction(), 0.0f);
+
     // One good profile and one with a NaN, or profiles of the wrong length:
     // neither channel changes.
     quarn::ZBuffer good (513, "NoiseProfile0"), bad (513, "NoiseProfile1"), shortProfile (100, "NoiseProfile0");
