@@ -289,28 +289,30 @@ bool CVAudioProcessor::readStateAside (const juce::XmlElement& state, std::array
     return profile0.getLength() == kProfileLength && profile1.getLength() == kProfileLength;
 }
 
-void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes) { applyState (data, sizeInBytes); }
+
+bool CVAudioProcessor::applyState (const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes <= 8)
-        return;
+        return false;
 
     // The binary form is a magic number, the text's size and the text.
     const auto* text = static_cast<const char*> (data) + 8;
     if (elementDepth (text, (size_t) sizeInBytes - 8, kMaxStateDepth) > kMaxStateDepth)
-        return;
+        return false;
 
     // Every state we write is a "NoiseProfile"; another document (another
     // program's state in the same wrapper) would set every parameter to 0.
     const auto state = getXmlFromBinary (data, sizeInBytes);
     if (state == nullptr || ! state->hasTagName ("NoiseProfile"))
-        return;
+        return false;
 
     std::array<float, kNumParameters> values {};
     quarn::ZBuffer read0 (kProfileLength, "NoiseProfile0");
     quarn::ZBuffer read1 (kProfileLength, "NoiseProfile1");
     bool hasProfiles = false;
     if (! readStateAside (*state, values, read0, read1, hasProfiles))
-        return;
+        return false;
 
     for (int index : stateOrder)
         setParameter (index, values[(size_t) index]);
@@ -318,11 +320,12 @@ void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
     auto* profile0 = noiseReduction->getChannelProfile (0);
     auto* profile1 = noiseReduction->getChannelProfile (1);
     if (! hasProfiles || profile0 == nullptr || profile1 == nullptr)
-        return;
+        return true;
 
     // Each profile takes its name and sample rate from the state as well, so
     // the next save writes them back.
     profile0->restoreFromXml (*state->getChildElement (0));
     profile1->restoreFromXml (*state->getChildElement (1));
     noiseReduction->pushProfiles();
+    return true;
 }
