@@ -538,12 +538,14 @@ TEST_F (AppRatingTest, TheBoxesWaitForTheJobOnScreen)
 TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
 {
     const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
+    // The parser reads on past a quote that follows no "=".
+    const auto quotedFeed = "<rss><channel><item x=y'>" + juce::String::repeatedString ("<item>", 300000);
     const juce::String selfEntity = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"x&a;\">]><rss><channel><item><title>&a;</title></item></channel></rss>";
     juce::String laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"lol\">";
     for (int i = 1; i < 40; ++i)
         laughs << "<!ENTITY l" << i << " \"&l" << (i - 1) << ";&l" << (i - 1) << ";\">";
     laughs << "]><rss><channel><item><title>&l39;</title></item></channel></rss>";
-    for (const auto& body : { deepFeed, selfEntity, laughs })
+    for (const auto& body : { deepFeed, quotedFeed, selfEntity, laughs })
         EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, body }).outcome, Outcome::error) << body.substring (0, 60);
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
 
