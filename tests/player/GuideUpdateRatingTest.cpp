@@ -550,6 +550,9 @@ TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
 
     EXPECT_FALSE (launchAsks());
-    server.set ("/us/lookup", { 200, juce::String::repeatedString ("[", 120000), "application/json" });
-    EXPECT_FALSE (launchAsks());
+    for (const auto& body : { juce::String(), juce::String ("['\"',") })
+    {
+        server.set ("/us/lookup", { 200, body + juce::String::repeatedString ("[", 120000), "application/json" });
+        EXPECT_FALSE (launchAsks());
+    }
 }

@@ -242,21 +242,23 @@ bool xmlNestsDeeperThan (const juce::String& text, int limit) noexcept
 
 bool jsonNestsDeeperThan (const juce::String& text, int limit) noexcept
 {
+    // The framework's parser takes strings in single quotes as well.
     int depth = 0;
-    bool inString = false, escaped = false;
+    char quote = 0;
+    bool escaped = false;
     for (const auto* p = text.toRawUTF8(); *p != 0; ++p)
     {
-        if (inString)
+        if (quote != 0)
         {
             if (escaped)
                 escaped = false;
             else if (*p == '\\')
                 escaped = true;
-            else if (*p == '"')
-                inString = false;
+            else if (*p == quote)
+                quote = 0;
         }
-        else if (*p == '"')
-            inString = true;
+        else if (*p == '"' || *p == '\'')
+            quote = *p;
         else if (*p == '[' || *p == '{')
         {
             if (++depth > limit)
