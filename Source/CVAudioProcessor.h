@@ -100,6 +100,8 @@ public:
     float getParameter (Parameter index) { return getParameter ((int) index); }
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
+    // The same, saying whether the state was taken (whole) or refused.
+    bool applyState (const void* data, int sizeInBytes);
 
     // juce::Timer, on the message thread: idle rows for the noise display
     // while playback is stopped, and "Spectrum Update" when rows arrived.

@@ -1,8 +1,11 @@
 // The processor's 20 parameters and its saved state, the content of preset files.
 #include "CVAudioProcessor.h"
 
+#include "UpdateChecker.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -27,10 +30,13 @@ constexpr int stateOrder[CVAudioProcessor::kNumParameters] = { 0, 1, 2, 3, 4, 5,
 
 constexpr unsigned kProfileLength = 513;
 
-// The state's own depth is two (the root and its profiles); a document nested
-// much deeper is not ours and would only exhaust the stack of the
-// recursive parser.
+// The state's own depth is three (the root, its profiles and their data); a
+// document nested much deeper is not ours and would only exhaust the stack of
+// the recursive parser.
 constexpr int kMaxStateDepth = 8;
+
+// The binary wrapper's magic number (juce::AudioProcessor::copyXmlToBinary).
+constexpr std::uint32_t kStateMagic = 0x21324356;
 
 juce::String formatNumber (double value)
 {
@@ -39,71 +45,6 @@ juce::String formatNumber (double value)
     return text;
 }
 
-// The deepest element nesting of an XML text, stopping as soon as it passes
-// limit. Quoted attribute values, comments and processing instructions are
-// skipped, so no text inside them can hide an element.
-int elementDepth (const char* text, size_t length, int limit)
-{
-    auto startsWith = [&] (size_t i, const char* what)
-    {
-        const auto n = std::strlen (what);
-        return i + n <= length && std::memcmp (text + i, what, n) == 0;
-    };
-    auto skipPast = [&] (size_t i, const char* end)
-    {
-        const auto n = std::strlen (end);
-        for (; i + n <= length; ++i)
-            if (std::memcmp (text + i, end, n) == 0)
-                return i + n;
-        return length;
-    };
-
-    int depth = 0, deepest = 0;
-    for (size_t i = 0; i < length && deepest <= limit;)
-    {
-        if (text[i] != '<')
-        {
-            ++i;
-            continue;
-        }
-
-        if (startsWith (i, "<!--"))
-            i = skipPast (i + 4, "-->");
-        else if (startsWith (i, "<![CDATA["))
-            i = skipPast (i + 9, "]]>");
-        else if (startsWith (i, "<?"))
-            i = skipPast (i + 2, "?>");
-        else if (startsWith (i, "</"))
-        {
-            depth = std::max (0, depth - 1);
-            i = skipPast (i + 2, ">");
-        }
-        else
-        {
-            // An opening tag (or a declaration): read to its end, minding quotes.
-            char quote = 0;
-            size_t j = i + 1;
-            for (; j < length; ++j)
-            {
-                if (quote != 0)
-                {
-                    if (text[j] == quote)
-                        quote = 0;
-                }
-                else if (text[j] == '"' || text[j] == '\'')
-                    quote = text[j];
-                else if (text[j] == '>')
-                    break;
-            }
-
-            const bool selfClosing = j < length && text[j - 1] == '/';
-            if (i + 1 < length && text[i + 1] != '!' && ! selfClosing)
-                deepest = std::max (deepest, ++depth);
-            i = j + 1;
-        }
-    }
-    return deepest;
-}
 } // namespace
 
 const CVAudioProcessor::ParameterRow CVAudioProcessor::parameterTable[kNumParameters] = {
@@ -289,26 +230,35 @@ bool CVAudioProcessor::readStateAside (const juce::XmlElement& state, std::array
     return profile0.getLength() == kProfileLength && profile1.getLength() == kProfileLength;
 }
 
-void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes) { applyState (data, sizeInBytes); }
+
+bool CVAudioProcessor::applyState (const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes <= 8)
-        return;
+        return false;
 
-    // The binary form is a magic number, the text's size and the text.
-    const auto* text = static_cast<const char*> (data) + 8;
-    if (elementDepth (text, (size_t) sizeInBytes - 8, kMaxStateDepth) > kMaxStateDepth)
-        return;
+    // The binary form is a magic number, the text's size and the text, read
+    // as getXmlFromBinary reads it, so that the depth is measured on exactly
+    // the text the parser gets.
+    const auto length = (int) juce::ByteOrder::littleEndianInt (static_cast<const char*> (data) + 4);
+    if (juce::ByteOrder::littleEndianInt (data) != kStateMagic || length <= 0)
+        return false;
+    const auto text = juce::String::fromUTF8 (static_cast<const char*> (data) + 8, juce::jmin (sizeInBytes - 8, length));
+    if (clarivo::update::xmlNestsDeeperThan (text, kMaxStateDepth))
+        return false;
 
-    const auto state = getXmlFromBinary (data, sizeInBytes);
-    if (state == nullptr)
-        return;
+    // Every state we write is a "NoiseProfile"; another document (another
+    // program's state in the same wrapper) would set every parameter to 0.
+    const auto state = juce::parseXML (text);
+    if (state == nullptr || ! state->hasTagName ("NoiseProfile"))
+        return false;
 
     std::array<float, kNumParameters> values {};
     quarn::ZBuffer read0 (kProfileLength, "NoiseProfile0");
     quarn::ZBuffer read1 (kProfileLength, "NoiseProfile1");
     bool hasProfiles = false;
     if (! readStateAside (*state, values, read0, read1, hasProfiles))
-        return;
+        return false;
 
     for (int index : stateOrder)
         setParameter (index, values[(size_t) index]);
@@ -316,11 +266,12 @@ void CVAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
     auto* profile0 = noiseReduction->getChannelProfile (0);
     auto* profile1 = noiseReduction->getChannelProfile (1);
     if (! hasProfiles || profile0 == nullptr || profile1 == nullptr)
-        return;
+        return true;
 
     // Each profile takes its name and sample rate from the state as well, so
     // the next save writes them back.
     profile0->restoreFromXml (*state->getChildElement (0));
     profile1->restoreFromXml (*state->getChildElement (1));
     noiseReduction->pushProfiles();
+    return true;
 }

@@ -17,18 +17,18 @@ juce::String ClarivoSettingsDocument::getDocumentTitle()
 
 juce::Result ClarivoSettingsDocument::loadDocument (const juce::File& file)
 {
+    const auto notAPreset = juce::Result::fail (TRANS ("The file is not a Clarivo preset; the settings were not changed."));
     // Only a plain file: a pipe holds the open until something writes to
     // it, and a device reports no size and never ends.
     struct stat st {};
     if (::stat (file.getFullPathName().toRawUTF8(), &st) != 0 || ! S_ISREG (st.st_mode))
-        return juce::Result::ok();
-    if (file.getSize() < kMaxPresetBytes)
-    {
-        juce::MemoryBlock data;
-        if (file.loadFileAsData (data))
-            processor.setStateInformation (data.getData(), (int) data.getSize());
-    }
-    return juce::Result::ok();
+        return notAPreset;
+    if (file.getSize() >= kMaxPresetBytes)
+        return notAPreset;
+    juce::MemoryBlock data;
+    if (! file.loadFileAsData (data))
+        return juce::Result::fail (TRANS ("The file could not be read; the settings were not changed."));
+    return processor.applyState (data.getData(), (int) data.getSize()) ? juce::Result::ok() : notAPreset;
 }
 
 juce::Result ClarivoSettingsDocument::saveDocument (const juce::File& file)
@@ -62,7 +62,13 @@ juce::Result ClarivoSettingsDocument::loadInteractive()
     const auto chosen = DialogService::get().chooseFileToOpen ("Select a settings file to open...", {}, "*");
     if (chosen == juce::File())
         return juce::Result::fail (TRANS ("User cancelled"));
-    return loadFrom (chosen, false, false);
+    const auto result = loadFrom (chosen, false, false);
+    if (result.failed())
+        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, TRANS ("Failed to open file..."),
+                                          TRANS ("There was an error while trying to load the file: FLNM")
+                                                  .replace ("FLNM", "\n" + chosen.getFullPathName())
+                                              + "\n\n" + result.getErrorMessage());
+    return result;
 }
 
 juce::FileBasedDocument::SaveResult ClarivoSettingsDocument::saveInteractive()

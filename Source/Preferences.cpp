@@ -1,5 +1,9 @@
 #include "Preferences.h"
 
+#include "UpdateChecker.h"
+
+#include <sys/stat.h>
+
 namespace
 {
 constexpr const char* kRecordChannels = "Record Channels";
@@ -8,6 +12,10 @@ constexpr const char* kHelpTips = "Help Tips";
 constexpr const char* kAnalyze = "Analyze";
 constexpr const char* kAudioConfiguration = "Audio Configuration";
 constexpr const char* kFirstLaunch = "First Launch";
+
+// Ours hold a few short values and a device setup a few levels deep.
+constexpr juce::int64 kMaxSettingsBytes = 1 << 20;
+constexpr int kMaxSettingsDepth = 32;
 
 juce::PropertiesFile::Options makeOptions()
 {
@@ -43,6 +51,28 @@ juce::File Preferences::getFile()
                             .getChildFile (options.applicationName + options.filenameSuffix);
 }
 
+std::unique_ptr<juce::PropertiesFile> Preferences::openSettingsFile (const juce::File& file,
+                                                                    const juce::PropertiesFile::Options& options)
+{
+    struct stat st {};
+    if (::stat (file.getFullPathName().toRawUTF8(), &st) == 0)
+    {
+        // Only a plain file: a pipe would hold the start until something writes to it.
+        if (! S_ISREG (st.st_mode) || (juce::int64) st.st_size > kMaxSettingsBytes)
+            return {};
+        if (clarivo::update::xmlNestsDeeperThan (file.loadFileAsString(), kMaxSettingsDepth))
+            return {};
+    }
+
+    auto opened = std::make_unique<juce::PropertiesFile> (file, options);
+    // A value is parsed again as XML when it is read as such and at every
+    // save; an escaped one nested without end would crash there.
+    for (const auto& value : opened->getAllProperties().getAllValues())
+        if (clarivo::update::xmlNestsDeeperThan (value, kMaxSettingsDepth))
+            return {};
+    return opened;
+}
+
 // The settings file is opened directly rather than through
 // ApplicationProperties: that class also opens an all-users file, and here it
 // would resolve to this same file, a second object writing over the first.
@@ -50,7 +80,7 @@ Preferences::Preferences()
 {
     if (const auto file = getFile(); file != juce::File())
     {
-        properties = std::make_unique<juce::PropertiesFile> (file, makeOptions());
+        properties = openSettingsFile (file, makeOptions());
         settings = properties.get();
     }
 }

@@ -18,6 +18,14 @@ public:
     // none when the user has no home either.
     static juce::File getFile();
 
+    // The framework's properties file at file, or null when what lies there
+    // is no settings file of ours (not a plain file, far too large, nested
+    // deeper than any we write, or holding such a value): the framework's
+    // parser recurses once per level and would crash every start. Such a
+    // file is left as it is.
+    static std::unique_ptr<juce::PropertiesFile> openSettingsFile (const juce::File& file,
+                                                                   const juce::PropertiesFile::Options& options);
+
     void setRecordChannels (int channels);
     void setRecordBits (int bits);
     void setHelpTips (bool on);
@@ -41,8 +49,9 @@ private:
     void set (const char* key, const Value& value);
 
     std::unique_ptr<juce::PropertiesFile> properties;
-    // Null when there is nowhere to keep the settings (no home): every getter then
-    // answers its default and every setter does nothing.
+    // Null when there is nowhere to keep the settings (no home) or the file there
+    // is not one of ours: every getter then answers its default and every
+    // setter does nothing.
     juce::PropertiesFile* settings = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE (Preferences)

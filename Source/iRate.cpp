@@ -4,6 +4,8 @@
 #include "Preferences.h"
 #include "UpdateChecker.h"
 
+#include <limits>
+
 namespace
 {
 constexpr double msPerDay = 86400.0 * 1000.0;
@@ -19,6 +21,15 @@ const char* const declinedVersionKey = "iRateDeclinedVersion";
 const char* const ratedVersionKey = "iRateRatedVersionChecked";
 const char* const lastVersionUsedKey = "iRateLastVersionUsed";
 const char* const appStoreIDKey = "iRateAppStoreID";
+
+// The store's IDs are positive integers; a fraction, text or a number past
+// the int64 range is no ID.
+juce::int64 storeInteger (const juce::var& value)
+{
+    return value.isInt() || value.isInt64() ? juce::jmax ((juce::int64) 0, (juce::int64) value) : 0;
+}
+
+int countedOnce (int count) { return count < std::numeric_limits<int>::max() ? count + 1 : count; }
 
 } // namespace
 
@@ -39,7 +50,7 @@ iRate::iRate (const juce::File& defaultsFile)
     if (defaultsFile != juce::File())
     {
         defaultsFile.getParentDirectory().createDirectory();
-        defaults = std::make_unique<juce::PropertiesFile> (defaultsFile, options);
+        defaults = Preferences::openSettingsFile (defaultsFile, options);
     }
     appStoreCountry = countryFromRegion (juce::SystemStats::getUserRegion());
 
@@ -88,7 +99,10 @@ int iRate::getEventCount() const { return defaults != nullptr ? defaults->getInt
 juce::String iRate::getDeclinedVersion() const { return defaults != nullptr ? defaults->getValue (declinedVersionKey) : juce::String(); }
 juce::String iRate::getRatedVersion() const { return defaults != nullptr ? defaults->getValue (ratedVersionKey) : juce::String(); }
 juce::String iRate::getLastVersionUsed() const { return defaults != nullptr ? defaults->getValue (lastVersionUsedKey) : juce::String(); }
-juce::int64 iRate::getAppStoreID() const { return defaults != nullptr ? defaults->getValue (appStoreIDKey).getLargeIntValue() : 0; }
+juce::int64 iRate::getAppStoreID() const
+{
+    return defaults != nullptr ? juce::jmax ((juce::int64) 0, defaults->getValue (appStoreIDKey).getLargeIntValue()) : 0;
+}
 
 void iRate::setFirstUsed (juce::int64 ms) { store (firstUsedKey, ms != 0 ? juce::var (juce::String (ms)) : juce::var()); }
 void iRate::setLastReminded (juce::int64 ms) { store (lastRemindedKey, ms != 0 ? juce::var (juce::String (ms)) : juce::var()); }
@@ -101,7 +115,7 @@ void iRate::setAppStoreID (juce::int64 id) { store (appStoreIDKey, juce::String 
 
 double iRate::usesPerWeek() const
 {
-    const double weeks = (double) (now() - getFirstUsed()) / (7.0 * msPerDay);
+    const double weeks = ((double) now() - (double) getFirstUsed()) / (7.0 * msPerDay);
     return weeks > 0.0 ? getUseCount() / weeks : (double) getUseCount();
 }
 
@@ -124,6 +138,15 @@ juce::String iRate::message() const
 //==============================================================================
 void iRate::applicationLaunched()
 {
+    // The file may have been edited or damaged: a first use after now or
+    // before 1970, or a negative count, was never written here and would hold
+    // the prompt off for ever. Counting starts afresh, as for a new user.
+    const auto launchedAt = now();
+    if (getFirstUsed() < 0 || getFirstUsed() > launchedAt || getUseCount() < 0 || getEventCount() < 0)
+        setFirstUsed (0);
+    if (getLastReminded() < 0 || getLastReminded() > launchedAt)
+        setLastReminded (0);
+
     if (getFirstUsed() == 0 || getLastVersionUsed() != applicationVersion)
     {
         setLastVersionUsed (applicationVersion);
@@ -142,7 +165,7 @@ void iRate::applicationLaunched()
             setLastReminded (0);
         }
     }
-    setUseCount (getUseCount() + 1);
+    setUseCount (countedOnce (getUseCount()));
     checkForConnectivityInBackground();
     if (promptAtLaunch && shouldPromptForRating())
         promptIfNetworkAvailable();
@@ -156,20 +179,20 @@ bool iRate::shouldPromptForRating() const
         return false;
     if (declinedAnyVersion())
         return false;
-    if ((double) (now() - getFirstUsed()) < daysUntilPrompt * msPerDay)
+    if ((double) now() - (double) getFirstUsed() < daysUntilPrompt * msPerDay)
         return false;
     if (getUseCount() < usesUntilPrompt && getEventCount() < eventsUntilPrompt)
         return false;
     if (usesPerWeek() < usesPerWeekForPrompt)
         return false;
-    if (getLastReminded() != 0 && (double) (now() - getLastReminded()) < remindPeriod * msPerDay)
+    if (getLastReminded() != 0 && (double) now() - (double) getLastReminded() < remindPeriod * msPerDay)
         return false;
     return true;
 }
 
 void iRate::logEvent (bool deferPrompt)
 {
-    setEventCount (getEventCount() + 1);
+    setEventCount (countedOnce (getEventCount()));
     if (! deferPrompt && shouldPromptForRating())
         promptIfNetworkAvailable();
 }
@@ -211,9 +234,9 @@ void iRate::lookupFinished (const clarivo::update::Response& response)
         if (bundleId.toString() == applicationBundleID)
         {
             if (appStoreGenreID == 0)
-                appStoreGenreID = (juce::int64) entry.getProperty ("primaryGenreId", 0);
+                appStoreGenreID = storeInteger (entry.getProperty ("primaryGenreId", 0));
             if (getAppStoreID() == 0)
-                setAppStoreID ((juce::int64) entry.getProperty ("trackId", 0));
+                setAppStoreID (storeInteger (entry.getProperty ("trackId", 0)));
             if (onlyPromptIfLatestVersion
                 && clarivo::update::compareVersions (entry.getProperty ("version", {}).toString(), applicationVersion) > 0)
                 failed = true; // not the latest version

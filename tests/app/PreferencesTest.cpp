@@ -69,7 +69,10 @@ TEST (Preferences, EmptyKeysReadZeroAndDamagedFilesReadAsNew)
         EXPECT_EQ (setup->getStringAttribute ("audioOutputDeviceName"), "out");
     }
 
-    for (const char* damaged : { "<PROPERTIES><VALUE name=\"Record Bits\" val=\"24\"", "\x01\x02garbage", "" })
+    // Nested without end, in the file or in a value, the recursive parser would run out of stack at every start.
+    for (const auto& damaged : { juce::String ("<PROPERTIES><VALUE name=\"Record Bits\" val=\"24\""), juce::String ("\x01\x02garbage"), juce::String(),
+                                 "<PROPERTIES>" + juce::String::repeatedString ("<a>", 300000),
+                                 "<PROPERTIES><VALUE name=\"Audio Configuration\" val=\"" + juce::String::repeatedString ("&lt;a&gt;", 100000) + "\"/></PROPERTIES>" })
     {
         ASSERT_TRUE (file.replaceWithText (damaged));
         expectDefaults (Preferences());

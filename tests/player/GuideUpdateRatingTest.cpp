@@ -400,7 +400,15 @@ protected:
 
 TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
 {
+    // A damaged count file (a first use and a reminder after now, counts at
+    // the end of the range) counts afresh instead of holding the box off.
+    juce::PropertiesFile damaged (defaultsFile, {});
+    for (auto [key, value] : { std::pair { "iRateFirstUsed", "4102444800000" }, { "iRateLastReminded", "4102444800000" },
+                               { "iRateUseCount", "2147483647" }, { "iRateEventCount", "2147483647" }, { "iRateLastVersionUsed", "5.0.0" } })
+        damaged.setValue (key, value);
+    ASSERT_TRUE (damaged.save());
     EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (rating->getUseCount(), 1);
     EXPECT_EQ (rating->getFirstUsed(), now);
     EXPECT_EQ (rating->getAppStoreID(), 12345);
     EXPECT_TRUE (server.requests().contains ("/us/lookup?bundleId=app.clarivo.ClarivoPlus"));
@@ -530,16 +538,21 @@ TEST_F (AppRatingTest, TheBoxesWaitForTheJobOnScreen)
 TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
 {
     const auto deepFeed = "<rss><channel>" + juce::String::repeatedString ("<item>", 300000);
+    // The parser reads on past a quote that follows no "=".
+    const auto quotedFeed = "<rss><channel><item x=y'>" + juce::String::repeatedString ("<item>", 300000);
     const juce::String selfEntity = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"x&a;\">]><rss><channel><item><title>&a;</title></item></channel></rss>";
     juce::String laughs = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY l0 \"lol\">";
     for (int i = 1; i < 40; ++i)
         laughs << "<!ENTITY l" << i << " \"&l" << (i - 1) << ";&l" << (i - 1) << ";\">";
     laughs << "]><rss><channel><item><title>&l39;</title></item></channel></rss>";
-    for (const auto& body : { deepFeed, selfEntity, laughs })
+    for (const auto& body : { deepFeed, quotedFeed, selfEntity, laughs })
         EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, body }).outcome, Outcome::error) << body.substring (0, 60);
     EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, feed ({ "5.1.0" }) }).outcome, Outcome::newVersion);
 
     EXPECT_FALSE (launchAsks());
-    server.set ("/us/lookup", { 200, juce::String::repeatedString ("[", 120000), "application/json" });
-    EXPECT_FALSE (launchAsks());
+    for (const auto& body : { juce::String(), juce::String ("['\"',") })
+    {
+        server.set ("/us/lookup", { 200, body + juce::String::repeatedString ("[", 120000), "application/json" });
+        EXPECT_FALSE (launchAsks());
+    }
 }

@@ -86,7 +86,7 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     EXPECT_EQ (bytesOf (preset), defaults);
     EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 1);
 
-    // Too large, or not a state at all: nothing changes and nothing is said.
+    // Too large, or not a state at all: nothing changes and the user is told.
     dialogs.clearHistory();
     // A pipe blocks the read until something writes to it: not a preset either.
     const auto big = dir.getChildFile ("big.cvp"), junk = dir.getChildFile ("junk.cvp"), pipe = dir.getChildFile ("pipe.cvp");
@@ -103,7 +103,9 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
         app->loadPreset();
         EXPECT_EQ (stateOf (processor()), defaults) << f.getFileName();
     }
-    EXPECT_TRUE (askedTitles().isEmpty());
+    EXPECT_EQ (askedTitles(), juce::StringArray ({ "Failed to open file...", "Failed to open file...", "Failed to open file..." }));
+    EXPECT_TRUE (textOf ("Failed to open file...").contains (pipe.getFullPathName()));
+    dialogs.clearHistory();
 
     // A folder that cannot be written to: the failure is shown and the old preset kept.
     std::unique_ptr<FileSizeLimit> full;

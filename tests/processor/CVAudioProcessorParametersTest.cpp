@@ -232,6 +232,12 @@ TEST (CVAudioProcessorState, HostileStatesLeaveAWorkingProcessor)
     EXPECT_GE (p.getEnhancementBay().getMode(), 0);
     expectProcessesFinite (p);
 
+    // Another program's state in the same wrapper is not ours.
+    juce::XmlElement foreign ("OtherProgram");
+    foreign.setAttribute ("reductionParam", "0.9");
+    load (foreign);
+    EXPECT_EQ (p.getNoiseReductionBay().getReduction(), 0.0f);
+
     // One good profile and one with a NaN, or profiles of the wrong length:
     // neither channel changes.
     quarn::ZBuffer good (513, "NoiseProfile0"), bad (513, "NoiseProfile1"), shortProfile (100, "NoiseProfile0");
@@ -368,10 +374,14 @@ TEST (CVAudioProcessorState, FuzzedStatesAreTakenWholeOrNotAtAll)
     EXPECT_GT (refused, 100);
     EXPECT_GT (loaded, 100);
 
-    // A state nested 30,000 deep is refused before the recursive parser sees it.
-    const auto bomb = wrapState ("<NoiseProfile>" + juce::String::repeatedString ("<a>", 30000) + "</NoiseProfile>");
-    b.setStateInformation (bomb.getData(), (int) bomb.getSize());
-    EXPECT_EQ (Snapshot (b).parameters, priorB.parameters);
+    // A state nested 30,000 deep is refused before the recursive parser sees
+    // it, also behind a stray quote the parser reads on past.
+    for (const auto* head : { "<NoiseProfile>", "<NoiseProfile><a x=y'>" })
+    {
+        const auto bomb = wrapState (head + juce::String::repeatedString ("<a>", 30000) + "</NoiseProfile>");
+        b.setStateInformation (bomb.getData(), (int) bomb.getSize());
+        EXPECT_EQ (Snapshot (b).parameters, priorB.parameters);
+    }
 
     // A text that stops on an opening bracket is read no further than it goes
     // (the copy is exactly that long, so the sanitizer sees any byte beyond).

@@ -67,73 +67,198 @@ int compareVersions (const juce::String& a, const juce::String& b)
 
 bool xmlNestsDeeperThan (const juce::String& text, int limit) noexcept
 {
-    const auto* p = text.toRawUTF8();
-    const auto* end = p + text.getNumBytesAsUTF8();
-    const auto skipPast = [&end] (const char* from, const char* what)
+    // Walks the text as the framework's parser does. That parser reads on
+    // after many errors, and where it does depends on details (a quote not
+    // after "=", an entity it skips a character past, a name in letters it
+    // alone knows), so whatever the walk cannot follow exactly counts as too
+    // deep: no document of ours, nor a feed, is written that way. Where the
+    // parser stops for good (an unclosed comment, quote or tag), so does the
+    // walk.
+    const char* p = text.toRawUTF8();
+    const char* const end = p + text.getNumBytesAsUTF8();
+    const auto at = [&] (const char* what)
     {
         const auto n = std::strlen (what);
-        for (; from + n <= end; ++from)
-            if (std::memcmp (from, what, n) == 0)
-                return from + n;
-        return end;
+        return (size_t) (end - p) >= n && std::memcmp (p, what, n) == 0;
     };
+    // False when the text ends first.
+    const auto skipPast = [&] (const char* what)
+    {
+        const auto n = std::strlen (what);
+        for (; (size_t) (end - p) >= n; ++p)
+            if (std::memcmp (p, what, n) == 0)
+            {
+                p += n;
+                return true;
+            }
+        p = end;
+        return false;
+    };
+    const auto isSpace = [] (char c) { return c == ' ' || (c >= 9 && c <= 13); };
+    const auto isName = [] (char c)
+    {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'
+               || c == ':' || c == '.';
+    };
+    // At '&': past an entity the parser reads to its ';' and no further.
+    const auto skipEntity = [&]
+    {
+        ++p;
+        int digits = 0, most = 0;
+        bool (*digit) (char) = nullptr;
+        if (at ("#x") || at ("#X"))
+        {
+            p += 2;
+            most = 8;
+            digit = [] (char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+        }
+        else if (at ("#"))
+        {
+            p += 1;
+            most = 12;
+            digit = [] (char c) { return c >= '0' && c <= '9'; };
+        }
+        for (; p < end && (digit != nullptr ? digit (*p) : isName (*p)); ++p)
+            ++digits;
+        if (digits == 0 || (most > 0 && digits > most) || p == end || *p != ';')
+            return false;
+        ++p;
+        return true;
+    };
+    // Past blanks inside a tag; false at anything the parser might skip as well.
+    const auto skipTagSpace = [&]
+    {
+        while (p < end && isSpace (*p))
+            ++p;
+        return p == end || (*p != '<' && (unsigned char) *p < 0x80);
+    };
+
+    constexpr bool tooDeep = true, stops = false;
     int depth = 0;
+    bool inRoot = false;
     while (p < end)
     {
         if (*p != '<')
         {
-            ++p;
+            if (! inRoot)
+            {
+                // Before the root the parser skips blanks (its own idea of
+                // them beyond ASCII) and gives up at anything else.
+                if (! isSpace (*p))
+                    return (unsigned char) *p >= 0x80 ? tooDeep : stops;
+                ++p;
+            }
+            else if (*p == '&')
+            {
+                if (! skipEntity())
+                    return tooDeep;
+            }
+            else
+                ++p;
             continue;
         }
-        if (end - p >= 4 && std::memcmp (p, "<!--", 4) == 0)
-            p = skipPast (p + 4, "-->");
-        else if (end - p >= 9 && std::memcmp (p, "<![CDATA[", 9) == 0)
-            p = skipPast (p + 9, "]]>");
-        else if (end - p >= 2 && (p[1] == '?' || p[1] == '!'))
-            p = skipPast (p + 2, ">");
-        else if (end - p >= 2 && p[1] == '/')
+
+        if (at ("<!--"))
         {
-            depth = juce::jmax (0, depth - 1);
-            p = skipPast (p + 2, ">");
+            if (! skipPast ("-->"))
+                return stops;
+        }
+        else if (at ("<?"))
+        {
+            if (! skipPast ("?>"))
+                return stops;
+        }
+        else if (inRoot && at ("<![CDATA["))
+        {
+            if (! skipPast ("]]>"))
+                return stops;
+        }
+        else if (inRoot && at ("</"))
+        {
+            // The parser closes the open element at any end tag, whatever its name.
+            if (! skipPast (">") || --depth == 0)
+                return stops;
+        }
+        else if (p + 1 < end && isName (p[1]))
+        {
+            for (++p; p < end && isName (*p);)
+                ++p;
+            for (;;)
+            {
+                if (! skipTagSpace())
+                    return tooDeep;
+                if (p == end)
+                    return stops;
+                if (at ("/>"))
+                {
+                    p += 2;
+                    if (! inRoot)
+                        return stops; // an empty root
+                    break;
+                }
+                if (*p == '>')
+                {
+                    ++p;
+                    inRoot = true;
+                    if (++depth > limit)
+                        return tooDeep;
+                    break;
+                }
+                if (! isName (*p))
+                    return tooDeep;
+                while (p < end && isName (*p))
+                    ++p;
+                if (! skipTagSpace())
+                    return tooDeep;
+                if (p == end)
+                    return stops;
+                if (*p != '=')
+                    return tooDeep;
+                ++p;
+                if (! skipTagSpace())
+                    return tooDeep;
+                if (p == end)
+                    return stops;
+                if (*p != '"' && *p != '\'')
+                    return tooDeep;
+                const char quote = *p++;
+                while (p < end && *p != quote)
+                {
+                    if (*p != '&')
+                        ++p;
+                    else if (! skipEntity())
+                        return tooDeep;
+                }
+                if (p == end)
+                    return stops;
+                ++p;
+            }
         }
         else
-        {
-            // An opening tag; quoted values may hold a '>'.
-            char quote = 0, last = 0;
-            for (++p; p < end && (quote != 0 || *p != '>'); ++p)
-            {
-                if (quote != 0)
-                    quote = *p == quote ? 0 : quote;
-                else if (*p == '"' || *p == '\'')
-                    quote = *p;
-                if (! juce::CharacterFunctions::isWhitespace (*p))
-                    last = *p;
-            }
-            ++p;
-            if (last != '/' && ++depth > limit)
-                return true;
-        }
+            return tooDeep;
     }
-    return false;
+    return stops;
 }
 
 bool jsonNestsDeeperThan (const juce::String& text, int limit) noexcept
 {
+    // The framework's parser takes strings in single quotes as well.
     int depth = 0;
-    bool inString = false, escaped = false;
+    char quote = 0;
+    bool escaped = false;
     for (const auto* p = text.toRawUTF8(); *p != 0; ++p)
     {
-        if (inString)
+        if (quote != 0)
         {
             if (escaped)
                 escaped = false;
             else if (*p == '\\')
                 escaped = true;
-            else if (*p == '"')
-                inString = false;
+            else if (*p == quote)
+                quote = 0;
         }
-        else if (*p == '"')
-            inString = true;
+        else if (*p == '"' || *p == '\'')
+            quote = *p;
         else if (*p == '[' || *p == '{')
         {
             if (++depth > limit)

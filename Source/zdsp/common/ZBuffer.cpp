@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -146,6 +147,12 @@ void ZBuffer::restoreFromXml (const juce::XmlElement& element)
     if (values.size() < n * 8)
         QJ_THROW ("Buffer element holds fewer samples than its length.", kFile);
 
+    // The rate is only carried along and written back by the next save; one
+    // that is not a number a float can hold would be saved as "nan" or "inf".
+    const double sampleRate = element.getDoubleAttribute ("samplerate", 0.0);
+    if (! (sampleRate >= 0.0 && sampleRate <= (double) std::numeric_limits<float>::max()))
+        QJ_THROW ("Buffer element holds a sample rate that is not a usable number.", kFile);
+
     std::vector<float> samples (n);
     for (size_t i = 0; i < n; ++i)
     {
@@ -168,7 +175,7 @@ void ZBuffer::restoreFromXml (const juce::XmlElement& element)
         setLength ((unsigned) length);
 
     setName (element.getStringAttribute ("name").toRawUTF8());
-    mSampleRate = (float) element.getDoubleAttribute ("samplerate", 0.0);
+    mSampleRate = (float) sampleRate;
     std::memcpy (mData, samples.data(), sizeof (float) * n);
 }
 

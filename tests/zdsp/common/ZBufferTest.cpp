@@ -105,4 +105,10 @@ TEST (ZBuffer, XmlIsExactHexRestoresBitForBitAndMalformedElementsFailAndKeepTheB
         EXPECT_STREQ (keep.getName(), "keep");
         EXPECT_EQ (valuesOf (keep), (Signal { 0.5f, -0.5f })) << length;
     }
+    auto badRate = bufferElement ("2", "3f8000003f800000");
+    for (const char* rate : { "nan", "inf", "1e300", "-44100" })
+    {
+        badRate->setAttribute ("samplerate", rate);
+        EXPECT_THROW (keep.restoreFromXml (*badRate), quarn_juce::qj_dsp_exception) << rate;
+    }
 }
