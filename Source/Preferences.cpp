@@ -67,8 +67,10 @@ std::unique_ptr<juce::PropertiesFile> Preferences::openSettingsFile (const juce:
     auto opened = std::make_unique<juce::PropertiesFile> (file, options);
     // A value is parsed again as XML when it is read as such and at every
     // save; an escaped one nested without end would crash there.
+    // Only values that are XML: a plain one (a device's name) may start with
+    // a letter the walk does not follow.
     for (const auto& value : opened->getAllProperties().getAllValues())
-        if (clarivo::update::xmlNestsDeeperThan (value, kMaxSettingsDepth))
+        if (value.trimStart().startsWithChar ('<') && clarivo::update::xmlNestsDeeperThan (value, kMaxSettingsDepth))
             return {};
     return opened;
 }
