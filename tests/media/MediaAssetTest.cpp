@@ -4,6 +4,8 @@
 #include "platform/media/MediaComposition.h"
 #include "platform/media/MediaTrackRender.h"
 
+#include <sys/stat.h>
+
 using namespace clarivo::media;
 using namespace mediatest;
 
@@ -126,9 +128,16 @@ TEST (MediaAsset, BadFilesFailClearlyWhenLoadedOrProbed)
     EXPECT_EQ (firstAudioStreamDescription (*huge)->channelsPerFrame, 2);
     EXPECT_LT (huge->getTracksWithMediaType (MediaType::video)[0]->getNaturalSize().x, 65535.0f);
 
-    auto missing = URLAsset::assetWithURL (media ("no such file.mov"));
-    EXPECT_TRUE (missing->getTracks().empty());
-    EXPECT_TRUE (missing->getError().isNotEmpty());
+    // A pipe named as media answers at once: nothing waits for a writer.
+    const auto pipe = scratchFile ("pipe.wav");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+    for (auto file : { media ("no such file.mov"), pipe })
+    {
+        auto missing = URLAsset::assetWithURL (file);
+        EXPECT_TRUE (missing->getTracks().empty());
+        EXPECT_TRUE (missing->getError().isNotEmpty());
+        EXPECT_FALSE (missing->isDamaged());
+    }
 }
 
 TEST (MediaComposition, PlacesTracksAndRendersAudioFromTheirSources)

@@ -21,6 +21,7 @@ extern "C"
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 
 namespace clarivo::media::detail
 {
@@ -143,6 +144,11 @@ std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream>
 bool looksLikeMedia (const juce::File& file)
 {
     // By content alone: a name ending in ".mp4" says nothing about a file.
+    // Only a regular file has content to look at: opening a pipe would wait
+    // for a writer that never comes.
+    struct stat info {};
+    if (::stat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
+        return false;
     juce::MemoryBlock head;
     juce::FileInputStream in (file);
     if (! in.openedOk())
