@@ -240,6 +240,15 @@ bool Demuxer::isQuickTimeFamily() const noexcept
         && juce::String (context->iformat->name).contains ("mov");
 }
 
+double Demuxer::startSeconds (const AVStream* st) const noexcept
+{
+    if (! isQuickTimeFamily() || st->start_time == AV_NOPTS_VALUE || st->start_time <= 0)
+        return 0.0;
+    const double start = (double) st->start_time * av_q2d (st->time_base);
+    const auto movie = context->duration;
+    return movie != AV_NOPTS_VALUE && start >= (double) movie / AV_TIME_BASE ? 0.0 : start;
+}
+
 bool isAttachedPicture (const AVStream* stream) noexcept
 {
     return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
@@ -547,7 +556,7 @@ std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int
     // muxer placed it so (Matroska), and the sound proper starts at zero.
     info->originSamples = rescale (quickTime ? startTime : std::max<std::int64_t> (0, startTime), st->time_base, samples);
     // Only QuickTime files place a track later on purpose.
-    info->startSeconds = quickTime ? std::max (0.0, (double) startTime * av_q2d (st->time_base)) : 0.0;
+    info->startSeconds = demuxer.startSeconds (st);
 
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
         info->lengthInSamples = rescale (st->duration, st->time_base, samples);
