@@ -101,6 +101,9 @@ struct AudioStreamInfo
     // a sample, else 0: how far two packets' timestamps may be out against
     // each other.
     int timestampSlack = 0;
+    // How far short of the length the stream may end cleanly, where the
+    // length counts the last packet as whole.
+    int lastPacketSlack = 0;
     std::vector<PacketIndexEntry> index;
 };
 
