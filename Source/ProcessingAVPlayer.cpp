@@ -9,6 +9,7 @@
 #include "platform/media/MediaFileOutput.h"
 
 #include <atomic>
+#include <sys/stat.h>
 
 using namespace clarivo::media;
 
@@ -22,6 +23,13 @@ std::function<juce::int64()>& exportClock()
     return c;
 }
 
+// Only a regular file is tried: opening a pipe waits for a writer, and the
+// window with it.
+bool canRead (const juce::File& file)
+{
+    struct stat info {};
+    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode) && juce::FileInputStream (file).openedOk();
+}
 } // namespace
 
 ProcessingAVPlayer::ProcessingAVPlayer() = default;
@@ -147,7 +155,7 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
 
     // A file that cannot be read, or media too damaged to open, is the
     // document's to report; it is not a file without sound.
-    if (source != juce::File() && (! juce::FileInputStream (source).openedOk() || asset->isDamaged()))
+    if (source != juce::File() && (! canRead (source) || asset->isDamaged()))
         return false;
 
     if (asset->getTracksWithMediaType (MediaType::audio).empty())

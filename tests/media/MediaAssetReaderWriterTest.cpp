@@ -228,8 +228,11 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
     const auto lastPacket = storedPackets (media ("whole.m4a"), false).back().position;
     ASSERT_GT (lastPacket, 0);
     ASSERT_TRUE (endLost.replaceWithData (data.getData(), (size_t) lastPacket));
+    // Whole ALAC in CAF as FFmpeg writes it, its table counting the short last packet as full, reads to its end.
+    const auto alac = dir.getChildFile ("alac.caf");
+    ASSERT_TRUE (runFFmpeg ({ "-i", media ("song.wav").getFullPathName(), "-c:a", "alac", alac.getFullPathName() }));
     for (auto [file, rate] : { std::pair { media ("cut.m4a"), 44100.0 }, std::pair { media ("cut.m4a"), 48000.0 },
-                               std::pair { endLost, 44100.0 } })
+                               std::pair { endLost, 44100.0 }, std::pair { alac, 44100.0 } })
     {
         SCOPED_TRACE (file.getFileName() + " " + juce::String (rate));
         auto asset = URLAsset::assetWithURL (file);
@@ -240,10 +243,11 @@ TEST (MediaAssetReaderWriter, RefusesWhatItCannotWriteAndLeavesNoFile)
         reader->addOutput (output);
         ASSERT_TRUE (reader->startReading());
         while (output->copyNextSampleBuffer() != nullptr) {}
-        EXPECT_EQ (reader->getStatus(), ReaderStatus::failed);
-        EXPECT_TRUE (reader->getError().isNotEmpty());
+        EXPECT_EQ (reader->getStatus(), file == alac ? ReaderStatus::completed : ReaderStatus::failed);
+        EXPECT_EQ (reader->getError().isNotEmpty(), file != alac);
     }
     endLost.deleteFile();
+    alac.deleteFile();
 
     // Nothing to read: no reader at all.
     juce::String error;

@@ -4,6 +4,9 @@
 #include "platform/media/MediaComposition.h"
 #include "platform/media/MediaTrackRender.h"
 
+#include <string_view>
+#include <sys/stat.h>
+
 using namespace clarivo::media;
 using namespace mediatest;
 
@@ -126,9 +129,27 @@ TEST (MediaAsset, BadFilesFailClearlyWhenLoadedOrProbed)
     EXPECT_EQ (firstAudioStreamDescription (*huge)->channelsPerFrame, 2);
     EXPECT_LT (huge->getTracksWithMediaType (MediaType::video)[0]->getNaturalSize().x, 65535.0f);
 
-    auto missing = URLAsset::assetWithURL (media ("no such file.mov"));
-    EXPECT_TRUE (missing->getTracks().empty());
-    EXPECT_TRUE (missing->getError().isNotEmpty());
+    // An edit list that puts the sound fifty days past the movie's end
+    // places it at zero, rather than making weeks of silence to play and render.
+    juce::MemoryBlock data;
+    ASSERT_TRUE (media ("stereo.m4a").loadFileAsData (data));
+    const auto edits = std::string_view (static_cast<const char*> (data.getData()), data.getSize()).find ("elst");
+    const auto late = scratchFile ("late.m4a");
+    ASSERT_NE (edits, std::string_view::npos);
+    std::fill_n (static_cast<char*> (data.getData()) + edits + 12, 8, '\xff');
+    ASSERT_TRUE (late.replaceWithData (data.getData(), data.getSize()));
+    EXPECT_NEAR (URLAsset::assetWithURL (late)->getDuration().seconds(), 2.0, 0.05);
+
+    // A pipe named as media answers at once: nothing waits for a writer.
+    const auto pipe = scratchFile ("pipe.wav");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+    for (auto file : { media ("no such file.mov"), pipe })
+    {
+        auto missing = URLAsset::assetWithURL (file);
+        EXPECT_TRUE (missing->getTracks().empty());
+        EXPECT_TRUE (missing->getError().isNotEmpty());
+        EXPECT_FALSE (missing->isDamaged());
+    }
 }
 
 TEST (MediaComposition, PlacesTracksAndRendersAudioFromTheirSources)

@@ -138,6 +138,8 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
     const auto unreadable = scratchFile ("locked.wav");
     ASSERT_TRUE (media ("song.wav").copyFileTo (unreadable));
     ::chmod (unreadable.getFullPathName().toRawUTF8(), 0);
+    const auto pipe = scratchFile ("pipe.wav");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
 
     struct Case { juce::File file; juce::StringArray titles; };
     const Case cases[] = {
@@ -147,6 +149,7 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
         { media ("empty.mp4"), { noAudio, failed } },
         { media ("text.mp4"), { noAudio, failed } },
         { unreadable, { failed } },
+        { pipe, { failed } },
         { scratchFolder().getChildFile ("missing.wav"), { failed } },
     };
     juce::StringPairArray texts;

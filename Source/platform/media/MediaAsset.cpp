@@ -172,9 +172,7 @@ void URLAsset::probe()
         FormatDescription desc;
         desc.codec = avcodec_get_name (par->codec_id);
         const double tb = av_q2d (st->time_base);
-        const double startSeconds = st->start_time != AV_NOPTS_VALUE && demuxer->isQuickTimeFamily()
-                                      ? std::max (0.0, (double) st->start_time * tb)
-                                      : 0.0;
+        const double startSeconds = demuxer->startSeconds (st);
 
         switch (par->codec_type)
         {

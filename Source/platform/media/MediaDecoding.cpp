@@ -21,6 +21,7 @@ extern "C"
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 
 namespace clarivo::media::detail
 {
@@ -143,6 +144,11 @@ std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream>
 bool looksLikeMedia (const juce::File& file)
 {
     // By content alone: a name ending in ".mp4" says nothing about a file.
+    // Only a regular file has content to look at: opening a pipe would wait
+    // for a writer that never comes.
+    struct stat info {};
+    if (::stat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
+        return false;
     juce::MemoryBlock head;
     juce::FileInputStream in (file);
     if (! in.openedOk())
@@ -232,6 +238,15 @@ bool Demuxer::isQuickTimeFamily() const noexcept
 {
     return context != nullptr && context->iformat != nullptr
         && juce::String (context->iformat->name).contains ("mov");
+}
+
+double Demuxer::startSeconds (const AVStream* st) const noexcept
+{
+    if (! isQuickTimeFamily() || st->start_time == AV_NOPTS_VALUE || st->start_time <= 0)
+        return 0.0;
+    const double start = (double) st->start_time * av_q2d (st->time_base);
+    const auto movie = context->duration;
+    return movie != AV_NOPTS_VALUE && start >= (double) movie / AV_TIME_BASE ? 0.0 : start;
 }
 
 bool isAttachedPicture (const AVStream* stream) noexcept
@@ -476,7 +491,7 @@ void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
 }
 // The packet table of a CAF file: FFmpeg reads it for packet sizes but keeps
 // the encoder's priming and padding in the audio.
-bool readCafPacketTable (const juce::File& file, std::int64_t& priming, std::int64_t& valid)
+bool readCafPacketTable (const juce::File& file, std::int64_t& priming, std::int64_t& valid, std::int64_t& packets, int& remainder)
 {
     juce::FileInputStream in (file);
     if (in.failedToOpen() || in.readIntBigEndian() != (int) 0x63616666) // "caff"
@@ -488,9 +503,10 @@ bool readCafPacketTable (const juce::File& file, std::int64_t& priming, std::int
         const auto size = in.readInt64BigEndian();
         if (type == 0x70616b74) // "pakt"
         {
-            in.skipNextBytes (8); // packets
+            packets = in.readInt64BigEndian();
             valid = in.readInt64BigEndian();
             priming = in.readIntBigEndian();
+            remainder = in.readIntBigEndian();
             return valid >= 0 && priming >= 0;
         }
         if (size < 0 || ! in.setPosition (in.getPosition() + size))
@@ -541,7 +557,7 @@ std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int
     // muxer placed it so (Matroska), and the sound proper starts at zero.
     info->originSamples = rescale (quickTime ? startTime : std::max<std::int64_t> (0, startTime), st->time_base, samples);
     // Only QuickTime files place a track later on purpose.
-    info->startSeconds = quickTime ? std::max (0.0, (double) startTime * av_q2d (st->time_base)) : 0.0;
+    info->startSeconds = demuxer.startSeconds (st);
 
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
         info->lengthInSamples = rescale (st->duration, st->time_base, samples);
@@ -550,11 +566,16 @@ std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int
 
     // QuickTime sample tables and raw PCM give exact lengths and seeks; the
     // others are measured packet by packet.
-    std::int64_t priming = 0, valid = -1;
+    std::int64_t priming = 0, valid = -1, packets = 0;
+    int remainder = 0;
     const bool caf = juce::String (demuxer.get()->iformat->name) == "caf" && ! isPcmCodec (par->codec_id)
-                  && demuxer.getFile() != juce::File() && readCafPacketTable (demuxer.getFile(), priming, valid);
+                  && demuxer.getFile() != juce::File() && readCafPacketTable (demuxer.getFile(), priming, valid, packets, remainder);
     if (caf)
         info->originSamples += priming;
+    // A table that counts whole packets only (FFmpeg's own muxer writes it so)
+    // cannot know how short the last one is.
+    if (caf && priming == 0 && remainder == 0 && packets > 0 && valid > 0 && valid % packets == 0)
+        info->lastPacketSlack = (int) std::min<std::int64_t> (valid / packets - 1, std::numeric_limits<int>::max());
 
     if (! quickTime && ! isPcmCodec (par->codec_id))
         scanPackets (demuxer, *info);
@@ -1038,7 +1059,8 @@ bool AudioDecoder::read (float* const* dest, int numDestChannels, std::int64_t s
         // Past the end, or the file ran out early (a truncated file). Where
         // the container's clock is coarser than a sample, the measured length
         // is only good to a tick: a clean end within that is no fault.
-        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= streamInfo->timestampSlack))
+        const auto slack = std::max (streamInfo->timestampSlack, streamInfo->lastPacketSlack);
+        if (startSample + done < length && ! (endOfStream && length - (startSample + done) <= slack))
             failed = true;
         for (int c = 0; c < numDestChannels; ++c)
             std::fill (dest[c] + done, dest[c] + numFrames, 0.0f);

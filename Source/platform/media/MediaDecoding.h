@@ -38,6 +38,10 @@ public:
     // QuickTime and MPEG-4 files: timestamps come from sample tables and edit
     // lists, so they are exact and a stream can start later than zero.
     bool isQuickTimeFamily() const noexcept;
+    // Where a stream starts on the file's timeline, in seconds: zero but in
+    // QuickTime files, and there zero too when the start lies past the
+    // movie's own end (a broken edit list), not weeks of silence.
+    double startSeconds (const AVStream* stream) const noexcept;
     const juce::File& getFile() const noexcept { return file; }
     // Opens the container again, positioned before its first packet: some
     // demuxers cannot seek back to packets timed before their first seek point.
@@ -97,6 +101,9 @@ struct AudioStreamInfo
     // a sample, else 0: how far two packets' timestamps may be out against
     // each other.
     int timestampSlack = 0;
+    // How far short of the length the stream may end cleanly, where the
+    // length counts the last packet as whole.
+    int lastPacketSlack = 0;
     std::vector<PacketIndexEntry> index;
 };
 
