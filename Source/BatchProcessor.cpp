@@ -4,6 +4,7 @@
 #include "ClarivoDocument.h"
 #include "DialogService.h"
 #include "ProcessingAVPlayer.h"
+#include "platform/media/MediaFileOutput.h"
 
 #include <cstdlib>
 #include <sys/stat.h>
@@ -122,9 +123,7 @@ bool BatchProcessor::processFolder (const juce::File& inputFolder, const juce::F
 
 void BatchProcessor::processFile (const juce::File& input, const juce::File& outputFolder, const juce::MemoryBlock& state)
 {
-    // A pipe or a device would hold the load at its open for good.
-    struct stat st {};
-    if (::stat (input.getFullPathName().toRawUTF8(), &st) != 0 || ! S_ISREG (st.st_mode))
+    if (! clarivo::media::detail::isRegularFile (input))
         return;
     auto& document = app.getDocument();
     document.showErrors = false;

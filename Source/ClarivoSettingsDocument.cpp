@@ -2,8 +2,8 @@
 
 #include "CVAudioProcessor.h"
 #include "DialogService.h"
+#include "platform/media/MediaFileOutput.h"
 
-#include <sys/stat.h>
 
 ClarivoSettingsDocument::ClarivoSettingsDocument (CVAudioProcessor& p)
     : juce::FileBasedDocument (".cvp", "*", "Select a settings file to open...", "Save settings as..."), processor (p)
@@ -18,10 +18,7 @@ juce::String ClarivoSettingsDocument::getDocumentTitle()
 juce::Result ClarivoSettingsDocument::loadDocument (const juce::File& file)
 {
     const auto notAPreset = juce::Result::fail (TRANS ("The file is not a Clarivo preset; the settings were not changed."));
-    // Only a plain file: a pipe holds the open until something writes to
-    // it, and a device reports no size and never ends.
-    struct stat st {};
-    if (::stat (file.getFullPathName().toRawUTF8(), &st) != 0 || ! S_ISREG (st.st_mode))
+    if (! clarivo::media::detail::isRegularFile (file))
         return notAPreset;
     if (file.getSize() >= kMaxPresetBytes)
         return notAPreset;

@@ -2,7 +2,7 @@
 
 #include "UpdateChecker.h"
 
-#include <sys/stat.h>
+#include "platform/media/MediaFileOutput.h"
 
 namespace
 {
@@ -54,11 +54,9 @@ juce::File Preferences::getFile()
 std::unique_ptr<juce::PropertiesFile> Preferences::openSettingsFile (const juce::File& file,
                                                                     const juce::PropertiesFile::Options& options)
 {
-    struct stat st {};
-    if (::stat (file.getFullPathName().toRawUTF8(), &st) == 0)
+    if (file.exists())
     {
-        // Only a plain file: a pipe would hold the start until something writes to it.
-        if (! S_ISREG (st.st_mode) || (juce::int64) st.st_size > kMaxSettingsBytes)
+        if (! clarivo::media::detail::isRegularFile (file) || file.getSize() > kMaxSettingsBytes)
             return {};
         if (clarivo::update::xmlNestsDeeperThan (file.loadFileAsString(), kMaxSettingsDepth))
             return {};

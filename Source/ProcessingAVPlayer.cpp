@@ -9,7 +9,6 @@
 #include "platform/media/MediaFileOutput.h"
 
 #include <atomic>
-#include <sys/stat.h>
 
 using namespace clarivo::media;
 
@@ -23,12 +22,9 @@ std::function<juce::int64()>& exportClock()
     return c;
 }
 
-// Only a regular file is tried: opening a pipe waits for a writer, and the
-// window with it.
 bool canRead (const juce::File& file)
 {
-    struct stat info {};
-    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode) && juce::FileInputStream (file).openedOk();
+    return detail::isRegularFile (file) && juce::FileInputStream (file).openedOk();
 }
 } // namespace
 

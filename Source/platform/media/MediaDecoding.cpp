@@ -1,4 +1,5 @@
 #include "MediaDecoding.h"
+#include "MediaFileOutput.h"
 
 extern "C"
 {
@@ -21,7 +22,6 @@ extern "C"
 #include <map>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
 
 namespace clarivo::media::detail
 {
@@ -144,10 +144,7 @@ std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream>
 bool looksLikeMedia (const juce::File& file)
 {
     // By content alone: a name ending in ".mp4" says nothing about a file.
-    // Only a regular file has content to look at: opening a pipe would wait
-    // for a writer that never comes.
-    struct stat info {};
-    if (::stat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
+    if (! isRegularFile (file))
         return false;
     juce::MemoryBlock head;
     juce::FileInputStream in (file);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -13,6 +14,12 @@
 
 namespace clarivo::media::detail
 {
+bool isRegularFile (const juce::File& file)
+{
+    struct stat info {};
+    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+}
+
 namespace
 {
 juce::String systemError (int code)

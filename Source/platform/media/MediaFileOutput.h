@@ -4,6 +4,7 @@
 // written, a move into place that never replaces what is there, and an
 // output stream that notices every byte that did not reach the disk. The
 // media layer's writers and the application's audio-writer exports use them.
+// And the one test every reader makes before it opens a file a user named.
 #include <juce_core/juce_core.h>
 
 #include <atomic>
@@ -11,6 +12,10 @@
 
 namespace clarivo::media::detail
 {
+// Only a regular file is opened for reading: opening a pipe waits for a
+// writer that may never come, and a device reports no size and never ends.
+bool isRegularFile (const juce::File& file);
+
 // Creates a new empty file under a hidden name beside target that no other
 // writer holds, or returns an empty File with the reason.
 juce::File createPartialFile (const juce::File& target, juce::String& why);
