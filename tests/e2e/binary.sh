@@ -81,6 +81,35 @@ timeout 5 "$clarivo" --juce-gtkwebkitfork-child
 sleep 1
 [ "$(media_title)" = "clip.wav" ] || fail "the web view's child start closed the media"
 
+# A name that is not UTF-8: still one instance, the second launch gone
+# within 5 s, and the running one names the file it cannot open.
+bad="$work/$(printf 'bad\xff\xfebytes.wav')"
+cp "$work/clip.wav" "$bad"
+timeout 5 "$clarivo" "$bad"
+status=$?
+[ $status -eq 0 ] || fail "second launch with a non-UTF-8 name ended with $status"
+# The hand-over closes the media first, which may ask about changes.
+deadline=$((SECONDS + 20))
+until refusal="$(window_named "Failed to open file..." 0)"; do
+    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
+        xdotool windowfocus --sync "$question" 2>/dev/null
+        xdotool key --clearmodifiers Tab space
+    fi
+    [ $SECONDS -lt $deadline ] || fail "no box naming the non-UTF-8 file"
+    sleep 0.3
+done
+sleep 0.5
+shot non-utf8-refused
+[ "$(xdotool search --onlyvisible --name '^Clarivo\+$' 2>/dev/null | wc -l)" -eq 1 ] || fail "two editor windows"
+xdotool windowfocus --sync "$refusal" 2>/dev/null
+xdotool key --clearmodifiers Return
+deadline=$((SECONDS + 10))
+while window_named "Failed to open file..." 0 >/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "the box naming the non-UTF-8 file stayed"
+    xdotool key --clearmodifiers Return; sleep 0.3
+done
+media="$(window_named "Media Player" 20)" || fail "no Media Player after the refusal"
+
 cd "$work"
 second_launch clip.wav
 cd - >/dev/null
