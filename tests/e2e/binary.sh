@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The program as a new user meets it: start it, dismiss the welcome, hand it
-# a file from a second launch, close it from another, quit with Ctrl+Q.
+# a file from a second launch, close it from another, open the user guide,
+# quit with Ctrl+Q.
 # Usage: binary.sh <Clarivo executable> <snapshot folder>; run under Xvfb.
 set -uo pipefail
 clarivo="$(realpath "$1")"
@@ -123,6 +124,15 @@ while [ "$(media_title)" != "Media Player" ]; do
     sleep 0.3
 done
 shot closed
+
+# The user guide, from its shortcut, shows the manual shipped beside the
+# program: no network is needed.
+xdotool windowfocus --sync "$media" 2>/dev/null
+xdotool key --clearmodifiers ctrl+g
+window_named "Clarivo User Guide" 10 >/dev/null || fail "Ctrl+G opened no user guide"
+# The web view starts in a process of its own and then draws the page.
+sleep 4
+shot user-guide
 
 xdotool windowfocus --sync "$media" 2>/dev/null
 xdotool key --clearmodifiers ctrl+q
