@@ -17,6 +17,11 @@ CVDarkLookAndFeel::CVDarkLookAndFeel()
       toggleOffImage (picture (clarivo::artwork::darkToggleOff)),
       captionFont ("DejaVu Sans", 10.0f, juce::Font::bold)
 {
+    // The share picker opens from the bar and belongs to its dark face.
+    setColour (juce::PopupMenu::backgroundColourId, juce::Colour (0xff202020));
+    setColour (juce::PopupMenu::textColourId, juce::Colour (0xffd8d8d8));
+    setColour (juce::PopupMenu::highlightedBackgroundColourId, juce::Colour (0xff336afc));
+    setColour (juce::PopupMenu::highlightedTextColourId, juce::Colours::white);
 }
 
 void CVDarkLookAndFeel::drawToggleButton (juce::Graphics& g, juce::ToggleButton& button, bool, bool buttonDown)
