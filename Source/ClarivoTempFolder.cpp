@@ -119,7 +119,8 @@ void removeAll()
 juce::File shareFolder()
 {
     std::lock_guard<std::mutex> guard (lock);
-    if (sharedFolder == juce::File() || ! stillOurs (sharedFolder))
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    if (sharedFolder == juce::File() || ! stillOurs (sharedFolder) || sharedFolder.getParentDirectory() != temp)
         sharedFolder = makeShareFolder();
     return sharedFolder;
 }
