@@ -40,3 +40,11 @@ void CVDarkLookAndFeel::drawToggleButton (juce::Graphics& g, juce::ToggleButton&
     g.drawFittedText (button.getButtonText(), 0, 24, button.getWidth(), button.getHeight() - 24,
                       juce::Justification::centredTop, 10, 0.0f);
 }
+
+void CVDarkLookAndFeel::drawPopupMenuBackground (juce::Graphics& g, int width, int height)
+{
+    // Plain, like the bar: the framework's ruled paper shows as stripes on black.
+    g.fillAll (findColour (juce::PopupMenu::backgroundColourId));
+    g.setColour (juce::Colour (0xff484848));
+    g.drawRect (0, 0, width, height);
+}

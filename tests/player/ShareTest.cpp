@@ -226,3 +226,56 @@ TEST_F (ShareTest, NothingIsWrittenOrHandedOnUnlessAWholeCopyCanBe)
     EXPECT_TRUE (textOf ("Sharing Failed").contains ("the disk may be full")) << textOf ("Sharing Failed");
     EXPECT_TRUE (textOf ("Sharing Failed").endsWith ("Nothing was shared."));
 }
+
+class ShareShownTest : public ShareTest
+{
+protected:
+    ShareShownTest() { showWindows = true; }
+};
+
+TEST_F (ShareShownTest, TheShareButtonEndsTheBarAndOpensTheDarkPickerUnderIt)
+{
+    auto& bar = app->getMediaWindow()->getTransport();
+    const int w = bar.getWidth(), h = bar.getHeight();
+    EXPECT_EQ (button().getBounds(), juce::Rectangle<int> (w - 50, h - 36, 40, 24));
+    EXPECT_EQ (bar.getChildComponent (bar.getNumChildComponents() - 1), &button());
+    EXPECT_FLOAT_EQ (button().getAlpha(), 0.8f);
+    EXPECT_TRUE (button().getTriggeredOnMouseDown());
+
+    const auto barPicture = [&] { return bar.createComponentSnapshot ({ bar.getWidth() - 300, bar.getHeight() - 50, 300, 50 }); };
+    const auto disabled = barPicture();
+    ASSERT_TRUE (open (media ("song.mp3")).wasOk());
+    const auto normal = barPicture();
+    apptest::saveRow ("transport-share-button.png", { disabled, normal });
+    // Brighter when there is something to share.
+    const auto ink = [] (const juce::Image& image)
+    {
+        int sum = 0;
+        for (int y = 14; y < 38; ++y)
+            for (int x = 250; x < 290; ++x)
+                sum += image.getPixelAt (x, y).getBrightness() > 0.5f ? 1 : 0;
+        return sum;
+    };
+    EXPECT_GT (ink (normal), 20);
+    EXPECT_EQ (ink (disabled), 0);
+    EXPECT_EQ (normal.getWidth(), 300);
+
+    // The real menu, under the button, in the bar's dark look.
+    ProcessingAVPlayer::setMenuPresenter ({});
+    EXPECT_FALSE (shareWith (1));
+    juce::Component* menu = nullptr;
+    ASSERT_TRUE (pumpUntil ([&]
+    {
+        for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+            if (auto* c = juce::Desktop::getInstance().getComponent (i); c->getName() == "menu" && c->isShowing())
+                menu = c;
+        return menu != nullptr;
+    }, 3000));
+    pumpUntil ([] { return false; }, 200);
+    const auto picture = apptest::snapshot (*menu, "share-picker.png");
+    EXPECT_GE (menu->getScreenY(), button().getScreenBounds().getBottom() - 2);
+    EXPECT_LT (picture.getPixelAt (2, picture.getHeight() / 2).getBrightness(), 0.3f);
+    juce::PopupMenu::dismissAllActiveMenus();
+    pumpUntil ([] { return false; }, 100);
+    EXPECT_TRUE (sharedNames().isEmpty());
+}
