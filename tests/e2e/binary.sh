@@ -13,6 +13,12 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$wo
        XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
 chmod 700 "$XDG_RUNTIME_DIR"
+# A stand-in mail helper, first on the PATH, records what sharing hands it.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nfor a in "$@"; do printf "%%s\\n" "$a"; done > "%s/email.part"\nmv "%s/email.part" "%s/email.args"\n' \
+    "$work" "$work" "$work" > "$work/bin/xdg-email"
+chmod +x "$work/bin/xdg-email"
+export PATH="$work/bin:$PATH"
 pid=""
 
 fail() {
@@ -98,6 +104,45 @@ while [ "$(media_title)" != "Media Player" ]; do
     sleep 0.3
 done
 shot closed
+
+# Sharing: clip.wav open again, the share button at the bar's right end
+# pressed and "Email" picked; the mail helper gets a whole processed WAV.
+second_launch "$work/clip.wav"
+media="$(window_named "clip.wav" 20)" || fail "no window titled clip.wav to share from"
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$media")"
+xdotool mousemove $((X + WIDTH - 30)) $((Y + HEIGHT - 24)) click 1
+sleep 1
+shot share-picker
+# The picker opens under the button; "Email" is its first item.
+xdotool mousemove $((X + WIDTH - 40)) $((Y + HEIGHT + 2)) click 1
+deadline=$((SECONDS + 60))
+until [ -f "$work/email.args" ]; do
+    [ $SECONDS -lt $deadline ] || fail "the mail helper was never started"
+    sleep 0.3
+done
+shot shared
+mapfile -t handed < "$work/email.args"
+[ "${#handed[@]}" -eq 2 ] && [ "${handed[0]}" = "--attach" ] || fail "the mail helper got: ${handed[*]}"
+copy="${handed[1]}"
+[ "$copy" = "$TMPDIR/clarivo.share.$(id -u)/clip-1.wav" ] || fail "shared $copy"
+[ "$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "$copy")" = "wav" ] || fail "the shared copy is no WAV"
+frames() { ffmpeg -loglevel error -i "$1" -f s16le -ac 2 - | wc -c; }
+[ "$(frames "$copy")" = "$(frames "$work/clip.wav")" ] || fail "the shared copy is not as long as clip.wav"
+sum() { ffmpeg -loglevel error -i "$1" -f s16le -ac 2 - | md5sum; }
+[ "$(sum "$copy")" != "$(sum "$work/clip.wav")" ] || fail "the shared copy is clip.wav unprocessed"
+cd "$work"
+second_launch clip.wav
+cd - >/dev/null
+deadline=$((SECONDS + 20))
+while [ "$(media_title)" != "Media Player" ]; do
+    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
+        xdotool windowfocus --sync "$question" 2>/dev/null
+        xdotool key --clearmodifiers Tab space
+    fi
+    [ $SECONDS -lt $deadline ] || fail "the media window's title is '$(media_title)' after sharing"
+    sleep 0.3
+done
 
 xdotool windowfocus --sync "$media" 2>/dev/null
 xdotool key --clearmodifiers ctrl+q
