@@ -21,23 +21,17 @@ void ShareNSVComponent::drawSharePicture (juce::Graphics& g, juce::Rectangle<flo
     const juce::PathStrokeType stroke (1.4f * u, juce::PathStrokeType::curved, juce::PathStrokeType::rounded);
     g.setColour (colour);
 
-    // The tray, open at the top where the arrow leaves it.
-    juce::Path tray;
-    tray.startNewSubPath (at (5.5f, 6.5f));
-    tray.lineTo (at (3.0f, 6.5f));
-    tray.lineTo (at (3.0f, 15.0f));
-    tray.lineTo (at (13.0f, 15.0f));
-    tray.lineTo (at (13.0f, 6.5f));
-    tray.lineTo (at (10.5f, 6.5f));
-    g.strokePath (tray, stroke);
-
-    juce::Path arrow;
-    arrow.startNewSubPath (at (8.0f, 10.5f));
-    arrow.lineTo (at (8.0f, 1.5f));
-    arrow.startNewSubPath (at (5.0f, 4.5f));
-    arrow.lineTo (at (8.0f, 1.5f));
-    arrow.lineTo (at (11.0f, 4.5f));
-    g.strokePath (arrow, stroke);
+    // The tray, open at the top where the arrow leaves it, then the arrow's
+    // shaft and head, each a line through these points (x, y on a 16 grid).
+    const std::initializer_list<std::initializer_list<float>> strokes {
+        { 5.5f, 6.5f, 3.0f, 6.5f, 3.0f, 15.0f, 13.0f, 15.0f, 13.0f, 6.5f, 10.5f, 6.5f },
+        { 8.0f, 10.5f, 8.0f, 1.5f },
+        { 5.0f, 4.5f, 8.0f, 1.5f, 11.0f, 4.5f } };
+    juce::Path picture;
+    for (const auto& points : strokes)
+        for (auto p = points.begin(); p != points.end(); p += 2)
+            p == points.begin() ? picture.startNewSubPath (at (p[0], p[1])) : picture.lineTo (at (p[0], p[1]));
+    g.strokePath (picture, stroke);
 }
 
 void ShareNSVComponent::paintButton (juce::Graphics& g, bool mouseOver, bool buttonDown)

@@ -55,6 +55,26 @@ second_launch() {
     [ "$after" -le "$before" ] || fail "second launch '$*' left a window of its own"
 }
 media_title() { xdotool getwindowname "$media"; }
+# Closes the media from a second launch without a path, answering the
+# question about changes if it comes ($1 names its shot).
+close_media() {
+    cd "$work"
+    second_launch clip.wav
+    cd - >/dev/null
+    local deadline=$((SECONDS + 20))
+    # The close empties the title before the window is placed again as the
+    # player: wait for it to settle.
+    while [ "$(media_title)" != "Media Player" ]; do
+        # The close may ask whether to keep the changes.
+        if question="$(window_named "Apply Clarivo before closing?" 0)"; then
+            shot "$1-question"
+            xdotool windowfocus --sync "$question" 2>/dev/null
+            xdotool key --clearmodifiers Tab space
+        fi
+        [ $SECONDS -lt $deadline ] || fail "the media window's title is '$(media_title)' after the close"
+        sleep 0.3
+    done
+}
 
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=3:sample_rate=44100" -ac 2 "$work/clip.wav" \
     || fail "could not make clip.wav"
@@ -87,22 +107,7 @@ timeout 5 "$clarivo" --juce-gtkwebkitfork-child
 sleep 1
 [ "$(media_title)" = "clip.wav" ] || fail "the web view's child start closed the media"
 
-cd "$work"
-second_launch clip.wav
-cd - >/dev/null
-deadline=$((SECONDS + 20))
-# The close empties the title before the window is placed again as the
-# player: wait for it to settle.
-while [ "$(media_title)" != "Media Player" ]; do
-    # The close may ask whether to keep the changes.
-    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
-        shot close-question
-        xdotool windowfocus --sync "$question" 2>/dev/null
-        xdotool key --clearmodifiers Tab space
-    fi
-    [ $SECONDS -lt $deadline ] || fail "the media window's title is '$(media_title)' after the close"
-    sleep 0.3
-done
+close_media close
 shot closed
 
 # Sharing: clip.wav open again, the share button at the bar's right end
@@ -131,18 +136,7 @@ frames() { ffmpeg -loglevel error -i "$1" -f s16le -ac 2 - | wc -c; }
 [ "$(frames "$copy")" = "$(frames "$work/clip.wav")" ] || fail "the shared copy is not as long as clip.wav"
 sum() { ffmpeg -loglevel error -i "$1" -f s16le -ac 2 - | md5sum; }
 [ "$(sum "$copy")" != "$(sum "$work/clip.wav")" ] || fail "the shared copy is clip.wav unprocessed"
-cd "$work"
-second_launch clip.wav
-cd - >/dev/null
-deadline=$((SECONDS + 20))
-while [ "$(media_title)" != "Media Player" ]; do
-    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
-        xdotool windowfocus --sync "$question" 2>/dev/null
-        xdotool key --clearmodifiers Tab space
-    fi
-    [ $SECONDS -lt $deadline ] || fail "the media window's title is '$(media_title)' after sharing"
-    sleep 0.3
-done
+close_media share-close
 
 xdotool windowfocus --sync "$media" 2>/dev/null
 xdotool key --clearmodifiers ctrl+q

@@ -15,11 +15,9 @@ extern char** environ;
 
 namespace clarivo::share
 {
-namespace
-{
 // posix_spawn rather than fork: this process has threads, and the child
 // must not inherit our blocked signals or an ignored SIGPIPE.
-pid_t spawn (const juce::File& program, const juce::StringArray& arguments, int& error)
+pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error)
 {
     std::vector<std::string> args { program.getFullPathName().toStdString() };
     for (const auto& a : arguments)
@@ -51,6 +49,8 @@ pid_t spawn (const juce::File& program, const juce::StringArray& arguments, int&
     return error == 0 ? pid : -1;
 }
 
+namespace
+{
 juce::String describeEnd (const juce::String& name, int status)
 {
     if (WIFSIGNALED (status))
@@ -72,7 +72,7 @@ void launch (const juce::String& name, const juce::StringArray& arguments, Failu
         return;
     }
     int error = 0;
-    const pid_t pid = spawn (program, arguments, error);
+    const pid_t pid = startProgram (program, arguments, error);
     if (pid < 0)
     {
         if (failed)

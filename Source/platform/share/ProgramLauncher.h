@@ -6,9 +6,15 @@
 #include "SharingService.h"
 
 #include <optional>
+#include <sys/types.h>
 
 namespace clarivo::share
 {
+// Starts program with the arguments after it, its input and output on
+// /dev/null, no signal blocked and a broken pipe fatal whatever this process
+// set up for itself. Its process id, or -1 with the reason in error.
+pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error);
+
 // Starts the program of that name on PATH with the arguments after it and
 // returns at once. failed hears why when the program cannot be found or
 // started (before this returns) or
