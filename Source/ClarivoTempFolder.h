@@ -19,6 +19,9 @@ juce::File createTempFile (const juce::String& ending);
 juce::Array<juce::File> ownFolders();
 // Deletes the folder with everything in it; the next get() makes a new one.
 void removeAll();
+// Deletes, with everything in them, the folders of ownFolders() that no
+// process of ours still uses: those whose maker is gone.
+void removeDeadFolders();
 
 // Shared copies are handed to other programs that may read them after we
 // quit, so they live apart, in a folder of this user's that outlives the
