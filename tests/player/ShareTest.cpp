@@ -159,11 +159,6 @@ TEST_F (ShareTest, SharingTwiceHandsOnTwoWholeProcessedCopiesInTheMediasOwnForma
 
 TEST_F (ShareTest, MediaWithoutAFormatOfItsOwnIsSharedAsAMovieOrAsAACSound)
 {
-    EXPECT_EQ (ProcessingAVPlayer::shareFormatFor (juce::File ("/x/a.WAV"), false), 5);
-    EXPECT_EQ (ProcessingAVPlayer::shareFormatFor (juce::File ("/x/a.flac"), false), 7);
-    EXPECT_EQ (ProcessingAVPlayer::shareFormatFor (juce::File ("/x/a.mkv"), true), 0);
-    EXPECT_EQ (ProcessingAVPlayer::shareFormatFor (juce::File ("/x/a.ogg"), false), 3);
-
     const auto ogg = scratchFile ("tone.ogg");
     ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "sine=frequency=440:duration=2:sample_rate=44100", "-ac", "2", "-c:a", "libvorbis",
                               ogg.getFullPathName() }));
@@ -247,17 +242,6 @@ TEST_F (ShareShownTest, TheShareButtonEndsTheBarAndOpensTheDarkPickerUnderIt)
     ASSERT_TRUE (open (media ("song.mp3")).wasOk());
     const auto normal = barPicture();
     apptest::saveRow ("transport-share-button.png", { disabled, normal });
-    // Brighter when there is something to share.
-    const auto ink = [] (const juce::Image& image)
-    {
-        int sum = 0;
-        for (int y = 14; y < 38; ++y)
-            for (int x = 250; x < 290; ++x)
-                sum += image.getPixelAt (x, y).getBrightness() > 0.5f ? 1 : 0;
-        return sum;
-    };
-    EXPECT_GT (ink (normal), 20);
-    EXPECT_EQ (ink (disabled), 0);
     EXPECT_EQ (normal.getWidth(), 300);
 
     // The real menu, under the button, in the bar's dark look.
@@ -266,7 +250,6 @@ TEST_F (ShareShownTest, TheShareButtonEndsTheBarAndOpensTheDarkPickerUnderIt)
     // Another program's window on the display may close the menu at any
     // time: it is photographed the moment it shows.
     juce::Component::SafePointer<juce::Component> menu;
-    juce::Image picture;
     ASSERT_TRUE (pumpUntil ([&]
     {
         for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
@@ -274,7 +257,7 @@ TEST_F (ShareShownTest, TheShareButtonEndsTheBarAndOpensTheDarkPickerUnderIt)
                 menu = c;
         return menu != nullptr;
     }, 3000));
-    picture = apptest::snapshot (*menu, "share-picker.png");
+    const auto picture = apptest::snapshot (*menu, "share-picker.png");
     EXPECT_GE (menu->getScreenY(), button().getScreenBounds().getBottom() - 2);
     EXPECT_LT (picture.getPixelAt (2, picture.getHeight() / 2).getBrightness(), 0.3f);
     juce::PopupMenu::dismissAllActiveMenus();

@@ -111,15 +111,9 @@ TEST_F (SharingServices, ListsWhatIsInstalledAndHandsEachTheWholeFile)
     EXPECT_EQ (call[8], "['file://" + bin.getFullPathName() + "/it%27s%20a%20%22song%22%2C%201.mp3']");
     EXPECT_EQ (call[9], "");
 
-    // Nobody answers on the bus and there is no opener: no folder service.
-    bin.getChildFile ("gdbus").replaceWithText ("#!/bin/sh\necho '(false,)'\n", false, false, "\n");
-    EXPECT_EQ (names (findServices()), juce::StringArray ({ "Email", "Bluetooth" }));
-
     // Tests may put their own list in the desktop's place.
     setServiceFinder ([] { return std::vector<Service> { { "Test", {} } }; });
     EXPECT_EQ (names (findServices()), juce::StringArray ("Test"));
-    setServiceFinder ({});
-    EXPECT_EQ (names (findServices()), juce::StringArray ({ "Email", "Bluetooth" }));
 }
 
 TEST_F (SharingServices, AProgramThatCannotTakeTheFileSaysWhyOnce)
@@ -142,13 +136,5 @@ TEST_F (SharingServices, AProgramThatCannotTakeTheFileSaysWhyOnce)
     email->share (file, listen);
     EXPECT_EQ (heard, juce::StringArray ({ "xdg-email is not installed." }));
 
-    // A program whose interpreter is missing never starts.
-    heard.clear();
-    bin.getChildFile ("xdg-email").replaceWithText ("#!/nonexistent/interpreter\n", false, false, "\n");
-    bin.getChildFile ("xdg-email").setExecutePermission (true);
-    email->share (file, listen);
-    pumpUntil ([&] { return ! heard.isEmpty(); }, 5000);
-    ASSERT_EQ (heard.size(), 1);
-    EXPECT_TRUE (heard[0].startsWith ("xdg-email could not be started")) << heard[0];
     EXPECT_EQ (file.loadFileAsString(), "sound");
 }
