@@ -3,18 +3,13 @@
 #include "ClarivoTempFolder.h"
 #include "DialogService.h"
 #include "platform/media/MediaFileOutput.h"
+#include "platform/share/ProgramLauncher.h"
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <fcntl.h>
 #include <memory>
-#include <spawn.h>
-#include <string>
 #include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace AudioFileExport
 {
@@ -73,40 +68,10 @@ void offerLameDownload (const Request& request)
 // Only a clean exit counts: lame reports a failed write by its exit status.
 bool runLame (const juce::File& program, int quality, const juce::File& wav, const juce::File& mp3, Progress& progress)
 {
-    std::vector<std::string> args { program.getFullPathName().toStdString(),
-                                    "--quiet",
-                                    "-V",
-                                    std::to_string (lameVbrQuality (quality)),
-                                    wav.getFullPathName().toStdString(),
-                                    mp3.getFullPathName().toStdString() };
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back (arg.data());
-    argv.push_back (nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init (&actions);
-    posix_spawn_file_actions_addopen (&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen (&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen (&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
-    // The encoder starts with no signal blocked and a broken pipe fatal,
-    // whatever this program set up for itself.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init (&attributes);
-    sigset_t none, defaults;
-    sigemptyset (&none);
-    sigemptyset (&defaults);
-    sigaddset (&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask (&attributes, &none);
-    posix_spawnattr_setsigdefault (&attributes, &defaults);
-    posix_spawnattr_setflags (&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn (&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy (&actions);
-    posix_spawnattr_destroy (&attributes);
-    if (spawned != 0)
+    int error = 0;
+    const pid_t pid = clarivo::share::startProgram (
+        program, { "--quiet", "-V", juce::String (lameVbrQuality (quality)), wav.getFullPathName(), mp3.getFullPathName() }, error);
+    if (pid < 0)
         return false;
 
     int status = 0;

@@ -10,6 +10,7 @@ public:
     CVDarkLookAndFeel();
 
     void drawToggleButton (juce::Graphics& g, juce::ToggleButton& button, bool mouseOver, bool buttonDown) override;
+    void drawPopupMenuBackground (juce::Graphics& g, int width, int height) override;
 
     static constexpr juce::uint32 captionColour = 0x80000000;
 

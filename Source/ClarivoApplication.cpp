@@ -111,6 +111,7 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     }
 
     deleteTemporaryAudioFiles();
+    deleteOldSharedCopies (juce::Time::getCurrentTime());
     clarivo::installDefaultLookAndFeel();
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
@@ -306,6 +307,22 @@ void ClarivoApplication::deleteTemporaryAudioFiles()
     for (const auto& folder : ClarivoTempFolder::ownFolders())
         for (const auto& file : folder.findChildFiles (juce::File::findFiles, false, "*.m4a"))
             file.deleteFile();
+}
+
+void ClarivoApplication::deleteOldSharedCopies (juce::Time now)
+{
+    ClarivoTempFolder::removeSharedCopiesOlderThan (now - juce::RelativeTime::days (1.0));
+}
+
+void ClarivoApplication::showWhenIdle (std::function<void()> notice)
+{
+    if (isIdle())
+    {
+        notice();
+        return;
+    }
+    pendingNotices.push_back (std::move (notice));
+    startTimer (100);
 }
 
 juce::Rectangle<int> ClarivoApplication::mediaWindowBounds (juce::Rectangle<int> editor, juce::Rectangle<int> area)
@@ -572,13 +589,10 @@ void ClarivoApplication::installUpdatePresenter()
     {
         // An answer arriving in the message loop of an export or a batch
         // would stop the job under its box: it waits for the job's end.
-        if (auto* app = getApp(); app != nullptr && ! app->isIdle())
-        {
-            app->pendingNotices.push_back ([result, interactive] { presentUpdate (result, interactive); });
-            app->startTimer (100);
-            return;
-        }
-        presentUpdate (result, interactive);
+        if (auto* app = getApp())
+            app->showWhenIdle ([result, interactive] { presentUpdate (result, interactive); });
+        else
+            presentUpdate (result, interactive);
     });
 }
 

@@ -96,6 +96,9 @@ public:
     // Removes the private temporary folders that runs no longer alive left
     // behind, whole, and deletes the "*.m4a" files in ours; nothing else.
     static void deleteTemporaryAudioFiles();
+    // Deletes the shared copies (which outlive each run, for the programs
+    // they were handed to) written more than a day before now.
+    static void deleteOldSharedCopies (juce::Time now);
 
     //==========================================================================
     // The progress overlay every long job on the message thread shows.
@@ -105,6 +108,9 @@ public:
     // A batch is one job from its start to its end, overlay or not; so is a
     // media load, which waits in the message loop with no overlay up.
     bool isIdle() const noexcept { return ! progressVisible && ! batchRunning && mediaLoads == 0; }
+    // Runs notice now when idle, else once the running job has ended: a box
+    // put up in a job's message loop would stop the job under it.
+    void showWhenIdle (std::function<void()> notice);
     void setMediaLoading (bool loading) noexcept { mediaLoads += loading ? 1 : -1; }
     bool isOverlayShowing() const noexcept { return progressVisible; }
     const juce::String& getProgressText() const noexcept { return progressText; }

@@ -54,11 +54,16 @@ juce::String ClarivoDocument::extensionForFormat (int formatIndex)
 
 int ClarivoDocument::formatForFile (const juce::File& file)
 {
+    return juce::jmax (0, ownFormatForFile (file));
+}
+
+int ClarivoDocument::ownFormatForFile (const juce::File& file)
+{
     const auto extension = file.getFileExtension();
     for (int i = 0; i < 9; ++i)
         if (extension.equalsIgnoreCase (kExtensions[i]))
             return i;
-    return 0;
+    return -1;
 }
 
 TransportComponent* ClarivoDocument::getTransport() const

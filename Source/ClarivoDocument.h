@@ -21,6 +21,8 @@ public:
     // The export format index 0-8: extension, and the index for a file's extension.
     static juce::String extensionForFormat (int formatIndex);
     static int formatForFile (const juce::File& file);
+    // The index the file's extension names, or -1 when it names none of the nine.
+    static int ownFormatForFile (const juce::File& file);
 
     int formatIndex = 0;
     int qualityIndex = 9;

@@ -14,7 +14,7 @@ namespace ClarivoTempFolder
 namespace
 {
 std::mutex lock;
-juce::File folder;
+juce::File folder, sharedFolder;
 
 // The system's temporary folder is shared with everyone: a folder of ours
 // that a cleaner removed may come back under the same name as somebody
@@ -45,6 +45,31 @@ juce::File makeFolder()
 int makerOf (const juce::File& candidate)
 {
     return candidate.getFileName().fromFirstOccurrenceOf ("-", false, false).upToFirstOccurrenceOf ("-", false, false).getIntValue();
+}
+
+// The name leaves out the "-XXXXXX" of the per-run folders, so their
+// clean-up never takes the shared copies with them.
+juce::String shareFolderName() { return "clarivo.share." + juce::String ((int) ::geteuid()); }
+
+bool isPlainFile (const juce::File& candidate)
+{
+    struct stat info {};
+    return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+}
+
+juce::File makeShareFolder()
+{
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    const auto usual = temp.getChildFile (shareFolderName());
+    if (::mkdir (usual.getFullPathName().toRawUTF8(), 0700) == 0)
+        ::chmod (usual.getFullPathName().toRawUTF8(), 0700); // whatever the umask took away
+    if (stillOurs (usual))
+        return usual;
+    // Somebody else holds the name: a folder of our own beside it.
+    auto path = temp.getChildFile (shareFolderName() + ".XXXXXX").getFullPathName().toStdString();
+    if (::mkdtemp (path.data()) == nullptr)
+        return {};
+    return juce::File (juce::String::fromUTF8 (path.c_str()));
 }
 } // namespace
 
@@ -105,5 +130,53 @@ void removeAll()
     if (folder != juce::File() && stillOurs (folder))
         folder.deleteRecursively();
     folder = juce::File();
+}
+//==============================================================================
+juce::File shareFolder()
+{
+    std::lock_guard<std::mutex> guard (lock);
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    if (sharedFolder == juce::File() || ! stillOurs (sharedFolder) || sharedFolder.getParentDirectory() != temp)
+        sharedFolder = makeShareFolder();
+    return sharedFolder;
+}
+
+juce::File createSharedFile (const juce::String& name)
+{
+    if (name.isEmpty() || name.containsChar ('/') || name == "." || name == "..")
+        return {};
+    const auto dir = shareFolder();
+    if (dir == juce::File())
+        return {};
+    const auto file = dir.getChildFile (name);
+    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return {};
+    ::close (fd);
+    return file;
+}
+
+void removeSharedCopiesOlderThan (juce::Time cutoff)
+{
+    juce::File inUse;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        inUse = sharedFolder;
+    }
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    const auto usual = temp.getChildFile (shareFolderName());
+    juce::Array<juce::File> folders { usual };
+    folders.addArray (temp.findChildFiles (juce::File::findDirectories, false, shareFolderName() + ".??????",
+                                           juce::File::FollowSymlinks::no));
+    for (const auto& dir : folders)
+    {
+        if (! stillOurs (dir))
+            continue;
+        for (const auto& file : dir.findChildFiles (juce::File::findFiles, false, "*", juce::File::FollowSymlinks::no))
+            if (isPlainFile (file) && file.getLastModificationTime() < cutoff)
+                file.deleteFile();
+        if (dir != usual && dir != inUse && dir.getNumberOfChildFiles (juce::File::findFilesAndDirectories) == 0)
+            dir.deleteFile();
+    }
 }
 } // namespace ClarivoTempFolder

@@ -22,4 +22,19 @@ void removeAll();
 // Deletes, with everything in them, the folders of ownFolders() that no
 // process of ours still uses: those whose maker is gone.
 void removeDeadFolders();
+
+// Shared copies are handed to other programs that may read them after we
+// quit, so they live apart, in a folder of this user's that outlives the
+// run: "clarivo.share.<uid>" under the system's temporary folder, mode 0700,
+// used only while it is a real folder we own. When that name is taken by
+// something else, a fresh folder of ours takes its place for this run.
+// An invalid file when no such folder can be had.
+juce::File shareFolder();
+// A new, empty file of that name in the share folder, made with O_EXCL so
+// that nothing already there (a link above all) is ever written through;
+// an invalid file when the name is taken or has a "/" in it.
+juce::File createSharedFile (const juce::String& name);
+// Deletes the shared copies last written before cutoff, in every share
+// folder of ours, and the fall-back folders left empty.
+void removeSharedCopiesOlderThan (juce::Time cutoff);
 } // namespace ClarivoTempFolder

@@ -9,6 +9,7 @@
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaExportSession.h"
 #include "platform/media/MediaPlayer.h"
+#include "platform/share/SharingService.h"
 
 #include <functional>
 #include <memory>
@@ -81,6 +82,29 @@ public:
     bool exportAsset (const juce::File& destination, bool performAsync, bool bogusPass, int format, int quality);
     // The plain-sound copy that the thumbnail and the analysis read.
     bool analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
+
+    //==========================================================================
+    // Sharing
+    //
+    // Lists the desktop's sharing services in a menu under sender; the one
+    // chosen gets a processed copy. Nothing while a job runs or without media.
+    void showServicePicker (juce::Component& sender);
+    // The picker's answer; null when it was dismissed.
+    void sharingServicePicker (const clarivo::share::Service* service);
+    // Writes the processed copy a share hands on, whole, into the share
+    // folder as "<name>-<shareCount><extension>"; an invalid file, and why,
+    // when it could not be made.
+    juce::File prepareSharedCopy (juce::String& whyNot);
+    // The format index of a shared copy: the one the media's extension
+    // names, else a movie for media with pictures and AAC sound without.
+    static int shareFormatFor (const juce::File& media, bool hasVideo);
+    int getShareCount() const noexcept { return shareCount; }
+    // The copy the last share prepared.
+    juce::File saveTempURL;
+    // How the picker's menu is shown (empty: on the screen); tests answer it
+    // in the menu's place.
+    using MenuPresenter = std::function<void (juce::PopupMenu&, const juce::PopupMenu::Options&, std::function<void (int)>)>;
+    static void setMenuPresenter (MenuPresenter presenter);
 
     //==========================================================================
     // For tests: the framework player, the tap, and the clock the export's

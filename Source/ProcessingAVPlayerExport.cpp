@@ -1,16 +1,19 @@
-// The player's exports: the plain-sound copy made after every load, and the
-// processed copy a save writes in one of the nine formats.
+// The player's exports: the plain-sound copy made after every load, the
+// processed copy a save writes in one of the nine formats, and the copy a
+// share hands to another program.
 #include "ProcessingAVPlayer.h"
 
 #include "AudioFileExport.h"
 #include "ClarivoApplication.h"
 #include "ClarivoDocument.h"
 #include "ClarivoTempFolder.h"
+#include "DialogService.h"
 #include "MediaContainerComponent.h"
 #include "platform/media/MediaAssetReaderWriter.h"
 #include "platform/media/MediaComposition.h"
 
 #include <atomic>
+#include <cstdio>
 
 using namespace clarivo::media;
 
@@ -24,6 +27,8 @@ juce::File freshTempName (const juce::String& ending)
     file.deleteFile();
     return file;
 }
+
+ProcessingAVPlayer::MenuPresenter menuPresenter;
 
 // Removes the intermediate files of one export whatever way it ends.
 struct TempFiles
@@ -337,4 +342,121 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     waitForSession (*session, 0.9, 1.0);
     logStatus (*session, "(2)");
     return session->getStatus() == ExportStatus::completed;
+}
+
+//==============================================================================
+void ProcessingAVPlayer::setMenuPresenter (MenuPresenter presenter) { menuPresenter = std::move (presenter); }
+
+int ProcessingAVPlayer::shareFormatFor (const juce::File& media, bool hasVideo)
+{
+    const int own = ClarivoDocument::ownFormatForFile (media);
+    return own >= 0 ? own : hasVideo ? 0 : 3;
+}
+
+void ProcessingAVPlayer::showServicePicker (juce::Component& sender)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (app == nullptr || ! app->isIdle() || ! isLoaded())
+        return;
+
+    auto services = std::make_shared<std::vector<clarivo::share::Service>> (clarivo::share::findServices());
+    juce::PopupMenu menu;
+    menu.setLookAndFeel (&sender.getLookAndFeel());
+    for (size_t i = 0; i < services->size(); ++i)
+        menu.addItem ((int) i + 1, (*services)[i].name);
+    if (services->empty())
+        menu.addItem (1000, TRANS ("No sharing service is installed"), false);
+
+    const auto options = juce::PopupMenu::Options().withTargetComponent (&sender).withPreferredPopupDirection (
+        juce::PopupMenu::Options::PopupDirection::downwards);
+    // The answer comes later, when the player may be gone or busy.
+    auto chosen = [services] (int id)
+    {
+        if (auto* player = getCurrent())
+            player->sharingServicePicker (id >= 1 && id <= (int) services->size() ? &(*services)[(size_t) id - 1] : nullptr);
+    };
+    if (menuPresenter)
+        menuPresenter (menu, options, std::move (chosen));
+    else
+        menu.showMenuAsync (options, std::move (chosen));
+}
+
+void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* service)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (service == nullptr || app == nullptr || ! app->isIdle() || ! isLoaded())
+        return;
+    juce::String whyNot;
+    const auto copy = prepareSharedCopy (whyNot);
+    if (copy == juce::File())
+    {
+        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed", whyNot);
+        return;
+    }
+    service->share (copy, [name = service->name, copy] (const juce::String& why)
+    {
+        const auto tell = [name, copy, why]
+        {
+            DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed",
+                                              "Clarivo could not hand the copy to " + name + ": " + why
+                                                  + "\n\nThe copy is kept at:\n" + copy.getFullPathName());
+        };
+        if (auto* a = ClarivoApplication::getApp())
+            a->showWhenIdle (tell);
+    });
+}
+
+juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
+{
+    auto* app = ClarivoApplication::getApp();
+    auto media = origURL;
+    if (mcc != nullptr && ! mcc->getMediaURL().isEmpty())
+        media = mcc->getMediaURL().getLocalFile();
+    if (app == nullptr || origAsset == nullptr || media == juce::File())
+    {
+        whyNot = "No media is open.";
+        return {};
+    }
+    const auto folder = ClarivoTempFolder::shareFolder();
+    if (folder == juce::File())
+    {
+        whyNot = "Clarivo could not make a private folder for shared copies in "
+                 + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ". Nothing was shared.";
+        return {};
+    }
+
+    const bool hasVideo = origAsset->getFirstTrackWithMediaType (MediaType::video) != nullptr;
+    const int format = shareFormatFor (media, hasVideo);
+    const auto extension = ClarivoDocument::extensionForFormat (format);
+    // Copies of an earlier run may still hold the first numbers: the next
+    // free one is taken, never an existing file.
+    juce::File shared;
+    for (int tries = 0; shared == juce::File() && tries < 1000; ++tries)
+    {
+        const auto name = media.getFileNameWithoutExtension() + "-" + juce::String (shareCount++) + extension;
+        shared = ClarivoTempFolder::createSharedFile (name);
+        if (shared == juce::File() && ! folder.getChildFile (name).exists())
+            break;
+    }
+    if (shared == juce::File())
+    {
+        whyNot = "Clarivo could not make a file for the shared copy in " + folder.getFullPathName() + ". Nothing was shared.";
+        return {};
+    }
+
+    // The export writes under a private name and the copy takes the shared
+    // name only when whole: a service never sees part of a file.
+    const auto partial = freshTempName (extension);
+    const bool written = partial != juce::File() && exportAsset (partial, false, false, format, app->getDocument().qualityIndex)
+                         && std::rename (partial.getFullPathName().toRawUTF8(), shared.getFullPathName().toRawUTF8()) == 0;
+    if (! written)
+    {
+        partial.deleteFile();
+        shared.deleteFile();
+        whyNot = "Clarivo could not write the processed copy of \"" + media.getFileName()
+                 + "\" to share: the disk may be full, or the media could not be read to its end. Nothing was shared.";
+        return {};
+    }
+    saveTempURL = shared;
+    return shared;
 }

@@ -88,6 +88,9 @@ TransportComponent::TransportComponent (CVAudioProcessor& p)
     addChildComponent (animationView);
     addAndMakeVisible (mediaContainer);
     mediaContainer.addActionListener (this);
+    // Nothing to share until media is loaded.
+    addAndMakeVisible (shareView);
+    shareView.setEnabled (false);
 
     setSize (420, 200);
     setLookAndFeel (&darkLookAndFeel);
@@ -126,8 +129,13 @@ void TransportComponent::timerCallback()
 bool TransportComponent::loadMedia (const juce::String& path, std::shared_ptr<clarivo::media::Asset> asset, bool showErrors)
 {
     if (path.isNotEmpty())
-        return mediaLoaded = mediaContainer.loadMedia (path, std::move (asset), showErrors);
+    {
+        mediaLoaded = mediaContainer.loadMedia (path, std::move (asset), showErrors);
+        shareView.setEnabled (mediaLoaded);
+        return mediaLoaded;
+    }
     mediaLoaded = false;
+    shareView.setEnabled (false);
     mediaContainer.removeMedia();
     setAnimationEnabled (true);
     return mediaLoaded;
@@ -250,4 +258,5 @@ void TransportComponent::resized()
     playPauseButton.setBounds (w - 131, h - 46, 42, 42);
     playPauseImage.setBounds (playPauseButton.getBounds());
     forwardButton.setBounds (w - 82, h - 40, 28, 28);
+    shareView.setBounds (w - 50, h - 36, 40, 24);
 }

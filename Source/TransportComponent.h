@@ -9,6 +9,7 @@
 #include "CVDarkLookAndFeel.h"
 #include "GradNSVComponent.h"
 #include "MediaContainerComponent.h"
+#include "ShareNSVComponent.h"
 
 class CVAudioProcessor;
 
@@ -48,6 +49,7 @@ public:
     MediaContainerComponent& getMediaContainer() noexcept { return mediaContainer; }
     AnimationComponent& getAnimationView() noexcept { return animationView; }
     GradNSVComponent& getGradientView() noexcept { return gradientView; }
+    ShareNSVComponent& getShareView() noexcept { return shareView; }
     juce::ImageComponent& getPlayPauseImage() noexcept { return playPauseImage; }
     int getPlayButtonState() const noexcept { return playButtonState; }
     CVDarkLookAndFeel& getDarkLookAndFeel() noexcept { return darkLookAndFeel; }
@@ -80,6 +82,7 @@ private:
     juce::ImageComponent playPauseImage;
     int playButtonState = -1;
     GradNSVComponent gradientView;
+    ShareNSVComponent shareView;
     AnimationComponent animationView;
     CVAudioProcessor& processor;
     bool mediaLoaded = false;

@@ -18,8 +18,9 @@ LAYERS = {
     "media": {"media"},
     "launch": {"launch"},
     "update": {"update"},
+    "share": {"share"},
     "engine": {"dsp-common", "bays", "media", "update", "engine"},
-    "app": {"dsp-common", "bays", "media", "launch", "update", "engine", "app"},
+    "app": {"dsp-common", "bays", "media", "launch", "update", "share", "engine", "app"},
 }
 
 
@@ -38,6 +39,8 @@ def layer_of(path):
         return "launch"
     if folder == "Source/platform/update":
         return "update"
+    if folder == "Source/platform/share":
+        return "share"
     if folder == "Source":
         return "engine" if ENGINE_FILES.match(name) else "app"
     return None

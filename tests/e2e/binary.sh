@@ -14,6 +14,12 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$wo
        XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
 chmod 700 "$XDG_RUNTIME_DIR"
+# A stand-in mail helper, first on the PATH, records what sharing hands it.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nfor a in "$@"; do printf "%%s\\n" "$a"; done > "%s/email.part"\nmv "%s/email.part" "%s/email.args"\n' \
+    "$work" "$work" "$work" > "$work/bin/xdg-email"
+chmod +x "$work/bin/xdg-email"
+export PATH="$work/bin:$PATH"
 pid=""
 
 fail() {
@@ -50,6 +56,26 @@ second_launch() {
     [ "$after" -le "$before" ] || fail "second launch '$*' left a window of its own"
 }
 media_title() { xdotool getwindowname "$media"; }
+# Closes the media from a second launch without a path, answering the
+# question about changes if it comes ($1 names its shot).
+close_media() {
+    cd "$work"
+    second_launch clip.wav
+    cd - >/dev/null
+    local deadline=$((SECONDS + 20))
+    # The close empties the title before the window is placed again as the
+    # player: wait for it to settle.
+    while [ "$(media_title)" != "Media Player" ]; do
+        # The close may ask whether to keep the changes.
+        if question="$(window_named "Apply Clarivo before closing?" 0)"; then
+            shot "$1-question"
+            xdotool windowfocus --sync "$question" 2>/dev/null
+            xdotool key --clearmodifiers Tab space
+        fi
+        [ $SECONDS -lt $deadline ] || fail "the media window's title is '$(media_title)' after the close"
+        sleep 0.3
+    done
+}
 # Presses key on the box titled $1 until it goes; fails with $3 after 10 s.
 dismiss() {
     local box deadline=$((SECONDS + 10))
@@ -107,23 +133,36 @@ shot non-utf8-refused
 dismiss "Failed to open file..." Return "the box naming the non-UTF-8 file stayed"
 media="$(window_named "Media Player" 20)" || fail "no Media Player after the refusal"
 
-cd "$work"
-second_launch clip.wav
-cd - >/dev/null
-deadline=$((SECONDS + 20))
-# The close empties the title before the window is placed again as the
-# player: wait for it to settle.
-while [ "$(media_title)" != "Media Player" ]; do
-    # The close may ask whether to keep the changes.
-    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
-        shot close-question
-        xdotool windowfocus --sync "$question" 2>/dev/null
-        xdotool key --clearmodifiers Tab space
-    fi
-    [ $SECONDS -lt $deadline ] || fail "the media window's title is '$(media_title)' after the close"
+close_media close
+shot closed
+
+# Sharing: clip.wav open again, the share button at the bar's right end
+# pressed and "Email" picked; the mail helper gets a whole processed WAV.
+second_launch "$work/clip.wav"
+media="$(window_named "clip.wav" 20)" || fail "no window titled clip.wav to share from"
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$media")"
+xdotool mousemove $((X + WIDTH - 30)) $((Y + HEIGHT - 24)) click 1
+sleep 1
+shot share-picker
+# The picker opens under the button; "Email" is its first item.
+xdotool mousemove $((X + WIDTH - 40)) $((Y + HEIGHT + 2)) click 1
+deadline=$((SECONDS + 60))
+until [ -f "$work/email.args" ]; do
+    [ $SECONDS -lt $deadline ] || fail "the mail helper was never started"
     sleep 0.3
 done
-shot closed
+shot shared
+mapfile -t handed < "$work/email.args"
+[ "${#handed[@]}" -eq 2 ] && [ "${handed[0]}" = "--attach" ] || fail "the mail helper got: ${handed[*]}"
+copy="${handed[1]}"
+[ "$copy" = "$TMPDIR/clarivo.share.$(id -u)/clip-1.wav" ] || fail "shared $copy"
+[ "$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "$copy")" = "wav" ] || fail "the shared copy is no WAV"
+frames() { ffmpeg -loglevel error -i "$1" -f s16le -ac 2 - | wc -c; }
+[ "$(frames "$copy")" = "$(frames "$work/clip.wav")" ] || fail "the shared copy is not as long as clip.wav"
+sum() { ffmpeg -loglevel error -i "$1" -f s16le -ac 2 - | md5sum; }
+[ "$(sum "$copy")" != "$(sum "$work/clip.wav")" ] || fail "the shared copy is clip.wav unprocessed"
+close_media share-close
 
 # The user guide, from its shortcut, shows the manual shipped beside the
 # program: no network is needed.

@@ -1,0 +1,119 @@
+#include "ProgramLauncher.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace clarivo::share
+{
+// posix_spawn rather than fork: this process has threads, and the child
+// must not inherit our blocked signals or an ignored SIGPIPE.
+pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error)
+{
+    std::vector<std::string> args { program.getFullPathName().toStdString() };
+    for (const auto& a : arguments)
+        args.push_back (a.toStdString());
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back (a.data());
+    argv.push_back (nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init (&actions);
+    posix_spawn_file_actions_addopen (&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen (&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen (&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init (&attributes);
+    sigset_t none, defaults;
+    sigemptyset (&none);
+    sigemptyset (&defaults);
+    sigaddset (&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask (&attributes, &none);
+    posix_spawnattr_setsigdefault (&attributes, &defaults);
+    posix_spawnattr_setflags (&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = 0;
+    error = ::posix_spawn (&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy (&actions);
+    posix_spawnattr_destroy (&attributes);
+    return error == 0 ? pid : -1;
+}
+
+namespace
+{
+juce::String describeEnd (const juce::String& name, int status)
+{
+    if (WIFSIGNALED (status))
+        return name + " was stopped by signal " + juce::String (WTERMSIG (status)) + ".";
+    // The exec itself failing in the child (no interpreter for a script).
+    if (WEXITSTATUS (status) == 127)
+        return name + " could not be started.";
+    return name + " ended with status " + juce::String (WEXITSTATUS (status)) + ".";
+}
+} // namespace
+
+void launch (const juce::String& name, const juce::StringArray& arguments, FailureHandler failed, int failureWindowMs)
+{
+    const auto program = findProgram (name);
+    if (program == juce::File())
+    {
+        if (failed)
+            failed (name + " is not installed.");
+        return;
+    }
+    int error = 0;
+    const pid_t pid = startProgram (program, arguments, error);
+    if (pid < 0)
+    {
+        if (failed)
+            failed (name + " could not be started: " + juce::String (std::strerror (error)) + ".");
+        return;
+    }
+
+    // One waiter per program reaps it whenever it ends, so no program
+    // lingers as a zombie; only an early failure is reported.
+    const auto started = std::chrono::steady_clock::now();
+    std::thread ([pid, name, failed = std::move (failed), started, failureWindowMs]
+    {
+        int status = 0;
+        while (::waitpid (pid, &status, 0) < 0)
+            if (errno != EINTR)
+                return;
+        const bool ok = WIFEXITED (status) && WEXITSTATUS (status) == 0;
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        if (ok || ! failed || elapsed > std::chrono::milliseconds (failureWindowMs))
+            return;
+        const auto why = describeEnd (name, status);
+        juce::MessageManager::callAsync ([failed, why] { failed (why); });
+    }).detach();
+}
+
+std::optional<juce::String> runAndRead (const juce::File& program, const juce::StringArray& arguments, int timeoutMs)
+{
+    if (! program.existsAsFile())
+        return std::nullopt;
+    juce::StringArray args { program.getFullPathName() };
+    args.addArray (arguments);
+    juce::ChildProcess process;
+    if (! process.start (args, juce::ChildProcess::wantStdOut))
+        return std::nullopt;
+    if (! process.waitForProcessToFinish (timeoutMs))
+    {
+        process.kill();
+        return std::nullopt;
+    }
+    if (process.getExitCode() != 0)
+        return std::nullopt;
+    return process.readAllProcessOutput();
+}
+} // namespace clarivo::share

@@ -1,0 +1,38 @@
+#pragma once
+
+// The ways this desktop offers to hand a file to someone: a mail program, the
+// file manager, Bluetooth. There is no system-wide picker on Linux, so each
+// service is a program of its own, found when the picker is about to open.
+// A service gets one whole file and hands it on; it never changes it.
+#include <juce_events/juce_events.h>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace clarivo::share
+{
+// Called at most once, on the message thread, with a sentence saying why the
+// service could not take the file. Not called when it took it.
+using FailureHandler = std::function<void (const juce::String& why)>;
+
+struct Service
+{
+    juce::String name; // as the picker lists it
+    std::function<void (const juce::File& file, FailureHandler failed)> share;
+};
+
+// The services on offer now, in the picker's order: the desktop's, or the
+// ones a test supplied.
+std::vector<Service> findServices();
+// Tests supply their own list; an empty finder brings back the desktop's.
+void setServiceFinder (std::function<std::vector<Service>()> finder);
+
+// Each of the desktop's services, when what it needs is installed.
+std::optional<Service> emailService();
+std::optional<Service> folderService();
+std::optional<Service> bluetoothService();
+
+// An executable file of that name in a folder of PATH, or an invalid file.
+juce::File findProgram (const juce::String& name);
+} // namespace clarivo::share
