@@ -18,12 +18,37 @@
 #include "platform/launch/SingleInstance.h"
 #include "platform/media/FFmpegAudioFormat.h"
 
+#include <dlfcn.h>
+
 namespace juce
 {
 // The arguments JUCE keeps from main().
 extern const char* const* juce_argv;
 extern int juce_argc;
 } // namespace juce
+
+namespace
+{
+// The device scan opens a JACK client to list JACK's ports; without a
+// server, JACK's client library prints its failure to the terminal at every
+// start. The scan learns of the failure from the open's result all the same,
+// so what the library prints goes nowhere. The library stays loaded: JUCE's
+// own dlopen of it later finds it, quiet, as it is.
+void quietenJack()
+{
+    static void* const jack = []
+    {
+        auto* handle = dlopen ("libjack.so.0", RTLD_LAZY);
+        return handle != nullptr ? handle : dlopen ("libjack.so", RTLD_LAZY);
+    }();
+    if (jack == nullptr)
+        return;
+    using Printer = void (*) (const char*);
+    for (const char* setter : { "jack_set_error_function", "jack_set_info_function" })
+        if (auto* set = reinterpret_cast<void (*) (Printer)> (dlsym (jack, setter)))
+            set ([] (const char*) {});
+}
+} // namespace
 
 // The overlay as the copying loops of the exports see it.
 struct ClarivoApplication::OverlayProgress : AudioFileExport::Progress
@@ -79,6 +104,9 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
         singleInstance = std::move (launch.service);
     }
 
+    // Before anything lists the audio devices: the recorder's panel does
+    // too, even when the player plays into no device at all.
+    quietenJack();
     deleteTemporaryAudioFiles();
     clarivo::installDefaultLookAndFeel();
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
@@ -468,9 +496,12 @@ void ClarivoApplication::runBatchProcessor()
     BatchProcessor (*this).run();
 }
 
-// The editor's panels, the user guide and the update check arrive with
-// their own windows.
-void ClarivoApplication::showEditorPanel (int) {}
+void ClarivoApplication::showEditorPanel (int panel)
+{
+    if (auto* editor = getEditor())
+        editor->showPanel (panel);
+}
+
 void ClarivoApplication::showUserGuide (bool quickStart)
 {
     lastGuideRequest = quickStart ? 2 : 1;
