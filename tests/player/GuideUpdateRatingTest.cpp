@@ -344,15 +344,11 @@ protected:
     void SetUp() override
     {
         NetworkTest::SetUp();
-        savedHosts = { iRate::lookupHost, iRate::storePageHost };
-        iRate::lookupHost = iRate::storePageHost = server.host();
         store ("5.0.0");
     }
     void TearDown() override
     {
         rating = nullptr;
-        iRate::lookupHost = savedHosts[0];
-        iRate::storePageHost = savedHosts[1];
         defaultsFile.deleteFile();
         NetworkTest::TearDown();
     }
@@ -395,7 +391,6 @@ protected:
     std::unique_ptr<iRate> rating;
     juce::int64 now = 1800000000000;
     bool windowAvailable = true;
-    juce::StringArray savedHosts;
 };
 
 TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
@@ -452,6 +447,18 @@ TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
     EXPECT_TRUE (opened.isEmpty());
 }
 
+// No third party learns that the program runs: the lookup and the ratings
+// page are on the host of our update feed, wherever that is.
+TEST_F (RatingTest, TheLookupAndTheRatingsPageAreOnTheUpdateHost)
+{
+    EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (server.requests(), juce::StringArray ("/us/lookup?bundleId=app.clarivo.ClarivoPlus"));
+    clarivo::update::setHost (savedHost);
+    EXPECT_EQ (rating->lookupURL().toString (true), savedHost + "/us/lookup?id=12345");
+    EXPECT_EQ (rating->ratingsURL().toString (true), savedHost + "/app/id12345");
+    EXPECT_TRUE (savedHost.startsWith ("https://www.clarivo.app"));
+}
+
 TEST_F (RatingTest, AnUpdateWaitsOneMoreDayAndRatingOpensThePageOnce)
 {
     EXPECT_FALSE (launchAsks());
@@ -486,11 +493,11 @@ TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWa
     EXPECT_FALSE (launchAsks()) << "a newer version in the store";
     store ("5.0.0", 500);
     EXPECT_FALSE (launchAsks()) << "HTTP 500";
-    iRate::lookupHost = "http://127.0.0.1:1";
+    clarivo::update::setHost ("http://127.0.0.1:1");
     EXPECT_FALSE (launchAsks()) << "no server";
 
     // A lookup that never ends is dropped at quit.
-    iRate::lookupHost = server.host();
+    clarivo::update::setHost (server.host());
     server.set ("/us/lookup", { 200, {}, {}, true });
     rating = nullptr;
     rating = std::make_unique<iRate> (defaultsFile);
