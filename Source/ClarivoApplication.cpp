@@ -192,6 +192,7 @@ void ClarivoApplication::shutdown()
     singleInstance = nullptr;
     // Nothing from the network arrives once we are going.
     rating = nullptr;
+    updateProgress = nullptr;
     clarivo::update::cancelAllChecks();
 
     // Nothing may run the processor or feed a window while they go.
@@ -515,7 +516,20 @@ void ClarivoApplication::showUserGuide (bool quickStart)
         userGuideWindow->showQuickStart();
 }
 
-void ClarivoApplication::checkForUpdates() { clarivo::update::runUpdateCheck(); }
+void ClarivoApplication::checkForUpdates()
+{
+    // Its box is up already: that check answers.
+    if (updateProgress != nullptr)
+        return;
+    const int check = clarivo::update::runUpdateCheck();
+    updateProgress = DialogService::get().showProgress (juce::String::fromUTF8 ("Checking for updates\xe2\x80\xa6"), { "Cancel" },
+                                                        [this, check] (int)
+                                                        {
+                                                            // Cancelled or dismissed alike: the request and its answer go.
+                                                            clarivo::update::cancelCheck (check);
+                                                            updateProgress = nullptr;
+                                                        });
+}
 
 namespace
 {
@@ -549,6 +563,9 @@ void ClarivoApplication::installUpdatePresenter()
 {
     clarivo::update::setPresenter ([] (const clarivo::update::Result& result, bool interactive)
     {
+        // The answer's box takes the place of the menu check's progress.
+        if (auto* app = getApp(); app != nullptr && interactive)
+            app->updateProgress = nullptr;
         // An answer arriving in the message loop of an export or a batch
         // would stop the job under its box: it waits for the job's end.
         if (auto* app = getApp(); app != nullptr && ! app->isIdle())
