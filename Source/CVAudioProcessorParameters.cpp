@@ -243,6 +243,10 @@ bool CVAudioProcessor::applyState (const void* data, int sizeInBytes)
     const auto length = (int) juce::ByteOrder::littleEndianInt (static_cast<const char*> (data) + 4);
     if (juce::ByteOrder::littleEndianInt (data) != kStateMagic || length <= 0)
         return false;
+    // A cut state (a preset broken off by a full disk) still parses: the
+    // parser closes what is open and the missing settings would read as 0.
+    if (sizeInBytes - 8 < length)
+        return false;
     const auto text = juce::String::fromUTF8 (static_cast<const char*> (data) + 8, juce::jmin (sizeInBytes - 8, length));
     if (clarivo::update::xmlNestsDeeperThan (text, kMaxStateDepth))
         return false;

@@ -10,6 +10,13 @@ public:
     CVWebBrowserComponent();
 
     void pageFinishedLoading (const juce::String& url) override;
+    // A page that cannot be loaded shows a page of ours in its place.
+    bool pageLoadHadNetworkError (const juce::String& errorInfo) override;
+
+    // A page of our own, as an address the view loads without any file.
+    static juce::String messagePageURL (const juce::String& heading, const juce::String& text);
 
     int pagesLoaded = 0;
+    // The address of the last page that finished loading.
+    juce::String lastPageLoaded;
 };

@@ -19,6 +19,7 @@
 #include "platform/media/FFmpegAudioFormat.h"
 
 #include <dlfcn.h>
+#include <iostream>
 
 namespace juce
 {
@@ -47,6 +48,30 @@ void quietenJack()
     for (const char* setter : { "jack_set_error_function", "jack_set_info_function" })
         if (auto* set = reinterpret_cast<void (*) (Printer)> (dlsym (jack, setter)))
             set ([] (const char*) {});
+}
+
+// A file name's bytes as a person can read them: UTF-8 as it is, anything
+// else, and control characters, as \xNN.
+juce::String readableName (const std::string& bytes)
+{
+    juce::String shown;
+    for (size_t i = 0; i < bytes.size();)
+    {
+        const auto lead = (unsigned char) bytes[i];
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xc2 && lead < 0xe0 ? 2 : lead >= 0xe0 && lead < 0xf0 ? 3 : lead >= 0xf0 && lead < 0xf5 ? 4 : 0;
+        if (lead >= 0x20 && lead != 0x7f && length > 0 && i + length <= bytes.size()
+            && juce::CharPointer_UTF8::isValidString (bytes.data() + i, (int) length))
+        {
+            shown += juce::String::fromUTF8 (bytes.data() + i, (int) length);
+            i += length;
+        }
+        else
+        {
+            shown += "\\x" + juce::String::toHexString ((int) lead).toUpperCase().paddedLeft ('0', 2);
+            ++i;
+        }
+    }
+    return shown;
 }
 } // namespace
 
@@ -93,11 +118,13 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     if (instanceName.isNotEmpty())
     {
         auto launch = clarivo::launch::SingleInstance::claimOrHandOver (
-            instanceName, juce::juce_argc, juce::juce_argv, [this] (const juce::String& line) { anotherInstanceStarted (line); },
+            instanceName, juce::juce_argc, juce::juce_argv, [this] (const Arguments& arguments) { queueHandOver (arguments); },
             10000);
-        if (launch.handedOver)
+        if (launch.handedOver || launch.refusal.isNotEmpty())
         {
-            setApplicationReturnValue (0);
+            if (launch.refusal.isNotEmpty())
+                std::cerr << launch.refusal << std::endl;
+            setApplicationReturnValue (launch.handedOver ? 0 : 1);
             quit();
             return;
         }
@@ -178,8 +205,12 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
         rating->mainWindow = [this]() -> juce::Component* { return isIdle() ? mediaWindow.get() : nullptr; };
     }
 
-    // A file named at the first launch opens as one handed over later would.
-    if (commandLine.isNotEmpty())
+    // A file named at the first launch opens as one handed over later would,
+    // from the bytes it was named with where we have them.
+    const auto own = clarivo::launch::SingleInstance::argumentsFrom (juce::juce_argc, juce::juce_argv);
+    if (instanceName.isNotEmpty() && ! own.empty())
+        queueHandOver (own);
+    else if (commandLine.isNotEmpty())
         anotherInstanceStarted (commandLine);
 }
 
@@ -231,9 +262,17 @@ void ClarivoApplication::systemRequestedQuit()
 
 void ClarivoApplication::anotherInstanceStarted (const juce::String& commandLine)
 {
+    Arguments arguments;
+    for (const auto& token : juce::StringArray::fromTokens (commandLine, true))
+        arguments.push_back (token.unquoted().toStdString());
+    queueHandOver (arguments);
+}
+
+void ClarivoApplication::queueHandOver (const Arguments& arguments)
+{
     if (! initialised)
         return;
-    pendingHandOvers.add (commandLine);
+    pendingHandOvers.push_back (arguments);
     timerCallback();
 }
 
@@ -245,11 +284,11 @@ void ClarivoApplication::timerCallback()
         setPlayerMode (true);
     }
     // A hand-over waits until the job on screen is done.
-    while (! pendingHandOvers.isEmpty() && isIdle())
+    while (! pendingHandOvers.empty() && isIdle())
     {
-        const auto line = pendingHandOvers[0];
-        pendingHandOvers.remove (0);
-        handOver (line);
+        const auto arguments = std::move (pendingHandOvers.front());
+        pendingHandOvers.erase (pendingHandOvers.begin());
+        handOver (arguments);
     }
     while (! pendingNotices.empty() && isIdle())
     {
@@ -257,29 +296,38 @@ void ClarivoApplication::timerCallback()
         pendingNotices.erase (pendingNotices.begin());
         notice();
     }
-    if (pendingHandOvers.isEmpty() && pendingNotices.empty())
+    if (pendingHandOvers.empty() && pendingNotices.empty())
         stopTimer();
     else
         startTimer (100);
 }
 
-void ClarivoApplication::handOver (const juce::String& commandLine)
+void ClarivoApplication::handOver (const Arguments& arguments)
 {
     if (closeMedia().failed())
         return;
-    for (const auto& token : juce::StringArray::fromTokens (commandLine, true))
+    for (const auto& argument : arguments)
     {
-        const auto path = token.unquoted();
-        if (juce::File::isAbsolutePath (path))
-        {
-            openMediaFile (juce::File (path), true);
-            return;
-        }
+        if (argument.empty() || (argument[0] != '/' && argument[0] != '~'))
+            continue;
+        // A name that is not UTF-8 has no juce::File: the user learns which
+        // file that was rather than seeing nothing happen.
+        if (! juce::CharPointer_UTF8::isValidString (argument.data(), (int) argument.size()))
+            DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, TRANS ("Failed to open file..."),
+                                              TRANS ("There was an error while trying to load the file: FLNM")
+                                                      .replace ("FLNM", "\n" + readableName (argument))
+                                                  + "\n\n" + TRANS ("Clarivo can only open files whose names are UTF-8 text. Rename the file and open it again."));
+        else
+            openMediaFile (juce::File (juce::String::fromUTF8 (argument.data(), (int) argument.size())), true);
+        return;
     }
 }
 
 void ClarivoApplication::deleteTemporaryAudioFiles()
 {
+    // A run that died (a crash, a kill during a save) left analysis copies,
+    // renders and partial exports of gigabytes in a folder only it used.
+    ClarivoTempFolder::removeDeadFolders();
     for (const auto& folder : ClarivoTempFolder::ownFolders())
         for (const auto& file : folder.findChildFiles (juce::File::findFiles, false, "*.m4a"))
             file.deleteFile();

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class ClarivoDocument;
@@ -93,8 +94,8 @@ public:
     // editor window, 490 high unless the screen's user area is too short.
     static juce::Rectangle<int> mediaWindowBounds (juce::Rectangle<int> editorBounds, juce::Rectangle<int> userArea);
 
-    // Deletes the "*.m4a" files in this user's private temporary folders
-    // (ours and those earlier runs left), and nothing else.
+    // Removes the private temporary folders that runs no longer alive left
+    // behind, whole, and deletes the "*.m4a" files in ours; nothing else.
     static void deleteTemporaryAudioFiles();
 
     //==========================================================================
@@ -180,7 +181,10 @@ private:
     struct OverlayProgress;
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void timerCallback() override;
-    void handOver (const juce::String& commandLine);
+    using Arguments = std::vector<std::string>;
+    // A launch's arguments, opened once the application is idle.
+    void queueHandOver (const Arguments& arguments);
+    void handOver (const Arguments& arguments);
     // Shows what an update check found, through the dialog service.
     static void installUpdatePresenter();
     // The transport bar while the media window shows the player, else null.
@@ -210,8 +214,8 @@ private:
 
     // The settings as the document last saw them.
     juce::MemoryBlock lastState;
-    // Command lines handed over while a job ran, opened when it is done.
-    juce::StringArray pendingHandOvers;
+    // Arguments handed over while a job ran, opened when it is done.
+    std::vector<Arguments> pendingHandOvers;
     // Update answers that came in while a job ran, shown once it is done.
     std::vector<std::function<void()>> pendingNotices;
     bool startTimerFired = false;

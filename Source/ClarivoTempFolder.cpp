@@ -40,6 +40,12 @@ juce::File makeFolder()
         return {};
     return juce::File (juce::String::fromUTF8 (path.c_str()));
 }
+
+// The process id in a folder's name.
+int makerOf (const juce::File& candidate)
+{
+    return candidate.getFileName().fromFirstOccurrenceOf ("-", false, false).upToFirstOccurrenceOf ("-", false, false).getIntValue();
+}
 } // namespace
 
 juce::File get()
@@ -76,12 +82,21 @@ juce::Array<juce::File> ownFolders()
     const int self = (int) ::getpid();
     for (const auto& candidate : temp.findChildFiles (juce::File::findDirectories, false, "clarivo-*-??????"))
     {
-        const int pid = candidate.getFileName().fromFirstOccurrenceOf ("-", false, false).upToFirstOccurrenceOf ("-", false, false).getIntValue();
+        const int pid = makerOf (candidate);
         const bool running = pid > 0 && pid != self && (::kill (pid, 0) == 0 || errno == EPERM);
         if (pid > 0 && ! running && stillOurs (candidate))
             found.add (candidate);
     }
     return found;
+}
+
+void removeDeadFolders()
+{
+    const int self = (int) ::getpid();
+    for (const auto& candidate : ownFolders())
+        // Links inside are removed, never followed.
+        if (makerOf (candidate) != self)
+            candidate.deleteRecursively (false);
 }
 
 void removeAll()

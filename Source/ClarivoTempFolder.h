@@ -19,4 +19,7 @@ juce::File createTempFile (const juce::String& ending);
 juce::Array<juce::File> ownFolders();
 // Deletes the folder with everything in it; the next get() makes a new one.
 void removeAll();
+// Deletes, with everything in them, the folders of ownFolders() that no
+// process of ours still uses: those whose maker is gone.
+void removeDeadFolders();
 } // namespace ClarivoTempFolder

@@ -229,8 +229,11 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         player->pause();
     atp->reset();
 
-    // Let playback wind down before the render takes the chain.
-    for (juce::int64 elapsed = nowMs() - lastPlayStopTime; elapsed >= 0 && elapsed < 5000; elapsed = nowMs() - lastPlayStopTime)
+    // Let playback wind down before the render takes the chain: until the
+    // player has stopped calling the tap (at once when nothing played since
+    // the load), and never longer than five seconds.
+    for (juce::int64 elapsed = nowMs() - lastPlayStopTime; elapsed >= 0 && elapsed < 5000 && ! player->hasTapStopped();
+         elapsed = nowMs() - lastPlayStopTime)
     {
         waitForMessageLoop (10);
         app->setProgress ((double) elapsed / 5000.0 * 0.02);

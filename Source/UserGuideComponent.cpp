@@ -1,7 +1,19 @@
 #include "UserGuideComponent.h"
 
 #include "CVWebBrowserComponent.h"
-#include "UpdateChecker.h"
+
+#ifndef CLARIVO_INSTALLED_MANUAL
+ #define CLARIVO_INSTALLED_MANUAL "../share/clarivo/manual"
+#endif
+
+namespace
+{
+juce::File& manualFolderOverride()
+{
+    static juce::File folder;
+    return folder;
+}
+} // namespace
 
 UserGuideComponent::UserGuideComponent()
 {
@@ -20,8 +32,37 @@ UserGuideComponent::~UserGuideComponent()
     backButton.removeListener (this);
 }
 
-juce::String UserGuideComponent::mainPageURL() { return clarivo::update::getHost() + "/manuals/clarivo5"; }
-juce::String UserGuideComponent::quickStartURL() { return clarivo::update::getHost() + "/manuals/clarivo5/quickstart"; }
+juce::File UserGuideComponent::findManualFolder (const juce::File& executable)
+{
+    const auto folder = executable.getParentDirectory();
+    const juce::File places[] { folder.getChildFile ("manual"), folder.getChildFile (CLARIVO_INSTALLED_MANUAL) };
+    for (const auto& place : places)
+        if (place.getChildFile ("index.html").existsAsFile())
+            return place;
+    return places[0];
+}
+
+juce::File UserGuideComponent::getManualFolder()
+{
+    if (manualFolderOverride() != juce::File())
+        return manualFolderOverride();
+    static const auto found = findManualFolder (juce::File::getSpecialLocation (juce::File::currentExecutableFile));
+    return found;
+}
+
+void UserGuideComponent::setManualFolder (const juce::File& folder) { manualFolderOverride() = folder; }
+
+juce::File UserGuideComponent::pageFile (const juce::String& path)
+{
+    if (path == "/manuals/clarivo5")
+        return getManualFolder().getChildFile ("index.html");
+    if (path == "/manuals/clarivo5/quickstart")
+        return getManualFolder().getChildFile ("quickstart.html");
+    return {};
+}
+
+juce::String UserGuideComponent::mainPageURL() { return juce::URL (pageFile ("/manuals/clarivo5")).toString (false); }
+juce::String UserGuideComponent::quickStartURL() { return juce::URL (pageFile ("/manuals/clarivo5/quickstart")).toString (false); }
 
 void UserGuideComponent::showQuickStart()
 {
@@ -47,7 +88,15 @@ void UserGuideComponent::timerCallback()
         addAndMakeVisible (*browser);
         resized();
     }
-    browser->goToURL (pageURL);
+    // WebKit's own answer to a missing file says nothing a user could act on.
+    const juce::URL url (pageURL);
+    if (url.isLocalFile() && ! url.getLocalFile().existsAsFile())
+        browser->goToURL (CVWebBrowserComponent::messagePageURL (
+            "This page of the guide is missing",
+            "Clarivo looked for it at " + url.getLocalFile().getFullPathName()
+                + ". The guide's pages are installed with Clarivo: installing Clarivo again puts them back."));
+    else
+        browser->goToURL (pageURL);
 }
 
 void UserGuideComponent::buttonClicked (juce::Button* button)

@@ -19,9 +19,20 @@ public:
 
     void showQuickStart();
 
-    // The manual's pages on our web server.
+    // The manual's pages, file addresses in the folder the guide ships in.
     static juce::String mainPageURL();
     static juce::String quickStartURL();
+    // The page file a path of the manual stands for ("/manuals/clarivo5",
+    // "/manuals/clarivo5/quickstart"); none for any other path.
+    static juce::File pageFile (const juce::String& path);
+
+    // Where the guide's pages are: beside the executable in the build tree,
+    // in the installed data folder otherwise. The first place when neither
+    // holds them, so that a missing page names where it was looked for.
+    static juce::File findManualFolder (const juce::File& executable);
+    static juce::File getManualFolder();
+    // Tests put the guide where they want it; an empty file restores the search.
+    static void setManualFolder (const juce::File& folder);
 
     const juce::String& getPageURL() const noexcept { return pageURL; }
     CVWebBrowserComponent* getBrowser() const noexcept { return browser.get(); }

@@ -43,17 +43,21 @@ inline juce::File cachedMedia (const juce::File& file, const juce::StringArray& 
 
 // The application as the program runs it, with no sound card, the export's
 // five-second settling wait skipped (a clock that moves five seconds a
-// reading) and every question left unanswered but what a run scripts.
+// reading) unless the wall clock is asked for, and every question left
+// unanswered but what a run scripts.
 struct HeadlessApp
 {
-    HeadlessApp()
+    enum class ExportClock { skipsSettling, wall };
+
+    explicit HeadlessApp (ExportClock clock = ExportClock::skipsSettling)
     {
         // Before start-up, which may greet a first launch with a question.
         DialogService::get().setResponder ([] (const DialogService::Request&) { return DialogService::Answer {}; });
         app->playerOptions.useNullDevice = true;
         app->showWindows = false;
         app->initialise ({});
-        ProcessingAVPlayer::setClock ([this] { return clockMs += 5000; });
+        if (clock == ExportClock::skipsSettling)
+            ProcessingAVPlayer::setClock ([this] { return clockMs += 5000; });
     }
 
     ~HeadlessApp()

@@ -3,7 +3,10 @@
 // - a batch of ten stereo 30 s M4A files (each loaded, analysed and saved
 //   processed as M4A) beside ffmpeg transcoding the same files to AAC;
 // - ten minutes exported to FLAC and to MP3 through the application beside
-//   `ffmpeg -c:a flac` and `lame -V 0` on the same WAV.
+//   `ffmpeg -c:a flac` and `lame -V 0` on the same WAV;
+// - on the wall clock, settling waits included: twenty half-second stereo
+//   WAVs beside twenty thirty-second ones, seconds per file. A short file
+//   should cost little more than its load, its one-second wait and its save.
 // Sources are made once with ffmpeg into a cached folder. The application
 // needs an X display (run under `xvfb-run -a`).
 #include <benchmark/benchmark.h>
@@ -95,6 +98,36 @@ static void BM_BatchTenFilesBesideFFmpegAac (benchmark::State& state)
     }
 }
 BENCHMARK (BM_BatchTenFilesBesideFFmpegAac)->UseManualTime()->Iterations (1)->Unit (benchmark::kSecond);
+
+// Argument: the length of each file in tenths of a second (5 or 300).
+static void BM_BatchTwentyWavsOnTheWallClock (benchmark::State& state)
+{
+    const double seconds = (double) state.range (0) / 10.0;
+    const auto input = workFolder().getChildFile ("wav-" + juce::String (state.range (0)) + "ds");
+    for (int i = 0; i < 20; ++i)
+        cachedMedia (input.getChildFile ("take" + juce::String (i).paddedLeft ('0', 2) + ".wav"),
+                     { "-f", "lavfi", "-i", sound (1, 200 + 40 * i).upToLastOccurrenceOf ("d=", true, false) + juce::String (seconds),
+                       "-c:a", "pcm_s16le" });
+    HeadlessApp headless { HeadlessApp::ExportClock::wall };
+    headless.app->escapeHeldDown = [] { return false; };
+    for (auto _ : state)
+    {
+        const auto out = emptied ("wav-out");
+        DialogService::get().answerWithFile (input);
+        DialogService::get().answerWithFile (out);
+        const auto start = Clock::now();
+        headless.app->runBatchProcessor();
+        const double batch = secondsSince (start);
+        if (out.getNumberOfChildFiles (juce::File::findFiles) != 20)
+        {
+            state.SkipWithError ("the batch did not write every file");
+            return;
+        }
+        state.SetIterationTime (batch);
+        state.counters["s_per_file"] = batch / 20.0;
+    }
+}
+BENCHMARK (BM_BatchTwentyWavsOnTheWallClock)->Arg (5)->Arg (300)->UseManualTime()->Iterations (1)->Unit (benchmark::kSecond);
 
 // Argument: 7 (.flac) or 8 (.mp3).
 static void BM_ExportTenMinutesBesideTheTool (benchmark::State& state)

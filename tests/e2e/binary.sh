@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The program as a new user meets it: start it, dismiss the welcome, hand it
-# a file from a second launch, close it from another, quit with Ctrl+Q.
+# a file from a second launch, close it from another, open the user guide,
+# quit with Ctrl+Q.
 # Usage: binary.sh <Clarivo executable> <snapshot folder>; run under Xvfb.
 set -uo pipefail
 clarivo="$(realpath "$1")"
@@ -49,6 +50,15 @@ second_launch() {
     [ "$after" -le "$before" ] || fail "second launch '$*' left a window of its own"
 }
 media_title() { xdotool getwindowname "$media"; }
+# Presses key on the box titled $1 until it goes; fails with $3 after 10 s.
+dismiss() {
+    local box deadline=$((SECONDS + 10))
+    box="$(window_named "$1" 1)" && xdotool windowfocus --sync "$box" 2>/dev/null
+    while window_named "$1" 0 >/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "$3"
+        xdotool key --clearmodifiers "$2"; sleep 0.3
+    done
+}
 
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=3:sample_rate=44100" -ac 2 "$work/clip.wav" \
     || fail "could not make clip.wav"
@@ -58,14 +68,7 @@ pid=$!
 window_named "Welcome to Clarivo!" 30 >/dev/null || fail "no welcome box"
 editor="$(window_named "Clarivo+" 10)" || fail "no editor window"
 shot welcome
-welcome="$(window_named "Welcome to Clarivo!" 1)"
-xdotool windowfocus --sync "$welcome" 2>/dev/null
-xdotool key --clearmodifiers Escape
-deadline=$((SECONDS + 10))
-while window_named "Welcome to Clarivo!" 0 >/dev/null; do
-    [ $SECONDS -lt $deadline ] || fail "the welcome box stayed"
-    xdotool key --clearmodifiers Escape; sleep 0.3
-done
+dismiss "Welcome to Clarivo!" Escape "the welcome box stayed"
 window_named "Media Player" 10 >/dev/null || fail "no window titled Media Player"
 shot started
 
@@ -80,6 +83,29 @@ timeout 5 "$clarivo" --juce-gtkwebkitfork-child
 [ $? -ne 124 ] || fail "the web view's child start hung"
 sleep 1
 [ "$(media_title)" = "clip.wav" ] || fail "the web view's child start closed the media"
+
+# A name that is not UTF-8: still one instance, the second launch gone
+# within 5 s, and the running one names the file it cannot open.
+bad="$work/$(printf 'bad\xff\xfebytes.wav')"
+cp "$work/clip.wav" "$bad"
+timeout 5 "$clarivo" "$bad"
+status=$?
+[ $status -eq 0 ] || fail "second launch with a non-UTF-8 name ended with $status"
+# The hand-over closes the media first, which may ask about changes.
+deadline=$((SECONDS + 20))
+until window_named "Failed to open file..." 0 >/dev/null; do
+    if question="$(window_named "Apply Clarivo before closing?" 0)"; then
+        xdotool windowfocus --sync "$question" 2>/dev/null
+        xdotool key --clearmodifiers Tab space
+    fi
+    [ $SECONDS -lt $deadline ] || fail "no box naming the non-UTF-8 file"
+    sleep 0.3
+done
+sleep 0.5
+shot non-utf8-refused
+[ "$(xdotool search --onlyvisible --name '^Clarivo\+$' 2>/dev/null | wc -l)" -eq 1 ] || fail "two editor windows"
+dismiss "Failed to open file..." Return "the box naming the non-UTF-8 file stayed"
+media="$(window_named "Media Player" 20)" || fail "no Media Player after the refusal"
 
 cd "$work"
 second_launch clip.wav
@@ -98,6 +124,15 @@ while [ "$(media_title)" != "Media Player" ]; do
     sleep 0.3
 done
 shot closed
+
+# The user guide, from its shortcut, shows the manual shipped beside the
+# program: no network is needed.
+xdotool windowfocus --sync "$media" 2>/dev/null
+xdotool key --clearmodifiers ctrl+g
+window_named "Clarivo User Guide" 10 >/dev/null || fail "Ctrl+G opened no user guide"
+# The web view starts in a process of its own and then draws the page.
+sleep 4
+shot user-guide
 
 xdotool windowfocus --sync "$media" 2>/dev/null
 xdotool key --clearmodifiers ctrl+q

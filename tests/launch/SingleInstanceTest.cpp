@@ -22,18 +22,20 @@ juce::String testName (const juce::String& what)
     return "Clarivo+ test " + juce::String (::getpid()) + " " + what;
 }
 
+using Arguments = SingleInstance::Arguments;
+
 struct Received
 {
-    juce::StringArray lines;
-    SingleInstance::CommandLineHandler handler()
+    std::vector<Arguments> launches;
+    SingleInstance::ArgumentsHandler handler()
     {
-        return [this] (const juce::String& line) { lines.add (line); };
+        return [this] (const Arguments& arguments) { launches.push_back (arguments); };
     }
-    bool waitFor (int count, int tenths = 30)
+    bool waitFor (size_t count, int tenths = 30)
     {
-        for (int i = 0; i < tenths * 10 && lines.size() < count; ++i)
+        for (int i = 0; i < tenths * 10 && launches.size() < count; ++i)
             juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
-        return lines.size() == count;
+        return launches.size() == count;
     }
 };
 
@@ -41,7 +43,7 @@ struct Received
 long long msToFail (const juce::String& name)
 {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE (SingleInstance::sendToRunningInstance (name, "/x", 5000));
+    EXPECT_FALSE (SingleInstance::sendToRunningInstance (name, { "/x" }, 5000));
     return std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - start).count();
 }
 
@@ -72,7 +74,7 @@ int socketAt (const juce::File& file, Use use, const std::string& bytes = {})
 }
 } // namespace
 
-TEST (SingleInstance, TheFirstClaimOwnsAndLaterLaunchesHandOverTheirLinesInOrder)
+TEST (SingleInstance, TheFirstClaimOwnsAndLaterLaunchesHandOverTheirArgumentsInOrder)
 {
     const auto name = testName ("owner");
     const auto socket = SingleInstance::socketFile (name);
@@ -89,24 +91,24 @@ TEST (SingleInstance, TheFirstClaimOwnsAndLaterLaunchesHandOverTheirLinesInOrder
     EXPECT_EQ (info.st_mode & 0777, 0600);
 
     EXPECT_EQ (SingleInstance::claim (name, received.handler()), nullptr);
-    const juce::String first = "\"/dir/a b.wav\" -x rel.wav", second = juce::String::fromUTF8 ("/t\xc3\xb6n.wav");
+    const Arguments first { "/dir/a b.wav", "-x", "rel.wav" }, second { "/t\xc3\xb6n.wav" };
     EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, first, 2000));
     EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, second, 2000));
     ASSERT_TRUE (received.waitFor (2));
-    EXPECT_EQ (received.lines, juce::StringArray (first, second));
+    EXPECT_EQ (received.launches, std::vector<Arguments> ({ first, second }));
 
-    // The largest line passes; one byte more, or a sender that lies about the
-    // length or sends no UTF-8, is refused and harms nothing.
-    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, juce::String::repeatedString ("a", 65536), 2000));
-    EXPECT_FALSE (SingleInstance::sendToRunningInstance (name, juce::String::repeatedString ("a", 65537), 2000));
+    // The largest hand-over passes; one byte more, or a sender that lies
+    // about the length or leaves an argument open, is refused and harms nothing.
+    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { std::string (65535, 'a') }, 2000));
+    EXPECT_FALSE (SingleInstance::sendToRunningInstance (name, { std::string (65536, 'a') }, 2000));
     EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x00\x00\x00\x40", 4)), 'R');
-    EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x02\x00\x00\x00\xff\xfe", 6)), 'R');
-    EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x02\x00\x00\x00/x", 6)), 'A');
+    EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x02\x00\x00\x00/x", 6)), 'R');
+    EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x03\x00\x00\x00/x\0", 7)), 'A');
     ASSERT_TRUE (received.waitFor (4));
-    EXPECT_EQ (received.lines[3], "/x");
+    EXPECT_EQ (received.launches[3], Arguments { "/x" });
 
-    // A line queued when the instance goes is dropped, never handed to a dead owner.
-    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, "late", 2000));
+    // Arguments queued when the instance goes are dropped, never handed to a dead owner.
+    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "late" }, 2000));
     owner.reset();
     EXPECT_FALSE (socket.exists());
     EXPECT_FALSE (received.waitFor (5, 2));
@@ -138,12 +140,12 @@ TEST (SingleInstance, LaunchesAtOnceEndWithOneOwnerThatGetsEveryOtherLine)
         ASSERT_EQ (std::count_if (results.begin(), results.end(), [] (auto& r) { return r.service != nullptr; }), 1);
         EXPECT_EQ (std::count_if (results.begin(), results.end(), [] (auto& r) { return r.handedOver; }), launches - 1);
         ASSERT_TRUE (received.waitFor (launches - 1));
-        for (auto& line : received.lines)
-            EXPECT_TRUE (juce::File::isAbsolutePath (juce::StringArray::fromTokens (line, true)[0].unquoted()));
+        for (auto& arguments : received.launches)
+            EXPECT_TRUE (arguments.size() == 1 && arguments[0].rfind ("/file ", 0) == 0);
     }
 }
 
-TEST (SingleInstance, AnInstanceThatNeverAnswersLeavesTheLaunchToRunAlone)
+TEST (SingleInstance, AnInstanceThatNeverAnswersEndsTheLaunchWithItsReason)
 {
     // It holds the lock and its socket takes connections, but nothing is read.
     const auto name = testName ("hung");
@@ -156,9 +158,14 @@ TEST (SingleInstance, AnInstanceThatNeverAnswersLeavesTheLaunchToRunAlone)
     const int listening = socketAt (socket, Use::listening);
 
     const char* argv[] = { "clarivo", "/a.wav" };
-    const auto launch = SingleInstance::claimOrHandOver (name, 2, argv, [] (const juce::String&) {}, 300);
+    // Running beside it would make two instances writing one set of preferences.
+    const auto launch = SingleInstance::claimOrHandOver (name, 2, argv, [] (const Arguments&) {}, 300);
     EXPECT_EQ (launch.service, nullptr);
     EXPECT_FALSE (launch.handedOver);
+    EXPECT_TRUE (launch.refusal.contains ("already running")) << launch.refusal;
+    const std::string tooLong (70000, 'a');
+    const char* longArgv[] = { "clarivo", tooLong.c_str() };
+    EXPECT_TRUE (SingleInstance::claimOrHandOver (name, 2, longArgv, [] (const Arguments&) {}, 300).refusal.contains ("too long"));
     ::close (listening);
     ::close (lock);
     // Not File::deleteFile: it takes a socket for a folder.
@@ -166,25 +173,24 @@ TEST (SingleInstance, AnInstanceThatNeverAnswersLeavesTheLaunchToRunAlone)
     ::unlink (lockPath.toRawUTF8());
 }
 
-TEST (SingleInstance, ArgumentsComeBackFromTheTokensOfTheirLine)
+TEST (SingleInstance, ArgumentsReachTheOwnerAsTheBytesTheyWere)
 {
+    // Linux names are bytes: spaces, quotes, tabs, empty arguments and names
+    // that are not UTF-8 all arrive as they were typed.
+    const auto name = testName ("bytes");
+    Received received;
+    auto owner = SingleInstance::claim (name, received.handler());
+    ASSERT_NE (owner, nullptr);
     const char* argv[] = { "clarivo", "/dir/a b.wav", "-x", "rel.wav", "", "tab\there", "'/quoted'.wav",
-                           "/say \"hi\" now.wav", "a\"b c\"d", "\xc3\xa9t\xc3\xa9 .wav" };
+                           "/say \"hi\" now.wav", "/x \"y /etc/z\" w", "\xc3\xa9t\xc3\xa9 .wav", "/bad\xff\xfe" "bytes.wav" };
     const int argc = (int) std::size (argv);
-    const auto line = SingleInstance::commandLineFrom (argc, argv);
-    ASSERT_TRUE (line.has_value());
-    EXPECT_TRUE (line->startsWith ("\"/dir/a b.wav\" -x rel.wav \"\" "));
-    const auto tokens = juce::StringArray::fromTokens (*line, true);
-    ASSERT_EQ (tokens.size(), argc - 1);
-    for (int i = 1; i < argc; ++i)
-        EXPECT_EQ (tokens[i - 1].unquoted(), juce::String::fromUTF8 (argv[i])) << i;
-
-    // Lines that would read as other files are never made.
-    const char* unwritable[] = { "clarivo", "/x \"y /etc/z\" w" };
-    const char* notUtf8[] = { "clarivo", "/\xff.wav" };
-    EXPECT_FALSE (SingleInstance::commandLineFrom (2, unwritable).has_value());
-    EXPECT_FALSE (SingleInstance::commandLineFrom (2, notUtf8).has_value());
-    EXPECT_EQ (SingleInstance::commandLineFrom (1, argv), juce::String());
+    const auto launch = SingleInstance::claimOrHandOver (name, argc, argv, received.handler(), 2000);
+    EXPECT_TRUE (launch.handedOver);
+    ASSERT_TRUE (received.waitFor (1));
+    EXPECT_EQ (received.launches[0], Arguments (argv + 1, argv + argc));
+    EXPECT_TRUE (SingleInstance::claimOrHandOver (name, 1, argv, received.handler(), 2000).handedOver);
+    ASSERT_TRUE (received.waitFor (2));
+    EXPECT_TRUE (received.launches[1].empty());
 }
 
 TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
@@ -227,8 +233,12 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
     ::unlink (path (fallback));
     ASSERT_EQ (::mkdir (path (fallback), 0755), 0);
     ::chmod (path (fallback), 0755);
-    EXPECT_EQ (SingleInstance::claim ("Clarivo+ 5", [] (const juce::String&) {}), nullptr);
+    EXPECT_EQ (SingleInstance::claim ("Clarivo+ 5", [] (const Arguments&) {}), nullptr);
     EXPECT_LT (msToFail ("Clarivo+ 5"), 1000);
+    // Nobody holds the lock there: the launch runs alone rather than open nothing.
+    const char* argv[] = { "clarivo", "/a.wav" };
+    const auto alone = SingleInstance::claimOrHandOver ("Clarivo+ 5", 2, argv, [] (const Arguments&) {}, 300);
+    EXPECT_TRUE (alone.service == nullptr && ! alone.handedOver && alone.refusal.isEmpty());
     EXPECT_EQ (fallback.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
     base.deleteRecursively();
 }

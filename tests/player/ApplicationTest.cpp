@@ -7,8 +7,13 @@
 #include "CVUIEditor.h"
 #include "ClarivoTempFolder.h"
 #include "Preferences.h"
+#include "platform/launch/SingleInstance.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace mediatest;
 
@@ -65,9 +70,9 @@ class ApplicationTest : public AppTest
 protected:
     ApplicationTest() { showWindows = true; }
 
-    // Runs job, doing during once its overlay is up.
+    // Runs job, doing during once its overlay shows text.
     template <typename Job>
-    auto duringAJob (std::function<void()> during, Job&& job)
+    auto duringAJob (std::function<void()> during, Job&& job, const juce::String& text = "Working...")
     {
         struct Poller : juce::Timer
         {
@@ -81,7 +86,7 @@ protected:
         bool fired = false;
         poller.tick = [&]
         {
-            if (app->isIdle() || app->getProgressText() != "Working...")
+            if (app->isIdle() || app->getProgressText() != text)
                 return false;
             fired = true;
             during();
@@ -204,6 +209,62 @@ TEST_F (ApplicationTest, NothingClosesOrQuitsUnderAnExport)
     EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
 }
 
+TEST_F (ApplicationTest, NothingQuitsUnderABatchOrTheAnalysisAndAQuitAfterwardsGoes)
+{
+    int quits = 0;
+    app->quitHandler = [&] { ++quits; };
+    const auto everyWayToQuit = [&]
+    {
+        app->getEditorWindow()->closeButtonPressed();
+        app->getMediaWindow()->closeButtonPressed();
+        app->systemRequestedQuit();
+        app->invokeDirectly (juce::StandardApplicationCommandIDs::quit, false);
+        // Ctrl+Q as the keyboard gives it: the command arrives later, inside the job's own message loop.
+        app->getCommandManager().getKeyMappings()->keyPressed (juce::KeyPress ('q', juce::ModifierKeys::commandModifier, 0),
+                                                               app->getMediaWindow());
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    };
+
+    // The automatic analysis of a file being opened.
+    duringAJob (everyWayToQuit, [&] { return open (media ("song.wav")).wasOk(); }, "Analyzing...");
+    EXPECT_EQ (document().getMediaFile(), media ("song.wav"));
+
+    // A batch, whichever overlay is up or none between files.
+    const auto in = scratchFolder().getChildFile ("in"), out = scratchFolder().getChildFile ("out");
+    ASSERT_TRUE (in.createDirectory());
+    for (const auto name : { "a.wav", "b.wav", "c.wav" })
+        ASSERT_TRUE (media ("song.wav").copyFileTo (in.getChildFile (name)));
+    DialogService::get().answerWithFile (in);
+    DialogService::get().answerWithFile (out);
+    int attempts = 0;
+    struct Poller : juce::Timer
+    {
+        std::function<void()> tick;
+        void timerCallback() override { tick(); }
+    } poller;
+    poller.tick = [&]
+    {
+        if (! app->isIdle() && attempts < 20)
+        {
+            ++attempts;
+            everyWayToQuit();
+        }
+    };
+    poller.startTimer (50);
+    app->runBatchProcessor();
+    poller.stopTimer();
+    EXPECT_GT (attempts, 3);
+    EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
+    EXPECT_EQ (out.getNumberOfChildFiles (juce::File::findFiles), 3);
+    EXPECT_EQ (quits, 0);
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Batch Processor" });
+
+    // Refused while busy is not refused for good.
+    pumpUntil ([] { return false; }, 200);
+    app->systemRequestedQuit();
+    EXPECT_EQ (quits, 1);
+}
+
 TEST_F (ApplicationTest, AHandedOverCommandLineOpensItsFirstAbsolutePathOnceIdle)
 {
     const auto dir = scratchFolder();
@@ -222,4 +283,84 @@ TEST_F (ApplicationTest, AHandedOverCommandLineOpensItsFirstAbsolutePathOnceIdle
     duringAJob ([&] { app->anotherInstanceStarted (spaced.getFullPathName().quoted()); }, [&] { return saveAs (scratchFile ("out.wav"), 5); });
     EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == spaced; }, 5000));
     EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+}
+
+// Starts the application itself, as a launch would.
+class ApplicationStartTest : public AppTest
+{
+protected:
+    ApplicationStartTest() { initialiseInSetUp = false; }
+};
+
+TEST_F (ApplicationStartTest, AStartRemovesWhatDeadRunsLeftWholeAndKeepsRunningOnes)
+{
+    // A temporary folder of the test's own, so that no other run's folders are judged.
+    const auto temp = scratchFolder().getChildFile ("tmp");
+    ASSERT_TRUE (temp.createDirectory());
+    const char* previous = std::getenv ("TMPDIR");
+    const std::string savedTmp = previous != nullptr ? previous : "";
+    ::setenv ("TMPDIR", temp.getFullPathName().toRawUTF8(), 1);
+
+    // What a kill during a save leaves: the analysis copy, the render, a
+    // partial export; and a link out, which is removed and never followed.
+    const auto outside = scratchFolder().getChildFile ("user.wav");
+    outside.replaceWithText ("the user's");
+    const auto privateFolder = [&] (int pid)
+    {
+        const auto folder = temp.getChildFile ("clarivo-" + juce::String (pid) + "-a1B2c3");
+        folder.getChildFile ("sub").createDirectory();
+        ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+        for (const auto name : { "tmp-x1TempCleanAudio.wav", "tmp-x2TempCleanAudio.wav", "out.flac.partial", "sub/y.m4a" })
+            folder.getChildFile (name).replaceWithText ("left");
+        outside.createSymbolicLink (folder.getChildFile ("link.wav"), true);
+        return folder;
+    };
+    const auto dead = privateFolder (999999999), running = privateFolder (1);
+
+    app->initialise ({});
+    EXPECT_FALSE (dead.exists());
+    EXPECT_TRUE (running.getChildFile ("tmp-x1TempCleanAudio.wav").existsAsFile() && running.getChildFile ("out.flac.partial").existsAsFile());
+    EXPECT_EQ (outside.loadFileAsString(), "the user's");
+    app->shutdown();
+
+    if (previous != nullptr)
+        ::setenv ("TMPDIR", savedTmp.c_str(), 1);
+    else
+        ::unsetenv ("TMPDIR");
+    running.deleteRecursively();
+}
+
+TEST_F (ApplicationStartTest, ALaunchHandsOverItsFileAsTheBytesItWasNamedWith)
+{
+    app->instanceName = "Clarivo+ test " + juce::String (::getpid()) + " bytes";
+    app->initialise ({});
+    auto& dialogs = DialogService::get();
+    dialogs.clearHistory();
+    const auto dir = scratchFolder();
+
+    // A name JUCE's File cannot hold: the running instance says which file it was.
+    const auto bad = dir.getFullPathName().toStdString() + "/bad\xff\xfe" "bytes.wav";
+    {
+        juce::MemoryBlock wav;
+        media ("song.wav").loadFileAsData (wav);
+        auto* f = std::fopen (bad.c_str(), "wb");
+        ASSERT_NE (f, nullptr);
+        std::fwrite (wav.getData(), 1, wav.getSize(), f);
+        std::fclose (f);
+    }
+    const char* badArgv[] = { "clarivo", "-x", bad.c_str() };
+    EXPECT_TRUE (clarivo::launch::SingleInstance::claimOrHandOver (app->instanceName, 3, badArgv, {}, 5000).handedOver);
+    ASSERT_TRUE (pumpUntil ([&] { return lastRequest ("Failed to open file...") != nullptr; }, 5000));
+    EXPECT_TRUE (textOf ("Failed to open file...").contains (dir.getFullPathName() + "/bad\\xFF\\xFEbytes.wav"))
+        << textOf ("Failed to open file...");
+
+    // Quotes and spaces that no command line could carry open as they are.
+    const auto quoted = dir.getChildFile (juce::String::fromUTF8 ("say \"hi\" \xc3\xa9.wav"));
+    ASSERT_TRUE (media ("song.wav").copyFileTo (quoted));
+    const auto name = quoted.getFullPathName().toStdString();
+    const char* argv[] = { "clarivo", name.c_str() };
+    EXPECT_TRUE (clarivo::launch::SingleInstance::claimOrHandOver (app->instanceName, 2, argv, {}, 5000).handedOver);
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == quoted; }, 10000));
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Failed to open file..." });
+    std::remove (bad.c_str());
 }

@@ -349,24 +349,54 @@ TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)
 }
 
 //==============================================================================
+// The guide reads the pages the build copied beside the program, with no
+// network: the update feed's host is the test's server, which serves no page.
 class UserGuideTest : public NetworkTest
 {
 protected:
     UserGuideTest() { showWindows = true; }
-
-    void serve (const juce::String& path, const juce::String& heading)
+    void SetUp() override
     {
-        server.set (path, { 200, "<html><body style=\"font-family: sans-serif\"><h1>" + heading + "</h1><p>Served by the test.</p></body></html>", "text/html" });
+        NetworkTest::SetUp();
+        UserGuideComponent::setManualFolder (juce::File (CLARIVO_MANUAL_DIR));
     }
+    void TearDown() override
+    {
+        NetworkTest::TearDown();
+        UserGuideComponent::setManualFolder ({});
+    }
+
     UserGuideComponent& guide() { return *app->getUserGuideWindow()->getGuide(); }
     // Pages the web view finished, once it exists.
     int pagesLoaded() { return guide().getBrowser() != nullptr ? guide().getBrowser()->pagesLoaded : -1; }
+    juce::String shown() { return guide().getBrowser() != nullptr ? guide().getBrowser()->lastPageLoaded : juce::String(); }
+    bool waitForPage (const juce::String& url) { return pumpUntil ([&] { return shown() == url; }, 20000); }
+    // The text of a page of ours that the view shows.
+    juce::String ourPageText()
+    {
+        const juce::String prefix = "data:text/html;charset=utf-8;base64,";
+        if (! shown().startsWith (prefix))
+            return {};
+        juce::MemoryOutputStream html;
+        juce::Base64::convertFromBase64 (html, shown().substring (prefix.length()));
+        return html.toUTF8();
+    }
+    // The web view draws in a window of its own process inside ours: only
+    // the screen shows what it drew.
+    void screenshot (const juce::String& name)
+    {
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (700);
+        juce::File (CLARIVO_SNAPSHOT_DIR).createDirectory();
+        const auto window = (juce::pointer_sized_uint) app->getUserGuideWindow()->getPeer()->getNativeHandle();
+        juce::ChildProcess import;
+        ASSERT_TRUE (import.start (juce::StringArray { "import", "-window", "0x" + juce::String::toHexString ((juce::int64) window),
+                                                       juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile (name + ".png").getFullPathName() }));
+        import.waitForProcessToFinish (10000);
+    }
 };
 
-TEST_F (UserGuideTest, OpensTheManualThenTheQuickStartAndKeepsItsPageWhenHidden)
+TEST_F (UserGuideTest, ShowsTheShippedManualThenTheQuickStartAndGoesBack)
 {
-    serve ("/manuals/clarivo5", "Clarivo Manual");
-    serve ("/manuals/clarivo5/quickstart", "QuickStart");
     app->showUserGuide (false);
     auto* window = app->getUserGuideWindow();
     ASSERT_NE (window, nullptr);
@@ -379,21 +409,17 @@ TEST_F (UserGuideTest, OpensTheManualThenTheQuickStartAndKeepsItsPageWhenHidden)
     guide().getBackButton().triggerClick();
     ASSERT_TRUE (pumpUntil ([this] { return guide().getBrowser() != nullptr; }, 2000));
     EXPECT_EQ (guide().getBrowser()->getBounds(), guide().getLocalBounds().translated (0, 36));
-    EXPECT_EQ (guide().getPageURL(), server.host() + "/manuals/clarivo5");
-    ASSERT_TRUE (pumpUntil ([this] { return pagesLoaded() >= 1; }, 20000));
+    const auto mainPage = UserGuideComponent::mainPageURL();
+    EXPECT_EQ (mainPage, juce::URL (juce::File (CLARIVO_MANUAL_DIR).getChildFile ("index.html")).toString (false));
+    ASSERT_TRUE (waitForPage (mainPage));
+    screenshot ("user-guide-main");
 
-    const int mainPageLoads = pagesLoaded();
     app->showUserGuide (true);
-    EXPECT_EQ (guide().getPageURL(), server.host() + "/manuals/clarivo5/quickstart");
-    ASSERT_TRUE (pumpUntil ([&] { return server.requests().contains ("/manuals/clarivo5/quickstart") && pagesLoaded() > mainPageLoads; }, 20000));
+    const auto quickStart = UserGuideComponent::quickStartURL();
+    EXPECT_EQ (guide().getPageURL(), quickStart);
+    ASSERT_TRUE (waitForPage (quickStart));
     EXPECT_EQ (app->lastGuideRequest, 2);
-
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
-    const auto shot = juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile ("user-guide.png");
-    juce::File (CLARIVO_SNAPSHOT_DIR).createDirectory();
-    juce::ChildProcess import;
-    ASSERT_TRUE (import.start (juce::StringArray { "import", "-window", "root", shot.getFullPathName() }));
-    import.waitForProcessToFinish (10000);
+    screenshot ("user-guide-quickstart");
 
     // Closing hides; reopening shows the same view with its history.
     auto* browser = guide().getBrowser();
@@ -403,25 +429,95 @@ TEST_F (UserGuideTest, OpensTheManualThenTheQuickStartAndKeepsItsPageWhenHidden)
     EXPECT_EQ (app->getUserGuideWindow(), window);
     EXPECT_TRUE (window->isVisible());
     EXPECT_EQ (guide().getBrowser(), browser);
-    const int loaded = pagesLoaded();
-    // Back goes to the main page: one page down, and one loaded again.
     guide().getBackButton().triggerClick();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (1000);
-    EXPECT_EQ (pagesLoaded(), loaded);
+    EXPECT_TRUE (waitForPage (mainPage));
+    EXPECT_TRUE (server.requests().isEmpty());
 }
 
-TEST_F (UserGuideTest, WithTheServerDownTheWindowStaysUsable)
+TEST_F (UserGuideTest, AMissingPageOrAFailedLoadShowsAReadablePageOfOurs)
 {
-    clarivo::update::setHost ("http://127.0.0.1:1");
+    const auto empty = scratchFile ("guide.missing");
+    ASSERT_TRUE (empty.createDirectory());
+    UserGuideComponent::setManualFolder (empty);
     app->showUserGuide (true);
-    ASSERT_TRUE (pumpUntil ([this] { return guide().getBrowser() != nullptr; }, 2000));
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (1000);
+    ASSERT_TRUE (pumpUntil ([this] { return ourPageText().isNotEmpty(); }, 20000));
+    EXPECT_TRUE (ourPageText().contains ("This page of the guide is missing"));
+    EXPECT_TRUE (ourPageText().contains (empty.getChildFile ("quickstart.html").getFullPathName()));
+    screenshot ("user-guide-missing");
+
+    // A load that fails: WebKit's message reaches us one byte to a character,
+    // and our page shows its quotes as quotes.
+    auto& browser = *guide().getBrowser();
+    const int before = browser.pagesLoaded;
+    // A port nobody listens on (WebKit refuses the well-known low ones itself).
+    int closedPort = 0;
+    {
+        juce::StreamingSocket probe;
+        ASSERT_TRUE (probe.createListener (0, "127.0.0.1"));
+        closedPort = probe.getBoundPort();
+    }
+    browser.goToURL ("http://127.0.0.1:" + juce::String (closedPort) + "/manuals/clarivo5");
+    ASSERT_TRUE (pumpUntil ([&] { return browser.pagesLoaded > before && ourPageText().contains ("could not be shown"); }, 20000));
+    const auto message = juce::String::fromUTF8 ("Error resolving \xe2\x80\x9cwww.clarivo.app\xe2\x80\x9d: Name or service not known");
+    juce::String asDelivered;
+    for (auto* byte = message.toRawUTF8(); *byte != 0; ++byte)
+        asDelivered += juce::String::charToString ((juce::juce_wchar) (unsigned char) *byte);
+    browser.pageLoadHadNetworkError (asDelivered);
+    ASSERT_TRUE (pumpUntil ([&] { return ourPageText().contains (message); }, 20000));
+    screenshot ("user-guide-load-failed");
+
+    // The window stays usable.
     guide().getBackButton().triggerClick();
     app->getUserGuideWindow()->closeButtonPressed();
     EXPECT_FALSE (app->getUserGuideWindow()->isVisible());
     app->showUserGuide (false);
     EXPECT_TRUE (app->getUserGuideWindow()->isVisible());
     EXPECT_TRUE (app->isIdle());
+    empty.deleteRecursively();
+}
+
+// The pages as shipped: every picture and link they use is in the folder,
+// nothing comes from the network, and the program finds the folder where
+// the build and the install put it.
+TEST (UserGuidePages, AreWholeAndFoundBesideTheProgramOrInstalled)
+{
+    const juce::File folder (CLARIVO_MANUAL_DIR);
+    for (const auto* name : { "index.html", "quickstart.html" })
+    {
+        SCOPED_TRACE (name);
+        const auto html = folder.getChildFile (name).loadFileAsString();
+        ASSERT_TRUE (html.contains ("<meta charset=\"utf-8\">"));
+        int pictures = 0;
+        for (const auto* attribute : { "src=\"", "href=\"" })
+            for (int at = html.indexOf (attribute); at >= 0; at = html.indexOf (at + 1, attribute))
+            {
+                const auto target = html.substring (at).fromFirstOccurrenceOf ("\"", false, false).upToFirstOccurrenceOf ("\"", false, false);
+                if (target.startsWith ("#"))
+                    continue;
+                EXPECT_FALSE (target.contains (":")) << target;
+                const auto file = folder.getChildFile (target.upToFirstOccurrenceOf ("#", false, false));
+                EXPECT_TRUE (file.existsAsFile()) << target;
+                if (juce::String (attribute) == "src=\"" && target.endsWith (".png"))
+                {
+                    ++pictures;
+                    EXPECT_LT (file.getSize(), 150 * 1024) << target;
+                }
+            }
+        EXPECT_GE (pictures, 1);
+    }
+
+    const auto root = scratchFile ("guide.places");
+    const auto buildTree = root.getChildFile ("build"), installed = root.getChildFile ("usr");
+    for (const auto& page : { buildTree.getChildFile ("manual/index.html"), installed.getChildFile ("share/clarivo/manual/index.html") })
+    {
+        ASSERT_TRUE (page.getParentDirectory().createDirectory());
+        ASSERT_TRUE (page.replaceWithText ("<html></html>"));
+    }
+    EXPECT_EQ (UserGuideComponent::findManualFolder (buildTree.getChildFile ("Clarivo")), buildTree.getChildFile ("manual"));
+    EXPECT_EQ (UserGuideComponent::findManualFolder (installed.getChildFile ("bin/Clarivo")), installed.getChildFile ("share/clarivo/manual"));
+    // Nowhere: the place beside the program, for the missing page to name.
+    EXPECT_EQ (UserGuideComponent::findManualFolder (root.getChildFile ("Clarivo")), root.getChildFile ("manual"));
+    root.deleteRecursively();
 }
 
 //==============================================================================

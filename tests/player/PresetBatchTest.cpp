@@ -107,6 +107,25 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     EXPECT_TRUE (textOf ("Failed to open file...").contains (pipe.getFullPathName()));
     dialogs.clearHistory();
 
+    // A preset cut short (a full disk, a copy broken off) at any length,
+    // 100 bytes among them: refused with a message, nothing changed.
+    const auto cut = dir.getChildFile ("cut.cvp");
+    // (The last byte ends the text; without it the text is whole.)
+    std::vector<size_t> lengths { 0, 4, 8, 9, 12, 100, saved.getSize() - 2 };
+    for (size_t n = 13; n < saved.getSize() - 1; n += 61)
+        lengths.push_back (n);
+    for (const auto n : lengths)
+    {
+        cut.replaceWithData (saved.getData(), n);
+        dialogs.clearHistory();
+        dialogs.answerWithFile (cut);
+        app->loadPreset();
+        EXPECT_EQ (stateOf (processor()), defaults) << n;
+        EXPECT_EQ (askedTitles(), juce::StringArray { "Failed to open file..." }) << n;
+    }
+    cut.deleteFile();
+    dialogs.clearHistory();
+
     // A folder that cannot be written to: the failure is shown and the old preset kept.
     std::unique_ptr<FileSizeLimit> full;
     if (::geteuid() == 0)

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -177,6 +176,30 @@ bool lockIsHeld (const std::string& path)
     return ::fcntl (fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
+// The arguments as they travel: each one's bytes and a zero after it (no
+// argument holds a zero byte).
+std::string packed (const SingleInstance::Arguments& arguments)
+{
+    std::string bytes;
+    for (const auto& argument : arguments)
+        bytes.append (argument.c_str(), std::strlen (argument.c_str()) + 1);
+    return bytes;
+}
+
+std::optional<SingleInstance::Arguments> unpacked (const std::string& bytes)
+{
+    if (! bytes.empty() && bytes.back() != '\0')
+        return std::nullopt;
+    SingleInstance::Arguments arguments;
+    for (size_t start = 0; start < bytes.size();)
+    {
+        const auto end = bytes.find ('\0', start);
+        arguments.emplace_back (bytes, start, end - start);
+        start = end + 1;
+    }
+    return arguments;
+}
+
 int millisecondsUntil (Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
@@ -230,22 +253,6 @@ bool writeAll (int fd, const char* data, size_t size, Clock::time_point deadline
     }
     return true;
 }
-
-std::optional<juce::String> asToken (const juce::String& argument)
-{
-    // Tokens carry no escapes: take the first form that the receiver's own
-    // tokenising and unquoting turn back into the argument, followed by
-    // another token, so that the form cannot swallow the ones after it.
-    for (const auto& form : { argument, "\"" + argument + "\"", "\"" + argument })
-    {
-        if (form.isEmpty())
-            continue;
-        const auto tokens = juce::StringArray::fromTokens (form + " .", true);
-        if (tokens.size() == 2 && tokens[0] == form && tokens[1] == "." && form.unquoted() == argument)
-            return form;
-    }
-    return std::nullopt;
-}
 } // namespace
 
 //==============================================================================
@@ -254,7 +261,7 @@ struct SingleInstance::Listener
     Paths paths;
     UniqueFd lock, socket, wake;
     std::optional<FileId> socketId;
-    std::shared_ptr<CommandLineHandler> handler;
+    std::shared_ptr<ArgumentsHandler> handler;
     std::thread thread;
 
     ~Listener()
@@ -310,19 +317,19 @@ struct SingleInstance::Listener
         if (size > maxCommandLineBytes)
             return reply (refused);
 
-        std::string text (size, '\0');
-        if (! readAll (connection, text.data(), size, deadline, wake.get()))
+        std::string bytes (size, '\0');
+        if (! readAll (connection, bytes.data(), size, deadline, wake.get()))
             return;
-        if (std::memchr (text.data(), 0, size) != nullptr
-            || ! juce::CharPointer_UTF8::isValidString (text.data(), (int) size))
+        auto arguments = unpacked (bytes);
+        if (! arguments)
             return reply (refused);
 
-        std::weak_ptr<CommandLineHandler> target = handler;
+        std::weak_ptr<ArgumentsHandler> target = handler;
         const bool queued = juce::MessageManager::callAsync (
-            [target, line = juce::String::fromUTF8 (text.data(), (int) size)]
+            [target, received = std::move (*arguments)]
             {
                 if (auto call = target.lock())
-                    (*call) (line);
+                    (*call) (received);
             });
         reply (queued ? acknowledged : refused);
     }
@@ -339,7 +346,7 @@ juce::File SingleInstance::socketFile (const juce::String& appName)
     return folder == juce::File() ? juce::File() : folder.getChildFile (fileNameFor (appName));
 }
 
-std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appName, CommandLineHandler onCommandLine)
+std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appName, ArgumentsHandler onArguments)
 {
     const auto paths = pathsFor (appName);
     sockaddr_un address {};
@@ -364,24 +371,24 @@ std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appNa
     if (::listen (listener->socket.get(), 16) != 0 || ! listener->wake)
         return nullptr;
 
-    listener->handler = std::make_shared<CommandLineHandler> (std::move (onCommandLine));
+    listener->handler = std::make_shared<ArgumentsHandler> (std::move (onArguments));
     listener->thread = std::thread ([l = listener.get()] { l->run(); });
     return std::unique_ptr<SingleInstance> (new SingleInstance (std::move (listener)));
 }
 
-bool SingleInstance::sendToRunningInstance (const juce::String& appName, const juce::String& commandLine,
-                                            int timeoutMs)
+bool SingleInstance::sendToRunningInstance (const juce::String& appName, const Arguments& arguments, int timeoutMs)
 {
-    const auto size = commandLine.getNumBytesAsUTF8();
+    const auto bytes = packed (arguments);
+    const auto size = bytes.size();
     const auto paths = pathsFor (appName);
     sockaddr_un address {};
     if (size > maxCommandLineBytes || ! paths || ! addressOf (paths->socket, address))
         return false;
 
-    std::string message (4 + size, '\0');
+    std::string message (4, '\0');
     for (int i = 0; i < 4; ++i)
         message[(size_t) i] = (char) ((size >> (8 * i)) & 0xff);
-    std::memcpy (message.data() + 4, commandLine.toRawUTF8(), size);
+    message += bytes;
 
     const auto deadline = Clock::now() + std::chrono::milliseconds (std::max (0, timeoutMs));
     for (;;)
@@ -410,33 +417,37 @@ bool SingleInstance::sendToRunningInstance (const juce::String& appName, const j
     }
 }
 
-std::optional<juce::String> SingleInstance::commandLineFrom (int argc, const char* const* argv)
+SingleInstance::Arguments SingleInstance::argumentsFrom (int argc, const char* const* argv)
 {
-    juce::StringArray tokens;
-    for (int i = 1; i < argc; ++i)
-    {
-        if (argv[i] == nullptr || ! juce::CharPointer_UTF8::isValidString (argv[i], INT_MAX))
-            return std::nullopt;
-        const auto token = asToken (juce::String::fromUTF8 (argv[i]));
-        if (! token)
-            return std::nullopt;
-        tokens.add (*token);
-    }
-    return tokens.joinIntoString (" ");
+    Arguments arguments;
+    for (int i = 1; i < argc && argv != nullptr; ++i)
+        if (argv[i] != nullptr)
+            arguments.emplace_back (argv[i]);
+    return arguments;
 }
 
 SingleInstance::Launch SingleInstance::claimOrHandOver (const juce::String& appName, int argc,
-                                                        const char* const* argv, CommandLineHandler onCommandLine,
+                                                        const char* const* argv, ArgumentsHandler onArguments,
                                                         int timeoutMs)
 {
-    if (auto service = claim (appName, onCommandLine))
-        return { std::move (service), false };
+    if (auto service = claim (appName, onArguments))
+        return { std::move (service), false, {} };
 
-    const auto commandLine = commandLineFrom (argc, argv);
-    if (commandLine && sendToRunningInstance (appName, *commandLine, timeoutMs))
-        return { nullptr, true };
+    const auto arguments = argumentsFrom (argc, argv);
+    if (sendToRunningInstance (appName, arguments, timeoutMs))
+        return { nullptr, true, {} };
 
     // The instance may have quit between the two steps.
-    return { claim (appName, std::move (onCommandLine)), false };
+    if (auto service = claim (appName, std::move (onArguments)))
+        return { std::move (service), false, {} };
+
+    const auto paths = pathsFor (appName);
+    if (! paths || ! lockIsHeld (paths->lock))
+        return {};
+    if (packed (arguments).size() > maxCommandLineBytes)
+        return { nullptr, false, "Clarivo is already running, and this launch's file names are too long to hand over to it. "
+                                 "Nothing was opened." };
+    return { nullptr, false, "Clarivo is already running but did not take this launch's files within "
+                                 + juce::String (timeoutMs / 1000.0, 1) + " s. Nothing was opened." };
 }
 } // namespace clarivo::launch

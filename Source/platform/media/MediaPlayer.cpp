@@ -78,6 +78,9 @@ public:
 
     // Set by the main thread under the render lock.
     std::shared_ptr<AudioProcessingTap> tap;
+    // When the output thread last ran the tap (Time::getMillisecondCounterHiRes),
+    // negative until it first does for this item.
+    std::atomic<double> tapLastCalledMs { -1.0 };
 
 private:
     static constexpr int generationShift = 48;
@@ -353,7 +356,10 @@ int PlaybackEngine::renderSlice (int n, bool waitForMedia, const std::atomic<boo
         m = filled;
 
         if (tap != nullptr)
+        {
             tap->process (sourcePointers.data(), outPointers.data(), m, pos, 0);
+            tapLastCalledMs.store (juce::Time::getMillisecondCounterHiRes());
+        }
         else
             for (int c = 0; c < numChannels; ++c)
                 std::memcpy (outPointers[(size_t) c], sourcePointers[(size_t) c], (size_t) m * sizeof (float));
@@ -881,6 +887,19 @@ void Player::endTapUse()
         engine->tap->endUse();
         engine->tap = nullptr;
     }
+}
+
+bool Player::hasTapStopped() const noexcept
+{
+    if (engine == nullptr)
+        return true;
+    const double last = engine->tapLastCalledMs.load();
+    if (last < 0.0)
+        return true;
+    // While the output thread holds a use it calls the tap once a device
+    // block; a block's length without a call means it has let go.
+    const double blockMs = 1000.0 * deviceBlockSize.load() / std::max (1.0, deviceRate.load());
+    return engine->tap == nullptr && juce::Time::getMillisecondCounterHiRes() - last >= blockMs;
 }
 
 void Player::setRate (float newRate)

@@ -136,6 +136,11 @@ public:
     int addRateObserver (std::function<void (float)> observer);
     void removeRateObserver (int token);
 
+    // Whether the output thread has stopped calling the current item's tap:
+    // at once when nothing has played since the item was set, else a device
+    // block after playback let the tap go.
+    bool hasTapStopped() const noexcept;
+
     void setActionAtItemEnd (ActionAtItemEnd action) noexcept { actionAtEnd.store (action); }
     ActionAtItemEnd getActionAtItemEnd() const noexcept { return actionAtEnd.load(); }
 
