@@ -18,6 +18,7 @@
 #include "platform/launch/SingleInstance.h"
 #include "platform/media/FFmpegAudioFormat.h"
 
+#include <dlfcn.h>
 #include <iostream>
 
 namespace juce
@@ -29,6 +30,26 @@ extern int juce_argc;
 
 namespace
 {
+// The device scan opens a JACK client to list JACK's ports; without a
+// server, JACK's client library prints its failure to the terminal at every
+// start. The scan learns of the failure from the open's result all the same,
+// so what the library prints goes nowhere. The library stays loaded: JUCE's
+// own dlopen of it later finds it, quiet, as it is.
+void quietenJack()
+{
+    static void* const jack = []
+    {
+        auto* handle = dlopen ("libjack.so.0", RTLD_LAZY);
+        return handle != nullptr ? handle : dlopen ("libjack.so", RTLD_LAZY);
+    }();
+    if (jack == nullptr)
+        return;
+    using Printer = void (*) (const char*);
+    for (const char* setter : { "jack_set_error_function", "jack_set_info_function" })
+        if (auto* set = reinterpret_cast<void (*) (Printer)> (dlsym (jack, setter)))
+            set ([] (const char*) {});
+}
+
 // A file name's bytes as a person can read them: UTF-8 as it is, anything
 // else, and control characters, as \xNN.
 juce::String readableName (const std::string& bytes)
@@ -110,6 +131,9 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
         singleInstance = std::move (launch.service);
     }
 
+    // Before anything lists the audio devices: the recorder's panel does
+    // too, even when the player plays into no device at all.
+    quietenJack();
     deleteTemporaryAudioFiles();
     deleteOldSharedCopies (juce::Time::getCurrentTime());
     clarivo::installDefaultLookAndFeel();
@@ -200,6 +224,7 @@ void ClarivoApplication::shutdown()
     singleInstance = nullptr;
     // Nothing from the network arrives once we are going.
     rating = nullptr;
+    updateProgress = nullptr;
     clarivo::update::cancelAllChecks();
 
     // Nothing may run the processor or feed a window while they go.
@@ -537,9 +562,12 @@ void ClarivoApplication::runBatchProcessor()
     BatchProcessor (*this).run();
 }
 
-// The editor's panels, the user guide and the update check arrive with
-// their own windows.
-void ClarivoApplication::showEditorPanel (int) {}
+void ClarivoApplication::showEditorPanel (int panel)
+{
+    if (auto* editor = getEditor())
+        editor->showPanel (panel);
+}
+
 void ClarivoApplication::showUserGuide (bool quickStart)
 {
     lastGuideRequest = quickStart ? 2 : 1;
@@ -553,7 +581,20 @@ void ClarivoApplication::showUserGuide (bool quickStart)
         userGuideWindow->showQuickStart();
 }
 
-void ClarivoApplication::checkForUpdates() { clarivo::update::runUpdateCheck(); }
+void ClarivoApplication::checkForUpdates()
+{
+    // Its box is up already: that check answers.
+    if (updateProgress != nullptr)
+        return;
+    const int check = clarivo::update::runUpdateCheck();
+    updateProgress = DialogService::get().showProgress (juce::String::fromUTF8 ("Checking for updates\xe2\x80\xa6"), { "Cancel" },
+                                                        [this, check] (int)
+                                                        {
+                                                            // Cancelled or dismissed alike: the request and its answer go.
+                                                            clarivo::update::cancelCheck (check);
+                                                            updateProgress = nullptr;
+                                                        });
+}
 
 namespace
 {
@@ -587,6 +628,9 @@ void ClarivoApplication::installUpdatePresenter()
 {
     clarivo::update::setPresenter ([] (const clarivo::update::Result& result, bool interactive)
     {
+        // The answer's box takes the place of the menu check's progress.
+        if (auto* app = getApp(); app != nullptr && interactive)
+            app->updateProgress = nullptr;
         // An answer arriving in the message loop of an export or a batch
         // would stop the job under its box: it waits for the job's end.
         if (auto* app = getApp())

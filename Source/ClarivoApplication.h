@@ -10,6 +10,7 @@
 #include <juce_gui_extra/juce_gui_extra.h>
 
 #include "CVAudioProcessor.h"
+#include "DialogService.h"
 #include "platform/media/MediaPlayer.h"
 
 #include <functional>
@@ -154,6 +155,8 @@ public:
     int lastGuideRequest = 0;
     // Made on first use; null before.
     UserGuideWindow* getUserGuideWindow() const noexcept { return userGuideWindow.get(); }
+    // The menu's check, with a box that shows it runs until its answer comes;
+    // the box's Cancel ends it and nothing more is shown.
     void checkForUpdates();
     // The rating prompt of this start, or null.
     iRate* getRatingPrompt() const noexcept { return rating.get(); }
@@ -206,6 +209,8 @@ private:
     std::unique_ptr<ClarivoDocument> document;
     std::unique_ptr<iRate> rating;
     std::unique_ptr<clarivo::launch::SingleInstance> singleInstance;
+    // Up while the menu's update check runs.
+    std::unique_ptr<DialogService::OpenBox> updateProgress;
 
     bool progressVisible = false;
     bool batchRunning = false;

@@ -1,5 +1,7 @@
 #include "DialogService.h"
 
+#include <algorithm>
+
 DialogService& DialogService::get()
 {
     static DialogService service;
@@ -42,6 +44,74 @@ int DialogService::runCustom (const juce::String& title, juce::Component& conten
     // The content goes with the box; the record must not point at it.
     history.back().request.content = nullptr;
     return button;
+}
+
+std::unique_ptr<DialogService::OpenBox> DialogService::showProgress (const juce::String& title, const juce::StringArray& buttons,
+                                                                     std::function<void (int)> onButton)
+{
+    Request request { Kind::progress, title, {}, buttons, {}, {} };
+    const bool scripted = responder != nullptr || ! script.empty();
+    history.push_back ({ request, {}, scripted });
+    std::unique_ptr<OpenBox> box (new OpenBox (*this, request, std::move (onButton)));
+    if (scripted)
+        return box;
+
+    auto window = std::make_unique<juce::AlertWindow> (title, juce::String(), juce::MessageBoxIconType::NoIcon);
+    window->addProgressBarComponent (box->busy);
+    for (int i = 0; i < buttons.size(); ++i)
+        window->addButton (buttons[i], i + 1, i == 0 ? juce::KeyPress (juce::KeyPress::escapeKey) : juce::KeyPress());
+    // Modal for the user, yet no loop of its own waits on it: the program's
+    // answer can take it down at any moment.
+    window->enterModalState (true, juce::ModalCallbackFunction::create ([b = box.get(), token = std::weak_ptr<bool> (box->alive)] (int result)
+    {
+        if (! token.expired())
+            b->finish (result - 1);
+    }), false);
+    box->window = std::move (window);
+    return box;
+}
+
+DialogService::OpenBox::OpenBox (DialogService& s, Request r, std::function<void (int)> callback)
+    : service (s), request (std::move (r)), onButton (std::move (callback))
+{
+    service.openBoxes.push_back (this);
+}
+
+DialogService::OpenBox::~OpenBox()
+{
+    alive.reset();
+    close();
+}
+
+void DialogService::OpenBox::close()
+{
+    if (! open)
+        return;
+    open = false;
+    auto& boxes = service.openBoxes;
+    boxes.erase (std::remove (boxes.begin(), boxes.end(), this), boxes.end());
+    window = nullptr;
+}
+
+void DialogService::OpenBox::finish (int button)
+{
+    if (! open)
+        return;
+    close();
+    // The call may delete this box.
+    if (auto call = std::move (onButton))
+        call (button);
+}
+
+bool DialogService::pressButton (const juce::String& buttonText)
+{
+    for (auto it = openBoxes.rbegin(); it != openBoxes.rend(); ++it)
+        if (const int index = (*it)->request.buttons.indexOf (buttonText); index >= 0)
+        {
+            (*it)->finish (index);
+            return true;
+        }
+    return false;
 }
 
 void DialogService::setResponder (Responder newResponder)
@@ -118,6 +188,7 @@ DialogService::Answer DialogService::showForReal (const Request& request)
             break;
         }
         case Kind::custom:
+        case Kind::progress:
             break;
         case Kind::openFile:
         case Kind::saveFile:

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Every alert, question and file chooser of the program goes through here,
@@ -12,7 +13,7 @@
 class DialogService
 {
 public:
-    enum class Kind { message, question, openFile, saveFile, folder, custom };
+    enum class Kind { message, question, openFile, saveFile, folder, custom, progress };
 
     struct Request
     {
@@ -62,6 +63,38 @@ public:
     int runCustom (const juce::String& title, juce::Component& content, const juce::StringArray& buttons,
                    const std::function<int()>& show);
 
+    // A box that does not wait: its title over a busy bar and its buttons,
+    // up while the program works on. It goes when the program closes it
+    // (close, or destroying it), without a call, or when the user presses a
+    // button or dismisses it: then onButton gets the button's index, or -1,
+    // and may destroy the box. Scripted answers are not taken for it.
+    class OpenBox
+    {
+    public:
+        ~OpenBox();
+        void close();
+        bool isOpen() const noexcept { return open; }
+        const Request& getRequest() const noexcept { return request; }
+
+    private:
+        friend class DialogService;
+        OpenBox (DialogService&, Request, std::function<void (int)>);
+        void finish (int button);
+
+        DialogService& service;
+        const Request request;
+        std::function<void (int)> onButton;
+        bool open = true;
+        double busy = -1.0; // what the bar shows: no fraction, only that work goes on
+        std::shared_ptr<bool> alive = std::make_shared<bool> (true);
+        std::unique_ptr<juce::AlertWindow> window;
+
+        JUCE_DECLARE_NON_COPYABLE (OpenBox)
+    };
+
+    std::unique_ptr<OpenBox> showProgress (const juce::String& title, const juce::StringArray& buttons,
+                                           std::function<void (int)> onButton);
+
     //==========================================================================
     // Tests: answer what is asked instead of the user. A responder answers
     // every request; scripted answers are taken in order before it.
@@ -72,6 +105,11 @@ public:
 
     const std::vector<Record>& getHistory() const noexcept { return history; }
     void clearHistory() { history.clear(); }
+
+    // The boxes that do not wait and are up now, oldest first; pressing a
+    // button of the newest that has it, as the user would. False when none has.
+    std::vector<const OpenBox*> getOpenBoxes() const { return { openBoxes.begin(), openBoxes.end() }; }
+    bool pressButton (const juce::String& buttonText);
 
 private:
     struct Scripted
@@ -88,4 +126,5 @@ private:
     Responder responder;
     std::deque<Scripted> script;
     std::vector<Record> history;
+    std::vector<OpenBox*> openBoxes;
 };

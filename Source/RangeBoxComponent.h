@@ -8,7 +8,8 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 class RangeBoxComponent : public juce::Component,
-                          public juce::ChangeBroadcaster
+                          public juce::ChangeBroadcaster,
+                          public juce::SettableTooltipClient
 {
 public:
     RangeBoxComponent();

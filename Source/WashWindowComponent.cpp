@@ -245,6 +245,12 @@ void WashWindowComponent::paint (juce::Graphics& g)
     g.drawText (statusText, 0, 82, 200, 32, juce::Justification::horizontallyCentred, true);
 }
 
+void WashWindowComponent::setTooltip (const juce::String& newTooltip)
+{
+    juce::SettableTooltipClient::setTooltip (newTooltip);
+    rangeBox->setTooltip (newTooltip);
+}
+
 void WashWindowComponent::resized()
 {
     // Only the constructor's setSize gets here: a later move keeps the size.

@@ -41,6 +41,9 @@ public:
     void timerCallback() override;
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void actionListenerCallback (const juce::String&) override {}
+    // The range box covers the whole display and takes the mouse, so the
+    // tooltip window only ever asks it: it carries the display's tip too.
+    void setTooltip (const juce::String& newTooltip) override;
 
     void connectToProcessor (int blockSize);
     // Fills the row that the next render shows, from the spectrum row last

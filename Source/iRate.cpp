@@ -33,9 +33,6 @@ int countedOnce (int count) { return count < std::numeric_limits<int>::max() ? c
 
 } // namespace
 
-juce::String iRate::lookupHost { "https://itunes.apple.com" };
-juce::String iRate::storePageHost { "https://apps.apple.com" };
-
 juce::File iRate::defaultDefaultsFile()
 {
     const auto prefs = Preferences::getFile();
@@ -122,7 +119,14 @@ double iRate::usesPerWeek() const
 juce::URL iRate::ratingsURL() const
 {
     const auto id = getAppStoreID();
-    return id != 0 ? juce::URL (storePageHost + "/app/id" + juce::String (id)) : juce::URL();
+    return id != 0 ? juce::URL (clarivo::update::getHost() + "/app/id" + juce::String (id)) : juce::URL();
+}
+
+juce::URL iRate::lookupURL() const
+{
+    const auto id = getAppStoreID();
+    const auto query = id != 0 ? "?id=" + juce::String (id) : "?bundleId=" + applicationBundleID;
+    return juce::URL (clarivo::update::getHost() + "/" + appStoreCountry + "/lookup" + query);
 }
 
 juce::String iRate::messageTitle() const { return "Rate " + applicationName; }
@@ -210,10 +214,8 @@ void iRate::checkForConnectivityInBackground()
     if (lookupRunning)
         return;
     lookupRunning = true;
-    const auto id = getAppStoreID();
-    const auto query = id != 0 ? "?id=" + juce::String (id) : "?bundleId=" + applicationBundleID;
     lookup = std::make_unique<clarivo::update::BackgroundRequest> (
-        juce::URL (lookupHost + "/" + appStoreCountry + "/lookup" + query), lookupTimeoutMs,
+        lookupURL(), lookupTimeoutMs,
         [this] (const clarivo::update::Response& response) { lookupFinished (response); });
 }
 

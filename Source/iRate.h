@@ -2,7 +2,8 @@
 
 // Asks a user who has used the program for a while to rate it. It counts
 // launches in a properties file of its own beside the preferences, looks the
-// program up in the store's lookup service in the background, and, when its
+// program up in the background on our own web host (the update feed's: no
+// one else learns that the program runs, or where), and, when its
 // thresholds are met and this is the store's latest version, asks once the
 // media window exists. Everything but the lookup runs on the message thread.
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -15,10 +16,6 @@
 class iRate : private juce::Timer
 {
 public:
-    // The store's servers; tests point them at one of their own.
-    static juce::String lookupHost;
-    static juce::String storePageHost;
-
     // Where the counts live: beside the preferences file.
     static juce::File defaultDefaultsFile();
 
@@ -77,7 +74,9 @@ public:
     bool ratedThisVersion() const { return getRatedVersion() == applicationVersion; }
     bool ratedAnyVersion() const { return getRatedVersion().isNotEmpty(); }
 
-    // The store page of the program; none until its ID is known.
+    // What the lookup asks for, on our host.
+    juce::URL lookupURL() const;
+    // The ratings page of the program, on our host; none until its ID is known.
     juce::URL ratingsURL() const;
     juce::String messageTitle() const;
     juce::String message() const;

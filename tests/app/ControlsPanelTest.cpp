@@ -389,6 +389,35 @@ TEST (ControlsPanel, LearnWithNothingToPlayStartsNoPass)
     }
 }
 
+// The range box covers the whole noise display and takes the mouse: the
+// tooltip window, which asks only what lies under the mouse, must find the
+// display's tip on it.
+TEST (ControlsPanel, TheNoiseDisplaysTipShowsOverItsRangeBox)
+{
+    PanelFixture f;
+    auto* tips = f.panel().getTooltipWindow();
+    ASSERT_NE (tips, nullptr);
+    // Tips show only while the program is the active one.
+    f.editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+    f.editor->setVisible (true);
+    f.editor->toFront (true);
+    auto* peer = f.editor->getPeer();
+    for (int i = 0; i < 100 && ! peer->isFocused(); ++i)
+        pump (20);
+    ASSERT_TRUE (juce::Process::isForegroundProcess());
+
+    peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse,
+                            peer->globalToLocal (f.wash().getScreenBounds().getCentre().toFloat()), {},
+                            juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
+                            juce::Time::currentTimeMillis());
+    auto* under = juce::Desktop::getInstance().getMainMouseSource().getComponentUnderMouse();
+    EXPECT_EQ (under, &f.box());
+    ASSERT_NE (under, nullptr);
+    const auto tip = tips->getTipFor (*under);
+    EXPECT_TRUE (tip.startsWith ("Wash Window - ")) << tip;
+    EXPECT_EQ (tip, f.wash().getTooltip());
+}
+
 TEST (ControlsPanel, MetersRepaintOnlyWhileIdleAndTheLogoShowsTheInformation)
 {
     PanelFixture f;

@@ -80,3 +80,53 @@ TEST (DialogService, TheRealBoxAnswersWithTheButtonClicked)
 
     apptest::savePng (seen, "dialog-close-question.png");
 }
+
+// A box that does not wait: up at once, gone when the program closes it
+// without a word, and its button heard when the user presses it; in tests
+// it takes no scripted answer and is pressed by its button's text.
+TEST (DialogService, AProgressBoxGoesWhenClosedOrWhenItsButtonIsPressed)
+{
+    ScopedService scoped;
+    auto& dialogs = scoped.service;
+    std::vector<int> pressed;
+    const auto record = [&pressed] (int button) { pressed.push_back (button); };
+
+    auto closed = dialogs.showProgress (juce::String::fromUTF8 ("Checking for updates\xe2\x80\xa6"), { "Cancel" }, record);
+    auto* window = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
+    ASSERT_NE (window, nullptr);
+    EXPECT_TRUE (window->isShowing());
+    apptest::pump (200); // the bar takes up its value on its own timer
+    apptest::savePng (window->createComponentSnapshot (window->getLocalBounds()), "dialog-progress.png");
+    closed->close();
+    apptest::pump (100);
+    EXPECT_EQ (juce::Component::getCurrentlyModalComponent(), nullptr);
+    EXPECT_TRUE (pressed.empty());
+
+    auto clicked = dialogs.showProgress ("Clicked", { "Cancel" }, record);
+    window = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
+    ASSERT_NE (window, nullptr);
+    for (auto* child : window->getChildren())
+        if (auto* button = dynamic_cast<juce::Button*> (child); button != nullptr && button->getButtonText() == "Cancel")
+            button->triggerClick();
+    apptest::pump (100);
+    EXPECT_EQ (pressed, std::vector<int> { 0 });
+    EXPECT_FALSE (clicked->isOpen());
+    EXPECT_TRUE (dialogs.getOpenBoxes().empty());
+
+    // Scripted: nothing on the screen, and the script is left for the boxes that wait.
+    dialogs.answerWithButton ("OK");
+    std::unique_ptr<DialogService::OpenBox> scripted;
+    scripted = dialogs.showProgress ("Scripted", { "Stop", "Cancel" }, [&] (int button)
+    {
+        record (button);
+        scripted = nullptr; // the call may end the box's life
+    });
+    EXPECT_EQ (juce::Component::getCurrentlyModalComponent(), nullptr);
+    ASSERT_EQ (dialogs.getOpenBoxes().size(), 1u);
+    EXPECT_FALSE (dialogs.pressButton ("OK"));
+    EXPECT_TRUE (dialogs.pressButton ("Cancel"));
+    EXPECT_EQ (scripted, nullptr);
+    EXPECT_EQ (pressed, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ (dialogs.ask (juce::MessageBoxIconType::NoIcon, "Next", {}, { "OK" }), 0);
+    EXPECT_EQ (dialogs.getHistory().front().request.kind, DialogService::Kind::progress);
+}

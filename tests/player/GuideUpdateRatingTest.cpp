@@ -7,6 +7,8 @@
 #include "UserGuideWindow.h"
 #include "iRate.h"
 
+#include <atomic>
+#include <csignal>
 #include <map>
 #include <mutex>
 
@@ -16,7 +18,8 @@ using Outcome = clarivo::update::Result::Outcome;
 namespace
 {
 // A web server on the loopback interface, answering each path with what the
-// test set for it; a stalled path is accepted and never answered.
+// test set for it; a stalled path is accepted and held until the test lets
+// the held requests have what their paths hold then.
 class LocalWebServer : private juce::Thread
 {
 public:
@@ -30,6 +33,9 @@ public:
 
     LocalWebServer() : juce::Thread ("test web server")
     {
+        // A held request may be gone (cancelled) by the time it is answered:
+        // writing to it must fail, not end the test.
+        std::signal (SIGPIPE, SIG_IGN);
         listener.createListener (0, "127.0.0.1");
         startThread();
     }
@@ -50,13 +56,38 @@ public:
         const std::lock_guard<std::mutex> lock (mutex);
         return requested;
     }
+    void answerHeld() { answerHeldRequests = true; }
 
 private:
+    Route routeFor (const juce::String& target)
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        if (auto it = routes.find (target.upToFirstOccurrenceOf ("?", false, false)); it != routes.end())
+            return it->second;
+        return { 404, "not here", "text/plain" };
+    }
+
+    static void answer (juce::StreamingSocket& client, const Route& route)
+    {
+        const auto body = route.body.toStdString();
+        const auto head = "HTTP/1.1 " + juce::String (route.status) + " Answer\r\nContent-Type: " + route.type
+                          + "\r\nContent-Length: " + juce::String ((int) body.size()) + "\r\nConnection: close\r\n\r\n";
+        client.write (head.toRawUTF8(), (int) head.getNumBytesAsUTF8());
+        client.write (body.data(), (int) body.size());
+    }
+
     void run() override
     {
-        std::vector<std::unique_ptr<juce::StreamingSocket>> stalled;
+        std::vector<std::pair<std::unique_ptr<juce::StreamingSocket>, juce::String>> stalled;
         while (! threadShouldExit())
         {
+            if (answerHeldRequests.exchange (false))
+            {
+                for (auto& [client, target] : stalled)
+                    if (const auto route = routeFor (target); ! route.stall)
+                        answer (*client, route);
+                stalled.clear();
+            }
             if (listener.waitUntilReady (true, 50) != 1)
                 continue;
             std::unique_ptr<juce::StreamingSocket> client (listener.waitForNextConnection());
@@ -72,27 +103,20 @@ private:
                 request += juce::String::fromUTF8 (buffer, n);
             }
             const auto target = request.upToFirstOccurrenceOf ("\r\n", false, false).fromFirstOccurrenceOf (" ", false, false).upToLastOccurrenceOf (" ", false, false);
-            Route route { 404, "not here", "text/plain" };
             {
                 const std::lock_guard<std::mutex> lock (mutex);
                 requested.add (target);
-                if (auto it = routes.find (target.upToFirstOccurrenceOf ("?", false, false)); it != routes.end())
-                    route = it->second;
             }
+            const auto route = routeFor (target);
             if (route.stall)
-            {
-                stalled.push_back (std::move (client));
-                continue;
-            }
-            const auto body = route.body.toStdString();
-            const auto head = "HTTP/1.1 " + juce::String (route.status) + " Answer\r\nContent-Type: " + route.type
-                              + "\r\nContent-Length: " + juce::String ((int) body.size()) + "\r\nConnection: close\r\n\r\n";
-            client->write (head.toRawUTF8(), (int) head.getNumBytesAsUTF8());
-            client->write (body.data(), (int) body.size());
+                stalled.emplace_back (std::move (client), target);
+            else
+                answer (*client, route);
         }
     }
 
     juce::StreamingSocket listener;
+    std::atomic<bool> answerHeldRequests { false };
     mutable std::mutex mutex;
     std::map<juce::String, Route> routes;
     juce::StringArray requested;
@@ -200,7 +224,7 @@ TEST_F (UpdateCheckTest, EveryFailureIsOneUpdateErrorAndTheQuietCheckSaysNothing
         for (const bool interactive : { true, false })
         {
             dialogs.clearHistory();
-            interactive ? clarivo::update::runUpdateCheck() : clarivo::update::launchUpdateCheck();
+            interactive ? (void) clarivo::update::runUpdateCheck() : clarivo::update::launchUpdateCheck();
             finishChecks();
             if (interactive)
             {
@@ -250,6 +274,70 @@ TEST_F (UpdateCheckTest, AnAnswerPastTheLimitIsNoAnswer)
     EXPECT_NE (answers[0].connected, answers[1].connected);
     for (const auto& answer : answers)
         EXPECT_EQ (answer.connected ? answer.body.length() : 5000, 5000);
+}
+
+// The menu's check shows that it runs: a box of ours from the moment it is
+// chosen until the answer's box takes its place; the quiet check shows none.
+TEST_F (UpdateCheckTest, TheMenuCheckShowsItsProgressUntilTheAnswerComes)
+{
+    auto& dialogs = DialogService::get();
+    const auto checking = juce::String::fromUTF8 ("Checking for updates\xe2\x80\xa6");
+    int boxesUpAtTheAnswer = -1;
+    dialogs.setResponder ([&] (const DialogService::Request&)
+    {
+        boxesUpAtTheAnswer = (int) dialogs.getOpenBoxes().size();
+        return DialogService::Answer {};
+    });
+    server.set (feedPath, { 200, {}, {}, true });
+    app->checkForUpdates();
+    ASSERT_EQ (dialogs.getOpenBoxes().size(), 1u);
+    const auto& box = dialogs.getOpenBoxes()[0]->getRequest();
+    EXPECT_EQ (box.kind, DialogService::Kind::progress);
+    EXPECT_EQ (box.title, checking);
+    EXPECT_EQ (box.buttons, juce::StringArray ("Cancel"));
+    // Chosen again while it runs: still the one box.
+    app->checkForUpdates();
+    clarivo::update::launchUpdateCheck();
+    EXPECT_EQ (dialogs.getOpenBoxes().size(), 1u);
+    ASSERT_TRUE (pumpUntil ([this] { return server.requests().size() == 2; }, 5000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+    EXPECT_EQ (dialogs.getOpenBoxes().size(), 1u);
+    EXPECT_TRUE (askedTitles().isEmpty());
+
+    server.set (feedPath, { 200, feed ({ "5.0.0" }) });
+    server.answerHeld();
+    finishChecks();
+    EXPECT_TRUE (dialogs.getOpenBoxes().empty());
+    EXPECT_EQ (askedTitles(), juce::StringArray (juce::String::fromUTF8 ("You\xe2\x80\x99re up-to-date!")));
+    EXPECT_EQ (boxesUpAtTheAnswer, 0);
+}
+
+// Cancel ends a check that hangs at once, and nothing follows, not even when
+// the server answers after all.
+TEST_F (UpdateCheckTest, CancelEndsAStalledCheckAndNothingMoreIsShown)
+{
+    auto& dialogs = DialogService::get();
+    server.set (feedPath, { 200, {}, {}, true });
+    app->checkForUpdates();
+    ASSERT_TRUE (pumpUntil ([this] { return server.requests().size() == 1; }, 5000));
+    EXPECT_FALSE (dialogs.pressButton ("OK"));
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    EXPECT_TRUE (dialogs.pressButton ("Cancel"));
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 2000.0);
+    EXPECT_TRUE (dialogs.getOpenBoxes().empty());
+    EXPECT_EQ (clarivo::update::runningChecks(), 0);
+
+    server.set (feedPath, { 200, feed ({ "5.1.0" }) });
+    server.answerHeld();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
+    EXPECT_TRUE (askedTitles().isEmpty());
+    EXPECT_TRUE (opened.isEmpty());
+
+    // The next check runs as the first would have.
+    app->checkForUpdates();
+    finishChecks();
+    EXPECT_EQ (askedTitles(), juce::StringArray ("A new version of Clarivo+ is available!"));
+    EXPECT_TRUE (dialogs.getOpenBoxes().empty());
 }
 
 TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)
@@ -440,15 +528,11 @@ protected:
     void SetUp() override
     {
         NetworkTest::SetUp();
-        savedHosts = { iRate::lookupHost, iRate::storePageHost };
-        iRate::lookupHost = iRate::storePageHost = server.host();
         store ("5.0.0");
     }
     void TearDown() override
     {
         rating = nullptr;
-        iRate::lookupHost = savedHosts[0];
-        iRate::storePageHost = savedHosts[1];
         defaultsFile.deleteFile();
         NetworkTest::TearDown();
     }
@@ -491,7 +575,6 @@ protected:
     std::unique_ptr<iRate> rating;
     juce::int64 now = 1800000000000;
     bool windowAvailable = true;
-    juce::StringArray savedHosts;
 };
 
 TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
@@ -548,6 +631,18 @@ TEST_F (RatingTest, AsksAfterTenDaysAndTenLaunchesUntilTheUserDeclines)
     EXPECT_TRUE (opened.isEmpty());
 }
 
+// No third party learns that the program runs: the lookup and the ratings
+// page are on the host of our update feed, wherever that is.
+TEST_F (RatingTest, TheLookupAndTheRatingsPageAreOnTheUpdateHost)
+{
+    EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (server.requests(), juce::StringArray ("/us/lookup?bundleId=app.clarivo.ClarivoPlus"));
+    clarivo::update::setHost (savedHost);
+    EXPECT_EQ (rating->lookupURL().toString (true), savedHost + "/us/lookup?id=12345");
+    EXPECT_EQ (rating->ratingsURL().toString (true), savedHost + "/app/id12345");
+    EXPECT_TRUE (savedHost.startsWith ("https://www.clarivo.app"));
+}
+
 TEST_F (RatingTest, AnUpdateWaitsOneMoreDayAndRatingOpensThePageOnce)
 {
     EXPECT_FALSE (launchAsks());
@@ -582,11 +677,11 @@ TEST_F (RatingTest, ANewerStoreVersionOrAFailedLookupAsksNothingAndQuitDoesNotWa
     EXPECT_FALSE (launchAsks()) << "a newer version in the store";
     store ("5.0.0", 500);
     EXPECT_FALSE (launchAsks()) << "HTTP 500";
-    iRate::lookupHost = "http://127.0.0.1:1";
+    clarivo::update::setHost ("http://127.0.0.1:1");
     EXPECT_FALSE (launchAsks()) << "no server";
 
     // A lookup that never ends is dropped at quit.
-    iRate::lookupHost = server.host();
+    clarivo::update::setHost (server.host());
     server.set ("/us/lookup", { 200, {}, {}, true });
     rating = nullptr;
     rating = std::make_unique<iRate> (defaultsFile);

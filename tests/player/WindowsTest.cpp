@@ -5,7 +5,9 @@
 #include "app/ScopedConfigHome.h"
 
 #include "CVEditorWindow.h"
+#include "CVPlusEditor.h"
 #include "CVUIEditor.h"
+#include "CreditsComponent.h"
 
 using namespace mediatest;
 using Cmd = CVDocumentWindow::CommandIDs;
@@ -222,6 +224,73 @@ TEST_F (WindowsTest, CommandsGoThroughTheApplicationAndWaitWhileAJobRuns)
     EXPECT_EQ (recorderWindow.getBounds(), placed);
     EXPECT_TRUE (askedTitles().isEmpty());
     EXPECT_TRUE (invoke (Cmd::mediaPlayer) && app->isPlayerMode());
+}
+
+// "About Clarivo+" from either window's menu brings up the information
+// panel in the editor window; its "Done" brings the controls back.
+TEST_F (WindowsTest, AboutShowsTheInformationPanelFromEitherWindow)
+{
+    auto* editor = editorWindow().getEditor();
+    auto& information = editor->getInformationPanel();
+    auto& controls = editor->getControlsPanel();
+    for (auto* window : windows())
+    {
+        SCOPED_TRACE (window->getName().toStdString());
+        ASSERT_EQ (controls.getParentComponent(), editor);
+        window->menuItemSelected (Cmd::about, 2);
+        EXPECT_EQ (information.getParentComponent(), editor);
+        EXPECT_TRUE (information.isShowing());
+        EXPECT_EQ (controls.getParentComponent(), nullptr);
+        if (window == &editorWindow())
+            writeSnapshot (editorWindow(), "about-information-panel");
+        information.getDoneButton().triggerClick();
+        pumpUntil ([] { return false; }, 50);
+        EXPECT_EQ (controls.getParentComponent(), editor);
+        EXPECT_EQ (information.getParentComponent(), nullptr);
+    }
+    EXPECT_TRUE (askedTitles().isEmpty());
+}
+
+// Learn as a user works it: one press and one release that the editor
+// window's peer turns into mouse events, as it does for the pointer.
+TEST_F (WindowsTest, LearnPressedAndReleasedThroughTheWindowStaysLitWhileTheBayLearns)
+{
+    const auto song = scratchFolder().getChildFile ("learn.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (song));
+    ASSERT_TRUE (open (song).wasOk());
+    ASSERT_TRUE (pumpUntil ([&] { return app->isIdle(); }, 30000));
+
+    auto& learn = app->getEditor()->getControlsPanel().getButton (CVPlusEditor::learnButton);
+    auto& bay = processor().getNoiseReductionBay();
+    auto* peer = editorWindow().getPeer();
+    ASSERT_NE (peer, nullptr);
+    const auto at = peer->globalToLocal (learn.getScreenBounds().getCentre().toFloat());
+    const auto mouse = [&] (int buttons)
+    {
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, at, juce::ModifierKeys (buttons),
+                                juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
+                                juce::Time::currentTimeMillis());
+    };
+
+    mouse (0); // the pointer arrives over the button
+    mouse (juce::ModifierKeys::leftButtonModifier);
+    EXPECT_TRUE (learn.isDown());
+    EXPECT_NE (bay.isLearning(), 0);
+    EXPECT_TRUE (app->isPlaying());
+    pumpUntil ([] { return false; }, 300 / 8);
+    mouse (0);
+    EXPECT_FALSE (learn.isDown());
+    EXPECT_TRUE (learn.getToggleState());
+
+    // Lit for as long as the bay learns, then out.
+    bool litWhileLearning = true;
+    EXPECT_TRUE (pumpUntil ([&]
+    {
+        litWhileLearning = litWhileLearning && (bay.isLearning() == 0 || learn.getToggleState());
+        return bay.isLearning() == 0 && ! learn.getToggleState();
+    }, 5000));
+    EXPECT_TRUE (litWhileLearning);
+    app->playPause();
 }
 
 // Each window with each of its menus open, as one picture of the screen

@@ -11,26 +11,40 @@ juce::String host { "https://www.clarivo.app" };
 int timeoutMs = 10000;
 Presenter presenter;
 std::function<void (const juce::URL&)> browserOpener;
-std::vector<std::unique_ptr<UpdateChecker>> running;
+struct Running
+{
+    int id;
+    std::unique_ptr<UpdateChecker> checker;
+};
+std::vector<Running> running;
+int lastCheck = 0;
 
 juce::URL feedURL() { return juce::URL (host + "/swupdates/mac/Clarivo+.xml"); }
 
-// Runs the newest check and forgets it once it answered.
-void start (bool interactive)
+// Destroying a checker waits for its thread; its answer is dropped.
+void forget (int check)
 {
-    running.push_back (std::make_unique<UpdateChecker>());
-    auto* checker = running.back().get();
-    checker->check ([checker, interactive] (const Result& result)
+    for (auto it = running.begin(); it != running.end(); ++it)
+        if (it->id == check)
+        {
+            auto stopping = std::move (it->checker);
+            running.erase (it);
+            return;
+        }
+}
+
+// Runs the newest check and forgets it once it answered.
+int start (bool interactive)
+{
+    const int id = ++lastCheck;
+    running.push_back ({ id, std::make_unique<UpdateChecker>() });
+    running.back().checker->check ([id, interactive] (const Result& result)
     {
         if (presenter)
             presenter (result, interactive);
-        for (auto it = running.begin(); it != running.end(); ++it)
-            if (it->get() == checker)
-            {
-                running.erase (it);
-                break;
-            }
+        forget (id);
     });
+    return id;
 }
 
 juce::String attribute (const juce::XmlElement& e, const char* name)
@@ -343,8 +357,8 @@ void UpdateChecker::cancel()
         request->cancel();
 }
 
-void UpdateChecker::launchSparkle() { start (false); }
-void UpdateChecker::checkForUpdates() { start (true); }
+void UpdateChecker::launchSparkle() { launchUpdateCheck(); }
+void UpdateChecker::checkForUpdates() { runUpdateCheck(); }
 
 void setPresenter (Presenter p) { presenter = std::move (p); }
 
@@ -367,8 +381,9 @@ void openInBrowser (const juce::URL& url)
 
 void setBrowserOpener (std::function<void (const juce::URL&)> opener) { browserOpener = std::move (opener); }
 
-void launchUpdateCheck() { UpdateChecker().launchSparkle(); }
-void runUpdateCheck() { UpdateChecker().checkForUpdates(); }
+void launchUpdateCheck() { start (false); }
+int runUpdateCheck() { return start (true); }
+void cancelCheck (int check) { forget (check); }
 
 int runningChecks() { return (int) running.size(); }
 

@@ -87,8 +87,12 @@ void openInBrowser (const juce::URL& url);
 void setBrowserOpener (std::function<void (const juce::URL&)> opener);
 
 // The two entry points the rest of the program calls, on the message thread.
+// The one the menu item asks for answers with the check's number.
 void launchUpdateCheck();
-void runUpdateCheck();
+int runUpdateCheck();
+// Ends that check at once, if it still runs: its answer is dropped and
+// nothing is presented.
+void cancelCheck (int check);
 // Stops every check still running; their results are dropped (at quit).
 void cancelAllChecks();
 // Checks started through the two entry points that have not answered yet.
