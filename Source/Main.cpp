@@ -1,4 +1,4 @@
-#include "ClarivoApplication.h"
+#include "app/windows/ClarivoApplication.h"
 
 #include <cstring>
 

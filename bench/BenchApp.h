@@ -5,10 +5,10 @@
 // no sound card and no window.
 #include "BenchMediaFiles.h"
 
-#include "ClarivoApplication.h"
-#include "ClarivoDocument.h"
-#include "DialogService.h"
-#include "ProcessingAVPlayer.h"
+#include "app/windows/ClarivoApplication.h"
+#include "app/document/ClarivoDocument.h"
+#include "app/windows/DialogService.h"
+#include "app/document/ProcessingAVPlayer.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // The whole processor with every stage at work.
 
 #include "BenchSupport.h"
-#include "CVAudioProcessor.h"
+#include "engine/CVAudioProcessor.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 
-#include "CVAudioProcessor.h"
-#include "CVPlusEditor.h"
-#include "CVUIEditor.h"
+#include "engine/CVAudioProcessor.h"
+#include "app/editor/CVPlusEditor.h"
+#include "app/editor/CVUIEditor.h"
 
 #include "BenchGuiMain.h"
 

@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
-#include "CVAudioProcessor.h"
-#include "CVUIEditor.h"
+#include "engine/CVAudioProcessor.h"
+#include "app/editor/CVUIEditor.h"
 
 #include "BenchGuiMain.h"
 

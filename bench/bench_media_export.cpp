@@ -7,8 +7,8 @@
 
 #include "BenchMediaFiles.h"
 
-#include "CVAudioProcessor.h"
-#include "CVAudioTapProcessor.h"
+#include "engine/CVAudioProcessor.h"
+#include "engine/CVAudioTapProcessor.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaExportSession.h"
 

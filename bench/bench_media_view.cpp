@@ -7,11 +7,11 @@
 
 #include "BenchMediaFiles.h"
 
-#include "CVAudioProcessor.h"
-#include "ClarivoApplication.h"
-#include "ClarivoDocument.h"
-#include "DialogService.h"
-#include "MediaWindow.h"
+#include "engine/CVAudioProcessor.h"
+#include "app/windows/ClarivoApplication.h"
+#include "app/document/ClarivoDocument.h"
+#include "app/windows/DialogService.h"
+#include "app/mediawindow/MediaWindow.h"
 
 namespace
 {

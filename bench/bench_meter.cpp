@@ -3,7 +3,7 @@
 // while media plays. Target: under 0.2 ms.
 #include <benchmark/benchmark.h>
 
-#include "MeterComponent.h"
+#include "app/editor/MeterComponent.h"
 
 namespace
 {

@@ -1,5 +1,5 @@
 #include "BenchSupport.h"
-#include "CVAudioProcessor.h"
+#include "engine/CVAudioProcessor.h"
 
 #include <cmath>
 

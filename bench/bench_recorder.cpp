@@ -5,9 +5,9 @@
 // one and for ten minutes).
 #include <benchmark/benchmark.h>
 
-#include "AudioRecorder.h"
-#include "LiveAudioInputDisplayComp.h"
-#include "app/FakeAudioDevice.h"
+#include "app/recorder/AudioRecorder.h"
+#include "app/recorder/LiveAudioInputDisplayComp.h"
+#include "app/support/FakeAudioDevice.h"
 
 #include <sys/resource.h>
 #include <thread>

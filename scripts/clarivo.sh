@@ -64,8 +64,8 @@ case "$mode" in
             # allocator and the mutex, which the sanitizer needs for itself;
             # the user guide's web view is WebKit's own threads.
             configure_and_build build-tsan -DCLARIVO_SANITIZE=thread -DCLARIVO_BENCHMARKS=OFF \
-                -- tests_signalbays tests_processor tests_media tests_app tests_player
-            for suite in signalbays processor media app player; do
+                -- tests_signalbays tests_engine tests_media tests_app
+            for suite in signalbays engine media app; do
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp" \
                     xvfb-run -a -s "-screen 0 1280x1024x24" "build-tsan/tests/tests_$suite" --gtest_filter=-UserGuideTest.*
             done

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the program's pictures into Source/artwork (8-bit RGBA PNGs).
+"""Draws the program's pictures into Source/app/artwork (8-bit RGBA PNGs).
 Run by hand when the artwork changes; the build compiles the PNG files in.
 Pure Python so that it needs nothing beyond the interpreter."""
 import math
@@ -9,7 +9,7 @@ import struct
 import sys
 import zlib
 
-OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "Source", "artwork")
+OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "Source", "app", "artwork")
 
 
 def write_png(path, width, height, pixels):

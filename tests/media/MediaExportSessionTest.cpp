@@ -1,7 +1,7 @@
 #include "MediaTestSupport.h"
 #include "TestSignals.h"
 
-#include "CVAudioTapProcessor.h"
+#include "engine/CVAudioTapProcessor.h"
 #include "platform/media/MediaComposition.h"
 #include "platform/media/MediaExportSession.h"
 #include "platform/media/MediaFileOutput.h"

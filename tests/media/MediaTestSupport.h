@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CVAudioProcessor.h"
+#include "engine/CVAudioProcessor.h"
 
 #include <gtest/gtest.h>
 #include <juce_audio_formats/juce_audio_formats.h>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include "AllocationCounter.h"
-#include "CVAudioProcessor.h"
-#include "CVUIEditor.h"
-#include "WashWindowComponent.h"
+#include "engine/CVAudioProcessor.h"
+#include "app/editor/CVUIEditor.h"
+#include "app/editor/WashWindowComponent.h"
 #include "ZFourierTransform.h"
 #include "ZGain.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include "AllocationCounter.h"
-#include "AudioRecorder.h"
-#include "LiveAudioInputDisplayComp.h"
-#include "app/FakeAudioDevice.h"
+#include "app/recorder/AudioRecorder.h"
+#include "app/recorder/LiveAudioInputDisplayComp.h"
+#include "app/support/FakeAudioDevice.h"
 
 // The device thread's work while recording: the recorder and both displays,
 // a one-input device recorded in stereo, with the writer draining beside it.

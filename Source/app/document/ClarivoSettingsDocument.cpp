@@ -1,0 +1,105 @@
+#include "app/document/ClarivoSettingsDocument.h"
+
+#include "engine/CVAudioProcessor.h"
+#include "app/windows/DialogService.h"
+#include "platform/media/MediaFileOutput.h"
+
+
+ClarivoSettingsDocument::ClarivoSettingsDocument (CVAudioProcessor& p)
+    : juce::FileBasedDocument (".cvp", "*", "Select a settings file to open...", "Save settings as..."), processor (p)
+{
+}
+
+juce::String ClarivoSettingsDocument::getDocumentTitle()
+{
+    return getFile().getFileName();
+}
+
+juce::Result ClarivoSettingsDocument::loadDocument (const juce::File& file)
+{
+    const auto notAPreset = juce::Result::fail (TRANS ("The file is not a Clarivo preset; the settings were not changed."));
+    if (! clarivo::media::detail::isRegularFile (file))
+        return notAPreset;
+    if (file.getSize() >= kMaxPresetBytes)
+        return notAPreset;
+    juce::MemoryBlock data;
+    if (! file.loadFileAsData (data))
+        return juce::Result::fail (TRANS ("The file could not be read; the settings were not changed."));
+    return processor.applyState (data.getData(), (int) data.getSize()) ? juce::Result::ok() : notAPreset;
+}
+
+juce::Result ClarivoSettingsDocument::saveDocument (const juce::File& file)
+{
+    const auto failed = juce::Result::fail ("Unable to save file.");
+    juce::MemoryBlock state;
+    processor.getStateInformation (state);
+    // A processor without its profiles has no state to give; an empty
+    // preset would silently load as nothing.
+    if (state.isEmpty())
+        return failed;
+
+    juce::TemporaryFile partial (file, juce::TemporaryFile::useHiddenFile);
+    {
+        juce::FileOutputStream out (partial.getFile());
+        if (! out.openedOk() || ! out.write (state.getData(), state.getSize()))
+            return failed;
+        out.flush();
+        if (out.getStatus().failed())
+            return failed;
+    }
+    // A short write (a full disk) passes the stream's own checks; the size
+    // on disk does not lie.
+    if (partial.getFile().getSize() != (juce::int64) state.getSize())
+        return failed;
+    return partial.overwriteTargetFileWithTemporary() ? juce::Result::ok() : failed;
+}
+
+juce::Result ClarivoSettingsDocument::loadInteractive()
+{
+    const auto chosen = DialogService::get().chooseFileToOpen ("Select a settings file to open...", {}, "*");
+    if (chosen == juce::File())
+        return juce::Result::fail (TRANS ("User cancelled"));
+    const auto result = loadFrom (chosen, false, false);
+    if (result.failed())
+        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, TRANS ("Failed to open file..."),
+                                          TRANS ("There was an error while trying to load the file: FLNM")
+                                                  .replace ("FLNM", "\n" + chosen.getFullPathName())
+                                              + "\n\n" + result.getErrorMessage());
+    return result;
+}
+
+juce::FileBasedDocument::SaveResult ClarivoSettingsDocument::saveInteractive()
+{
+    auto& dialogs = DialogService::get();
+    const auto suggested = juce::File::getSpecialLocation (juce::File::userDocumentsDirectory)
+                               .getChildFile ("unnamed")
+                               .withFileExtension (".cvp")
+                               .getNonexistentSibling (true);
+    auto chosen = dialogs.chooseFileToSave ("Save settings as...", suggested, "*");
+    if (chosen == juce::File())
+        return userCancelledSave;
+    if (chosen.getFileExtension().isEmpty())
+        chosen = chosen.withFileExtension (".cvp");
+
+    if (chosen.exists()
+        && dialogs.ask (juce::MessageBoxIconType::WarningIcon, TRANS ("File already exists"),
+                        TRANS ("There's already a file called: FLNM").replace ("FLNM", chosen.getFullPathName()) + "\n\n"
+                            + TRANS ("Are you sure you want to overwrite it?"),
+                        { TRANS ("Overwrite"), TRANS ("Cancel") })
+               != 0)
+        return userCancelledSave;
+
+    const auto result = saveDocument (chosen);
+    if (result.wasOk())
+    {
+        setFile (chosen);
+        setChangedFlag (false);
+        return savedOk;
+    }
+    dialogs.showMessage (juce::MessageBoxIconType::WarningIcon, TRANS ("Error writing to file..."),
+                         TRANS ("An error occurred while trying to save \"DCNM\" to the file: FLNM")
+                                 .replace ("DCNM", chosen.getFileName())
+                                 .replace ("FLNM", "\n" + chosen.getFullPathName())
+                             + "\n\n" + result.getErrorMessage());
+    return failedToWriteToFile;
+}

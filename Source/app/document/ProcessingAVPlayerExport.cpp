@@ -1,0 +1,462 @@
+// The player's exports: the plain-sound copy made after every load, the
+// processed copy a save writes in one of the nine formats, and the copy a
+// share hands to another program.
+#include "app/document/ProcessingAVPlayer.h"
+
+#include "app/document/AudioFileExport.h"
+#include "app/windows/ClarivoApplication.h"
+#include "app/document/ClarivoDocument.h"
+#include "app/document/ClarivoTempFolder.h"
+#include "app/windows/DialogService.h"
+#include "app/mediawindow/MediaContainerComponent.h"
+#include "platform/media/MediaAssetReaderWriter.h"
+#include "platform/media/MediaComposition.h"
+
+#include <atomic>
+#include <cstdio>
+
+using namespace clarivo::media;
+
+namespace
+{
+// A name in the private temporary folder that nothing holds yet: the
+// sessions write only to names that are free.
+juce::File freshTempName (const juce::String& ending)
+{
+    auto file = ClarivoTempFolder::createTempFile (ending);
+    file.deleteFile();
+    return file;
+}
+
+ProcessingAVPlayer::MenuPresenter menuPresenter;
+
+// Removes the intermediate files of one export whatever way it ends.
+struct TempFiles
+{
+    std::vector<juce::File> files;
+    juce::File add (const juce::String& ending)
+    {
+        files.push_back (freshTempName (ending));
+        return files.back();
+    }
+    ~TempFiles()
+    {
+        for (auto& f : files)
+            f.deleteFile();
+    }
+};
+
+// The render's tap is the only one that may fetch audio while it runs.
+struct ActiveTap
+{
+    explicit ActiveTap (AudioProcessingTapRef tap) { CVAudioTapProcessor::setActiveTap (tap); }
+    ~ActiveTap() { CVAudioTapProcessor::setActiveTap (nullptr); }
+};
+
+struct Overlay
+{
+    Overlay (ClarivoApplication& a, const juce::String& text) : app (a) { app.showProgress (text); }
+    ~Overlay() { hide(); }
+    void hide()
+    {
+        if (shown)
+            app.hideProgress();
+        shown = false;
+    }
+    ClarivoApplication& app;
+    bool shown = true;
+};
+
+// Formats 0-6 are the containers the media layer writes, by extension.
+std::optional<FileType> fileTypeForFormat (int format)
+{
+    return format >= 0 && format <= 6 ? fileTypeForExtension (ClarivoDocument::extensionForFormat (format)) : std::nullopt;
+}
+
+// Copies frames [first, first + count) of the rendered sound into a 24-bit
+// WAV or AIFF file at the source's rate and channel count, and waits for it.
+bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destination, FileType type, double rate,
+                      int channels, std::int64_t first, std::int64_t count)
+{
+    LinearPCMSettings settings;
+    settings.sampleRate = rate;
+    settings.numberOfChannels = channels;
+    settings.bitDepth = 24;
+    settings.isFloat = false;
+    settings.isBigEndian = type != FileType::wave;
+
+    auto reader = AssetReader::create (rendered);
+    if (reader == nullptr)
+        return false;
+    auto output = AssetReaderAudioMixOutput::create (rendered->getTracksWithMediaType (MediaType::audio), settings);
+    if (output == nullptr || ! reader->canAddOutput (*output))
+        return false;
+    reader->addOutput (output);
+    const auto scale = (std::int32_t) std::lround (rate);
+    reader->setTimeRange ({ makeTime (first, scale), makeTime (count, scale) });
+    if (! reader->startReading())
+        return false;
+
+    auto writer = AssetWriter::create (destination, type);
+    auto input = AssetWriterInput::create (MediaType::audio, settings);
+    input->setExpectsMediaDataInRealTime (false);
+    if (writer == nullptr || ! writer->canAddInput (*input))
+        return false;
+    writer->addInput (input);
+    if (! writer->startWriting())
+        return false;
+    writer->startSessionAtSourceTime (Time::zero());
+
+    auto done = std::make_shared<std::atomic<int>> (0); // 1 written, -1 failed
+    auto queue = SerialQueue::create ("assetWriterQueue");
+    input->requestMediaDataWhenReadyOnQueue (queue, [input, output, reader, writer, done]
+    {
+        if (done->load() != 0)
+            return;
+        juce::Logger::writeToLog ("start");
+        bool ok = true;
+        while (ok && input->isReadyForMoreMediaData())
+        {
+            auto buffer = output->copyNextSampleBuffer();
+            if (buffer == nullptr)
+                break;
+            ok = input->appendSampleBuffer (*buffer);
+        }
+        ok = ok && reader->getStatus() != ReaderStatus::failed;
+        input->markAsFinished();
+        if (ok)
+            ok = writer->finishWriting();
+        else
+            writer->cancelWriting();
+        juce::Logger::writeToLog ("finish");
+        done->store (ok ? 1 : -1);
+    });
+    // Runs after the request: a writer that wanted no data at all has failed.
+    queue->async ([done]
+    {
+        int unanswered = 0;
+        done->compare_exchange_strong (unanswered, -1);
+    });
+    while (done->load() == 0)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    queue->waitUntilIdle();
+    return done->load() == 1;
+}
+
+void logStatus (AssetExportSession& session, const char* suffix)
+{
+    switch (session.getStatus())
+    {
+        case ExportStatus::completed: juce::Logger::writeToLog (juce::String ("AVAssetExportSessionStatusCompleted") + suffix); break;
+        case ExportStatus::failed:
+            juce::Logger::writeToLog (juce::String ("AVAssetExportSessionStatusFailed") + suffix + ": " + session.getError());
+            break;
+        default:
+            juce::Logger::writeToLog (juce::String ("Export Session") + (suffix[0] != 0 ? "2" : "") + " Status: "
+                                      + juce::String ((int) session.getStatus()));
+            break;
+    }
+}
+} // namespace
+
+void ProcessingAVPlayer::waitForSession (AssetExportSession& session, double from, double to)
+{
+    auto* app = ClarivoApplication::getApp();
+    auto finished = std::make_shared<std::atomic<bool>> (false);
+    session.exportAsynchronously ([finished] { finished->store (true); });
+    double shown = -1.0;
+    while (! finished->load())
+    {
+        waitForMessageLoop (1);
+        const double p = from + (to - from) * session.getProgress();
+        if (app != nullptr && p - shown >= 0.01)
+        {
+            app->setProgress (p);
+            shown = p;
+        }
+    }
+}
+
+//==============================================================================
+bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce::File& url)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (app == nullptr || asset == nullptr)
+        return false;
+
+    // A lossless copy of the plain sound: the analysis and the learning read
+    // exactly what the chain is given.
+    const auto copy = freshTempName ("TempCleanAudio.wav");
+    {
+        Overlay overlay (*app, "Loading...");
+        auto session = AssetExportSession::exportSessionWithAsset (asset, kExportPresetLinearPCM);
+        if (session == nullptr)
+            return false;
+        session->setOutputURL (copy);
+        session->setOutputFileType (FileType::wave);
+        session->setAudioMix (nullptr);
+        if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
+            session->setTimeRange (audio->getTimeRange());
+        if (atp != nullptr)
+            atp->reset();
+        waitForMessageLoop (100);
+        waitForSession (*session, 0.0, 1.0);
+        logStatus (*session, "");
+        if (session->getStatus() != ExportStatus::completed && url != juce::File())
+        {
+            // The readers may still understand it.
+            overlay.hide();
+            copy.deleteFile();
+            importMediaFile (url, copy);
+        }
+    }
+
+    if (mcc != nullptr)
+    {
+        mcc->getThumbnailCache().clear();
+        mcc->getThumbnail().setSource (new juce::FileInputSource (copy, false));
+        mcc->repaint();
+    }
+    app->analyzeMedia (copy);
+    return true;
+}
+
+//==============================================================================
+bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool, int format, int quality)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (app == nullptr || player == nullptr || player->getCurrentItem() == nullptr || atp == nullptr || origAsset == nullptr
+        || format < 0 || format > 8 || destination.exists())
+        return false;
+
+    Overlay overlay (*app, "Working...");
+    if (player->getRate() != 0.0f)
+        player->pause();
+    atp->reset();
+
+    // Let playback wind down before the render takes the chain: until the
+    // player has stopped calling the tap (at once when nothing played since
+    // the load), and never longer than five seconds.
+    for (juce::int64 elapsed = nowMs() - lastPlayStopTime; elapsed >= 0 && elapsed < 5000 && ! player->hasTapStopped();
+         elapsed = nowMs() - lastPlayStopTime)
+    {
+        waitForMessageLoop (10);
+        app->setProgress ((double) elapsed / 5000.0 * 0.02);
+    }
+    atp->reset();
+
+    // Without the tap the copy would hold the unprocessed sound.
+    auto mix = atp->getAudioMix();
+    if (mix == nullptr)
+        return false;
+
+    auto composition = player->getCurrentItem()->getAsset();
+    auto audio = composition->getFirstTrackWithMediaType (MediaType::audio);
+    if (audio == nullptr)
+        return false;
+    const double rate = assetSampleRate (*origAsset);
+    const int channels = assetChannels (*origAsset);
+    const auto scale = (std::int32_t) std::lround (rate);
+    const std::int64_t frames = audio->getTimeRange().duration.toSamples (rate);
+    auto& processor = app->getProcessor();
+
+    // The render runs the chain once over the whole sound and on through its
+    // latency in silence, so the last of the sound comes out too; the head
+    // it delays by is cut off below, to the sample.
+    TempFiles temp;
+    const auto rendered = temp.add ("TempCleanAudio.wav");
+    {
+        auto session = AssetExportSession::exportSessionWithAsset (composition, kExportPresetLinearPCM);
+        if (session == nullptr)
+            return false;
+        session->setOutputURL (rendered);
+        session->setOutputFileType (FileType::wave);
+        session->setAudioMix (mix);
+        const std::int64_t latency = processor.getLatencySamples();
+        session->setTimeRange ({ Time::zero(), makeTime (frames + latency, scale) });
+        // The render's tap prepares the chain on the export's thread while
+        // the windows go on reading the rate and layout here; set here first,
+        // they are not written there.
+        processor.setPlayConfigDetails (channels, channels, rate, AssetExportSession::maxFramesPerSlice);
+        ActiveTap active (atp->getTap());
+        atp->reset();
+        waitForSession (*session, 0.02, format <= 4 ? 0.5 : 0.9);
+        logStatus (*session, "");
+        atp->reset();
+        if (session->getStatus() != ExportStatus::completed)
+            return false;
+    }
+    const std::int64_t latency = processor.getLatencySamples();
+    auto renderedAsset = URLAsset::assetWithURL (rendered);
+
+    if (format == 5 || format == 6)
+        return copyAsLinearPCM (renderedAsset, destination, *fileTypeForFormat (format), rate, channels, latency, frames);
+
+    if (format == 7 || format == 8)
+    {
+        overlay.hide();
+        return app->exportWithAudioFormat (rendered, destination, quality, latency, frames);
+    }
+
+    // The movie and AAC formats: the trimmed sound encoded once, then put
+    // beside the source's untouched pictures.
+    auto renderedTrack = renderedAsset->getFirstTrackWithMediaType (MediaType::audio);
+    if (renderedTrack == nullptr)
+        return false;
+    const auto encoded = temp.add ("TempCleanAudio.m4a");
+    {
+        auto trimmed = MutableComposition::composition();
+        trimmed->addMutableTrack (MediaType::audio, 0)
+            ->insertTimeRange ({ makeTime (latency, scale), makeTime (frames, scale) }, *renderedTrack, Time::zero());
+        auto session = AssetExportSession::exportSessionWithAsset (trimmed, kExportPresetAppleM4A);
+        if (session == nullptr)
+            return false;
+        session->setOutputURL (encoded);
+        session->setOutputFileType (FileType::appleM4A);
+        waitForSession (*session, 0.5, 0.9);
+        if (session->getStatus() != ExportStatus::completed)
+            return false;
+    }
+
+    auto encodedAsset = URLAsset::assetWithURL (encoded);
+    auto movie = MutableComposition::composition();
+    auto source = origAsset;
+    if (format <= 2)
+        if (auto video = source->getFirstTrackWithMediaType (MediaType::video))
+        {
+            auto track = movie->addMutableTrack (MediaType::video, 0);
+            track->insertTimeRange ({ Time::zero(), source->getDuration() }, *video, Time::zero());
+            track->setPreferredTransform (video->getPreferredTransform());
+        }
+    // A copy without its sound would be no processed copy at all.
+    auto sound = encodedAsset->getFirstTrackWithMediaType (MediaType::audio);
+    if (sound == nullptr)
+        return false;
+    movie->addMutableTrack (MediaType::audio, 0)->insertTimeRange (sound->getTimeRange(), *sound, Time::zero());
+
+    auto session = AssetExportSession::exportSessionWithAsset (movie, kExportPresetPassthrough);
+    if (session == nullptr)
+        return false;
+    session->setOutputURL (destination);
+    session->setOutputFileType (*fileTypeForFormat (format));
+    waitForSession (*session, 0.9, 1.0);
+    logStatus (*session, "(2)");
+    return session->getStatus() == ExportStatus::completed;
+}
+
+//==============================================================================
+void ProcessingAVPlayer::setMenuPresenter (MenuPresenter presenter) { menuPresenter = std::move (presenter); }
+
+int ProcessingAVPlayer::shareFormatFor (const juce::File& media, bool hasVideo)
+{
+    const int own = ClarivoDocument::ownFormatForFile (media);
+    return own >= 0 ? own : hasVideo ? 0 : 3;
+}
+
+void ProcessingAVPlayer::showServicePicker (juce::Component& sender)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (app == nullptr || ! app->isIdle() || ! isLoaded())
+        return;
+
+    auto services = std::make_shared<std::vector<clarivo::share::Service>> (clarivo::share::findServices());
+    juce::PopupMenu menu;
+    menu.setLookAndFeel (&sender.getLookAndFeel());
+    for (size_t i = 0; i < services->size(); ++i)
+        menu.addItem ((int) i + 1, (*services)[i].name);
+    if (services->empty())
+        menu.addItem (1000, TRANS ("No sharing service is installed"), false);
+
+    const auto options = juce::PopupMenu::Options().withTargetComponent (&sender).withPreferredPopupDirection (
+        juce::PopupMenu::Options::PopupDirection::downwards);
+    // The answer comes later, when the player may be gone or busy.
+    auto chosen = [services] (int id)
+    {
+        if (auto* player = getCurrent())
+            player->sharingServicePicker (id >= 1 && id <= (int) services->size() ? &(*services)[(size_t) id - 1] : nullptr);
+    };
+    if (menuPresenter)
+        menuPresenter (menu, options, std::move (chosen));
+    else
+        menu.showMenuAsync (options, std::move (chosen));
+}
+
+void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* service)
+{
+    auto* app = ClarivoApplication::getApp();
+    if (service == nullptr || app == nullptr || ! app->isIdle() || ! isLoaded())
+        return;
+    juce::String whyNot;
+    const auto copy = prepareSharedCopy (whyNot);
+    if (copy == juce::File())
+    {
+        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed", whyNot);
+        return;
+    }
+    service->share (copy, [name = service->name, copy] (const juce::String& why)
+    {
+        const auto tell = [name, copy, why]
+        {
+            DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed",
+                                              "Clarivo could not hand the copy to " + name + ": " + why
+                                                  + "\n\nThe copy is kept at:\n" + copy.getFullPathName());
+        };
+        if (auto* a = ClarivoApplication::getApp())
+            a->showWhenIdle (tell);
+    });
+}
+
+juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
+{
+    auto* app = ClarivoApplication::getApp();
+    auto media = origURL;
+    if (mcc != nullptr && ! mcc->getMediaURL().isEmpty())
+        media = mcc->getMediaURL().getLocalFile();
+    if (app == nullptr || origAsset == nullptr || media == juce::File())
+    {
+        whyNot = "No media is open.";
+        return {};
+    }
+    const auto folder = ClarivoTempFolder::shareFolder();
+    if (folder == juce::File())
+    {
+        whyNot = "Clarivo could not make a private folder for shared copies in "
+                 + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ". Nothing was shared.";
+        return {};
+    }
+
+    const bool hasVideo = origAsset->getFirstTrackWithMediaType (MediaType::video) != nullptr;
+    const int format = shareFormatFor (media, hasVideo);
+    const auto extension = ClarivoDocument::extensionForFormat (format);
+    // Copies of an earlier run may still hold the first numbers: the next
+    // free one is taken, never an existing file.
+    juce::File shared;
+    for (int tries = 0; shared == juce::File() && tries < 1000; ++tries)
+    {
+        const auto name = media.getFileNameWithoutExtension() + "-" + juce::String (shareCount++) + extension;
+        shared = ClarivoTempFolder::createSharedFile (name);
+        if (shared == juce::File() && ! folder.getChildFile (name).exists())
+            break;
+    }
+    if (shared == juce::File())
+    {
+        whyNot = "Clarivo could not make a file for the shared copy in " + folder.getFullPathName() + ". Nothing was shared.";
+        return {};
+    }
+
+    // The export writes under a private name and the copy takes the shared
+    // name only when whole: a service never sees part of a file.
+    const auto partial = freshTempName (extension);
+    const bool written = partial != juce::File() && exportAsset (partial, false, false, format, app->getDocument().qualityIndex)
+                         && std::rename (partial.getFullPathName().toRawUTF8(), shared.getFullPathName().toRawUTF8()) == 0;
+    if (! written)
+    {
+        partial.deleteFile();
+        shared.deleteFile();
+        whyNot = "Clarivo could not write the processed copy of \"" + media.getFileName()
+                 + "\" to share: the disk may be full, or the media could not be read to its end. Nothing was shared.";
+        return {};
+    }
+    saveTempURL = shared;
+    return shared;
+}

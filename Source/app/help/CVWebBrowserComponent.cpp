@@ -1,0 +1,82 @@
+#include "app/help/CVWebBrowserComponent.h"
+
+#include <cstring>
+#include <dlfcn.h>
+
+namespace
+{
+// JUCE opens GTK and WebKit when the first web view is made and closes them
+// again at shutdown. GLib cannot be unloaded: its threads and thread-local
+// records outlive the close, and the process (or the leak checker reading
+// those records) then touches unmapped memory on its way out. Opened once
+// more here with RTLD_NODELETE, they stay mapped until the process ends.
+juce::WebBrowserComponent::Options keepWebKitLoaded (juce::WebBrowserComponent::Options options)
+{
+    static const bool pinned = []
+    {
+        for (const char* name : { "libgtk-3.so", "libwebkit2gtk-4.0.so" })
+            dlopen (name, RTLD_LAZY | RTLD_NODELETE);
+        return true;
+    }();
+    juce::ignoreUnused (pinned);
+    return options;
+}
+
+// The web view's process reads WebKit's UTF-8 messages as if they were
+// ASCII, so each byte arrives as a character of its own: put them back
+// together. Text that cannot have come that way is left as it is.
+juce::String rejoinUTF8 (const juce::String& text)
+{
+    juce::MemoryOutputStream bytes;
+    for (auto c : text)
+    {
+        if (c > 0xff)
+            return text;
+        bytes.writeByte ((char) c);
+    }
+    const auto* data = static_cast<const char*> (bytes.getData());
+    const auto size = (int) bytes.getDataSize();
+    return juce::CharPointer_UTF8::isValidString (data, size) ? juce::String::fromUTF8 (data, size) : text;
+}
+} // namespace
+
+// Hidden with its window, the guide keeps its page and history.
+CVWebBrowserComponent::CVWebBrowserComponent()
+    : juce::WebBrowserComponent (keepWebKitLoaded (juce::WebBrowserComponent::Options {}.withKeepPageLoadedWhenBrowserIsHidden()))
+{
+}
+
+void CVWebBrowserComponent::pageFinishedLoading (const juce::String& url)
+{
+    lastPageLoaded = url;
+    ++pagesLoaded;
+}
+
+bool CVWebBrowserComponent::pageLoadHadNetworkError (const juce::String& errorInfo)
+{
+    // A load that another one replaced is no failure: answering it would
+    // put our page over the one that replaced it. WebKit names it only in
+    // its message.
+    if (errorInfo.containsIgnoreCase ("cancelled") || errorInfo.containsIgnoreCase ("interrupted"))
+        return false;
+    // JUCE's own answer shows the message as plain text without a character
+    // set, which mangles WebKit's typographic quotes.
+    goToURL (messagePageURL ("This page could not be shown", rejoinUTF8 (errorInfo)));
+    return false;
+}
+
+juce::String CVWebBrowserComponent::messagePageURL (const juce::String& heading, const juce::String& text)
+{
+    const auto escape = [] (const juce::String& s)
+    {
+        return s.replace ("&", "&amp;").replace ("<", "&lt;").replace (">", "&gt;").replace ("\"", "&quot;");
+    };
+    const juce::String html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>Clarivo User Guide</title>"
+                              "<style>body{margin:48px;font-family:'DejaVu Sans',sans-serif;color:#202020;line-height:1.5}"
+                              "h1{font-size:22px;color:#1c2a3c;border-bottom:2px solid #0080f0;padding-bottom:4px}"
+                              "p{font-size:15px}</style></head><body><h1>"
+                              + escape (heading) + "</h1><p>" + escape (text) + "</p></body></html>";
+    // In base64, so that no character of the page is read as part of the address.
+    const auto utf8 = html.toUTF8();
+    return "data:text/html;charset=utf-8;base64," + juce::Base64::toBase64 (utf8.getAddress(), std::strlen (utf8.getAddress()));
+}
