@@ -26,9 +26,12 @@ LAYERS = {
 
 # Areas of the application that others may not reach into: area -> the
 # areas allowed to include it. An area absent here is open to all.
-AREA_INCLUDED_ONLY_BY = {}
+AREA_INCLUDED_ONLY_BY = {
+    # The guide, update and rating windows are the application's to open.
+    "help": {"windows"},
+}
 # Areas that include no other area.
-LEAF_AREAS = set()
+LEAF_AREAS = {"artwork"}
 
 
 def layer_of(rel):
