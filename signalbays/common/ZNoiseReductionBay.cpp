@@ -103,10 +103,13 @@ void ZNoiseReductionBay::MessageRelay::deliver()
     const bool mode = pending[modeMessage].exchange (false);
     const bool learned = pending[profileLearnedMessage].exchange (false);
     const bool profile = pending[noiseProfileMessage].exchange (false);
+    const bool display = pending[profileDisplayMessage].exchange (false);
 
     if (learned)
         bay.adoptLearnedProfiles();
-    else if (profile)
+    else if (display)
+        bay.updateProfileDisplay();
+    if (profile && ! learned)
         bay.sendActionMessage (bay.mNoiseProfileText);
     if (mode)
         bay.sendActionMessage (bay.mModeText);
@@ -276,7 +279,13 @@ void ZNoiseReductionBay::prepare (double sampleRate, int maxBlock)
     // Every setting again, for new objects and a new rate alike.
     markChanged (allSettings);
     takeRequests();
-    updateProfileDisplay();
+    // An export's render prepares the chain on a thread of its own while the
+    // noise display may be reading the display's profile. Without a message
+    // thread (a tool that runs none) nobody else reads it.
+    if (mRelay.onMessageThread() || ! mRelay.knowsMessageThread())
+        updateProfileDisplay();
+    else
+        mRelay.post (profileDisplayMessage);
     resetSignalState();
 }
 

@@ -186,7 +186,10 @@ private:
         bool removeRumble = false;
     };
 
-    enum Message { profileLearnedMessage = 0, noiseProfileMessage = 1, modeMessage = 2 };
+    // profileDisplayMessage says the display's profile (mNoiseProfile) must be
+    // drawn again: only the message thread, where the noise display reads
+    // it, writes it.
+    enum Message { profileLearnedMessage = 0, noiseProfileMessage = 1, modeMessage = 2, profileDisplayMessage = 3 };
 
     // Delivers "Noise Profile" and "Mode" on the message thread when they
     // arise elsewhere, "Noise Profile" first. While a learning pass started
@@ -203,6 +206,7 @@ private:
         // Asking JUCE takes a lock, which the processing thread must not; the
         // message thread's id is noted whenever the message thread passes.
         bool onMessageThread() const noexcept;
+        bool knowsMessageThread() const noexcept { return messageThread.load() != nullptr; }
 
     private:
         void handleAsyncUpdate() override { deliver(); }
@@ -210,7 +214,7 @@ private:
         void deliver();
 
         ZNoiseReductionBay& bay;
-        std::atomic<bool> pending[3] = { false, false, false };
+        std::atomic<bool> pending[4] = { false, false, false, false };
         std::atomic<bool> watching { false };
         std::atomic<juce::Thread::ThreadID> messageThread { nullptr };
     };

@@ -344,6 +344,17 @@ TEST (ZNoiseReductionBay, BroadbandLimitsProfilesAndDisplayBadChannelCountsAndMo
     EXPECT_EQ (nr.getCompressor (0)->getThresholds()[7], -70.0f);
     EXPECT_EQ (nr.getCompressor (1)->getThresholds()[7], -80.0f);
 
+    // An export's render prepares the chain on a thread of its own: the
+    // display's profile, which the noise display reads, is drawn again on
+    // the message thread, not under the display's feet.
+    std::fill_n (nr.getChannelProfile (0)->getData(), ZNoiseReductionBay::kNumBins, -90.0f);
+    std::fill_n (nr.getChannelProfile (1)->getData(), ZNoiseReductionBay::kNumBins, -90.0f);
+    std::thread render ([&] { nr.prepare (44100.0, kBlock); });
+    render.join();
+    EXPECT_NEAR ((*nr.getNoiseProfile())[7], -75.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
+    pumpMessages();
+    EXPECT_NEAR ((*nr.getNoiseProfile())[7], -90.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
+
     // setDefaults puts the settings back and clears the profiles.
     nr.setReduction (25.0f);
     nr.setRemoveRumble (true);
