@@ -59,13 +59,14 @@ case "$mode" in
         fi
         if [ "${CLARIVO_SKIP_TSAN:-0}" != "1" ]; then
             # Every area where threads meet: the engine's, the media layer's
-            # decode, export and tap threads, the recorder and the
-            # application's background work. The realtime tests replace the
+            # decode, export and tap threads, the second-launch listener, the
+            # sharing services' waiters, the recorder and the application's
+            # background work. The realtime tests replace the
             # allocator and the mutex, which the sanitizer needs for itself;
             # the user guide's web view is WebKit's own threads.
             configure_and_build build-tsan -DCLARIVO_SANITIZE=thread -DCLARIVO_BENCHMARKS=OFF \
-                -- tests_signalbays tests_engine tests_media tests_app
-            for suite in signalbays engine media app; do
+                -- tests_signalbays tests_engine tests_media tests_launch tests_share tests_app
+            for suite in signalbays engine media launch share app; do
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp" \
                     xvfb-run -a -s "-screen 0 1280x1024x24" "build-tsan/tests/tests_$suite" --gtest_filter=-UserGuideTest.*
             done
