@@ -101,15 +101,26 @@ TEST_F (SharingServices, ListsWhatIsInstalledAndHandsEachTheWholeFile)
     // A file manager on the session bus shows the file itself; the name
     // reaches the bus call's text percent-encoded, so it cannot end the string.
     bin.getChildFile ("xdg-open").deleteFile();
-    standIn ("gdbus", "case \"$*\" in *NameHasOwner*) echo '(true,)'; exit 0;; esac");
+    bin.getChildFile ("xdg-open.args").deleteFile();
+    standIn ("gdbus");
     services = findServices();
     ASSERT_EQ (names (services), juce::StringArray ({ "Email", "Show in Folder", "Bluetooth" }));
     services[1].share (file, [] (const juce::String& why) { ADD_FAILURE() << why; });
     const auto call = argumentsOf ("gdbus");
-    ASSERT_EQ (call.size(), 10);
-    EXPECT_EQ (call[7], "org.freedesktop.FileManager1.ShowItems");
-    EXPECT_EQ (call[8], "['file://" + bin.getFullPathName() + "/it%27s%20a%20%22song%22%2C%201.mp3']");
-    EXPECT_EQ (call[9], "");
+    ASSERT_EQ (call.size(), 12);
+    EXPECT_EQ (call[9], "org.freedesktop.FileManager1.ShowItems");
+    EXPECT_EQ (call[10], "['file://" + bin.getFullPathName() + "/it%27s%20a%20%22song%22%2C%201.mp3']");
+    EXPECT_EQ (call[11], "");
+
+    // No file manager answers (or no bus at all): the folder opens instead,
+    // and only a failure of that reaches the user.
+    standIn ("gdbus", "exit 1");
+    standIn ("xdg-open");
+    services = findServices();
+    juce::StringArray heard;
+    services[1].share (file, [&] (const juce::String& why) { heard.add (why); });
+    EXPECT_EQ (argumentsOf ("xdg-open"), juce::StringArray (bin.getFullPathName()));
+    EXPECT_TRUE (heard.isEmpty());
 
     // Tests may put their own list in the desktop's place.
     setServiceFinder ([] { return std::vector<Service> { { "Test", {} } }; });

@@ -1,6 +1,6 @@
 // "Show in Folder": the file highlighted in the user's file manager, through
-// the freedesktop file-manager interface on the session bus; without a file
-// manager there, its folder opened by the desktop's opener.
+// the freedesktop file-manager interface on the session bus; when no file
+// manager answers there, its folder opened by the desktop's opener.
 #include "ProgramLauncher.h"
 
 namespace clarivo::share
@@ -8,20 +8,6 @@ namespace clarivo::share
 namespace
 {
 const char* const kFileManager = "org.freedesktop.FileManager1";
-
-// Whether a file manager runs on the session bus or would be started by it.
-bool fileManagerAnswers (const juce::File& gdbus)
-{
-    const auto ask = [&] (const char* method, const juce::StringArray& extra)
-    {
-        juce::StringArray args { "call", "--session", "--timeout", "2", "--dest", "org.freedesktop.DBus",
-                                 "--object-path", "/org/freedesktop/DBus", "--method", juce::String ("org.freedesktop.DBus.") + method };
-        args.addArray (extra);
-        return runAndRead (gdbus, args, 3000).value_or ("");
-    };
-    return ask ("NameHasOwner", { kFileManager }).contains ("true")
-           || ask ("ListActivatableNames", {}).contains (juce::String ("'") + kFileManager + "'");
-}
 
 // The file's URI with everything but unreserved characters and "/"
 // percent-encoded, so that no quote, comma or bracket of a file name can
@@ -40,23 +26,37 @@ juce::String fileUri (const juce::File& file)
     }
     return uri;
 }
+
+void openFolder (const juce::File& file, FailureHandler failed)
+{
+    launch ("xdg-open", { file.getParentDirectory().getFullPathName() }, std::move (failed));
+}
 } // namespace
 
 std::optional<Service> folderService()
 {
-    const auto gdbus = findProgram ("gdbus");
-    const bool viaBus = gdbus != juce::File() && fileManagerAnswers (gdbus);
-    if (! viaBus && findProgram ("xdg-open") == juce::File())
+    const bool viaBus = findProgram ("gdbus") != juce::File();
+    const bool viaOpener = findProgram ("xdg-open") != juce::File();
+    if (! viaBus && ! viaOpener)
         return std::nullopt;
-    return Service { "Show in Folder", [viaBus] (const juce::File& file, FailureHandler failed)
+    return Service { "Show in Folder", [viaBus, viaOpener] (const juce::File& file, FailureHandler failed)
     {
-        if (viaBus)
-            launch ("gdbus",
-                    { "call", "--session", "--dest", kFileManager, "--object-path", "/org/freedesktop/FileManager1",
-                      "--method", juce::String (kFileManager) + ".ShowItems", "['" + fileUri (file) + "']", "" },
-                    std::move (failed));
-        else
-            launch ("xdg-open", { file.getParentDirectory().getFullPathName() }, std::move (failed));
+        if (! viaBus)
+            return openFolder (file, std::move (failed));
+        // Nothing waits for the bus: the call itself finds out whether a file
+        // manager answers (the bus starts one that is only activatable), and
+        // when none does, or the bus is silent for 5 s, the folder opens
+        // instead.
+        launch ("gdbus",
+                { "call", "--session", "--timeout", "5", "--dest", kFileManager, "--object-path", "/org/freedesktop/FileManager1",
+                  "--method", juce::String (kFileManager) + ".ShowItems", "['" + fileUri (file) + "']", "" },
+                [file, failed, viaOpener] (const juce::String& why)
+                {
+                    if (viaOpener)
+                        openFolder (file, failed);
+                    else if (failed)
+                        failed (why);
+                });
     } };
 }
 } // namespace clarivo::share

@@ -97,23 +97,4 @@ void launch (const juce::String& name, const juce::StringArray& arguments, Failu
         juce::MessageManager::callAsync ([failed, why] { failed (why); });
     }).detach();
 }
-
-std::optional<juce::String> runAndRead (const juce::File& program, const juce::StringArray& arguments, int timeoutMs)
-{
-    if (! program.existsAsFile())
-        return std::nullopt;
-    juce::StringArray args { program.getFullPathName() };
-    args.addArray (arguments);
-    juce::ChildProcess process;
-    if (! process.start (args, juce::ChildProcess::wantStdOut))
-        return std::nullopt;
-    if (! process.waitForProcessToFinish (timeoutMs))
-    {
-        process.kill();
-        return std::nullopt;
-    }
-    if (process.getExitCode() != 0)
-        return std::nullopt;
-    return process.readAllProcessOutput();
-}
 } // namespace clarivo::share

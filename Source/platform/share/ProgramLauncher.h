@@ -24,8 +24,4 @@ pid_t startProgram (const juce::File& program, const juce::StringArray& argument
 // it ends.
 void launch (const juce::String& programName, const juce::StringArray& arguments, FailureHandler failed,
              int failureWindowMs = 10000);
-
-// Runs program to its end, at most timeoutMs, and returns what it printed;
-// none when it could not run, failed or took too long.
-std::optional<juce::String> runAndRead (const juce::File& program, const juce::StringArray& arguments, int timeoutMs);
 } // namespace clarivo::share
