@@ -80,6 +80,13 @@ public:
     // destination, which must not exist, in format index 0-8. True only when
     // the whole file is in place.
     bool exportAsset (const juce::File& destination, bool performAsync, bool bogusPass, int format, int quality);
+    // The format a copy asked for in format index 0-8 is written in: the
+    // movie formats keep the picture packet for packet, so where the one
+    // asked for cannot carry the loaded picture another movie format that
+    // can is taken; where none can, the user is told before anything is
+    // written (verb: "save" or "share") and offered the sound-only formats.
+    // -1 when the user declined.
+    int formatForCopy (int format, const juce::String& verb);
     // The plain-sound copy that the thumbnail and the analysis read.
     bool analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
 
@@ -93,7 +100,7 @@ public:
     void sharingServicePicker (const clarivo::share::Service* service);
     // Writes the processed copy a share hands on, whole, into the share
     // folder as "<name>-<shareCount><extension>"; an invalid file, and why,
-    // when it could not be made.
+    // when it could not be made (empty when the user has been told already).
     juce::File prepareSharedCopy (juce::String& whyNot);
     // The format index of a shared copy: the one the media's extension
     // names, else a movie for media with pictures and AAC sound without.

@@ -344,6 +344,31 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     return session->getStatus() == ExportStatus::completed;
 }
 
+int ProcessingAVPlayer::formatForCopy (int format, const juce::String& verb)
+{
+    const auto movie = fileTypeForFormat (format);
+    const auto codec = origAsset != nullptr ? pictureCodec (*origAsset) : juce::String();
+    if (! movie || isAudioOnly (*movie) || codec.isEmpty() || carriesPicture (*movie, codec))
+        return format;
+    // MP4 first: it carries the most, and its name says what the copy is.
+    for (int other : { 1, 0, 2 })
+        if (carriesPicture (*fileTypeForFormat (other), codec))
+            return other;
+
+    const juce::StringArray soundOnly { "M4A", "CoreAudio", "WAVE", "AIFF", "FLAC", "MP3" };
+    auto buttons = soundOnly;
+    buttons.add ("Cancel");
+    const auto name = origURL != juce::File() ? origURL.getFileName() : juce::String ("the media");
+    const int answer = DialogService::get().ask (
+        juce::MessageBoxIconType::WarningIcon, "Picture Cannot Be Kept",
+        "The picture of \"" + name + "\" is " + pictureCodecTitle (codec)
+            + " video, which none of the movie formats (QuickTime, MPEG-4, M4V) can carry. Nothing has been written.\n\n"
+              "Clarivo can "
+            + verb + " the processed sound alone in one of these formats:",
+        buttons);
+    return answer >= 0 && answer < soundOnly.size() ? 3 + answer : -1;
+}
+
 //==============================================================================
 void ProcessingAVPlayer::setMenuPresenter (MenuPresenter presenter) { menuPresenter = std::move (presenter); }
 
@@ -390,7 +415,8 @@ void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* se
     const auto copy = prepareSharedCopy (whyNot);
     if (copy == juce::File())
     {
-        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed", whyNot);
+        if (whyNot.isNotEmpty())
+            DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed", whyNot);
         return;
     }
     service->share (copy, [name = service->name, copy] (const juce::String& why)
@@ -426,7 +452,10 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
     }
 
     const bool hasVideo = origAsset->getFirstTrackWithMediaType (MediaType::video) != nullptr;
-    const int format = shareFormatFor (media, hasVideo);
+    // The user was told already why no movie can be made, and declined the sound alone.
+    const int format = formatForCopy (shareFormatFor (media, hasVideo), "share");
+    if (format < 0)
+        return {};
     const auto extension = ClarivoDocument::extensionForFormat (format);
     // Copies of an earlier run may still hold the first numbers: the next
     // free one is taken, never an existing file.

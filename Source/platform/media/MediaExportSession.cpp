@@ -58,6 +58,40 @@ bool isAudioOnly (FileType type)
         || type == FileType::aiff;
 }
 
+bool carriesPicture (FileType type, const juce::String& codec)
+{
+    // What the QuickTime family's writers take as they are: VP9 and AV1 have
+    // a sample entry in MP4 only, the iPod flavour (M4V) takes the two codecs
+    // its players decode, and nothing of ours takes VP8, Theora or the like.
+    const bool everyMovie = codec == "h264" || codec == "mpeg4";
+    switch (type)
+    {
+        case FileType::quickTimeMovie: return everyMovie || codec == "hevc" || codec == "mjpeg";
+        case FileType::mpeg4: return everyMovie || codec == "hevc" || codec == "mjpeg" || codec == "vp9" || codec == "av1";
+        case FileType::appleM4V: return everyMovie;
+        default: return false;
+    }
+}
+
+juce::String pictureCodec (Asset& asset)
+{
+    if (auto video = asset.getFirstTrackWithMediaType (MediaType::video))
+        for (const auto& format : video->getFormatDescriptions())
+            if (format.codec.isNotEmpty())
+                return format.codec;
+    return {};
+}
+
+juce::String pictureCodecTitle (const juce::String& codec)
+{
+    static const std::map<juce::String, juce::String> titles { { "h264", "H.264" },      { "hevc", "HEVC (H.265)" },
+                                                                { "mpeg4", "MPEG-4 Part 2" }, { "mjpeg", "Motion JPEG" },
+                                                                { "vp8", "VP8" },          { "vp9", "VP9" },
+                                                                { "av1", "AV1" },          { "theora", "Theora" } };
+    const auto it = titles.find (codec);
+    return it != titles.end() ? it->second : codec.toUpperCase();
+}
+
 namespace
 {
 const char* muxerName (FileType type)
@@ -655,6 +689,8 @@ struct PacketFeed
     bool prerollPending = false;
     bool pcm = false;
     int bytesPerFrame = 0;
+    int reorderDelay = 0;                   // frames a decoder holds back before the first picture comes out
+    std::int64_t lastDts = AV_NOPTS_VALUE;  // in inBase, before the segment's offset
 
     ~PacketFeed()
     {
@@ -678,6 +714,8 @@ struct PacketFeed
             }
             auto* st = demuxer->stream (s.streamIndex);
             inBase = st->time_base;
+            reorderDelay = std::clamp (st->codecpar->video_delay, 0, 16);
+            lastDts = AV_NOPTS_VALUE;
             const auto ts = (std::int64_t) std::floor (s.sourceStart.seconds() / av_q2d (inBase));
             // Back to the sync sample before the start (video) or one packet
             // early (audio preroll); the packets before the range are sorted out below.
@@ -751,6 +789,9 @@ struct PacketFeed
                 continue;
             }
 
+            if (type == MediaType::video)
+                fillDecodingTime();
+
             if (type == MediaType::audio && pcm && bytesPerFrame > 0)
             {
                 // Raw samples are cut to the sample.
@@ -804,6 +845,25 @@ struct PacketFeed
             return true;
         }
         return true;
+    }
+
+    // Matroska and WebM store no decoding time for the pictures a decoder
+    // holds back at the start of reordered video; taking the display time in
+    // its place would make the times go backwards, which MP4 and MOV refuse.
+    // The missing times are laid out one frame apart before the first
+    // picture shown, as a decoder with that delay would take them.
+    void fillDecodingTime()
+    {
+        if (packet->dts == AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE)
+        {
+            const std::int64_t step = std::max<std::int64_t> (1, packet->duration);
+            packet->dts = lastDts == AV_NOPTS_VALUE ? packet->pts - reorderDelay * step : lastDts + step;
+            packet->dts = std::min (packet->dts, packet->pts);
+        }
+        if (lastDts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE && packet->dts <= lastDts)
+            packet->dts = lastDts + 1;
+        if (packet->dts != AV_NOPTS_VALUE)
+            lastDts = packet->dts;
     }
 
     // After a preroll packet has gone out, the packet it displaced.
@@ -1076,9 +1136,11 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         }
 
         const auto codecId = params->codec_id;
-        const bool accepted = pcmFits (type, codecId)
-                           && (type == FileType::wave ? detail::isPcmCodec (codecId)
-                                                      : avformat_query_codec (out.context->oformat, codecId, FF_COMPLIANCE_NORMAL) == 1);
+        const bool accepted = track->getMediaType() == MediaType::video
+                                ? carriesPicture (type, avcodec_get_name (codecId))
+                                : pcmFits (type, codecId)
+                                      && (type == FileType::wave ? detail::isPcmCodec (codecId)
+                                                                 : avformat_query_codec (out.context->oformat, codecId, FF_COMPLIANCE_NORMAL) == 1);
         if (! accepted)
         {
             why = "The " + fileExtension (type) + " container cannot hold " + avcodec_get_name (codecId) + " "
