@@ -690,6 +690,7 @@ struct PacketFeed
     bool pcm = false;
     int bytesPerFrame = 0;
     int reorderDelay = 0;                   // frames a decoder holds back before the first picture comes out
+    std::int64_t origin = 0;                // where the asset's zero lies in the packets' times, in inBase
     std::int64_t lastDts = AV_NOPTS_VALUE;  // in inBase, before the segment's offset
 
     ~PacketFeed()
@@ -703,9 +704,17 @@ struct PacketFeed
         while (segment < segments.size())
         {
             const auto& s = segments[segment];
-            if (demuxer == nullptr || openFile != s.file)
+            // From the very start, the packets are read from the file's start:
+            // a seek to the start of an MPEG-TS file lands past its first
+            // picture, which the rest cannot be decoded without.
+            const bool fromStart = s.sourceStart <= Time::zero();
+            const bool opened = demuxer == nullptr || openFile != s.file;
+            if (opened || fromStart)
             {
-                demuxer = detail::Demuxer::openFile (s.file, why);
+                if (opened)
+                    demuxer = detail::Demuxer::openFile (s.file, why);
+                else if (! demuxer->reopen (why))
+                    demuxer = nullptr;
                 if (demuxer == nullptr)
                     return false;
                 openFile = s.file;
@@ -716,10 +725,17 @@ struct PacketFeed
             inBase = st->time_base;
             reorderDelay = std::clamp (st->codecpar->video_delay, 0, 16);
             lastDts = AV_NOPTS_VALUE;
-            const auto ts = (std::int64_t) std::floor (s.sourceStart.seconds() / av_q2d (inBase));
+            // Outside the QuickTime family the sound's zero is where the file
+            // starts (an MPEG-TS camcorder clip starts at 1.4 s or later), and
+            // the pictures keep their place beside it.
+            const auto fileStart = demuxer->get()->start_time;
+            origin = type == MediaType::video && ! demuxer->isQuickTimeFamily() && fileStart != AV_NOPTS_VALUE && fileStart > 0
+                       ? av_rescale_q (fileStart, AV_TIME_BASE_Q, inBase)
+                       : 0;
+            const auto ts = (std::int64_t) std::floor (s.sourceStart.seconds() / av_q2d (inBase)) + origin;
             // Back to the sync sample before the start (video) or one packet
             // early (audio preroll); the packets before the range are sorted out below.
-            if (av_seek_frame (demuxer->get(), s.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+            if (! fromStart && av_seek_frame (demuxer->get(), s.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
                 avformat_seek_file (demuxer->get(), s.streamIndex, INT64_MIN, INT64_MIN, INT64_MIN, 0);
             av_packet_unref (held);
             prerollPending = ! pcm && type == MediaType::audio;
@@ -754,6 +770,10 @@ struct PacketFeed
                 av_packet_unref (packet);
                 continue;
             }
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts -= origin;
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts -= origin;
 
             const double tb = av_q2d (inBase);
             const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
