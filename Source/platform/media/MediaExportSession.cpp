@@ -87,7 +87,8 @@ juce::String pictureCodecTitle (const juce::String& codec)
     static const std::map<juce::String, juce::String> titles { { "h264", "H.264" },      { "hevc", "HEVC (H.265)" },
                                                                 { "mpeg4", "MPEG-4 Part 2" }, { "mjpeg", "Motion JPEG" },
                                                                 { "vp8", "VP8" },          { "vp9", "VP9" },
-                                                                { "av1", "AV1" },          { "theora", "Theora" } };
+                                                                { "av1", "AV1" },          { "theora", "Theora" },
+                                                                { "rawvideo", "uncompressed" } };
     const auto it = titles.find (codec);
     return it != titles.end() ? it->second : codec.toUpperCase();
 }
@@ -350,6 +351,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     if (! source.isValid())
     {
         why = source.getError();
+        sourceFault.store (true);
         return false;
     }
 
@@ -661,6 +663,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     if (! sourceOk)
     {
         why = "The source audio could not be decoded completely.";
+        sourceFault.store (true);
         return false;
     }
     return out.close (why);
@@ -1133,7 +1136,10 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
             {
                 probe = detail::Demuxer::openFile (s.file, why);
                 if (probe == nullptr)
+                {
+                    sourceFault.store (true);
                     return false;
+                }
             }
             auto* st = probe->stream (s.streamIndex);
             if (st == nullptr)
@@ -1216,7 +1222,10 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
     {
         f->outBase = out.context->streams[f->outIndex]->time_base;
         if (! f->startSegment (why) || ! f->fetch (why))
+        {
+            sourceFault.store (true);
             return false;
+        }
     }
 
     const double total = std::max (1.0e-9, range.duration.seconds());
@@ -1241,7 +1250,10 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         progress.store ((float) std::clamp (t / total, 0.0, 0.999));
 
         if (! next->takeHeld() && ! next->fetch (why))
+        {
+            sourceFault.store (true);
             return false;
+        }
     }
 
     if (const int r = av_write_trailer (out.context); r < 0)

@@ -85,6 +85,9 @@ public:
     ExportStatus getStatus() const noexcept { return status.load(); }
     float getProgress() const noexcept { return progress.load(); }
     juce::String getError() const;
+    // Whether a failed export failed on reading its sources (a file gone,
+    // cut short or damaged), not on writing.
+    bool failedOnSource() const noexcept { return sourceFault.load(); }
 
     // The largest slice a tap is given during an export.
     static constexpr int maxFramesPerSlice = 4096;
@@ -106,6 +109,7 @@ private:
     std::atomic<ExportStatus> status { ExportStatus::unknown };
     std::atomic<float> progress { 0.0f };
     std::atomic<bool> cancelRequested { false };
+    std::atomic<bool> sourceFault { false };
     mutable std::mutex errorLock;
     juce::String error;
     std::function<void()> completion;
