@@ -150,6 +150,13 @@ TEST_F (AppTest, APictureNoMovieFormatCarriesIsRefusedBeforeAnythingIsWrittenAnd
     const auto* box = lastRequest (title);
     ASSERT_NE (box, nullptr);
     EXPECT_EQ (box->buttons, juce::StringArray ({ "M4A", "CoreAudio", "WAVE", "AIFF", "FLAC", "MP3", "Cancel" }));
+    {
+        // The box as the dialog service puts it up.
+        juce::AlertWindow window (box->title, box->text, box->icon);
+        for (int i = 0; i < box->buttons.size(); ++i)
+            window.addButton (box->buttons[i], i + 1);
+        writeSnapshot (window, "picture-refused-box");
+    }
 
     // The sound alone, in the format picked in the box, under its own extension.
     EXPECT_EQ (saveAs (dir.getChildFile ("out.mp4"), 1, 9, "WAVE"), juce::FileBasedDocument::savedOk);
