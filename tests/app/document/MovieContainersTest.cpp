@@ -176,3 +176,25 @@ TEST_F (AppTest, APictureNoMovieFormatCarriesIsRefusedBeforeAnythingIsWrittenAnd
     EXPECT_EQ (apptest::ffprobe (shared, "stream=codec_type,codec_name").joinIntoString (" ; "), "aac|audio");
     shared.deleteFile();
 }
+
+TEST_F (AppTest, ABatchSavesEachMovieInAFormatThatCarriesItsPicture)
+{
+    const auto in = scratchFolder().getChildFile ("in"), out = scratchFolder().getChildFile ("out");
+    ASSERT_TRUE (in.createDirectory() && out.createDirectory());
+    for (const char* name : { "home-h264-vorbis.mkv", "home-vp9-opus.webm", "home-vp8-vorbis.webm" })
+        ASSERT_TRUE (media (name).copyFileTo (in.getChildFile (name)));
+
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (in);
+    dialogs.answerWithFile (out);
+    dialogs.answerWithButton ("WAVE");
+    app->runBatchProcessor();
+    EXPECT_EQ (askedTitles(), juce::StringArray ({ "Picture Cannot Be Kept", "Batch Processor" }));
+
+    juce::StringArray written;
+    for (const auto& f : out.findChildFiles (juce::File::findFiles, false, "*"))
+        written.add (f.getFileName());
+    written.sort (false);
+    EXPECT_EQ (written.joinIntoString (" "), "home-h264-vorbis.mov home-vp8-vorbis.wav home-vp9-opus.mp4");
+    EXPECT_TRUE (samePicture (out.getChildFile ("home-vp9-opus.mp4"), in.getChildFile ("home-vp9-opus.webm"), false));
+}
