@@ -482,6 +482,9 @@ juce::String ProcessingAVPlayer::shareFailureText (ExportFailure failure, const 
         case ExportFailure::none:
             return {};
         case ExportFailure::pictureRefused:
+            if (format > 2)
+                return "The " + ClarivoDocument::extensionForFormat (format) + " container refused the processed sound of " + name + "."
+                     + nothing;
             return "The " + ClarivoDocument::extensionForFormat (format) + " container refused the picture of " + name + " ("
                  + pictureCodecTitle (origAsset != nullptr ? pictureCodec (*origAsset) : juce::String()) + " video)." + nothing;
         case ExportFailure::sourceUnreadable:
