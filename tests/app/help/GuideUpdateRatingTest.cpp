@@ -6,8 +6,10 @@
 #include "app/help/UserGuideComponent.h"
 #include "app/help/UserGuideWindow.h"
 #include "app/help/iRate.h"
+#include "platform/share/SharingService.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <csignal>
 #include <map>
 #include <mutex>
@@ -434,6 +436,18 @@ TEST_F (UserGuideTest, ShowsTheShippedManualThenTheQuickStartAndGoesBack)
     EXPECT_TRUE (server.requests().isEmpty());
 }
 
+// A picture of the sharing section as the guide window shows it: reached
+// from another page, so the view loads it whole.
+TEST_F (UserGuideTest, ShowsTheSharingSection)
+{
+    app->showUserGuide (true);
+    ASSERT_TRUE (waitForPage (UserGuideComponent::quickStartURL()));
+    const auto sharing = UserGuideComponent::mainPageURL() + "#sharing";
+    guide().getBrowser()->goToURL (sharing);
+    ASSERT_TRUE (waitForPage (sharing));
+    screenshot ("user-guide-sharing");
+}
+
 TEST_F (UserGuideTest, AMissingPageOrAFailedLoadShowsAReadablePageOfOurs)
 {
     const auto empty = scratchFile ("guide.missing");
@@ -518,6 +532,36 @@ TEST (UserGuidePages, AreWholeAndFoundBesideTheProgramOrInstalled)
     // Nowhere: the place beside the program, for the missing page to name.
     EXPECT_EQ (UserGuideComponent::findManualFolder (root.getChildFile ("Clarivo")), root.getChildFile ("manual"));
     root.deleteRecursively();
+}
+
+// The guide's sharing section names every service the share button can
+// offer, by the name the picker lists, with every program installed.
+TEST (UserGuidePages, SharingNamesEveryServiceThePickerCanList)
+{
+    const auto bin = scratchFile ("guide.share.bin");
+    ASSERT_TRUE (bin.createDirectory());
+    for (const auto* program : { "xdg-email", "xdg-open", "gdbus", "bluetooth-sendto" })
+    {
+        const auto stub = bin.getChildFile (program);
+        ASSERT_TRUE (stub.replaceWithText ("#!/bin/sh\nexit 0\n"));
+        ASSERT_TRUE (stub.setExecutePermission (true));
+    }
+    const juce::String savedPath (std::getenv ("PATH"));
+    ::setenv ("PATH", bin.getFullPathName().toRawUTF8(), 1);
+    juce::StringArray offered;
+    for (const auto& service : { clarivo::share::emailService(), clarivo::share::folderService(), clarivo::share::bluetoothService() })
+        if (service)
+            offered.add (service->name);
+    ::setenv ("PATH", savedPath.toRawUTF8(), 1);
+    bin.deleteRecursively();
+    ASSERT_EQ (offered.size(), 3);
+
+    const auto html = juce::File (CLARIVO_MANUAL_DIR).getChildFile ("index.html").loadFileAsString();
+    const auto section = html.fromFirstOccurrenceOf ("<h2 id=\"sharing\">", false, false).upToFirstOccurrenceOf ("<h2", false, false);
+    ASSERT_TRUE (section.isNotEmpty()) << "no sharing section";
+    EXPECT_TRUE (html.contains ("href=\"#sharing\""));
+    for (const auto& name : offered)
+        EXPECT_TRUE (section.contains ("&ldquo;" + name + "&rdquo;")) << name;
 }
 
 //==============================================================================
