@@ -3,30 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "ProgramLauncher.h"
+#include "TestMessageLoop.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace clarivo::process;
 
-namespace juce
-{
-inline void PrintTo (const StringArray& a, std::ostream* os) { *os << "[" << a.joinIntoString ("|") << "]"; }
-} // namespace juce
-
 namespace
 {
-bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-    while (! condition() && juce::Time::getMillisecondCounter() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-    return condition();
-}
-
 // PATH holds only a folder of stand-ins.
 struct StandIns
 {
