@@ -21,12 +21,13 @@ namespace
 {
 // Waiter threads post while the message loop may be going away: a post
 // happens only under this lock and while reports are open, so once
-// stopReports returns none is in flight and none follows.
+// stopReports returns none is in flight and none follows. Each report
+// carries a token of the reports open when its program started, checked
+// again on the message thread.
 struct Reports
 {
     std::mutex lock;
-    bool open = true;                  // under lock
-    std::shared_ptr<bool> generation = std::make_shared<bool> (true); // message thread
+    std::shared_ptr<bool> open = std::make_shared<bool> (true); // under lock; null once stopped
 };
 
 Reports& reports()
@@ -124,7 +125,11 @@ void launch (const juce::String& name, const juce::StringArray& arguments, Failu
     // lingers as a zombie; only an early failure is reported, and only to
     // the reports that were open when it started.
     const auto started = std::chrono::steady_clock::now();
-    std::weak_ptr<bool> token = reports().generation;
+    std::weak_ptr<bool> token;
+    {
+        const std::lock_guard<std::mutex> held (reports().lock);
+        token = reports().open;
+    }
     std::thread ([pid, name, failed = std::move (failed), started, failureWindowMs, token]() mutable
     {
         int status = 0;
@@ -138,7 +143,7 @@ void launch (const juce::String& name, const juce::StringArray& arguments, Failu
         const auto why = describeEnd (name, status);
         auto& r = reports();
         const std::lock_guard<std::mutex> held (r.lock);
-        if (! r.open)
+        if (token.expired())
             return;
         juce::MessageManager::callAsync ([failed = std::move (failed), why, token]
         {
@@ -154,16 +159,14 @@ void stopReports()
 {
     auto& r = reports();
     const std::lock_guard<std::mutex> held (r.lock);
-    r.open = false;
-    r.generation.reset();
+    r.open.reset();
 }
 
 void startReports()
 {
     auto& r = reports();
     const std::lock_guard<std::mutex> held (r.lock);
-    r.open = true;
-    if (r.generation == nullptr)
-        r.generation = std::make_shared<bool> (true);
+    if (r.open == nullptr)
+        r.open = std::make_shared<bool> (true);
 }
 } // namespace clarivo::process
