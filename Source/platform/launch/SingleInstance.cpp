@@ -90,11 +90,14 @@ bool isPrivateFolder (const std::string& path)
 juce::File cacheFolder()
 {
     std::string path;
+    passwd entry {}, *user = nullptr;
+    std::vector<char> strings (16384);
     if (const char* cache = std::getenv ("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
         path = cache;
     else if (const char* home = std::getenv ("HOME"); home != nullptr && home[0] == '/')
         path = std::string (home) + "/.cache";
-    else if (const auto* user = ::getpwuid (::geteuid()); user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/')
+    else if (::getpwuid_r (::geteuid(), &entry, strings.data(), strings.size(), &user) == 0 && user != nullptr
+             && user->pw_dir != nullptr && user->pw_dir[0] == '/')
         path = std::string (user->pw_dir) + "/.cache";
     else
         return {};
