@@ -3,7 +3,8 @@
 #include "app/document/ClarivoTempFolder.h"
 #include "app/windows/DialogService.h"
 #include "platform/media/MediaFileOutput.h"
-#include "platform/share/ProgramLauncher.h"
+#include "platform/process/ProgramLauncher.h"
+#include "platform/update/UpdateChecker.h"
 
 #include <atomic>
 #include <cerrno>
@@ -61,7 +62,7 @@ void offerLameDownload (const Request& request)
     if (request.openPage)
         request.openPage (page);
     else
-        page.launchInDefaultBrowser();
+        clarivo::update::openInBrowser (page);
 }
 
 // Runs lame on the finished WAV, keeping the interface alive until it ends.
@@ -69,7 +70,7 @@ void offerLameDownload (const Request& request)
 bool runLame (const juce::File& program, int quality, const juce::File& wav, const juce::File& mp3, Progress& progress)
 {
     int error = 0;
-    const pid_t pid = clarivo::share::startProgram (
+    const pid_t pid = clarivo::process::startProgram (
         program, { "--quiet", "-V", juce::String (lameVbrQuality (quality)), wav.getFullPathName(), mp3.getFullPathName() }, error);
     if (pid < 0)
         return false;

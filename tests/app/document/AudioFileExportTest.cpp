@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include "app/document/AudioFileExport.h"
+#include "platform/update/UpdateChecker.h"
 #include "app/document/ClarivoTempFolder.h"
 #include "app/windows/DialogService.h"
 #include "TestSignals.h"
@@ -320,8 +321,16 @@ TEST_F (AudioFileExportTest, RefusesBeforeShowingAnything)
     EXPECT_TRUE (opened.isEmpty());
     EXPECT_FALSE (exportTo (noLame));
     EXPECT_EQ (opened, juce::StringArray ("https://lame.sourceforge.io/download.php"));
+    // Without a page opener of its own the page goes where every page of
+    // ours goes: the one browser path, never a shell.
+    noLame.openPage = nullptr;
+    clarivo::update::setBrowserOpener ([&] (const juce::URL& url) { opened.add ("browser " + url.toString (true)); });
+    dialogs.answerWithButton ("OK");
+    EXPECT_FALSE (exportTo (noLame));
+    clarivo::update::setBrowserOpener ({});
+    EXPECT_EQ (opened[1], "browser https://lame.sourceforge.io/download.php");
     const auto& history = dialogs.getHistory();
-    ASSERT_EQ (history.size(), 2u);
+    ASSERT_EQ (history.size(), 3u);
     for (const auto& record : history)
     {
         EXPECT_EQ (record.request.kind, DialogService::Kind::question);

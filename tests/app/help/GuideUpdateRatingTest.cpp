@@ -350,6 +350,42 @@ TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)
         EXPECT_EQ (clarivo::update::checksInBackgroundOn (os), os == OS::MacOSX_10_9 || os == OS::MacOS_13) << (int) os;
 }
 
+TEST (UpdateCheck, APageReachesTheBrowserOpenerWholeAndOnlyFromTheWeb)
+{
+    // PATH holds only a stand-in opener that records what it was handed.
+    const auto bin = juce::File::createTempFile ("-opener-bin");
+    ASSERT_TRUE (bin.createDirectory());
+    const juce::String savedPath = std::getenv ("PATH");
+    ::setenv ("PATH", bin.getFullPathName().toRawUTF8(), 1);
+    const auto record = bin.getChildFile ("opened");
+    const auto opener = bin.getChildFile ("xdg-open");
+    opener.replaceWithText ("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"" + record.getFullPathName() + "\"\n",
+                            false, false, "\n");
+    opener.setExecutePermission (true);
+
+    const juce::String page ("https://example.invalid/a?b=$(touch%20x)&c='d'");
+    for (const auto* refused : { "file:///etc/passwd", "javascript:alert(1)", "/usr/bin/xterm" })
+        clarivo::update::openInBrowser (juce::URL (refused));
+    clarivo::update::openInBrowser (juce::URL (page));
+    EXPECT_TRUE (pumpUntil ([&] { return record.existsAsFile(); }, 5000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+    EXPECT_EQ (record.loadFileAsString(), juce::URL (page).toString (true) + "\n");
+
+    // The opener was reaped: it lingers as no zombie of ours (the tests' own
+    // helpers may).
+    juce::StringArray zombies;
+    for (const auto& entry : juce::File ("/proc").findChildFiles (juce::File::findDirectories, false))
+    {
+        const auto stat = entry.getChildFile ("stat").loadFileAsString();
+        const auto fields = juce::StringArray::fromTokens (stat.fromLastOccurrenceOf (")", false, false), " ", {});
+        if (stat.contains ("(xdg-open)") && fields.size() > 2 && fields[1] == "Z" && fields[2].getIntValue() == (int) ::getpid())
+            zombies.add (stat);
+    }
+    EXPECT_TRUE (zombies.isEmpty()) << zombies.joinIntoString ("\n");
+    ::setenv ("PATH", savedPath.toRawUTF8(), 1);
+    bin.deleteRecursively();
+}
+
 //==============================================================================
 // The guide reads the pages the build copied beside the program, with no
 // network: the update feed's host is the test's server, which serves no page.

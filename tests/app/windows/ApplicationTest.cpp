@@ -15,6 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace juce
+{
+// The arguments JUCE keeps from main(), which the first launch opens.
+extern const char* const* juce_argv;
+extern int juce_argc;
+} // namespace juce
+
 using namespace mediatest;
 
 TEST (Application, WelcomesOnlyTheFirstStartAndNotesThatItWasOne)
@@ -328,6 +335,44 @@ TEST_F (ApplicationStartTest, AStartRemovesWhatDeadRunsLeftWholeAndKeepsRunningO
     else
         ::unsetenv ("TMPDIR");
     running.deleteRecursively();
+}
+
+TEST_F (ApplicationStartTest, ANameTypedInATerminalOpensAtTheFirstLaunchAndALaterOne)
+{
+    // cd ~/Music; Clarivo song.wav
+    const auto dir = scratchFolder();
+    const auto song = dir.getChildFile ("song.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (song));
+    const auto previous = juce::File::getCurrentWorkingDirectory();
+    ASSERT_TRUE (dir.setAsCurrentWorkingDirectory());
+    const auto savedArgc = juce::juce_argc;
+    const auto savedArgv = juce::juce_argv;
+    const char* argv[] = { "Clarivo", "song.wav" };
+    juce::juce_argc = 2;
+    juce::juce_argv = argv;
+    app->instanceName = "Clarivo+ test " + juce::String (::getpid()) + " relative";
+    app->initialise ({});
+    juce::juce_argc = savedArgc;
+    juce::juce_argv = savedArgv;
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == song; }, 10000));
+
+    // A later launch from a folder of its own; a name that is not there is
+    // said, naming it, and the document it would have replaced is closed.
+    auto& dialogs = DialogService::get();
+    dialogs.clearHistory();
+    const auto other = dir.getChildFile ("other");
+    ASSERT_TRUE (other.createDirectory() && media ("song.wav").copyFileTo (other.getChildFile ("b.wav")));
+    ASSERT_TRUE (other.setAsCurrentWorkingDirectory());
+    const char* missing[] = { "Clarivo", "nothere.wav" };
+    const char* later[] = { "Clarivo", "b.wav" };
+    const bool handedMissing = clarivo::launch::SingleInstance::claimOrHandOver (app->instanceName, 2, missing, {}, 5000).handedOver;
+    const bool handedLater = clarivo::launch::SingleInstance::claimOrHandOver (app->instanceName, 2, later, {}, 5000).handedOver;
+    previous.setAsCurrentWorkingDirectory();
+    EXPECT_TRUE (handedMissing && handedLater);
+    ASSERT_TRUE (pumpUntil ([&] { return lastRequest ("Failed to open file...") != nullptr; }, 5000));
+    EXPECT_TRUE (textOf ("Failed to open file...").contains (other.getChildFile ("nothere.wav").getFullPathName()))
+        << textOf ("Failed to open file...");
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == other.getChildFile ("b.wav"); }, 10000));
 }
 
 TEST_F (ApplicationStartTest, ALaunchHandsOverItsFileAsTheBytesItWasNamedWith)
