@@ -178,36 +178,46 @@ void ProcessingAVPlayer::waitForSession (AssetExportSession& session, double fro
 }
 
 //==============================================================================
-bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce::File& url)
+ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce::File& url)
 {
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr || asset == nullptr)
-        return false;
+        return AnalysisCopy::none;
 
     // A lossless copy of the plain sound: the analysis and the learning read
     // exactly what the chain is given.
-    const auto copy = freshTempName ("TempCleanAudio.wav");
+    auto copy = freshTempName ("TempCleanAudio.wav");
+    bool made = false;
     {
         Overlay overlay (*app, "Loading...");
         auto session = AssetExportSession::exportSessionWithAsset (asset, kExportPresetLinearPCM);
-        if (session == nullptr)
-            return false;
-        session->setOutputURL (copy);
-        session->setOutputFileType (FileType::wave);
-        session->setAudioMix (nullptr);
-        if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
-            session->setTimeRange (audio->getTimeRange());
-        if (atp != nullptr)
-            atp->reset();
-        waitForMessageLoop (100);
-        waitForSession (*session, 0.0, 1.0);
-        logStatus (*session, "");
-        if (session->getStatus() != ExportStatus::completed && url != juce::File())
+        if (session != nullptr && copy != juce::File())
         {
-            // The readers may still understand it.
+            session->setOutputURL (copy);
+            session->setOutputFileType (FileType::wave);
+            session->setAudioMix (nullptr);
+            if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
+                session->setTimeRange (audio->getTimeRange());
+            if (atp != nullptr)
+                atp->reset();
+            waitForMessageLoop (100);
+            waitForSession (*session, 0.0, 1.0);
+            logStatus (*session, "");
+            made = session->getStatus() == ExportStatus::completed;
+        }
+        if (! made)
+        {
+            // The readers may still understand it. The failed session has
+            // removed its output, and the import writes only into a file
+            // that exists, so it gets a name of its own.
             overlay.hide();
             copy.deleteFile();
-            importMediaFile (url, copy);
+            copy = url != juce::File() ? ClarivoTempFolder::createTempFile ("TempCleanAudio.wav") : juce::File();
+            if (copy == juce::File() || ! importMediaFile (url, copy))
+            {
+                copy.deleteFile();
+                return AnalysisCopy::none;
+            }
         }
     }
 
@@ -218,7 +228,7 @@ bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce:
         mcc->repaint();
     }
     app->analyzeMedia (copy);
-    return true;
+    return made ? AnalysisCopy::whole : AnalysisCopy::byReaders;
 }
 
 //==============================================================================
