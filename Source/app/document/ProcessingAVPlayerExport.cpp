@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <locale.h>
+#include <wctype.h>
 
 using namespace clarivo::media;
 
@@ -416,6 +418,37 @@ void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* se
     });
 }
 
+namespace
+{
+// Other programs take the copy's name as part of a command of their own (a
+// mail helper pastes it into "attachment='...'" after decoding escapes), so
+// Clarivo makes it plain: letters and digits of any script, space, '-', '_'
+// and '.', every other character '_', never read as an option or a hidden
+// file, and short enough for any folder.
+juce::String sharedCopyName (const juce::String& stem, int number, const juce::String& extension)
+{
+    static const locale_t unicode = ::newlocale (LC_CTYPE_MASK, "C.UTF-8", (locale_t) nullptr);
+    constexpr size_t maxStemBytes = 100;
+    juce::String plain;
+    size_t bytes = 0;
+    for (auto p = stem.getCharPointer(); ! p.isEmpty();)
+    {
+        auto c = p.getAndAdvance();
+        const bool ascii = c < 0x80;
+        const bool kept = c == ' ' || c == '-' || c == '_' || c == '.'
+                          || (ascii ? juce::CharacterFunctions::isLetterOrDigit ((char) c)
+                                    : unicode != (locale_t) nullptr && ::iswalnum_l ((wint_t) c, unicode) != 0);
+        if (! kept || (plain.isEmpty() && (c == '-' || c == '.')))
+            c = '_';
+        bytes += juce::CharPointer_UTF8::getBytesRequiredFor (c);
+        if (bytes > maxStemBytes)
+            break;
+        plain += juce::String::charToString (c);
+    }
+    return (plain.isEmpty() ? juce::String ("_") : plain) + "-" + juce::String (number) + extension;
+}
+} // namespace
+
 juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
 {
     auto* app = ClarivoApplication::getApp();
@@ -443,7 +476,7 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
     juce::File shared;
     for (int tries = 0; shared == juce::File() && tries < 1000; ++tries)
     {
-        const auto name = media.getFileNameWithoutExtension() + "-" + juce::String (shareCount++) + extension;
+        const auto name = sharedCopyName (media.getFileNameWithoutExtension(), shareCount++, extension);
         shared = ClarivoTempFolder::createSharedFile (name);
         if (shared == juce::File() && ! folder.getChildFile (name).exists())
             break;
