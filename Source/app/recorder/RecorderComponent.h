@@ -59,7 +59,8 @@ public:
     juce::ImageButton& getRecordButton() noexcept { return recordButton; }
     juce::Label& getTimeLabel() noexcept { return timeLabel; }
 
-    // Where recordings go: the user's Documents folder.
+    // Where recordings go: the user's Documents folder, made when missing
+    // (the home folder when it cannot be made).
     static juce::File getRecordingsFolder();
 
 private:

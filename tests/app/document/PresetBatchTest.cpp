@@ -5,6 +5,7 @@
 
 #include "app/document/BatchProcessor.h"
 #include "app/document/ClarivoSettingsDocument.h"
+#include "app/recorder/RecorderComponent.h"
 #include "app/support/TestHelpers.h"
 
 #include <sys/stat.h>
@@ -141,6 +142,58 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
     EXPECT_EQ (bytesOf (preset), defaults);
     EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 4);
+}
+
+// A fresh account has no Documents folder: the first "Save Preset..." must
+// not fail, and no chooser may open on a folder that is not there.
+TEST_F (AppTest, ChoosersAndTheRecorderStartInAFolderThatExistsOnAFreshAccount)
+{
+    const auto home = configHome->home, documents = home.getChildFile ("Documents");
+    ASSERT_FALSE (documents.exists());
+    auto& dialogs = DialogService::get();
+    // The user saves where the chooser starts, and cancels every other chooser.
+    juce::Array<juce::File> starts;
+    dialogs.setResponder ([&starts] (const DialogService::Request& r)
+    {
+        DialogService::Answer answer;
+        if (r.kind == DialogService::Kind::openFile || r.kind == DialogService::Kind::saveFile || r.kind == DialogService::Kind::folder)
+            starts.add (r.initial);
+        if (r.kind == DialogService::Kind::saveFile)
+            answer.file = r.initial;
+        return answer;
+    });
+    const auto everyChooser = [&]
+    {
+        starts.clear();
+        dialogs.clearHistory();
+        app->savePreset();
+        app->loadPreset();
+        app->openMedia();
+        app->runBatchProcessor();
+    };
+
+    processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.3f);
+    everyChooser();
+    EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+    EXPECT_EQ (bytesOf (documents.getChildFile ("unnamed.cvp")), stateOf (processor()));
+    ASSERT_EQ (starts.size(), 4);
+    EXPECT_EQ (starts[0], documents.getChildFile ("unnamed.cvp"));
+    for (int i = 1; i < starts.size(); ++i)
+        EXPECT_EQ (starts[i], documents) << i;
+    EXPECT_EQ (RecorderComponent::getRecordingsFolder(), documents);
+
+    // Where the name is taken by a file, the home folder serves instead.
+    ASSERT_TRUE (documents.deleteRecursively());
+    ASSERT_TRUE (documents.replaceWithText ("not a folder"));
+    everyChooser();
+    EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+    EXPECT_EQ (bytesOf (home.getChildFile ("unnamed.cvp")), stateOf (processor()));
+    ASSERT_EQ (starts.size(), 4);
+    for (int i = 1; i < starts.size(); ++i)
+        EXPECT_EQ (starts[i], home) << i;
+    EXPECT_EQ (RecorderComponent::getRecordingsFolder(), home);
+    EXPECT_EQ (documents.loadFileAsString(), "not a folder");
+    dialogs.setResponder ({});
 }
 
 TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
