@@ -47,7 +47,7 @@ void tellUser (const juce::String& title, const juce::String& text)
 
 juce::File RecorderComponent::getRecordingsFolder()
 {
-    return DialogService::documentsFolder();
+    return juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
 }
 
 RecorderComponent::RecorderComponent (juce::AudioDeviceManager& manager, Preferences& prefs)
@@ -315,6 +315,7 @@ void RecorderComponent::buttonClicked (juce::Button* button)
 void RecorderComponent::startRecording()
 {
     const auto folder = getRecordingsFolder();
+    folder.createDirectory();
     // The framework's numbering would write "Clarivo Recording(2).wav".
     recordingFile = folder.getChildFile ("Clarivo Recording.wav");
     for (int n = 2; recordingFile.exists(); ++n)

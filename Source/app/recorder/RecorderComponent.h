@@ -59,8 +59,7 @@ public:
     juce::ImageButton& getRecordButton() noexcept { return recordButton; }
     juce::Label& getTimeLabel() noexcept { return timeLabel; }
 
-    // Where recordings go: the user's Documents folder, made when missing
-    // (the home folder when it cannot be made).
+    // Where recordings go: the user's Documents folder.
     static juce::File getRecordingsFolder();
 
 private:

@@ -31,16 +31,17 @@ juce::File DialogService::documentsFolder()
 namespace
 {
 // A chooser told to start in a folder that is not there opens somewhere the
-// user did not expect, and a save into it fails.
+// user did not expect, and a save into it fails. Without a start the
+// framework's own (the home folder) serves.
 juce::File existingStart (const juce::File& initial, bool keepName)
 {
-    if (initial.exists())
+    if (initial == juce::File() || initial.exists())
         return initial;
     const auto parent = initial.getParentDirectory();
-    if (initial != juce::File() && parent.isDirectory())
+    if (parent.isDirectory())
         return keepName ? initial : parent;
     const auto folder = DialogService::documentsFolder();
-    return keepName && initial != juce::File() ? folder.getChildFile (initial.getFileName()) : folder;
+    return keepName ? folder.getChildFile (initial.getFileName()) : folder;
 }
 } // namespace
 

@@ -52,8 +52,8 @@ public:
              const juce::StringArray& buttons);
 
     // A file or folder, or an invalid file when the user cancelled. A
-    // chooser starts in initial's folder while it exists, otherwise (and
-    // without initial) in documentsFolder(), keeping initial's name for a save.
+    // chooser starts in initial's folder while it exists, otherwise in
+    // documentsFolder(), keeping initial's name for a save.
     juce::File chooseFileToOpen (const juce::String& title, const juce::File& initial, const juce::String& patterns);
     juce::File chooseFileToSave (const juce::String& title, const juce::File& initial, const juce::String& patterns);
     juce::File chooseFolder (const juce::String& title, const juce::File& initial);
