@@ -24,11 +24,15 @@ juce::File folder, sharedFolder;
 // that a cleaner removed may come back under the same name as somebody
 // else's, so it is used only while it is still a real folder that we own
 // and nobody else may enter.
+bool isPrivateFolder (const struct stat& info)
+{
+    return S_ISDIR (info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
 bool stillOurs (const juce::File& candidate)
 {
     struct stat info {};
-    return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && S_ISDIR (info.st_mode)
-           && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+    return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && isPrivateFolder (info);
 }
 
 // The run holds its folder's marker locked for its whole life; the kernel
@@ -104,11 +108,6 @@ bool isRunFolderName (const char* name)
         if (! ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')))
             return false;
     return *p == '\0';
-}
-
-bool isPrivateFolder (const struct stat& info)
-{
-    return S_ISDIR (info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
 }
 
 // The run folders in the temporary folder whose run is gone: a real private
