@@ -154,8 +154,8 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
     }
 
     // The file is written unnamed (or under a hidden name) and takes the
-    // destination's only when complete, so a failure never leaves a file there, and a file
-    // that appeared there meanwhile is not replaced.
+    // destination's only when complete, so a failure never leaves a file
+    // there, and a file that appeared there meanwhile is not replaced.
     juce::String why;
     clarivo::media::detail::PartialFile pending (destination, why);
     if (! pending.isValid())

@@ -248,9 +248,9 @@ void AssetExportSession::run()
     if (ok)
     {
         // Written unnamed (or under a hidden name) beside the target and
-        // given its name only when complete, and only while the name is free: a
-        // file that appeared there meanwhile (another export's, or one the
-        // user saved) is kept.
+        // given its name only when complete, and only while the name is
+        // free: a file that appeared there meanwhile (another export's, or
+        // one the user saved) is kept.
         partial = std::make_unique<detail::PartialFile> (outputURL, why);
         ok = partial->isValid();
         if (ok)
