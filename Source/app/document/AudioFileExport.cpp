@@ -154,13 +154,14 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
         return false;
     }
 
-    // The file is written under a hidden name and takes the destination's
-    // only when complete, so a failure never leaves a file there, and a file
-    // that appeared there meanwhile is not replaced.
+    // The file is written unnamed (or under a hidden name) and takes the
+    // destination's only when complete, so a failure never leaves a file
+    // there, and a file that appeared there meanwhile is not replaced.
     juce::String why;
-    const auto partial = clarivo::media::detail::createPartialFile (destination, why);
-    if (partial == juce::File())
+    clarivo::media::detail::PartialFile pending (destination, why);
+    if (! pending.isValid())
         return false;
+    const auto& partial = pending.getFile();
     // MP3 goes through a 16-bit WAV in our own folder, for lame to encode.
     const auto wav = mp3 ? ClarivoTempFolder::createTempFile (".wav") : juce::File();
 
@@ -183,14 +184,12 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
         if (ok && mp3)
             ok = runLame (request.lameProgram, request.quality, wav, partial, progress) && partial.getSize() > 0;
         if (ok)
-            ok = clarivo::media::detail::moveWithoutReplacing (partial, destination, why);
+            ok = pending.moveInto (destination, why);
     }
 
     out.writer.reset();
     if (wav != juce::File())
         wav.deleteFile();
-    if (! ok)
-        partial.deleteFile();
     if (shown)
         progress.hide();
     return ok;

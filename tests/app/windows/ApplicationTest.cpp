@@ -145,16 +145,19 @@ TEST_F (ApplicationTest, QuitOffersTheMediaAndCleansOnlyOurOwnFiles)
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
     const auto keep = temp.getNonexistentChildFile ("keep", ".m4a", false);
     keep.replaceWithText ("not ours");
-    // A folder an earlier run left, and one of a program still running (pid 1).
-    const auto privateM4a = [&] (int pid)
+    // A folder an earlier run left (its marker free), and one that no run
+    // of ours is known to have made (no marker).
+    const auto privateM4a = [&] (int pid, bool marked)
     {
         const auto folder = temp.getChildFile ("clarivo-" + juce::String (pid) + "-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt()).paddedLeft ('0', 8).substring (0, 6));
         folder.createDirectory();
         ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+        if (marked)
+            folder.getChildFile (ClarivoTempFolder::runMarkerName).create();
         folder.getChildFile ("x.m4a").replaceWithText ("x");
         return folder.getChildFile ("x.m4a");
     };
-    const auto leftBehind = privateM4a (999999999), running = privateM4a (1);
+    const auto leftBehind = privateM4a (999999999, true), running = privateM4a (1, false);
 
     ASSERT_TRUE (open (media ("song.wav")).wasOk());
     processor().setParameter (CVAudioProcessor::Parameter::boost, 0.4f);
@@ -317,6 +320,8 @@ TEST_F (ApplicationStartTest, AStartRemovesWhatDeadRunsLeftWholeAndKeepsRunningO
         const auto folder = temp.getChildFile ("clarivo-" + juce::String (pid) + "-a1B2c3");
         folder.getChildFile ("sub").createDirectory();
         ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+        if (pid != 1)
+            folder.getChildFile (ClarivoTempFolder::runMarkerName).create();
         for (const auto name : { "tmp-x1TempCleanAudio.wav", "tmp-x2TempCleanAudio.wav", "out.flac.partial", "sub/y.m4a" })
             folder.getChildFile (name).replaceWithText ("left");
         outside.createSymbolicLink (folder.getChildFile ("link.wav"), true);
