@@ -99,8 +99,11 @@ public:
     // written (verb: "save" or "share") and offered the sound-only formats.
     // -1 when the user declined.
     int formatForCopy (int format, const juce::String& verb);
-    // The plain-sound copy that the thumbnail and the analysis read.
-    bool analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
+    // The plain-sound copy that the thumbnail and the analysis read: made
+    // whole from the media, made by the audio readers when the media could
+    // not be decoded to its end, or not made at all.
+    enum class AnalysisCopy { whole, byReaders, none };
+    AnalysisCopy analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
 
     //==========================================================================
     // Sharing
