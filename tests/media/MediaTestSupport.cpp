@@ -39,6 +39,19 @@ juce::StringArray h264Movie (const juce::String& sound = {}, const char* bitrate
     return args;
 }
 
+// A second and a half of small test pictures in the given codec, with the
+// stereo tone at 48 kHz in the given sound codec.
+juce::StringArray homeVideo (const char* picture, const char* sound, const juce::StringArray& more = {})
+{
+    juce::StringArray args { "-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=1.5", "-f", "lavfi", "-i",
+                             "aevalsrc=0.35*sin(2*PI*440*t)+0.15*sin(2*PI*1731*t)|0.3*sin(2*PI*660*t)+0.1*sin(2*PI*2950*t):s=48000:d=1.5",
+                             "-map", "0:v", "-map", "1:a", "-c:v", picture, "-pix_fmt", "yuvj420p", "-c:a", sound };
+    if (juce::String (picture) != "mjpeg")
+        args.set (args.indexOf ("yuvj420p"), "yuv420p");
+    args.addArray (more);
+    return args;
+}
+
 // Overwrites bytes at offset from the first place the tag appears, after the
 // sample description box when there is one (where the entries' codes are).
 bool patch (const juce::File& file, const char* tag, size_t offset, std::vector<unsigned char> bytes)
@@ -162,6 +175,18 @@ const std::map<juce::String, Maker>& recipes()
                                 "-b:a", "64k" }) },
         // The encoder's priming before zero, so picture and sound both start at zero.
         { "clip.mkv", ffmpeg (h264Movie (stereoTone (44100), "160k", { "-avoid_negative_ts", "disabled" })) },
+        // Home videos as cameras, phones, browsers and screen recorders write
+        // them: short, small pictures, each picture codec with the sound its
+        // container usually carries.
+        { "home-h264-vorbis.mkv", ffmpeg (homeVideo ("libx264", "libvorbis")) },
+        { "home-h264-aac.mkv", ffmpeg (homeVideo ("libx264", "aac")) },
+        { "home-hevc-opus.mkv", ffmpeg (homeVideo ("libx265", "libopus", { "-x265-params", "log-level=error" })) },
+        { "home-vp9-opus.webm", ffmpeg (homeVideo ("libvpx-vp9", "libopus")) },
+        { "home-vp8-vorbis.webm", ffmpeg (homeVideo ("libvpx", "libvorbis")) },
+        { "home-h264-ac3.mts", ffmpeg (homeVideo ("libx264", "ac3")) },
+        { "home-mpeg4-mp3.avi", ffmpeg (homeVideo ("mpeg4", "libmp3lame")) },
+        { "home-h264-aac.3gp", ffmpeg (homeVideo ("libx264", "aac", { "-ac", "1", "-ar", "16000" })) },
+        { "home-mjpeg-pcm.mov", ffmpeg (homeVideo ("mjpeg", "pcm_s16le")) },
         { "song.wav", [] (const juce::File& out)
           {
               return writeWave (out, 2, 3.0, [] (int c, double t, juce::Random& noise)

@@ -145,11 +145,20 @@ void BatchProcessor::processFile (const juce::File& input, const juce::File& out
     // Two inputs can become one output (g.mkv and g.mov both give g.mov),
     // and a second run meets its first one's files: a batch never replaces
     // and never asks.
+    // The format is settled first, for this file alone: its picture may need
+    // another movie format than the batch's, or the sound alone.
+    auto* player = ProcessingAVPlayer::getCurrent();
+    const int batchFormat = document.formatIndex;
+    const int format = player != nullptr ? player->formatForCopy (batchFormat, "save") : batchFormat;
+    if (format < 0)
+        return;
     auto target = outputFolder.getChildFile (input.getFileName())
-                      .withFileExtension (ClarivoDocument::extensionForFormat (document.formatIndex));
+                      .withFileExtension (ClarivoDocument::extensionForFormat (format));
     if (target.exists())
         target = target.getNonexistentSibling (true);
+    document.formatIndex = format;
     document.saveTo (target);
+    document.formatIndex = batchFormat;
 }
 
 bool BatchProcessor::waitForLoad()

@@ -169,7 +169,13 @@ juce::Result ClarivoDocument::saveDocument (const juce::File& file)
         lastSaveError = why;
         return juce::Result::fail (why);
     };
-    const auto target = file.withFileExtension (extensionForFormat (formatIndex));
+    // Settled before anything is written: the picture may need another
+    // movie format, or none can carry it and the user picks a sound-only one.
+    auto* player = ProcessingAVPlayer::getCurrent();
+    const int format = player != nullptr ? player->formatForCopy (formatIndex, "save") : formatIndex;
+    if (format < 0)
+        return fail ("User cancelled save.");
+    const auto target = file.withFileExtension (extensionForFormat (format));
 
     if (isSameFile (target, mediaFile))
     {
@@ -190,7 +196,7 @@ juce::Result ClarivoDocument::saveDocument (const juce::File& file)
     // only when whole, so a failed save leaves the old file as it was.
     auto* transport = getTransport();
     const auto partial = privateSibling (target);
-    const bool exported = transport != nullptr && transport->exportMedia (partial.getFullPathName(), formatIndex, qualityIndex);
+    const bool exported = transport != nullptr && transport->exportMedia (partial.getFullPathName(), format, qualityIndex);
     if (! exported || std::rename (partial.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) != 0)
     {
         partial.deleteFile();

@@ -80,6 +80,25 @@ public:
     // destination, which must not exist, in format index 0-8. True only when
     // the whole file is in place.
     bool exportAsset (const juce::File& destination, bool performAsync, bool bogusPass, int format, int quality);
+    // Why the last exportAsset returned false.
+    enum class ExportFailure
+    {
+        none,
+        told,             // the user has been told already (the MP3 encoder is missing)
+        pictureRefused,   // the container would not take the picture
+        sourceUnreadable, // the media could not be read to its end
+        writeFailed,      // a write failed: the disk is full
+        encoderFailed,    // the MP3 encoder ended with a failure
+        other,
+    };
+    ExportFailure getLastExportFailure() const noexcept { return lastExportFailure; }
+    // The format a copy asked for in format index 0-8 is written in: the
+    // movie formats keep the picture packet for packet, so where the one
+    // asked for cannot carry the loaded picture another movie format that
+    // can is taken; where none can, the user is told before anything is
+    // written (verb: "save" or "share") and offered the sound-only formats.
+    // -1 when the user declined.
+    int formatForCopy (int format, const juce::String& verb);
     // The plain-sound copy that the thumbnail and the analysis read: made
     // whole from the media, made by the audio readers when the media could
     // not be decoded to its end, or not made at all.
@@ -96,7 +115,7 @@ public:
     void sharingServicePicker (const clarivo::share::Service* service);
     // Writes the processed copy a share hands on, whole, into the share
     // folder as "<name>-<shareCount><extension>"; an invalid file, and why,
-    // when it could not be made.
+    // when it could not be made (empty when the user has been told already).
     juce::File prepareSharedCopy (juce::String& whyNot);
     // The format index of a shared copy: the one the media's extension
     // names, else a movie for media with pictures and AAC sound without.
@@ -129,6 +148,11 @@ private:
     bool failLoad();
     void step (int frames, double seconds);
     void waitForMessageLoop (int ms);
+    // Clears the last failure when ok; returns ok.
+    bool succeeded (bool ok) noexcept;
+    // What a share says when its copy could not be made; empty when the
+    // user has been told already.
+    juce::String shareFailureText (ExportFailure failure, const juce::File& media, int format) const;
     // Runs the message loop until the session has finished, showing its
     // progress between from and to.
     void waitForSession (clarivo::media::AssetExportSession& session, double from, double to);
@@ -141,6 +165,7 @@ private:
     juce::File origURL;
     int timeObserverToken = 0, rateObserverToken = 0, endObserverToken = 0;
     int shareCount = 1;
+    ExportFailure lastExportFailure = ExportFailure::none;
     float suspendedRate = 0.0f;
     // The decoded copy the loaded media plays from, when it needed one.
     juce::File importedFile;

@@ -145,6 +145,24 @@ bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destina
     return done->load() == 1;
 }
 
+// What a failed session's message says went wrong; a session that did
+// not fail failed nothing.
+ProcessingAVPlayer::ExportFailure failureOf (AssetExportSession& session)
+{
+    using Failure = ProcessingAVPlayer::ExportFailure;
+    if (session.getStatus() != ExportStatus::failed)
+        return Failure::other;
+    if (session.failedOnSource())
+        return Failure::sourceUnreadable;
+    const auto why = session.getError();
+    if (why.contains ("container refused") || why.contains ("container cannot hold"))
+        return Failure::pictureRefused;
+    if (why.contains ("could not be written") || why.contains ("could not be finished") || why.contains ("cannot be created")
+        || why.contains ("could not be moved"))
+        return Failure::writeFailed;
+    return Failure::other;
+}
+
 void logStatus (AssetExportSession& session, const char* suffix)
 {
     switch (session.getStatus())
@@ -236,6 +254,8 @@ ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_p
 //==============================================================================
 bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool, int format, int quality)
 {
+    // Set where the cause is known; every other way out is "other".
+    lastExportFailure = ExportFailure::other;
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr || player == nullptr || player->getCurrentItem() == nullptr || atp == nullptr || origAsset == nullptr
         || format < 0 || format > 8 || destination.exists())
@@ -296,18 +316,27 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         logStatus (*session, "");
         atp->reset();
         if (session->getStatus() != ExportStatus::completed)
+        {
+            lastExportFailure = failureOf (*session);
             return false;
+        }
     }
     const std::int64_t latency = processor.getLatencySamples();
     auto renderedAsset = URLAsset::assetWithURL (rendered);
 
     if (format == 5 || format == 6)
-        return copyAsLinearPCM (renderedAsset, destination, *fileTypeForFormat (format), rate, channels, latency, frames);
+    {
+        // The render has just been read whole: what fails here is the writing.
+        lastExportFailure = ExportFailure::writeFailed;
+        return succeeded (copyAsLinearPCM (renderedAsset, destination, *fileTypeForFormat (format), rate, channels, latency, frames));
+    }
 
     if (format == 7 || format == 8)
     {
         overlay.hide();
-        return app->exportWithAudioFormat (rendered, destination, quality, latency, frames);
+        const bool withoutEncoder = format == 8 && ! app->lameProgram.existsAsFile();
+        lastExportFailure = withoutEncoder ? ExportFailure::told : format == 8 ? ExportFailure::encoderFailed : ExportFailure::writeFailed;
+        return succeeded (app->exportWithAudioFormat (rendered, destination, quality, latency, frames));
     }
 
     // The movie and AAC formats: the trimmed sound encoded once, then put
@@ -327,7 +356,10 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         session->setOutputFileType (FileType::appleM4A);
         waitForSession (*session, 0.5, 0.9);
         if (session->getStatus() != ExportStatus::completed)
+        {
+            lastExportFailure = failureOf (*session);
             return false;
+        }
     }
 
     auto encodedAsset = URLAsset::assetWithURL (encoded);
@@ -353,7 +385,40 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     session->setOutputFileType (*fileTypeForFormat (format));
     waitForSession (*session, 0.9, 1.0);
     logStatus (*session, "(2)");
-    return session->getStatus() == ExportStatus::completed;
+    lastExportFailure = failureOf (*session);
+    return succeeded (session->getStatus() == ExportStatus::completed);
+}
+
+bool ProcessingAVPlayer::succeeded (bool ok) noexcept
+{
+    if (ok)
+        lastExportFailure = ExportFailure::none;
+    return ok;
+}
+
+int ProcessingAVPlayer::formatForCopy (int format, const juce::String& verb)
+{
+    const auto movie = fileTypeForFormat (format);
+    const auto codec = origAsset != nullptr ? pictureCodec (*origAsset) : juce::String();
+    if (! movie || isAudioOnly (*movie) || codec.isEmpty() || carriesPicture (*movie, codec))
+        return format;
+    // MP4 first: it carries the most, and its name says what the copy is.
+    for (int other : { 1, 0, 2 })
+        if (carriesPicture (*fileTypeForFormat (other), codec))
+            return other;
+
+    const juce::StringArray soundOnly { "M4A", "CoreAudio", "WAVE", "AIFF", "FLAC", "MP3" };
+    auto buttons = soundOnly;
+    buttons.add ("Cancel");
+    const auto name = origURL != juce::File() ? origURL.getFileName() : juce::String ("the media");
+    const int answer = DialogService::get().ask (
+        juce::MessageBoxIconType::WarningIcon, "Picture Cannot Be Kept",
+        "The picture of \"" + name + "\" is " + pictureCodecTitle (codec)
+            + " video, which none of the movie formats (QuickTime, MPEG-4, M4V) can carry. Nothing has been written.\n\n"
+              "Clarivo can "
+            + verb + " the processed sound alone in one of these formats:",
+        buttons);
+    return answer >= 0 && answer < soundOnly.size() ? 3 + answer : -1;
 }
 
 //==============================================================================
@@ -402,7 +467,8 @@ void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* se
     const auto copy = prepareSharedCopy (whyNot);
     if (copy == juce::File())
     {
-        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed", whyNot);
+        if (whyNot.isNotEmpty())
+            DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Sharing Failed", whyNot);
         return;
     }
     service->share (copy, [name = service->name, copy] (const juce::String& why)
@@ -416,6 +482,35 @@ void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* se
         if (auto* a = ClarivoApplication::getApp())
             a->showWhenIdle (tell);
     });
+}
+
+juce::String ProcessingAVPlayer::shareFailureText (ExportFailure failure, const juce::File& media, int format) const
+{
+    const auto name = "\"" + media.getFileName() + "\"";
+    const juce::String nothing = " Nothing was shared.";
+    switch (failure)
+    {
+        case ExportFailure::told:
+        case ExportFailure::none:
+            return {};
+        case ExportFailure::pictureRefused:
+            if (format > 2)
+                return "The " + ClarivoDocument::extensionForFormat (format) + " container refused the processed sound of " + name + "."
+                     + nothing;
+            return "The " + ClarivoDocument::extensionForFormat (format) + " container refused the picture of " + name + " ("
+                 + pictureCodecTitle (origAsset != nullptr ? pictureCodec (*origAsset) : juce::String()) + " video)." + nothing;
+        case ExportFailure::sourceUnreadable:
+            return "Clarivo could not read " + name + " to its end, so there is no whole processed copy to share." + nothing;
+        case ExportFailure::writeFailed:
+            return "Clarivo could not write the processed copy of " + name + " to share: the disk is full ("
+                 + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ")." + nothing;
+        case ExportFailure::encoderFailed:
+            return "The MP3 encoder (" + ClarivoApplication::getApp()->lameProgram.getFullPathName()
+                 + ") failed on the processed copy of " + name + "." + nothing;
+        case ExportFailure::other:
+            break;
+    }
+    return "Clarivo could not make the processed copy of " + name + "." + nothing;
 }
 
 namespace
@@ -469,7 +564,10 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
     }
 
     const bool hasVideo = origAsset->getFirstTrackWithMediaType (MediaType::video) != nullptr;
-    const int format = shareFormatFor (media, hasVideo);
+    // The user was told already why no movie can be made, and declined the sound alone.
+    const int format = formatForCopy (shareFormatFor (media, hasVideo), "share");
+    if (format < 0)
+        return {};
     const auto extension = ClarivoDocument::extensionForFormat (format);
     // Copies of an earlier run may still hold the first numbers: the next
     // free one is taken, never an existing file.
@@ -490,14 +588,13 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
     // The export writes under a private name and the copy takes the shared
     // name only when whole: a service never sees part of a file.
     const auto partial = freshTempName (extension);
-    const bool written = partial != juce::File() && exportAsset (partial, false, false, format, app->getDocument().qualityIndex)
-                         && std::rename (partial.getFullPathName().toRawUTF8(), shared.getFullPathName().toRawUTF8()) == 0;
+    const bool exported = partial != juce::File() && exportAsset (partial, false, false, format, app->getDocument().qualityIndex);
+    const bool written = exported && std::rename (partial.getFullPathName().toRawUTF8(), shared.getFullPathName().toRawUTF8()) == 0;
     if (! written)
     {
         partial.deleteFile();
         shared.deleteFile();
-        whyNot = "Clarivo could not write the processed copy of \"" + media.getFileName()
-                 + "\" to share: the disk may be full, or the media could not be read to its end. Nothing was shared.";
+        whyNot = shareFailureText (exported ? ExportFailure::writeFailed : lastExportFailure, media, format);
         return {};
     }
     saveTempURL = shared;

@@ -58,6 +58,41 @@ bool isAudioOnly (FileType type)
         || type == FileType::aiff;
 }
 
+bool carriesPicture (FileType type, const juce::String& codec)
+{
+    // What the QuickTime family's writers take as they are: VP9 and AV1 have
+    // a sample entry in MP4 only, the iPod flavour (M4V) takes the two codecs
+    // its players decode, and nothing of ours takes VP8, Theora or the like.
+    const bool everyMovie = codec == "h264" || codec == "mpeg4";
+    switch (type)
+    {
+        case FileType::quickTimeMovie: return everyMovie || codec == "hevc" || codec == "mjpeg";
+        case FileType::mpeg4: return everyMovie || codec == "hevc" || codec == "mjpeg" || codec == "vp9" || codec == "av1";
+        case FileType::appleM4V: return everyMovie;
+        default: return false;
+    }
+}
+
+juce::String pictureCodec (Asset& asset)
+{
+    if (auto video = asset.getFirstTrackWithMediaType (MediaType::video))
+        for (const auto& format : video->getFormatDescriptions())
+            if (format.codec.isNotEmpty())
+                return format.codec;
+    return {};
+}
+
+juce::String pictureCodecTitle (const juce::String& codec)
+{
+    static const std::map<juce::String, juce::String> titles { { "h264", "H.264" },      { "hevc", "HEVC (H.265)" },
+                                                                { "mpeg4", "MPEG-4 Part 2" }, { "mjpeg", "Motion JPEG" },
+                                                                { "vp8", "VP8" },          { "vp9", "VP9" },
+                                                                { "av1", "AV1" },          { "theora", "Theora" },
+                                                                { "rawvideo", "uncompressed" } };
+    const auto it = titles.find (codec);
+    return it != titles.end() ? it->second : codec.toUpperCase();
+}
+
 namespace
 {
 const char* muxerName (FileType type)
@@ -315,6 +350,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     if (! source.isValid())
     {
         why = source.getError();
+        sourceFault.store (true);
         return false;
     }
 
@@ -626,6 +662,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     if (! sourceOk)
     {
         why = "The source audio could not be decoded completely.";
+        sourceFault.store (true);
         return false;
     }
     return out.close (why);
@@ -654,6 +691,9 @@ struct PacketFeed
     bool prerollPending = false;
     bool pcm = false;
     int bytesPerFrame = 0;
+    int reorderDelay = 0;                   // frames a decoder holds back before the first picture comes out
+    std::int64_t origin = 0;                // where the asset's zero lies in the packets' times, in inBase
+    std::int64_t lastDts = AV_NOPTS_VALUE;  // in inBase, before the segment's offset
 
     ~PacketFeed()
     {
@@ -666,9 +706,17 @@ struct PacketFeed
         while (segment < segments.size())
         {
             const auto& s = segments[segment];
-            if (demuxer == nullptr || openFile != s.file)
+            // From the very start, the packets are read from the file's start:
+            // a seek to the start of an MPEG-TS file lands past its first
+            // picture, which the rest cannot be decoded without.
+            const bool fromStart = s.sourceStart <= Time::zero();
+            const bool opened = demuxer == nullptr || openFile != s.file;
+            if (opened || fromStart)
             {
-                demuxer = detail::Demuxer::openFile (s.file, why);
+                if (opened)
+                    demuxer = detail::Demuxer::openFile (s.file, why);
+                else if (! demuxer->reopen (why))
+                    demuxer = nullptr;
                 if (demuxer == nullptr)
                     return false;
                 openFile = s.file;
@@ -677,10 +725,19 @@ struct PacketFeed
             }
             auto* st = demuxer->stream (s.streamIndex);
             inBase = st->time_base;
-            const auto ts = (std::int64_t) std::floor (s.sourceStart.seconds() / av_q2d (inBase));
+            reorderDelay = std::clamp (st->codecpar->video_delay, 0, 16);
+            lastDts = AV_NOPTS_VALUE;
+            // Outside the QuickTime family the sound's zero is where the file
+            // starts (an MPEG-TS camcorder clip starts at 1.4 s or later), and
+            // the pictures keep their place beside it.
+            const auto fileStart = demuxer->get()->start_time;
+            origin = type == MediaType::video && ! demuxer->isQuickTimeFamily() && fileStart != AV_NOPTS_VALUE && fileStart > 0
+                       ? av_rescale_q (fileStart, AV_TIME_BASE_Q, inBase)
+                       : 0;
+            const auto ts = (std::int64_t) std::floor (s.sourceStart.seconds() / av_q2d (inBase)) + origin;
             // Back to the sync sample before the start (video) or one packet
             // early (audio preroll); the packets before the range are sorted out below.
-            if (av_seek_frame (demuxer->get(), s.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+            if (! fromStart && av_seek_frame (demuxer->get(), s.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
                 avformat_seek_file (demuxer->get(), s.streamIndex, INT64_MIN, INT64_MIN, INT64_MIN, 0);
             av_packet_unref (held);
             prerollPending = ! pcm && type == MediaType::audio;
@@ -715,6 +772,10 @@ struct PacketFeed
                 av_packet_unref (packet);
                 continue;
             }
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts -= origin;
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts -= origin;
 
             const double tb = av_q2d (inBase);
             const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
@@ -749,6 +810,9 @@ struct PacketFeed
                 }
                 continue;
             }
+
+            if (type == MediaType::video)
+                fillDecodingTime();
 
             if (type == MediaType::audio && pcm && bytesPerFrame > 0)
             {
@@ -803,6 +867,25 @@ struct PacketFeed
             return true;
         }
         return true;
+    }
+
+    // Matroska and WebM store no decoding time for the pictures a decoder
+    // holds back at the start of reordered video; taking the display time in
+    // its place would make the times go backwards, which MP4 and MOV refuse.
+    // The missing times are laid out one frame apart before the first
+    // picture shown, as a decoder with that delay would take them.
+    void fillDecodingTime()
+    {
+        if (packet->dts == AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE)
+        {
+            const std::int64_t step = std::max<std::int64_t> (1, packet->duration);
+            packet->dts = lastDts == AV_NOPTS_VALUE ? packet->pts - reorderDelay * step : lastDts + step;
+            packet->dts = std::min (packet->dts, packet->pts);
+        }
+        if (lastDts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE && packet->dts <= lastDts)
+            packet->dts = lastDts + 1;
+        if (packet->dts != AV_NOPTS_VALUE)
+            lastDts = packet->dts;
     }
 
     // After a preroll packet has gone out, the packet it displaced.
@@ -1052,7 +1135,10 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
             {
                 probe = detail::Demuxer::openFile (s.file, why);
                 if (probe == nullptr)
+                {
+                    sourceFault.store (true);
                     return false;
+                }
             }
             auto* st = probe->stream (s.streamIndex);
             if (st == nullptr)
@@ -1075,9 +1161,11 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         }
 
         const auto codecId = params->codec_id;
-        const bool accepted = pcmFits (type, codecId)
-                           && (type == FileType::wave ? detail::isPcmCodec (codecId)
-                                                      : avformat_query_codec (out.context->oformat, codecId, FF_COMPLIANCE_NORMAL) == 1);
+        const bool accepted = track->getMediaType() == MediaType::video
+                                ? carriesPicture (type, avcodec_get_name (codecId))
+                                : pcmFits (type, codecId)
+                                      && (type == FileType::wave ? detail::isPcmCodec (codecId)
+                                                                 : avformat_query_codec (out.context->oformat, codecId, FF_COMPLIANCE_NORMAL) == 1);
         if (! accepted)
         {
             why = "The " + fileExtension (type) + " container cannot hold " + avcodec_get_name (codecId) + " "
@@ -1133,7 +1221,10 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
     {
         f->outBase = out.context->streams[f->outIndex]->time_base;
         if (! f->startSegment (why) || ! f->fetch (why))
+        {
+            sourceFault.store (true);
             return false;
+        }
     }
 
     const double total = std::max (1.0e-9, range.duration.seconds());
@@ -1158,7 +1249,10 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         progress.store ((float) std::clamp (t / total, 0.0, 0.999));
 
         if (! next->takeHeld() && ! next->fetch (why))
+        {
+            sourceFault.store (true);
             return false;
+        }
     }
 
     if (const int r = av_write_trailer (out.context); r < 0)

@@ -24,6 +24,14 @@ juce::String fileExtension (FileType type);
 std::optional<FileType> fileTypeForExtension (const juce::String& extension);
 // True for the file types that hold sound only.
 bool isAudioOnly (FileType type);
+// Whether a movie of this type carries pictures in the codec (FFmpeg's short
+// name, as a track's format description gives it) as they are, packet for
+// packet; false for the sound-only types.
+bool carriesPicture (FileType type, const juce::String& codec);
+// The codec of the asset's first picture track, empty without one.
+juce::String pictureCodec (Asset& asset);
+// The name a person knows a picture codec by ("VP8", "H.264").
+juce::String pictureCodecTitle (const juce::String& codec);
 
 // Renders the first audio track of the asset through the mix's taps and
 // encodes it as AAC in an M4A file.
@@ -77,6 +85,9 @@ public:
     ExportStatus getStatus() const noexcept { return status.load(); }
     float getProgress() const noexcept { return progress.load(); }
     juce::String getError() const;
+    // Whether a failed export failed on reading its sources (a file gone,
+    // cut short or damaged), not on writing.
+    bool failedOnSource() const noexcept { return sourceFault.load(); }
 
     // The largest slice a tap is given during an export.
     static constexpr int maxFramesPerSlice = 4096;
@@ -98,6 +109,7 @@ private:
     std::atomic<ExportStatus> status { ExportStatus::unknown };
     std::atomic<float> progress { 0.0f };
     std::atomic<bool> cancelRequested { false };
+    std::atomic<bool> sourceFault { false };
     mutable std::mutex errorLock;
     juce::String error;
     std::function<void()> completion;

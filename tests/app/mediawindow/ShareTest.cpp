@@ -221,8 +221,35 @@ TEST_F (ShareTest, NothingIsWrittenOrHandedOnUnlessAWholeCopyCanBe)
     EXPECT_TRUE (received.empty());
     EXPECT_EQ (sharedNames(), juce::StringArray ("song-1.mp3", "song-2.mp3"));
     EXPECT_EQ (askedTitles(), juce::StringArray ("Sharing Failed"));
-    EXPECT_TRUE (textOf ("Sharing Failed").contains ("the disk may be full")) << textOf ("Sharing Failed");
+    EXPECT_TRUE (textOf ("Sharing Failed").contains ("the disk is full")) << textOf ("Sharing Failed");
     EXPECT_TRUE (textOf ("Sharing Failed").endsWith ("Nothing was shared."));
+}
+
+TEST_F (ShareTest, AFailedShareSaysItsOwnReasonOnce)
+{
+    // Without the MP3 encoder: its own box, and no second one.
+    ASSERT_TRUE (open (media ("song.mp3")).wasOk());
+    app->lameProgram = scratchFolder().getChildFile ("no-lame");
+    DialogService::get().answerWithButton ("Cancel");
+    EXPECT_TRUE (shareWith (1));
+    EXPECT_EQ (askedTitles(), juce::StringArray ("Missing LAME Encoder"));
+    app->lameProgram = juce::File ("/usr/bin/lame");
+    if (document().hasChangedSinceSaved())
+        DialogService::get().answerWithButton ("Discard Changes");
+    ASSERT_TRUE (app->closeMedia().wasOk());
+
+    // Media gone after it was opened (a card pulled): its sound cannot be
+    // read to the end.
+    const auto cut = scratchFolder().getChildFile ("cut.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (cut));
+    ASSERT_TRUE (open (cut).wasOk());
+    ASSERT_TRUE (cut.deleteFile());
+    DialogService::get().clearHistory();
+    EXPECT_TRUE (shareWith (1));
+    EXPECT_EQ (askedTitles(), juce::StringArray ("Sharing Failed"));
+    EXPECT_TRUE (textOf ("Sharing Failed").startsWith ("Clarivo could not read \"cut.wav\" to its end")) << textOf ("Sharing Failed");
+    EXPECT_TRUE (received.empty());
+    EXPECT_TRUE (sharedNames().isEmpty()) << sharedNames().joinIntoString (", ");
 }
 
 // The desktop's own mail helper, xdg-email, takes the copy to a stand-in
