@@ -7,11 +7,8 @@
 set -uo pipefail
 clarivo="$(realpath "$1")"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/clarivo-e2e-stalls.XXXXXX")"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-       XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+. "$(dirname "$0")/common.sh"
+private_home stalls
 pid="" server="" child=""
 
 cleanup() {
@@ -25,16 +22,6 @@ fail() {
     [ -f "$work/start.log" ] && cat "$work/start.log" >&2
     cleanup
     exit 1
-}
-window_named() {
-    local deadline=$((SECONDS + $2)) id pattern
-    pattern="^$(printf '%s' "$1" | sed 's/[][\\.*^$+?(){}|]/\\&/g')\$"
-    while :; do
-        id="$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)"
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
 }
 # Starts the program and waits for its media window, past the welcome box.
 start() {
@@ -82,17 +69,7 @@ start
 deadline=$((SECONDS + 20))
 until grep -q accepted "$work/proxy.log"; do [ $SECONDS -lt $deadline ] || fail "no lookup reached the proxy"; sleep 0.2; done
 sleep 3
-xdotool windowfocus --sync "$media" 2>/dev/null
-xdotool key --clearmodifiers ctrl+q
-deadline=$((SECONDS + 2))
-while kill -0 "$pid" 2>/dev/null; do
-    [ $SECONDS -le $deadline ] || fail "still running 2 s after Ctrl+Q with a stalled lookup"
-    sleep 0.05
-done
-wait "$pid"
-status=$?
-pid=""
-[ $status -eq 0 ] || fail "quit with a stalled lookup ended with status $status"
+quits_within "$media" 2 " with a stalled lookup"
 unset https_proxy http_proxy
 
 # Killed with the guide open, the program takes the web view's process with it.
@@ -109,9 +86,9 @@ sleep 2
 kill -9 "$pid"
 wait "$pid" 2>/dev/null
 pid=""
-deadline=$((SECONDS + 2))
+deadline=$(($(now_ms) + 2000))
 until gone "$child"; do
-    [ $SECONDS -le $deadline ] || fail "the web view process $child outlived the program by 2 s"
+    [ "$(now_ms)" -le $deadline ] || fail "the web view process $child outlived the program by 2 s"
     sleep 0.05
 done
 child=""
