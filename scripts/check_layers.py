@@ -14,11 +14,15 @@ root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.pat
 PLATFORM_SERVICES = sorted(os.path.basename(p) for p in glob.glob(os.path.join(root, "Source", "platform", "*"))
                            if os.path.isdir(p))
 
+# Platform services that stand on another one: both start programs through
+# the one launcher.
+PLATFORM_BELOW = {"share": {"process"}, "update": {"process"}}
+
 LAYERS = {
     "dsp-common": {"dsp-common"},
     "dsp-linux": {"dsp-common", "dsp-linux"},
     "bays": {"dsp-common", "bays"},
-    **{service: {service} for service in PLATFORM_SERVICES},
+    **{service: {service} | PLATFORM_BELOW.get(service, set()) for service in PLATFORM_SERVICES},
     "engine": {"dsp-common", "bays", "media", "update", "engine"},
     "app": {"dsp-common", "bays", *PLATFORM_SERVICES, "engine", "app"},
     "program": {"app"},

@@ -60,13 +60,13 @@ case "$mode" in
         if [ "${CLARIVO_SKIP_TSAN:-0}" != "1" ]; then
             # Every area where threads meet: the engine's, the media layer's
             # decode, export and tap threads, the second-launch listener, the
-            # sharing services' waiters, the recorder and the application's
+            # program launcher's waiters, the recorder and the application's
             # background work. The realtime tests replace the
             # allocator and the mutex, which the sanitizer needs for itself;
             # the user guide's web view is WebKit's own threads.
             configure_and_build build-tsan -DCLARIVO_SANITIZE=thread -DCLARIVO_BENCHMARKS=OFF \
-                -- tests_signalbays tests_engine tests_media tests_launch tests_share tests_app
-            for suite in signalbays engine media launch share app; do
+                -- tests_signalbays tests_engine tests_media tests_launch tests_process tests_share tests_app
+            for suite in signalbays engine media launch process share app; do
                 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp" \
                     xvfb-run -a -s "-screen 0 1280x1024x24" "build-tsan/tests/tests_$suite" --gtest_filter=-UserGuideTest.*
             done

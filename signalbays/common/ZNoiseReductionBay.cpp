@@ -122,6 +122,12 @@ ZNoiseReductionBay::ZNoiseReductionBay (const char* name, int channelCount)
 {
     mProfileFeed.allocate (mNumChannels * (int) kNumBins);
     mLearnedFeed.allocate (mNumChannels * (int) kNumBins);
+    // The window never changes, and the noise display reads its gain on the
+    // message thread while an export's render may be preparing the bay on
+    // its own: set once, here, it is never written under the display.
+    mWindow.reset (ZSignalWindow::create (kFrameSize, 0, 0.0f));
+    const float windowSum = mWindow->getSum();
+    mWindowGain = windowSum != 0.0f ? 2048.0f / windowSum : 1.0f;
 }
 
 ZNoiseReductionBay::~ZNoiseReductionBay() = default;
@@ -180,12 +186,6 @@ void ZNoiseReductionBay::prepare (double sampleRate, int maxBlock)
         mForward.reset (ZFourierTransform::create (10, Direction::forward, Kind::real));
     if (mInverse == nullptr)
         mInverse.reset (ZFourierTransform::create (10, Direction::inverse, Kind::real));
-    if (mWindow == nullptr)
-        mWindow.reset (ZSignalWindow::create (kFrameSize, 0, 0.0f));
-
-    const float windowSum = mWindow->getSum();
-    mWindowGain = windowSum != 0.0f ? 2048.0f / windowSum : 1.0f;
-
     const unsigned scratchLength = std::max ((unsigned) mBlockSize, kFrameSize);
     if (mScratch == nullptr || mScratch->getLength() < scratchLength)
         mScratch = std::make_unique<ZBuffer> (scratchLength, "ZBuffer");

@@ -45,9 +45,7 @@ media_title() { xdotool getwindowname "$media"; }
 # Closes the media from a second launch without a path, answering the
 # question about changes if it comes ($1 names its shot).
 close_media() {
-    cd "$work"
-    second_launch clip.wav
-    cd - >/dev/null
+    second_launch
     local deadline=$((SECONDS + 20))
     # The close empties the title before the window is placed again as the
     # player: wait for it to settle.
@@ -122,9 +120,12 @@ media="$(window_named "Media Player" 20)" || fail "no Media Player after the ref
 close_media close
 shot closed
 
-# Sharing: clip.wav open again, the share button at the bar's right end
-# pressed and "Email" picked; the mail helper gets a whole processed WAV.
-second_launch "$work/clip.wav"
+# Sharing: clip.wav open again, named as a terminal user types it, the
+# share button at the bar's right end pressed and "Email" picked; the mail
+# helper gets a whole processed WAV.
+cd "$work"
+second_launch clip.wav
+cd - >/dev/null
 media="$(window_named "clip.wav" 20)" || fail "no window titled clip.wav to share from"
 sleep 2
 eval "$(xdotool getwindowgeometry --shell "$media")"

@@ -4,6 +4,31 @@
 # program look for them, and that the entry is valid.
 # Usage: check_install.sh <build folder>
 set -uo pipefail
+
+# Under a display: starts the program with a home of its own and prints the
+# X class of each window it shows, one a line.
+if [ "${1:-}" = "--window-classes" ]; then
+    work="$(mktemp -d "${TMPDIR:-/tmp}/clarivo-wmclass.XXXXXX")"
+    export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+           XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
+    mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    "$2" >"$work/log" 2>&1 &
+    pid=$!
+    # The main window and the media window come up together; the welcome box after them.
+    for _ in $(seq 1 150); do
+        [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -ge 2 ] && break
+        sleep 0.2
+    done
+    for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+        xprop -id "$id" WM_CLASS | sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\(.*\)"$/\1/p'
+    done
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    rm -rf "$work"
+    exit 0
+fi
+
 build="$1"
 prefix="$(mktemp -d "${TMPDIR:-/tmp}/clarivo-install.XXXXXX")"
 trap 'rm -rf "$prefix"' EXIT
@@ -33,6 +58,18 @@ if [ -f "$entry" ]; then
     grep -qx 'Name=Clarivo+' "$entry" || fail "the entry's name is not Clarivo+"
     grep -qx 'Exec=Clarivo %F' "$entry" || fail "the entry does not start Clarivo with the files"
     grep -qx 'Icon=clarivo' "$entry" || fail "the entry does not name the installed icon"
+    # Docks group windows under the entry whose StartupWMClass is their X class.
+    wmclass="$(sed -n 's/^StartupWMClass=//p' "$entry")"
+    [ -n "$wmclass" ] || fail "the entry has no StartupWMClass"
+    if command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v xprop >/dev/null; then
+        classes="$(xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --window-classes "$prefix/bin/Clarivo")"
+        [ -n "$classes" ] || fail "the installed program showed no window"
+        while IFS= read -r class; do
+            [ "$class" = "$wmclass" ] || fail "a window's X class is '$class', the entry's StartupWMClass '$wmclass'"
+        done <<<"$classes"
+    else
+        fail "xvfb-run, xdotool or xprop is missing (packages xvfb, xdotool, x11-utils)"
+    fi
     for type in video/quicktime video/mp4 audio/mp4 audio/x-caf audio/x-wav audio/x-aiff audio/flac audio/mpeg; do
         grep -q "^MimeType=.*$type;" "$entry" || fail "the entry does not offer to open $type"
     done

@@ -49,20 +49,23 @@ long long msToFail (const juce::String& name)
 
 // A socket at the instance's name. bound: left behind the way a crash
 // leaves it; listening: takes connections and never reads; otherwise sends
-// bytes as a later launch would and returns the answer, 0 for none.
-enum class Use { bound, listening, send };
+// bytes as a later launch would and returns the answer, 0 for none, and
+// commits to a ready answer unless it is a launch that gives up.
+enum class Use { bound, listening, send, sendAndGiveUp };
 int socketAt (const juce::File& file, Use use, const std::string& bytes = {})
 {
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     file.getFullPathName().copyToUTF8 (address.sun_path, sizeof (address.sun_path));
     const int fd = ::socket (AF_UNIX, SOCK_STREAM, 0);
-    if (use == Use::send)
+    if (use == Use::send || use == Use::sendAndGiveUp)
     {
         char answer = 0;
         if (::connect (fd, (const sockaddr*) &address, sizeof (address)) == 0
             && ::send (fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t) bytes.size())
             ::recv (fd, &answer, 1, 0);
+        if (answer == 'A' && use == Use::send)
+            ::send (fd, "G", 1, MSG_NOSIGNAL);
         ::close (fd);
         return answer;
     }
@@ -103,6 +106,8 @@ TEST (SingleInstance, TheFirstClaimOwnsAndLaterLaunchesHandOverTheirArgumentsInO
     EXPECT_FALSE (SingleInstance::sendToRunningInstance (name, { std::string (65536, 'a') }, 2000));
     EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x00\x00\x00\x40", 4)), 'R');
     EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x02\x00\x00\x00/x", 6)), 'R');
+    // Only a launch that still waits for its answer is carried out.
+    EXPECT_EQ (socketAt (socket, Use::sendAndGiveUp, std::string ("\x03\x00\x00\x00/y\0", 7)), 'A');
     EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x03\x00\x00\x00/x\0", 7)), 'A');
     ASSERT_TRUE (received.waitFor (4));
     EXPECT_EQ (received.launches[3], Arguments { "/x" });
@@ -173,10 +178,43 @@ TEST (SingleInstance, AnInstanceThatNeverAnswersEndsTheLaunchWithItsReason)
     ::unlink (lockPath.toRawUTF8());
 }
 
+TEST (SingleInstance, ALaunchSaysWhatHappensEvenBehindStalledConnections)
+{
+    const auto name = testName ("stalled");
+    Received received;
+    auto owner = SingleInstance::claim (name, received.handler());
+    ASSERT_NE (owner, nullptr);
+
+    // Launches that hung after connecting: some sent nothing, some half a request.
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    SingleInstance::socketFile (name).getFullPathName().copyToUTF8 (address.sun_path, sizeof (address.sun_path));
+    std::vector<int> stalled;
+    for (int i = 0; i < 20; ++i)
+    {
+        const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (::connect (fd, (const sockaddr*) &address, sizeof (address)) == 0 && i % 2 == 1)
+            ::send (fd, "\x09\x00\x00\x00/ha", 7, MSG_NOSIGNAL);
+        stalled.push_back (fd);
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool handedOver = SingleInstance::sendToRunningInstance (name, { "/a.wav" }, 3000);
+    EXPECT_TRUE (handedOver);
+    EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::milliseconds (1000));
+    for (const int fd : stalled)
+        ::close (fd);
+    // What the launch was told is what the instance does, even after the
+    // stalls have long run out.
+    received.waitFor (2, 40);
+    EXPECT_EQ (received.launches, handedOver ? std::vector<Arguments> { { "/a.wav" } } : std::vector<Arguments>());
+}
+
 TEST (SingleInstance, ArgumentsReachTheOwnerAsTheBytesTheyWere)
 {
     // Linux names are bytes: spaces, quotes, tabs, empty arguments and names
-    // that are not UTF-8 all arrive as they were typed.
+    // that are not UTF-8 all arrive as they were typed, a relative name made
+    // absolute against the launch's folder, itself not UTF-8 here.
     const auto name = testName ("bytes");
     Received received;
     auto owner = SingleInstance::claim (name, received.handler());
@@ -184,10 +222,22 @@ TEST (SingleInstance, ArgumentsReachTheOwnerAsTheBytesTheyWere)
     const char* argv[] = { "clarivo", "/dir/a b.wav", "-x", "rel.wav", "", "tab\there", "'/quoted'.wav",
                            "/say \"hi\" now.wav", "/x \"y /etc/z\" w", "\xc3\xa9t\xc3\xa9 .wav", "/bad\xff\xfe" "bytes.wav" };
     const int argc = (int) std::size (argv);
+    const auto parent = juce::File::createTempFile ("launch");
+    ASSERT_TRUE (parent.createDirectory());
+    const auto folder = parent.getFullPathName().toStdString() + "/b\xe9" "d dir";
+    ASSERT_EQ (::mkdir (folder.c_str(), 0700), 0);
+    const auto previous = juce::File::getCurrentWorkingDirectory();
+    ASSERT_EQ (::chdir (folder.c_str()), 0);
     const auto launch = SingleInstance::claimOrHandOver (name, argc, argv, received.handler(), 2000);
+    previous.setAsCurrentWorkingDirectory();
+    ::rmdir (folder.c_str());
+    parent.deleteRecursively();
     EXPECT_TRUE (launch.handedOver);
     ASSERT_TRUE (received.waitFor (1));
-    EXPECT_EQ (received.launches[0], Arguments (argv + 1, argv + argc));
+    auto expected = Arguments (argv + 1, argv + argc);
+    for (auto* relative : { &expected[2], &expected[4], &expected[5], &expected[8] })
+        *relative = folder + "/" + *relative;
+    EXPECT_EQ (received.launches[0], expected);
     EXPECT_TRUE (SingleInstance::claimOrHandOver (name, 1, argv, received.handler(), 2000).handedOver);
     ASSERT_TRUE (received.waitFor (2));
     EXPECT_TRUE (received.launches[1].empty());
@@ -201,44 +251,76 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
         const char* value = std::getenv (name);
         const std::string kept = value != nullptr ? value : "";
         ~Saved() { value != nullptr ? ::setenv (name, kept.c_str(), 1) : ::unsetenv (name); }
-    } runtimeVariable { "XDG_RUNTIME_DIR" }, tempVariable { "TMPDIR" };
+    } runtimeVariable { "XDG_RUNTIME_DIR" }, cacheVariable { "XDG_CACHE_HOME" }, homeVariable { "HOME" },
+        tempVariable { "TMPDIR" };
 
     const auto base = juce::File::createTempFile ("launch");
-    const auto runtime = base.getChildFile ("runtime"), temp = base.getChildFile ("temp");
-    ASSERT_TRUE (runtime.createDirectory() && temp.createDirectory());
+    const auto runtime = base.getChildFile ("runtime"), cache = base.getChildFile ("cache"),
+               home = base.getChildFile ("home"), temp = base.getChildFile ("temp");
+    ASSERT_TRUE (runtime.createDirectory() && home.createDirectory() && temp.createDirectory());
     const auto path = [] (const juce::File& f) { return f.getFullPathName().toRawUTF8(); };
+    const auto isPrivate = [&] (const juce::File& f)
+    {
+        struct stat info {};
+        return ::lstat (path (f), &info) == 0 && S_ISDIR (info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+    };
     ::chmod (path (runtime), 0700);
     ::setenv ("XDG_RUNTIME_DIR", path (runtime), 1);
+    ::setenv ("XDG_CACHE_HOME", path (cache), 1);
+    ::setenv ("HOME", path (home), 1);
     ::setenv ("TMPDIR", path (temp), 1);
     const auto inRuntime = SingleInstance::socketFile ("Clarivo+ 5");
     EXPECT_EQ (inRuntime.getParentDirectory(), runtime);
     EXPECT_TRUE (inRuntime.getFileName().startsWith ("Clarivo__5-"));
     EXPECT_NE (inRuntime, SingleInstance::socketFile ("Clarivo__5"));
 
-    // A runtime folder others may enter is passed over for one of ours in the temporary folder.
+    // A runtime folder others may enter is passed over for one of ours in
+    // our own cache folder (made when missing), never the shared temporary
+    // folder, where another user could make the name first.
     ::chmod (path (runtime), 0755);
     const auto fallback = SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory();
-    EXPECT_EQ (fallback.getParentDirectory(), temp);
-    struct stat info {};
-    ASSERT_EQ (::lstat (path (fallback), &info), 0);
-    EXPECT_TRUE (S_ISDIR (info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700);
+    EXPECT_EQ (fallback, cache.getChildFile ("clarivo-launch"));
+    EXPECT_TRUE (isPrivate (fallback) && isPrivate (cache));
+    EXPECT_EQ (temp.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    // No usable cache variable: the home's.
+    ::setenv ("XDG_CACHE_HOME", "relative/cache", 1);
+    EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory(), home.getChildFile (".cache/clarivo-launch"));
+    ::setenv ("XDG_CACHE_HOME", path (cache), 1);
 
-    // A link planted in its place, even to a private folder, or an open
-    // folder there, leaves no socket to claim or send to.
-    ::rmdir (path (fallback));
+    // Ours but opened up: closed again and used.
+    ::chmod (path (fallback), 0777);
+    EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory(), fallback);
+    EXPECT_TRUE (isPrivate (fallback));
+
+    // A cache folder others may write to, a link planted in the folder's
+    // place (even to a private folder) or a folder of somebody else's
+    // leaves no socket to claim or send to.
+    const auto refused = [&]
+    {
+        EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5"), juce::File());
+        EXPECT_EQ (SingleInstance::claim ("Clarivo+ 5", [] (const Arguments&) {}), nullptr);
+        EXPECT_LT (msToFail ("Clarivo+ 5"), 1000);
+        // Nobody holds the lock there: the launch runs alone rather than open nothing.
+        const char* argv[] = { "clarivo", "/a.wav" };
+        const auto alone = SingleInstance::claimOrHandOver ("Clarivo+ 5", 2, argv, [] (const Arguments&) {}, 300);
+        EXPECT_TRUE (alone.service == nullptr && ! alone.handedOver && alone.refusal.isEmpty());
+    };
+    ::chmod (path (cache), 0777);
+    refused();
+    ::chmod (path (cache), 0700);
+    ASSERT_EQ (::rmdir (path (fallback)), 0);
     ::chmod (path (runtime), 0700);
     ::unsetenv ("XDG_RUNTIME_DIR");
     ASSERT_EQ (::symlink (path (runtime), path (fallback)), 0);
-    EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5"), juce::File());
+    refused();
+    EXPECT_EQ (runtime.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
     ::unlink (path (fallback));
-    ASSERT_EQ (::mkdir (path (fallback), 0755), 0);
-    ::chmod (path (fallback), 0755);
-    EXPECT_EQ (SingleInstance::claim ("Clarivo+ 5", [] (const Arguments&) {}), nullptr);
-    EXPECT_LT (msToFail ("Clarivo+ 5"), 1000);
-    // Nobody holds the lock there: the launch runs alone rather than open nothing.
-    const char* argv[] = { "clarivo", "/a.wav" };
-    const auto alone = SingleInstance::claimOrHandOver ("Clarivo+ 5", 2, argv, [] (const Arguments&) {}, 300);
-    EXPECT_TRUE (alone.service == nullptr && ! alone.handedOver && alone.refusal.isEmpty());
-    EXPECT_EQ (fallback.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    if (::geteuid() == 0)
+    {
+        ASSERT_EQ (::mkdir (path (fallback), 0700), 0);
+        ASSERT_EQ (::chown (path (fallback), 65534, 65534), 0);
+        refused();
+        EXPECT_EQ (fallback.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    }
     base.deleteRecursively();
 }

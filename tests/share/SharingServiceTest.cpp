@@ -3,27 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "ProgramLauncher.h"
+#include "TestMessageLoop.h"
 #include "SharingService.h"
 
 #include <cstdlib>
 
 using namespace clarivo::share;
 
-namespace juce
-{
-inline void PrintTo (const StringArray& a, std::ostream* os) { *os << "[" << a.joinIntoString ("|") << "]"; }
-} // namespace juce
-
 namespace
 {
-bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-    while (! condition() && juce::Time::getMillisecondCounter() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-    return condition();
-}
-
 juce::StringArray list (std::initializer_list<juce::String> items)
 {
     juce::StringArray result;

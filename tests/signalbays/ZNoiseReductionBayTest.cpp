@@ -354,6 +354,13 @@ TEST (ZNoiseReductionBay, BroadbandLimitsProfilesAndDisplayBadChannelCountsAndMo
     EXPECT_NEAR ((*nr.getNoiseProfile())[7], -75.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
     pumpMessages();
     EXPECT_NEAR ((*nr.getNoiseProfile())[7], -90.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
+    // The display is drawn again (a threshold moved) while a render prepares.
+    std::thread again ([&] { for (int i = 0; i < 8; ++i) nr.prepare (44100.0, kBlock); });
+    for (int i = 0; i < 8; ++i)
+        nr.setThreshold (-5.0f);
+    again.join();
+    pumpMessages();
+    EXPECT_NEAR ((*nr.getNoiseProfile())[7], -90.0 + 20.0 * std::log10 (2048.0 / windowSum) - 5.0, 1e-3);
 
     // setDefaults puts the settings back and clears the profiles.
     nr.setReduction (25.0f);

@@ -3,7 +3,8 @@
 #include "app/document/ClarivoTempFolder.h"
 #include "app/windows/DialogService.h"
 #include "platform/media/MediaFileOutput.h"
-#include "platform/share/ProgramLauncher.h"
+#include "platform/process/ProgramLauncher.h"
+#include "platform/update/UpdateChecker.h"
 
 #include <atomic>
 #include <cerrno>
@@ -61,7 +62,7 @@ void offerLameDownload (const Request& request)
     if (request.openPage)
         request.openPage (page);
     else
-        page.launchInDefaultBrowser();
+        clarivo::update::openInBrowser (page);
 }
 
 // Runs lame on the finished WAV, keeping the interface alive until it ends.
@@ -69,7 +70,7 @@ void offerLameDownload (const Request& request)
 bool runLame (const juce::File& program, int quality, const juce::File& wav, const juce::File& mp3, Progress& progress)
 {
     int error = 0;
-    const pid_t pid = clarivo::share::startProgram (
+    const pid_t pid = clarivo::process::startProgram (
         program, { "--quiet", "-V", juce::String (lameVbrQuality (quality)), wav.getFullPathName(), mp3.getFullPathName() }, error);
     if (pid < 0)
         return false;
@@ -153,13 +154,14 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
         return false;
     }
 
-    // The file is written under a hidden name and takes the destination's
-    // only when complete, so a failure never leaves a file there, and a file
-    // that appeared there meanwhile is not replaced.
+    // The file is written unnamed (or under a hidden name) and takes the
+    // destination's only when complete, so a failure never leaves a file
+    // there, and a file that appeared there meanwhile is not replaced.
     juce::String why;
-    const auto partial = clarivo::media::detail::createPartialFile (destination, why);
-    if (partial == juce::File())
+    clarivo::media::detail::PartialFile pending (destination, why);
+    if (! pending.isValid())
         return false;
+    const auto& partial = pending.getFile();
     // MP3 goes through a 16-bit WAV in our own folder, for lame to encode.
     const auto wav = mp3 ? ClarivoTempFolder::createTempFile (".wav") : juce::File();
 
@@ -182,14 +184,12 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
         if (ok && mp3)
             ok = runLame (request.lameProgram, request.quality, wav, partial, progress) && partial.getSize() > 0;
         if (ok)
-            ok = clarivo::media::detail::moveWithoutReplacing (partial, destination, why);
+            ok = pending.moveInto (destination, why);
     }
 
     out.writer.reset();
     if (wav != juce::File())
         wav.deleteFile();
-    if (! ok)
-        partial.deleteFile();
     if (shown)
         progress.hide();
     return ok;

@@ -71,7 +71,7 @@ juce::Result ClarivoSettingsDocument::loadInteractive()
 juce::FileBasedDocument::SaveResult ClarivoSettingsDocument::saveInteractive()
 {
     auto& dialogs = DialogService::get();
-    const auto suggested = juce::File::getSpecialLocation (juce::File::userDocumentsDirectory)
+    const auto suggested = DialogService::documentsFolder()
                                .getChildFile ("unnamed")
                                .withFileExtension (".cvp")
                                .getNonexistentSibling (true);

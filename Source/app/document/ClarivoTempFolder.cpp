@@ -1,13 +1,17 @@
 #include "app/document/ClarivoTempFolder.h"
 
+#include "platform/media/MediaFileOutput.h"
+
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ClarivoTempFolder
 {
@@ -20,15 +24,54 @@ juce::File folder, sharedFolder;
 // that a cleaner removed may come back under the same name as somebody
 // else's, so it is used only while it is still a real folder that we own
 // and nobody else may enter.
+bool isPrivateFolder (const struct stat& info)
+{
+    return S_ISDIR (info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
 bool stillOurs (const juce::File& candidate)
 {
     struct stat info {};
-    return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && S_ISDIR (info.st_mode)
-           && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+    return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && isPrivateFolder (info);
 }
 
-// Folders carry their maker's process id, so that a clean-up leaves the
-// folders of programs still running alone.
+// The run holds its folder's marker locked for its whole life; the kernel
+// drops the lock however the run ends. That, not the pid in the name, tells
+// a clean-up that a folder is in use: a run in another PID namespace (a
+// container, a sandbox, another host over NFS) has a pid that means nothing
+// here.
+int markerFd = -1;
+
+void releaseMarker()
+{
+    if (markerFd >= 0)
+        ::close (markerFd);
+    markerFd = -1;
+}
+
+// Marked under a name of its own first: a clean-up looks only at the
+// marker's own name, so it never finds the marker before its lock.
+bool holdMarker (const juce::File& dir)
+{
+    const int dirFd = ::open (dir.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return false;
+    const auto making = std::string (runMarkerName) + ".new";
+    const int fd = ::openat (dirFd, making.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool held = fd >= 0 && clarivo::media::detail::takeLock (fd)
+                      && ::renameat (dirFd, making.c_str(), dirFd, runMarkerName) == 0;
+    ::close (dirFd);
+    if (! held)
+    {
+        if (fd >= 0)
+            ::close (fd);
+        return false;
+    }
+    releaseMarker();
+    markerFd = fd;
+    return true;
+}
+
 juce::File makeFolder()
 {
     auto path = juce::File::getSpecialLocation (juce::File::tempDirectory)
@@ -38,13 +81,84 @@ juce::File makeFolder()
     // mkdtemp makes it 0700 whatever the umask.
     if (::mkdtemp (path.data()) == nullptr)
         return {};
-    return juce::File (juce::String::fromUTF8 (path.c_str()));
+    const juce::File made (juce::String::fromUTF8 (path.c_str()));
+    if (! holdMarker (made))
+    {
+        made.deleteRecursively();
+        return {};
+    }
+    return made;
 }
 
-// The process id in a folder's name.
-int makerOf (const juce::File& candidate)
+// Exactly what mkdtemp makes of the run folder's pattern: "clarivo-",
+// digits, "-" and six letters or digits. A user's "clarivo-2023-export" or
+// "clarivo-123abc-backup" is not one.
+bool isRunFolderName (const char* name)
 {
-    return candidate.getFileName().fromFirstOccurrenceOf ("-", false, false).upToFirstOccurrenceOf ("-", false, false).getIntValue();
+    if (std::strncmp (name, "clarivo-", 8) != 0)
+        return false;
+    const char* p = name + 8;
+    const char* digits = p;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    if (p == digits || p - digits > 10 || *digits == '0' || *p != '-')
+        return false;
+    ++p;
+    for (int i = 0; i < 6; ++i, ++p)
+        if (! ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')))
+            return false;
+    return *p == '\0';
+}
+
+// The run folders in the temporary folder whose run is gone: a real private
+// folder of ours with the exact name, holding a marker nobody has locked.
+// Each comes with its marker locked by us, so that two clean-ups never
+// take the same folder, and a new run never finds a folder being removed.
+struct DeadRun
+{
+    std::string name;
+    int markerFd = -1;
+};
+
+std::vector<DeadRun> findDeadRuns (int tempFd)
+{
+    std::vector<DeadRun> found;
+    const int listFd = ::dup (tempFd);
+    DIR* dir = listFd >= 0 ? ::fdopendir (listFd) : nullptr;
+    if (dir == nullptr)
+    {
+        if (listFd >= 0)
+            ::close (listFd);
+        return found;
+    }
+    while (const auto* entry = ::readdir (dir))
+    {
+        if (! isRunFolderName (entry->d_name))
+            continue;
+        const int runFd = ::openat (tempFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (runFd < 0)
+            continue;
+        struct stat info {};
+        if (::fstat (runFd, &info) == 0 && isPrivateFolder (info))
+        {
+            const int fd = ::openat (runFd, runMarkerName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            struct stat marker {};
+            if (fd >= 0 && ::fstat (fd, &marker) == 0 && S_ISREG (marker.st_mode) && marker.st_uid == ::geteuid()
+                && clarivo::media::detail::takeLock (fd))
+                found.push_back ({ entry->d_name, fd });
+            else if (fd >= 0)
+                ::close (fd);
+        }
+        ::close (runFd);
+    }
+    ::closedir (dir);
+    return found;
+}
+
+int openTempFolder()
+{
+    return ::open (juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName().toRawUTF8(),
+                   O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 // The name leaves out the "-XXXXXX" of the per-run folders, so their
@@ -62,7 +176,16 @@ juce::File makeShareFolder()
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
     const auto usual = temp.getChildFile (shareFolderName());
     if (::mkdir (usual.getFullPathName().toRawUTF8(), 0700) == 0)
-        ::chmod (usual.getFullPathName().toRawUTF8(), 0700); // whatever the umask took away
+    {
+        // Whatever the umask took away, on the folder just made and never
+        // through a link somebody put in its place since.
+        const int fd = ::open (usual.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0)
+        {
+            ::fchmod (fd, 0700);
+            ::close (fd);
+        }
+    }
     if (stillOurs (usual))
         return usual;
     // Somebody else holds the name: a folder of our own beside it.
@@ -103,32 +226,52 @@ juce::File createTempFile (const juce::String& ending)
 juce::Array<juce::File> ownFolders()
 {
     juce::Array<juce::File> found;
-    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
-    const int self = (int) ::getpid();
-    for (const auto& candidate : temp.findChildFiles (juce::File::findDirectories, false, "clarivo-*-??????"))
     {
-        const int pid = makerOf (candidate);
-        const bool running = pid > 0 && pid != self && (::kill (pid, 0) == 0 || errno == EPERM);
-        if (pid > 0 && ! running && stillOurs (candidate))
-            found.add (candidate);
+        std::lock_guard<std::mutex> guard (lock);
+        if (folder != juce::File() && stillOurs (folder))
+            found.add (folder);
     }
+    const int tempFd = openTempFolder();
+    if (tempFd < 0)
+        return found;
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    for (auto& dead : findDeadRuns (tempFd))
+    {
+        found.add (temp.getChildFile (juce::String::fromUTF8 (dead.name.c_str())));
+        ::close (dead.markerFd);
+    }
+    ::close (tempFd);
     return found;
 }
 
 void removeDeadFolders()
 {
-    const int self = (int) ::getpid();
-    for (const auto& candidate : ownFolders())
-        // Links inside are removed, never followed.
-        if (makerOf (candidate) != self)
-            candidate.deleteRecursively (false);
+    const int tempFd = openTempFolder();
+    if (tempFd < 0)
+        return;
+    for (auto& dead : findDeadRuns (tempFd))
+    {
+        // By descriptor from the temporary folder down: links inside are
+        // removed, never followed. The lock is held until the folder is gone.
+        clarivo::media::detail::removeTreeAt (tempFd, dead.name.c_str());
+        ::close (dead.markerFd);
+    }
+    ::close (tempFd);
 }
 
 void removeAll()
 {
     std::lock_guard<std::mutex> guard (lock);
     if (folder != juce::File() && stillOurs (folder))
-        folder.deleteRecursively();
+    {
+        const int tempFd = ::open (folder.getParentDirectory().getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (tempFd >= 0)
+        {
+            clarivo::media::detail::removeTreeAt (tempFd, folder.getFileName().toRawUTF8());
+            ::close (tempFd);
+        }
+    }
+    releaseMarker();
     folder = juce::File();
 }
 //==============================================================================

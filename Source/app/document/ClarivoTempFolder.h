@@ -13,14 +13,17 @@ namespace ClarivoTempFolder
 juce::File get();
 // A new, empty file in the folder whose name ends with ending.
 juce::File createTempFile (const juce::String& ending);
+// The file in each run's folder that its run holds locked while it lives.
+inline constexpr const char* runMarkerName = "run.lock";
 // This user's folders of this kind, ours and those earlier runs left
-// behind (not those of programs still running): real folders owned by us
-// that nobody else may enter.
+// behind (not those of runs still going, wherever they run): real folders
+// owned by us that nobody else may enter, with a marker nobody holds.
 juce::Array<juce::File> ownFolders();
 // Deletes the folder with everything in it; the next get() makes a new one.
 void removeAll();
-// Deletes, with everything in them, the folders of ownFolders() that no
-// process of ours still uses: those whose maker is gone.
+// Deletes, with everything in them, the folders of ownFolders() other than
+// ours: those whose run is gone. A folder without a marker (one a user
+// named like ours, say) is never taken.
 void removeDeadFolders();
 
 // Shared copies are handed to other programs that may read them after we

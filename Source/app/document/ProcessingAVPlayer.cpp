@@ -229,7 +229,19 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
 
     if (! setUpPlayback (composition, source))
         return failLoad();
-    return true;
+    // Without its plain copy the media would open with no waveform and no
+    // analysis: it is refused. Sound that only the audio readers could get
+    // through opens, but its saves read the media again and may fail, which
+    // the user hears now rather than after the work.
+    const auto copy = analyzeAsset (composition, source);
+    if (copy != AnalysisCopy::whole && showErrors)
+        DialogService::get().showMessage (
+            juce::MessageBoxIconType::WarningIcon, "Damaged Media",
+            "Clarivo could not read the sound of \"" + source.getFileName() + "\" to its end: the file may be damaged or incomplete."
+                + (copy == AnalysisCopy::none ? juce::String()
+                                              : juce::String ("\n\nThe waveform and the analysis show the sound Clarivo could read; "
+                                                              "saving or sharing a processed copy may fail.")));
+    return copy == AnalysisCopy::none ? failLoad() : true;
 }
 
 bool ProcessingAVPlayer::failLoad()
@@ -314,7 +326,6 @@ bool ProcessingAVPlayer::setUpPlayback (std::shared_ptr<Asset> composition, cons
 
     player->seekToTime (makeTimeWithSeconds (0.6, 600));
     lastPlayStopTime = nowMs();
-    analyzeAsset (composition, url);
     return true;
 }
 

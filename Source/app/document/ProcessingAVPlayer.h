@@ -80,8 +80,11 @@ public:
     // destination, which must not exist, in format index 0-8. True only when
     // the whole file is in place.
     bool exportAsset (const juce::File& destination, bool performAsync, bool bogusPass, int format, int quality);
-    // The plain-sound copy that the thumbnail and the analysis read.
-    bool analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
+    // The plain-sound copy that the thumbnail and the analysis read: made
+    // whole from the media, made by the audio readers when the media could
+    // not be decoded to its end, or not made at all.
+    enum class AnalysisCopy { whole, byReaders, none };
+    AnalysisCopy analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
 
     //==========================================================================
     // Sharing

@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <locale.h>
+#include <wctype.h>
 
 using namespace clarivo::media;
 
@@ -178,36 +180,46 @@ void ProcessingAVPlayer::waitForSession (AssetExportSession& session, double fro
 }
 
 //==============================================================================
-bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce::File& url)
+ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce::File& url)
 {
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr || asset == nullptr)
-        return false;
+        return AnalysisCopy::none;
 
     // A lossless copy of the plain sound: the analysis and the learning read
     // exactly what the chain is given.
-    const auto copy = freshTempName ("TempCleanAudio.wav");
+    auto copy = freshTempName ("TempCleanAudio.wav");
+    bool made = false;
     {
         Overlay overlay (*app, "Loading...");
         auto session = AssetExportSession::exportSessionWithAsset (asset, kExportPresetLinearPCM);
-        if (session == nullptr)
-            return false;
-        session->setOutputURL (copy);
-        session->setOutputFileType (FileType::wave);
-        session->setAudioMix (nullptr);
-        if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
-            session->setTimeRange (audio->getTimeRange());
-        if (atp != nullptr)
-            atp->reset();
-        waitForMessageLoop (100);
-        waitForSession (*session, 0.0, 1.0);
-        logStatus (*session, "");
-        if (session->getStatus() != ExportStatus::completed && url != juce::File())
+        if (session != nullptr && copy != juce::File())
         {
-            // The readers may still understand it.
+            session->setOutputURL (copy);
+            session->setOutputFileType (FileType::wave);
+            session->setAudioMix (nullptr);
+            if (auto audio = asset->getFirstTrackWithMediaType (MediaType::audio))
+                session->setTimeRange (audio->getTimeRange());
+            if (atp != nullptr)
+                atp->reset();
+            waitForMessageLoop (100);
+            waitForSession (*session, 0.0, 1.0);
+            logStatus (*session, "");
+            made = session->getStatus() == ExportStatus::completed;
+        }
+        if (! made)
+        {
+            // The readers may still understand it. The failed session has
+            // removed its output, and the import writes only into a file
+            // that exists, so it gets a name of its own.
             overlay.hide();
             copy.deleteFile();
-            importMediaFile (url, copy);
+            copy = url != juce::File() ? ClarivoTempFolder::createTempFile ("TempCleanAudio.wav") : juce::File();
+            if (copy == juce::File() || ! importMediaFile (url, copy))
+            {
+                copy.deleteFile();
+                return AnalysisCopy::none;
+            }
         }
     }
 
@@ -218,7 +230,7 @@ bool ProcessingAVPlayer::analyzeAsset (std::shared_ptr<Asset> asset, const juce:
         mcc->repaint();
     }
     app->analyzeMedia (copy);
-    return true;
+    return made ? AnalysisCopy::whole : AnalysisCopy::byReaders;
 }
 
 //==============================================================================
@@ -406,6 +418,37 @@ void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* se
     });
 }
 
+namespace
+{
+// Other programs take the copy's name as part of a command of their own (a
+// mail helper pastes it into "attachment='...'" after decoding escapes), so
+// Clarivo makes it plain: letters and digits of any script, space, '-', '_'
+// and '.', every other character '_', never read as an option or a hidden
+// file, and short enough for any folder.
+juce::String sharedCopyName (const juce::String& stem, int number, const juce::String& extension)
+{
+    static const locale_t unicode = ::newlocale (LC_CTYPE_MASK, "C.UTF-8", (locale_t) nullptr);
+    constexpr size_t maxStemBytes = 100;
+    juce::String plain;
+    size_t bytes = 0;
+    for (auto p = stem.getCharPointer(); ! p.isEmpty();)
+    {
+        auto c = p.getAndAdvance();
+        const bool ascii = c < 0x80;
+        const bool kept = c == ' ' || c == '-' || c == '_' || c == '.'
+                          || (ascii ? juce::CharacterFunctions::isLetterOrDigit ((char) c)
+                                    : unicode != (locale_t) nullptr && ::iswalnum_l ((wint_t) c, unicode) != 0);
+        if (! kept || (plain.isEmpty() && (c == '-' || c == '.')))
+            c = '_';
+        bytes += juce::CharPointer_UTF8::getBytesRequiredFor (c);
+        if (bytes > maxStemBytes)
+            break;
+        plain += juce::String::charToString (c);
+    }
+    return (plain.isEmpty() ? juce::String ("_") : plain) + "-" + juce::String (number) + extension;
+}
+} // namespace
+
 juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
 {
     auto* app = ClarivoApplication::getApp();
@@ -433,7 +476,7 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
     juce::File shared;
     for (int tries = 0; shared == juce::File() && tries < 1000; ++tries)
     {
-        const auto name = media.getFileNameWithoutExtension() + "-" + juce::String (shareCount++) + extension;
+        const auto name = sharedCopyName (media.getFileNameWithoutExtension(), shareCount++, extension);
         shared = ClarivoTempFolder::createSharedFile (name);
         if (shared == juce::File() && ! folder.getChildFile (name).exists())
             break;

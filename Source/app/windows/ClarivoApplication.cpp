@@ -16,6 +16,7 @@
 #include "app/help/UserGuideWindow.h"
 #include "app/help/iRate.h"
 #include "platform/launch/SingleInstance.h"
+#include "platform/process/ProgramLauncher.h"
 #include "platform/media/FFmpegAudioFormat.h"
 
 #include <dlfcn.h>
@@ -131,6 +132,7 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
         singleInstance = std::move (launch.service);
     }
 
+    clarivo::process::startReports();
     // Before anything lists the audio devices: the recorder's panel does
     // too, even when the player plays into no device at all.
     quietenJack();
@@ -222,7 +224,8 @@ void ClarivoApplication::shutdown()
     initialised = false;
     stopTimer();
     singleInstance = nullptr;
-    // Nothing from the network arrives once we are going.
+    // Nothing from the network or a started program arrives once we are going.
+    clarivo::process::stopReports();
     rating = nullptr;
     updateProgress = nullptr;
     clarivo::update::cancelAllChecks();

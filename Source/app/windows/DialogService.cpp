@@ -20,19 +20,44 @@ int DialogService::ask (juce::MessageBoxIconType icon, const juce::String& title
     return run ({ Kind::question, title, text, buttons, {}, {}, icon }).button;
 }
 
+juce::File DialogService::documentsFolder()
+{
+    const auto documents = juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
+    if (documents.isDirectory() || documents.createDirectory().wasOk())
+        return documents;
+    return juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+}
+
+namespace
+{
+// A chooser told to start in a folder that is not there opens somewhere the
+// user did not expect, and a save into it fails. Without a start the
+// framework's own (the home folder) serves.
+juce::File existingStart (const juce::File& initial, bool keepName)
+{
+    if (initial == juce::File() || initial.exists())
+        return initial;
+    const auto parent = initial.getParentDirectory();
+    if (parent.isDirectory())
+        return keepName ? initial : parent;
+    const auto folder = DialogService::documentsFolder();
+    return keepName ? folder.getChildFile (initial.getFileName()) : folder;
+}
+} // namespace
+
 juce::File DialogService::chooseFileToOpen (const juce::String& title, const juce::File& initial, const juce::String& patterns)
 {
-    return run ({ Kind::openFile, title, {}, {}, initial, patterns }).file;
+    return run ({ Kind::openFile, title, {}, {}, existingStart (initial, false), patterns }).file;
 }
 
 juce::File DialogService::chooseFileToSave (const juce::String& title, const juce::File& initial, const juce::String& patterns)
 {
-    return run ({ Kind::saveFile, title, {}, {}, initial, patterns }).file;
+    return run ({ Kind::saveFile, title, {}, {}, existingStart (initial, true), patterns }).file;
 }
 
 juce::File DialogService::chooseFolder (const juce::String& title, const juce::File& initial)
 {
-    return run ({ Kind::folder, title, {}, {}, initial, {} }).file;
+    return run ({ Kind::folder, title, {}, {}, existingStart (initial, false), {} }).file;
 }
 
 int DialogService::runCustom (const juce::String& title, juce::Component& content, const juce::StringArray& buttons,

@@ -51,10 +51,16 @@ public:
     int ask (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text,
              const juce::StringArray& buttons);
 
-    // A file or folder, or an invalid file when the user cancelled.
+    // A file or folder, or an invalid file when the user cancelled. A
+    // chooser starts in initial's folder while it exists, otherwise in
+    // documentsFolder(), keeping initial's name for a save.
     juce::File chooseFileToOpen (const juce::String& title, const juce::File& initial, const juce::String& patterns);
     juce::File chooseFileToSave (const juce::String& title, const juce::File& initial, const juce::String& patterns);
     juce::File chooseFolder (const juce::String& title, const juce::File& initial);
+
+    // The user's Documents folder, made when missing, as a fresh account
+    // has none; the home folder when it cannot be made.
+    static juce::File documentsFolder();
 
     // A modal box of the program's own around content: show puts it on the
     // screen and returns the index of the button that ended it, -1 when it

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <string>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -13,15 +14,23 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace clarivo::launch
 {
 namespace
 {
-constexpr char acknowledged = 'A';
+// The instance answers a whole request with ready or refused; the sender
+// answers ready with commit, and only a committed request is carried out.
+// So a sender that gave up (its time ran out, it was killed) leaves nothing
+// behind, and one that committed is never left unserved.
+constexpr char ready = 'A';
 constexpr char refused = 'R';
-// A sender that connects and then stalls must not keep the next launch waiting long.
+constexpr char commit = 'G';
+// How long one connection may keep a request unfinished or uncommitted.
+// Connections are served side by side: a stalled one holds up no other.
 constexpr int senderStallMs = 2000;
+constexpr size_t maxConnections = 64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -74,24 +83,53 @@ bool isPrivateFolder (const std::string& path)
            && (info.st_mode & 0777) == 0700;
 }
 
+// Where a launch that has no private runtime folder keeps its socket: the
+// user's own cache folder, where nobody else can make a name (a shared
+// temporary folder would let another user plant ours first and switch the
+// guard off). Not usable when it is open to others.
+juce::File cacheFolder()
+{
+    std::string path;
+    passwd entry {}, *user = nullptr;
+    std::vector<char> strings (16384);
+    if (const char* cache = std::getenv ("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
+        path = cache;
+    else if (const char* home = std::getenv ("HOME"); home != nullptr && home[0] == '/')
+        path = std::string (home) + "/.cache";
+    else if (::getpwuid_r (::geteuid(), &entry, strings.data(), strings.size(), &user) == 0 && user != nullptr
+             && user->pw_dir != nullptr && user->pw_dir[0] == '/')
+        path = std::string (user->pw_dir) + "/.cache";
+    else
+        return {};
+    ::mkdir (path.c_str(), 0700);
+    // The cache folder may be a link (to another disk, say): it is what it
+    // leads to that must be ours and closed to writers other than us.
+    struct stat info {};
+    if (::stat (path.c_str(), &info) != 0 || ! S_ISDIR (info.st_mode) || info.st_uid != ::geteuid()
+        || (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != ::getegid()))
+        return {};
+    return juce::File (juce::String::fromUTF8 (path.c_str()));
+}
+
 juce::File privateFolder()
 {
     if (const char* runtime = std::getenv ("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/'
                                                                 && isPrivateFolder (runtime))
         return juce::File (juce::String::fromUTF8 (runtime));
 
-    // A fixed name, so that every launch of this user finds the same socket;
-    // one planted by somebody else fails the test below and is never used.
-    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                            .getChildFile ("clarivo-launch-" + juce::String ((unsigned int) ::geteuid()));
+    const auto cache = cacheFolder();
+    if (cache == juce::File())
+        return {};
+    // A fixed name, so that every launch of this user finds the same socket.
+    const auto folder = cache.getChildFile ("clarivo-launch");
     const auto path = folder.getFullPathName().toStdString();
-    if (::mkdir (path.c_str(), 0700) == 0)
-    {
-        // The umask may have taken bits of ours away.
-        UniqueFd made (::open (path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (made)
-            ::fchmod (made.get(), 0700);
-    }
+    ::mkdir (path.c_str(), 0700);
+    // Ours but opened up (the umask, a restored backup): closed again. A
+    // link or anything not ours is never used.
+    UniqueFd opened (::open (path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (opened && ::fstat (opened.get(), &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 0777) != 0700)
+        ::fchmod (opened.get(), 0700);
     return isPrivateFolder (path) ? folder : juce::File();
 }
 
@@ -206,23 +244,20 @@ int millisecondsUntil (Clock::time_point deadline)
     return (int) std::max<long long> (0, left);
 }
 
-// Waits until fd is ready for events; false on the deadline, an error, or
-// when wake (if given) fires.
-bool waitFor (int fd, short events, Clock::time_point deadline, int wake = -1)
+// Waits until fd is ready for events; false on the deadline or an error.
+bool waitFor (int fd, short events, Clock::time_point deadline)
 {
     for (;;)
     {
-        pollfd fds[2] = { { fd, events, 0 }, { wake, POLLIN, 0 } };
-        const int ready = ::poll (fds, wake >= 0 ? 2 : 1, millisecondsUntil (deadline));
-        if (ready < 0 && errno == EINTR)
+        pollfd one { fd, events, 0 };
+        const int count = ::poll (&one, 1, millisecondsUntil (deadline));
+        if (count < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || fds[1].revents != 0)
-            return false;
-        return (fds[0].revents & events) != 0;
+        return count > 0 && (one.revents & events) != 0;
     }
 }
 
-bool readAll (int fd, char* data, size_t size, Clock::time_point deadline, int wake = -1)
+bool readAll (int fd, char* data, size_t size, Clock::time_point deadline)
 {
     while (size > 0)
     {
@@ -232,7 +267,7 @@ bool readAll (int fd, char* data, size_t size, Clock::time_point deadline, int w
             data += got;
             size -= (size_t) got;
         }
-        else if (got == 0 || (errno != EAGAIN && errno != EINTR) || ! waitFor (fd, POLLIN, deadline, wake))
+        else if (got == 0 || (errno != EAGAIN && errno != EINTR) || ! waitFor (fd, POLLIN, deadline))
             return false;
     }
     return true;
@@ -283,55 +318,131 @@ struct SingleInstance::Listener
             ::unlink (paths.lock.c_str());
     }
 
+    struct Connection
+    {
+        UniqueFd fd;
+        Clock::time_point deadline;
+        std::string request;       // the length's four bytes, then the arguments
+        SingleInstance::Arguments arguments;
+        bool answered = false;     // ready was sent; waiting for commit
+    };
+
     void run()
     {
+        std::vector<Connection> connections;
+        std::vector<pollfd> fds;
         for (;;)
         {
-            pollfd fds[2] = { { socket.get(), POLLIN, 0 }, { wake.get(), POLLIN, 0 } };
-            if (::poll (fds, 2, -1) < 0 && errno != EINTR)
-                return;
-            if (fds[1].revents != 0 || (fds[0].revents & (POLLERR | POLLNVAL)) != 0)
-                return;
-            if ((fds[0].revents & POLLIN) != 0)
+            fds.clear();
+            fds.push_back ({ wake.get(), POLLIN, 0 });
+            // At the limit new launches wait in the backlog (their connect
+            // is retried) until a slot frees.
+            fds.push_back ({ connections.size() < maxConnections ? socket.get() : -1, POLLIN, 0 });
+            auto soonest = Clock::time_point::max();
+            for (auto& c : connections)
             {
-                UniqueFd connection (::accept4 (socket.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-                if (connection)
-                    serve (connection.get());
+                fds.push_back ({ c.fd.get(), POLLIN, 0 });
+                soonest = std::min (soonest, c.deadline);
             }
+            const int timeout = connections.empty() ? -1 : millisecondsUntil (soonest);
+            if (::poll (fds.data(), (nfds_t) fds.size(), timeout) < 0 && errno != EINTR)
+                return;
+            if (fds[0].revents != 0 || (fds[1].revents & (POLLERR | POLLNVAL)) != 0)
+                return;
+
+            for (size_t i = connections.size(); i-- > 0;)
+                if (! advance (connections[i], fds[i + 2].revents != 0))
+                    connections.erase (connections.begin() + (std::ptrdiff_t) i);
+
+            if ((fds[1].revents & POLLIN) != 0)
+                while (connections.size() < maxConnections)
+                {
+                    UniqueFd connection (::accept4 (socket.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+                    if (! connection)
+                        break;
+                    // The folder already keeps others out; this holds even where it does not.
+                    if (! peerIsUs (connection.get()))
+                        continue;
+                    Connection c;
+                    c.fd = std::move (connection);
+                    c.deadline = Clock::now() + std::chrono::milliseconds (senderStallMs);
+                    connections.push_back (std::move (c));
+                    // Most senders have written their request already.
+                    if (! advance (connections.back(), true))
+                        connections.pop_back();
+                }
         }
     }
 
-    void serve (int connection)
+    // Reads what the connection has; false once it is done with.
+    bool advance (Connection& c, bool readable)
     {
-        // The folder already keeps others out; this holds even where it does not.
-        if (! peerIsUs (connection))
-            return;
-
-        const auto deadline = Clock::now() + std::chrono::milliseconds (senderStallMs);
-        unsigned char header[4] {};
-        if (! readAll (connection, (char*) header, sizeof (header), deadline, wake.get()))
-            return;
-        const uint32_t size = header[0] | (header[1] << 8) | (header[2] << 16) | ((uint32_t) header[3] << 24);
-
-        const auto reply = [&] (char answer) { writeAll (connection, &answer, 1, deadline); };
-        if (size > maxCommandLineBytes)
-            return reply (refused);
-
-        std::string bytes (size, '\0');
-        if (! readAll (connection, bytes.data(), size, deadline, wake.get()))
-            return;
-        auto arguments = unpacked (bytes);
-        if (! arguments)
-            return reply (refused);
-
-        std::weak_ptr<ArgumentsHandler> target = handler;
-        const bool queued = juce::MessageManager::callAsync (
-            [target, received = std::move (*arguments)]
+        while (readable)
+        {
+            char chunk[4096];
+            const size_t want = c.answered ? 1 : c.request.size() < 4 ? 4 - c.request.size()
+                                                                       : 4 + requestSize (c) - c.request.size();
+            const auto got = ::recv (c.fd.get(), chunk, std::min (want, sizeof (chunk)), 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && errno == EAGAIN)
+                break;
+            // The sender left, or it committed (or said anything else).
+            if (got <= 0 || c.answered)
             {
-                if (auto call = target.lock())
-                    (*call) (received);
-            });
-        reply (queued ? acknowledged : refused);
+                if (got == 1 && chunk[0] == commit)
+                    deliver (c);
+                return false;
+            }
+            c.request.append (chunk, (size_t) got);
+            const bool tooLong = c.request.size() == 4 && requestSize (c) > maxCommandLineBytes;
+            if (! tooLong && (c.request.size() < 4 || c.request.size() < 4 + requestSize (c)))
+                continue;
+            auto arguments = tooLong ? std::nullopt : unpacked (c.request.substr (4));
+            if (! arguments)
+            {
+                reply (c, refused);
+                return false;
+            }
+            c.arguments = std::move (*arguments);
+            if (! reply (c, ready))
+                return false;
+            c.answered = true;
+            c.deadline = Clock::now() + std::chrono::milliseconds (senderStallMs);
+        }
+        if (Clock::now() < c.deadline)
+            return true;
+        if (c.answered)
+        {
+            // Past this shutdown no commit can be sent; one sent before it
+            // is in the queue and still counts, since its sender was told yes.
+            ::shutdown (c.fd.get(), SHUT_RD);
+            char last = 0;
+            if (::recv (c.fd.get(), &last, 1, 0) == 1 && last == commit)
+                deliver (c);
+        }
+        return false;
+    }
+
+    static uint32_t requestSize (const Connection& c)
+    {
+        const auto* h = (const unsigned char*) c.request.data();
+        return h[0] | (h[1] << 8) | (h[2] << 16) | ((uint32_t) h[3] << 24);
+    }
+
+    static bool reply (Connection& c, char answer)
+    {
+        return ::send (c.fd.get(), &answer, 1, MSG_NOSIGNAL) == 1;
+    }
+
+    void deliver (Connection& c)
+    {
+        std::weak_ptr<ArgumentsHandler> target = handler;
+        juce::MessageManager::callAsync ([target, received = std::move (c.arguments)]
+        {
+            if (auto call = target.lock())
+                (*call) (received);
+        });
     }
 };
 
@@ -368,7 +479,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appNa
     listener->socketId = idOf (paths->socket);
     ::chmod (paths->socket.c_str(), 0600);
     listener->wake = UniqueFd (::eventfd (0, EFD_CLOEXEC));
-    if (::listen (listener->socket.get(), 16) != 0 || ! listener->wake)
+    if (::listen (listener->socket.get(), (int) maxConnections) != 0 || ! listener->wake)
         return nullptr;
 
     listener->handler = std::make_shared<ArgumentsHandler> (std::move (onArguments));
@@ -405,8 +516,13 @@ bool SingleInstance::sendToRunningInstance (const juce::String& appName, const A
         {
             if (! peerIsUs (fd.get()) || ! writeAll (fd.get(), message.data(), message.size(), deadline))
                 return false;
+            // Once the instance is ready the launch commits, whatever its own
+            // time says: the request is carried out exactly when this send
+            // reaches it.
             char answer = 0;
-            return readAll (fd.get(), &answer, 1, deadline) && answer == acknowledged;
+            if (! readAll (fd.get(), &answer, 1, deadline) || answer != ready)
+                return false;
+            return ::send (fd.get(), &commit, 1, MSG_NOSIGNAL) == 1;
         }
 
         // An instance that holds the lock but does not listen yet is starting;
@@ -419,10 +535,28 @@ bool SingleInstance::sendToRunningInstance (const juce::String& appName, const A
 
 SingleInstance::Arguments SingleInstance::argumentsFrom (int argc, const char* const* argv)
 {
+    // A name typed in a terminal is relative to the folder the launch was
+    // typed in, which the running instance does not know: it travels made
+    // whole, as bytes (the folder's name need not be text either).
+    std::string here;
+    for (std::vector<char> buffer (4096); buffer.size() <= (1u << 20); buffer.resize (buffer.size() * 2))
+        if (::getcwd (buffer.data(), buffer.size()) != nullptr)
+        {
+            here = buffer.data();
+            break;
+        }
+        else if (errno != ERANGE)
+            break;
+
     Arguments arguments;
     for (int i = 1; i < argc && argv != nullptr; ++i)
-        if (argv[i] != nullptr)
-            arguments.emplace_back (argv[i]);
+    {
+        if (argv[i] == nullptr)
+            continue;
+        const std::string argument (argv[i]);
+        const bool relativeName = ! argument.empty() && argument[0] != '/' && argument[0] != '~' && argument[0] != '-';
+        arguments.push_back (relativeName && here.rfind ("/", 0) == 0 ? (here == "/" ? "" : here) + "/" + argument : argument);
+    }
     return arguments;
 }
 

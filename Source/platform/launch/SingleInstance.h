@@ -50,11 +50,14 @@ public:
     static Launch claimOrHandOver (const juce::String& appName, int argc, const char* const* argv,
                                    ArgumentsHandler onArguments, int timeoutMs);
 
+    // argv after argv[0], each name that is relative (neither an option nor
+    // starting with "/" or "~") made absolute against this process's
+    // working folder, byte for byte.
     static Arguments argumentsFrom (int argc, const char* const* argv);
 
     // Where the socket of appName lives: in $XDG_RUNTIME_DIR when that is
-    // ours alone, else in a private folder under the temporary folder; an
-    // invalid file when neither can be had.
+    // ours alone, else in a private folder under the user's cache folder;
+    // an invalid file when neither can be had.
     static juce::File socketFile (const juce::String& appName);
 
     ~SingleInstance();

@@ -488,19 +488,20 @@ bool AssetWriter::startWriting()
     }
     const auto& s = input->settings;
     juce::String why;
-    partial = detail::createPartialFile (file, why);
-    if (partial == juce::File())
+    partial = std::make_unique<detail::PartialFile> (file, why);
+    if (! partial->isValid())
     {
+        partial.reset();
         fail (why);
         return false;
     }
     // The format writer owns the stream and closes it when it goes, after
     // its last header update; the flag tells whether all of that reached the disk.
     streamFailed = std::make_shared<std::atomic<bool>> (false);
-    auto stream = std::make_unique<detail::CheckedFileOutputStream> (partial, streamFailed);
+    auto stream = std::make_unique<detail::CheckedFileOutputStream> (partial->getFile(), streamFailed);
     if (! stream->openedOk())
     {
-        partial.deleteFile();
+        partial.reset();
         fail ("The file cannot be created.");
         return false;
     }
@@ -514,7 +515,7 @@ bool AssetWriter::startWriting()
     if (writer == nullptr)
     {
         stream.reset();
-        partial.deleteFile();
+        partial.reset();
         fail ("The audio format cannot be written.");
         return false;
     }
@@ -581,17 +582,17 @@ bool AssetWriter::finishWriting()
     if (status.load() != WriterStatus::writing)
     {
         writer = nullptr;
-        if (partial.exists())
-            partial.deleteFile();
+        partial.reset();
         return false;
     }
     writer = nullptr; // completes the header and closes the file
     juce::String why;
     if (streamFailed->load())
         why = "The file could not be written.";
-    if (why.isNotEmpty() || ! detail::moveWithoutReplacing (partial, file, why))
+    const bool placed = why.isEmpty() && partial != nullptr && partial->moveInto (file, why);
+    partial.reset();
+    if (! placed)
     {
-        partial.deleteFile();
         fail (why);
         return false;
     }
@@ -605,8 +606,7 @@ void AssetWriter::cancelWriting()
         input->markAsFinished();
     std::lock_guard<std::mutex> guard (writeLock);
     writer = nullptr;
-    if (partial.exists())
-        partial.deleteFile();
+    partial.reset();
     if (status.load() == WriterStatus::writing || status.load() == WriterStatus::unknown)
         status.store (WriterStatus::cancelled);
 }

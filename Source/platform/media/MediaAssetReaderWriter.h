@@ -2,6 +2,7 @@
 
 #include "MediaAsset.h"
 #include "MediaExportSession.h"
+#include "MediaFileOutput.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -218,7 +219,7 @@ private:
 
     const juce::File file;
     const FileType type;
-    juce::File partial;
+    std::unique_ptr<detail::PartialFile> partial;
     std::shared_ptr<AssetWriterInput> input;
     std::unique_ptr<juce::AudioFormatWriter> writer;
     std::shared_ptr<std::atomic<bool>> streamFailed;

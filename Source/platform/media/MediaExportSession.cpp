@@ -222,7 +222,7 @@ void AssetExportSession::run()
 
     juce::String why;
     bool ok = true;
-    juce::File partial;
+    std::unique_ptr<detail::PartialFile> partial;
 
     if (outputURL == juce::File())
     {
@@ -247,22 +247,21 @@ void AssetExportSession::run()
 
     if (ok)
     {
-        // Written under a hidden name of its own beside the target and moved
-        // into place only when complete, and only while the name is free: a
-        // file that appeared there meanwhile (another export's, or one the
-        // user saved) is kept.
-        partial = detail::createPartialFile (outputURL, why);
-        ok = partial != juce::File();
+        // Written unnamed (or under a hidden name) beside the target and
+        // given its name only when complete, and only while the name is
+        // free: a file that appeared there meanwhile (another export's, or
+        // one the user saved) is kept.
+        partial = std::make_unique<detail::PartialFile> (outputURL, why);
+        ok = partial->isValid();
         if (ok)
-            ok = preset == kExportPresetPassthrough ? passthrough (partial, why) : render (partial, why);
+            ok = preset == kExportPresetPassthrough ? passthrough (partial->getFile(), why) : render (partial->getFile(), why);
         if (ok && cancelRequested.load())
             ok = false;
         if (ok)
-            ok = detail::moveWithoutReplacing (partial, outputURL, why);
+            ok = partial->moveInto (outputURL, why);
     }
 
-    if (partial != juce::File() && partial.exists())
-        partial.deleteFile();
+    partial.reset();
 
     if (ok)
     {

@@ -1,13 +1,15 @@
 #pragma once
 
-// Writing finished files safely: a hidden name claimed for each file being
-// written, a move into place that never replaces what is there, and an
+// Writing finished files safely: each file written without a name (or
+// under a hidden one of ours), a move into place that never replaces what
+// is there, and an
 // output stream that notices every byte that did not reach the disk. The
 // media layer's writers and the application's audio-writer exports use them.
 // And the one test every reader makes before it opens a file a user named.
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace clarivo::media::detail
@@ -16,9 +18,57 @@ namespace clarivo::media::detail
 // writer that may never come, and a device reports no size and never ends.
 bool isRegularFile (const juce::File& file);
 
-// Creates a new empty file under a hidden name beside target that no other
-// writer holds, or returns an empty File with the reason.
-juce::File createPartialFile (const juce::File& target, juce::String& why);
+// Open file description locks: held for as long as the descriptor stays
+// open, dropped by the kernel when the holder dies however it dies, and
+// seen by every process on the machine whatever its PID namespace.
+// takeLock takes a write lock without waiting; isLockedElsewhere tells
+// whether another open description holds one.
+bool takeLock (int fd);
+bool isLockedElsewhere (int fd);
+
+// Removes the entry name under the folder dirFd with everything in it,
+// walking by descriptor: a link is removed, never followed, and so is a
+// folder swapped for a link while the walk is on.
+bool removeTreeAt (int dirFd, const char* name);
+// Tests swap a folder under the walk: called with each folder's parent
+// descriptor and name between looking at it and opening it.
+void setTreeWalkHook (std::function<void (int dirFd, const char* name)> hook);
+
+// A file being written for target. Where the filesystem allows it, it has
+// no name at all until it is whole, so nothing is left should we die
+// mid-write; elsewhere it has a hidden name beside target that says it is
+// ours and is locked by its writer, so that a later save into the same
+// folder removes it once its writer is gone. Anything not moved into place
+// goes when the object does.
+class PartialFile
+{
+public:
+    // An invalid object (check isValid) with the reason when no file can be made.
+    PartialFile (const juce::File& target, juce::String& why);
+    ~PartialFile();
+
+    bool isValid() const noexcept { return fd >= 0; }
+    // The path the writers open; programs we start may open it too.
+    const juce::File& getFile() const noexcept { return path; }
+    // Gives the finished file target's name unless a file of that name is
+    // there by now, in which case it is discarded and false comes back with
+    // the reason.
+    bool moveInto (const juce::File& target, juce::String& why);
+
+    // Removes the hidden partials in folder that an earlier writer of ours
+    // left and that nobody writes any more; nothing else.
+    static void removeAbandonedIn (const juce::File& folder);
+    // Tests take the named way on any filesystem.
+    static void useNamedFilesOnly (bool namedOnly);
+
+    PartialFile (const PartialFile&) = delete;
+    PartialFile& operator= (const PartialFile&) = delete;
+
+private:
+    int fd = -1;
+    bool unnamed = false;
+    juce::File path;
+};
 
 // Gives the finished file the target's name unless a file of that name is
 // there by now, in which case both are left as they are and false comes

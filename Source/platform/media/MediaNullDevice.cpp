@@ -161,8 +161,8 @@ void NullAudioDevice::run()
         if (due > now)
         {
             // In short steps: a block of a slow stream can last seconds, and
-            // stop() must not wait that long.
-            for (auto t = now; t < due && ! threadShouldExit(); t = clock::now())
+            // neither stop() nor a new speed must wait that long.
+            for (auto t = now; t < due && ! threadShouldExit() && speed.load() == s; t = clock::now())
                 std::this_thread::sleep_until (std::min (due, t + std::chrono::milliseconds (5)));
         }
         else if (now - due > std::chrono::milliseconds (200))

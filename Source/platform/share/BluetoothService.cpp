@@ -1,5 +1,5 @@
 // "Bluetooth": the desktop's send-to-device dialog, with the file chosen.
-#include "ProgramLauncher.h"
+#include "SharingService.h"
 
 namespace clarivo::share
 {

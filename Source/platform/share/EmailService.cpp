@@ -1,6 +1,6 @@
 // "Email": the user's mail program opens a new message with the file
 // attached, through the desktop's mail helper.
-#include "ProgramLauncher.h"
+#include "SharingService.h"
 
 namespace clarivo::share
 {

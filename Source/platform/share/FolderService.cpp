@@ -1,7 +1,7 @@
 // "Show in Folder": the file highlighted in the user's file manager, through
 // the freedesktop file-manager interface on the session bus; when no file
 // manager answers there, its folder opened by the desktop's opener.
-#include "ProgramLauncher.h"
+#include "SharingService.h"
 
 namespace clarivo::share
 {

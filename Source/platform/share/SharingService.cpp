@@ -1,8 +1,5 @@
 #include "SharingService.h"
 
-#include <cstdlib>
-#include <unistd.h>
-
 namespace clarivo::share
 {
 namespace
@@ -22,22 +19,4 @@ std::vector<Service> findServices()
 }
 
 void setServiceFinder (std::function<std::vector<Service>()> f) { finder = std::move (f); }
-
-juce::File findProgram (const juce::String& name)
-{
-    const char* path = std::getenv ("PATH");
-    if (path == nullptr || name.isEmpty() || name.containsChar ('/'))
-        return {};
-    for (const auto& folder : juce::StringArray::fromTokens (juce::String::fromUTF8 (path), ":", {}))
-    {
-        // An empty or relative entry would find whatever lies in the
-        // current folder: only absolute folders count.
-        if (! juce::File::isAbsolutePath (folder))
-            continue;
-        const auto candidate = juce::File (folder).getChildFile (name);
-        if (candidate.existsAsFile() && ::access (candidate.getFullPathName().toRawUTF8(), X_OK) == 0)
-            return candidate;
-    }
-    return {};
-}
 } // namespace clarivo::share

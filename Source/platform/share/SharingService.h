@@ -4,7 +4,7 @@
 // file manager, Bluetooth. There is no system-wide picker on Linux, so each
 // service is a program of its own, found when the picker is about to open.
 // A service gets one whole file and hands it on; it never changes it.
-#include <juce_events/juce_events.h>
+#include "ProgramLauncher.h"
 
 #include <functional>
 #include <optional>
@@ -14,7 +14,9 @@ namespace clarivo::share
 {
 // Called at most once, on the message thread, with a sentence saying why the
 // service could not take the file. Not called when it took it.
-using FailureHandler = std::function<void (const juce::String& why)>;
+using process::FailureHandler;
+using process::findProgram;
+using process::launch;
 
 struct Service
 {
@@ -32,7 +34,4 @@ void setServiceFinder (std::function<std::vector<Service>()> finder);
 std::optional<Service> emailService();
 std::optional<Service> folderService();
 std::optional<Service> bluetoothService();
-
-// An executable file of that name in a folder of PATH, or an invalid file.
-juce::File findProgram (const juce::String& name);
 } // namespace clarivo::share

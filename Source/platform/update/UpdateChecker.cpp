@@ -1,5 +1,7 @@
 #include "UpdateChecker.h"
 
+#include "ProgramLauncher.h"
+
 #include <cstring>
 #include <vector>
 
@@ -365,8 +367,7 @@ void setPresenter (Presenter p) { presenter = std::move (p); }
 void openInBrowser (const juce::URL& url)
 {
     // The address may come from the feed. Only a web page is opened, and
-    // never through a shell: JUCE's launcher hands it to /bin/sh, where a
-    // "$(...)" in a link would run, and starts a local program as itself.
+    // never through a shell, where a "$(...)" in a link would run.
     const auto address = url.toString (true);
     if (! address.startsWithIgnoreCase ("https://") && ! address.startsWithIgnoreCase ("http://"))
         return;
@@ -375,8 +376,9 @@ void openInBrowser (const juce::URL& url)
         browserOpener (url);
         return;
     }
-    juce::ChildProcess launcher;
-    launcher.start (juce::StringArray { "xdg-open", address }, 0);
+    // A desktop without an opener has nowhere to show the page; nothing
+    // more can be done about it than not showing it.
+    clarivo::process::launch ("xdg-open", { address }, {});
 }
 
 void setBrowserOpener (std::function<void (const juce::URL&)> opener) { browserOpener = std::move (opener); }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include "app/document/AudioFileExport.h"
+#include "platform/update/UpdateChecker.h"
 #include "app/document/ClarivoTempFolder.h"
 #include "app/windows/DialogService.h"
 #include "TestSignals.h"
@@ -11,6 +12,16 @@
 
 namespace
 {
+// What an export left in the program's folder, beside the run's marker.
+juce::StringArray leftInTempFolder()
+{
+    juce::StringArray names;
+    for (const auto& f : ClarivoTempFolder::get().findChildFiles (juce::File::findFiles, true))
+        if (f.getFileName() != ClarivoTempFolder::runMarkerName)
+            names.add (f.getFileName());
+    return names;
+}
+
 using clarivo_test::Signal;
 using Channels = std::vector<Signal>;
 
@@ -144,7 +155,7 @@ protected:
     {
         EXPECT_FALSE (destination.exists());
         EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), filesBefore);
-        EXPECT_TRUE (ClarivoTempFolder::get().findChildFiles (juce::File::findFiles, true).isEmpty());
+        EXPECT_TRUE (leftInTempFolder().isEmpty()) << leftInTempFolder().joinIntoString (", ");
     }
 };
 } // namespace
@@ -230,7 +241,7 @@ TEST_F (AudioFileExportTest, Mp3IsEncodedByLameBeforeTheOverlayGoes)
     progress.expectBracketed();
     // The message loop kept running while lame took its 0.3 s.
     EXPECT_GE (progress.events.size(), 10) << progress.events.joinIntoString (",");
-    EXPECT_TRUE (ClarivoTempFolder::get().findChildFiles (juce::File::findFiles, true).isEmpty());
+    EXPECT_TRUE (leftInTempFolder().isEmpty()) << leftInTempFolder().joinIntoString (", ");
 
     const auto decoded = decode (destination);
     ASSERT_EQ (decoded.size(), 2u);
@@ -320,8 +331,16 @@ TEST_F (AudioFileExportTest, RefusesBeforeShowingAnything)
     EXPECT_TRUE (opened.isEmpty());
     EXPECT_FALSE (exportTo (noLame));
     EXPECT_EQ (opened, juce::StringArray ("https://lame.sourceforge.io/download.php"));
+    // Without a page opener of its own the page goes where every page of
+    // ours goes: the one browser path, never a shell.
+    noLame.openPage = nullptr;
+    clarivo::update::setBrowserOpener ([&] (const juce::URL& url) { opened.add ("browser " + url.toString (true)); });
+    dialogs.answerWithButton ("OK");
+    EXPECT_FALSE (exportTo (noLame));
+    clarivo::update::setBrowserOpener ({});
+    EXPECT_EQ (opened[1], "browser https://lame.sourceforge.io/download.php");
     const auto& history = dialogs.getHistory();
-    ASSERT_EQ (history.size(), 2u);
+    ASSERT_EQ (history.size(), 3u);
     for (const auto& record : history)
     {
         EXPECT_EQ (record.request.kind, DialogService::Kind::question);

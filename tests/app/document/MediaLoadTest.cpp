@@ -2,6 +2,7 @@
 // what is refused and with which words, playback through the chain, and the
 // automatic analysis that follows every load.
 #include "app/support/AppTestSupport.h"
+#include "app/document/ClarivoTempFolder.h"
 
 #include "platform/media/MediaComposition.h"
 
@@ -284,4 +285,59 @@ TEST_F (AppTest, AnalysisLearnsFromTheNoiseAloneAndKeepsTheProfileWhenItCannot)
     pumpUntil ([] { return false; }, 100);
     EXPECT_EQ (profileLevel (0), -120.0f);
     EXPECT_GT (profileLevel (1), -110.0f);
+}
+
+TEST_F (AppTest, DamagedMediaOpensWithWhatCouldBeReadOrIsRefusedAndTheUserIsTold)
+{
+    // A WAV whose header promises 10 s and holds 4 s, and an MP3 whose middle
+    // third was zeroed: the media layer decodes neither to its end.
+    const auto whole = scratchFile ("whole.wav");
+    ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "sine=frequency=440:duration=10:sample_rate=44100", "-ac", "2", "-c:a",
+                              "pcm_s16le", whole.getFullPathName() }));
+    juce::MemoryBlock bytes;
+    ASSERT_TRUE (whole.loadFileAsData (bytes));
+    const auto cut = scratchFile ("cut.wav");
+    ASSERT_TRUE (cut.replaceWithData (bytes.getData(), 44 + 4 * 44100 * 4));
+    const auto mp3 = scratchFile ("noisy.mp3");
+    ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "sine=frequency=440:duration=10:sample_rate=44100", "-ac", "2", "-c:a",
+                              "libmp3lame", mp3.getFullPathName() }));
+    bytes.reset();
+    ASSERT_TRUE (mp3.loadFileAsData (bytes));
+    std::fill ((char*) bytes.getData() + bytes.getSize() / 3, (char*) bytes.getData() + bytes.getSize() / 2, 0);
+    ASSERT_TRUE (mp3.replaceWithData (bytes.getData(), bytes.getSize()));
+
+    auto& view = app->getMediaWindow()->getMediaContainer();
+    const juce::String damaged = "Damaged Media", failed = "Failed to open file...";
+
+    // The readers get through the WAV: it opens with a waveform and an
+    // analysis copy of the sound they read, and the user is told.
+    DialogService::get().clearHistory();
+    ASSERT_TRUE (open (cut).wasOk());
+    EXPECT_EQ (askedTitles(), juce::StringArray { damaged });
+    EXPECT_TRUE (textOf (damaged).startsWith ("Clarivo could not read the sound of \"cut.wav\" to its end")) << textOf (damaged);
+    const auto analysis = document().getAnalysisFile();
+    const auto read = decodeAll (analysis);
+    ASSERT_EQ (read.size(), 2u);
+    EXPECT_GE (read[0].size(), (size_t) 4 * 44100);
+    EXPECT_GT (*std::max_element (read[0].begin() + 44100, read[0].begin() + 44300), 0.08f);
+    EXPECT_TRUE (pumpUntil ([&] { return view.getThumbnail().isFullyLoaded() && view.getThumbnail().getTotalLength() >= 4.0; }, 5000));
+    document().setChangedFlag (false);
+    ASSERT_TRUE (app->closeMedia().wasOk());
+    EXPECT_FALSE (analysis.exists());
+
+    // Nothing gets through the MP3: it is refused, and why is said.
+    DialogService::get().clearHistory();
+    const auto leftBefore = ClarivoTempFolder::get().getNumberOfChildFiles (juce::File::findFiles);
+    EXPECT_TRUE (open (mp3).failed());
+    EXPECT_EQ (askedTitles(), (juce::StringArray { damaged, failed }));
+    EXPECT_EQ (textOf (damaged), "Clarivo could not read the sound of \"noisy.mp3\" to its end: the file may be damaged or incomplete.");
+    EXPECT_EQ (document().getMediaFile(), juce::File());
+    EXPECT_EQ (player().getPlayer(), nullptr);
+    EXPECT_FALSE (view.getThumbnail().getTotalLength() > 0.0);
+    EXPECT_EQ (ClarivoTempFolder::get().getNumberOfChildFiles (juce::File::findFiles), leftBefore);
+
+    // Opened quietly (as the batch does), it is refused without a word.
+    DialogService::get().clearHistory();
+    EXPECT_FALSE (app->openMediaFile (mp3, false).wasOk());
+    EXPECT_TRUE (askedTitles().isEmpty());
 }

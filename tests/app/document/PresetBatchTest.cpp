@@ -143,6 +143,62 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 4);
 }
 
+// A fresh account has no Documents folder: the first "Save Preset..." must
+// not fail, and no chooser may open on a folder that is not there.
+TEST_F (AppTest, ChoosersStartInAFolderThatExistsOnAFreshAccount)
+{
+    const auto home = configHome->home, documents = home.getChildFile ("Documents");
+    ASSERT_FALSE (documents.exists());
+    auto& dialogs = DialogService::get();
+    // The user saves where the chooser starts, and cancels every other chooser.
+    juce::Array<juce::File> starts;
+    dialogs.setResponder ([&starts] (const DialogService::Request& r)
+    {
+        DialogService::Answer answer;
+        if (r.kind == DialogService::Kind::openFile || r.kind == DialogService::Kind::saveFile || r.kind == DialogService::Kind::folder)
+            starts.add (r.initial);
+        if (r.kind == DialogService::Kind::saveFile)
+            answer.file = r.initial;
+        return answer;
+    });
+    const auto everyChooser = [&]
+    {
+        starts.clear();
+        dialogs.clearHistory();
+        app->savePreset();
+        app->loadPreset();
+        app->openMedia();
+        app->runBatchProcessor();
+    };
+
+    // The others start where the framework starts them: the home folder.
+    const juce::Array<juce::File> frameworkDefault { juce::File(), juce::File(), juce::File() };
+    processor().setParameter (CVAudioProcessor::Parameter::enhance, 0.3f);
+    everyChooser();
+    EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+    EXPECT_EQ (bytesOf (documents.getChildFile ("unnamed.cvp")), stateOf (processor()));
+    ASSERT_EQ (starts.size(), 4);
+    EXPECT_EQ (starts[0], documents.getChildFile ("unnamed.cvp"));
+    starts.remove (0);
+    EXPECT_EQ (starts, frameworkDefault);
+
+    // Where the name is taken by a file, the home folder serves instead.
+    ASSERT_TRUE (documents.deleteRecursively());
+    ASSERT_TRUE (documents.replaceWithText ("not a folder"));
+    everyChooser();
+    EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+    EXPECT_EQ (bytesOf (home.getChildFile ("unnamed.cvp")), stateOf (processor()));
+    EXPECT_EQ (documents.loadFileAsString(), "not a folder");
+
+    // A save suggested into a folder that has gone since starts in Documents
+    // under the same name.
+    ASSERT_TRUE (documents.deleteFile());
+    starts.clear();
+    EXPECT_EQ (dialogs.chooseFileToSave ("Save media file as...", home.getChildFile ("gone/clip.mov"), "*"), documents.getChildFile ("clip.mov"));
+    EXPECT_EQ (starts, juce::Array<juce::File> { documents.getChildFile ("clip.mov") });
+    dialogs.setResponder ({});
+}
+
 TEST_F (AppTest, BatchWritesTheSameTreeWithTheSettingsItStartedWith)
 {
     const auto root = scratchFolder();

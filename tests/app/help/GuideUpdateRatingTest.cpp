@@ -6,9 +6,11 @@
 #include "app/help/UserGuideComponent.h"
 #include "app/help/UserGuideWindow.h"
 #include "app/help/iRate.h"
+#include "platform/share/SharingService.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <csignal>
 #include <map>
 #include <mutex>
@@ -386,6 +388,42 @@ TEST (UpdateCheck, OnlyMacOSChecksQuietlyAtStartUp)
         EXPECT_EQ (clarivo::update::checksInBackgroundOn (os), os == OS::MacOSX_10_9 || os == OS::MacOS_13) << (int) os;
 }
 
+TEST (UpdateCheck, APageReachesTheBrowserOpenerWholeAndOnlyFromTheWeb)
+{
+    // PATH holds only a stand-in opener that records what it was handed.
+    const auto bin = juce::File::createTempFile ("-opener-bin");
+    ASSERT_TRUE (bin.createDirectory());
+    const juce::String savedPath = std::getenv ("PATH");
+    ::setenv ("PATH", bin.getFullPathName().toRawUTF8(), 1);
+    const auto record = bin.getChildFile ("opened");
+    const auto opener = bin.getChildFile ("xdg-open");
+    opener.replaceWithText ("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"" + record.getFullPathName() + "\"\n",
+                            false, false, "\n");
+    opener.setExecutePermission (true);
+
+    const juce::String page ("https://example.invalid/a?b=$(touch%20x)&c='d'");
+    for (const auto* refused : { "file:///etc/passwd", "javascript:alert(1)", "/usr/bin/xterm" })
+        clarivo::update::openInBrowser (juce::URL (refused));
+    clarivo::update::openInBrowser (juce::URL (page));
+    EXPECT_TRUE (pumpUntil ([&] { return record.existsAsFile(); }, 5000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+    EXPECT_EQ (record.loadFileAsString(), juce::URL (page).toString (true) + "\n");
+
+    // The opener was reaped: it lingers as no zombie of ours (the tests' own
+    // helpers may).
+    juce::StringArray zombies;
+    for (const auto& entry : juce::File ("/proc").findChildFiles (juce::File::findDirectories, false))
+    {
+        const auto stat = entry.getChildFile ("stat").loadFileAsString();
+        const auto fields = juce::StringArray::fromTokens (stat.fromLastOccurrenceOf (")", false, false), " ", {});
+        if (stat.contains ("(xdg-open)") && fields.size() > 2 && fields[1] == "Z" && fields[2].getIntValue() == (int) ::getpid())
+            zombies.add (stat);
+    }
+    EXPECT_TRUE (zombies.isEmpty()) << zombies.joinIntoString ("\n");
+    ::setenv ("PATH", savedPath.toRawUTF8(), 1);
+    bin.deleteRecursively();
+}
+
 //==============================================================================
 // The guide reads the pages the build copied beside the program, with no
 // network: the update feed's host is the test's server, which serves no page.
@@ -471,6 +509,18 @@ TEST_F (UserGuideTest, ShowsTheShippedManualThenTheQuickStartAndGoesBack)
     guide().getBackButton().triggerClick();
     EXPECT_TRUE (waitForPage (mainPage));
     EXPECT_TRUE (server.requests().isEmpty());
+}
+
+// A picture of the sharing section as the guide window shows it: reached
+// from another page, so the view loads it whole.
+TEST_F (UserGuideTest, ShowsTheSharingSection)
+{
+    app->showUserGuide (true);
+    ASSERT_TRUE (waitForPage (UserGuideComponent::quickStartURL()));
+    const auto sharing = UserGuideComponent::mainPageURL() + "#sharing";
+    guide().getBrowser()->goToURL (sharing);
+    ASSERT_TRUE (waitForPage (sharing));
+    screenshot ("user-guide-sharing");
 }
 
 TEST_F (UserGuideTest, AMissingPageOrAFailedLoadShowsAReadablePageOfOurs)
@@ -609,6 +659,36 @@ TEST (UserGuidePages, AreWholeAndFoundBesideTheProgramOrInstalled)
     // Nowhere: the place beside the program, for the missing page to name.
     EXPECT_EQ (UserGuideComponent::findManualFolder (root.getChildFile ("Clarivo")), root.getChildFile ("manual"));
     root.deleteRecursively();
+}
+
+// The guide's sharing section names every service the share button can
+// offer, by the name the picker lists, with every program installed.
+TEST (UserGuidePages, SharingNamesEveryServiceThePickerCanList)
+{
+    const auto bin = scratchFile ("guide.share.bin");
+    ASSERT_TRUE (bin.createDirectory());
+    for (const auto* program : { "xdg-email", "xdg-open", "gdbus", "bluetooth-sendto" })
+    {
+        const auto stub = bin.getChildFile (program);
+        ASSERT_TRUE (stub.replaceWithText ("#!/bin/sh\nexit 0\n"));
+        ASSERT_TRUE (stub.setExecutePermission (true));
+    }
+    const juce::String savedPath (std::getenv ("PATH"));
+    ::setenv ("PATH", bin.getFullPathName().toRawUTF8(), 1);
+    juce::StringArray offered;
+    for (const auto& service : { clarivo::share::emailService(), clarivo::share::folderService(), clarivo::share::bluetoothService() })
+        if (service)
+            offered.add (service->name);
+    ::setenv ("PATH", savedPath.toRawUTF8(), 1);
+    bin.deleteRecursively();
+    ASSERT_EQ (offered.size(), 3);
+
+    const auto html = juce::File (CLARIVO_MANUAL_DIR).getChildFile ("index.html").loadFileAsString();
+    const auto section = html.fromFirstOccurrenceOf ("<h2 id=\"sharing\">", false, false).upToFirstOccurrenceOf ("<h2", false, false);
+    ASSERT_TRUE (section.isNotEmpty()) << "no sharing section";
+    EXPECT_TRUE (html.contains ("href=\"#sharing\""));
+    for (const auto& name : offered)
+        EXPECT_TRUE (section.contains ("&ldquo;" + name + "&rdquo;")) << name;
 }
 
 //==============================================================================

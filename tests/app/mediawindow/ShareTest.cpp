@@ -6,6 +6,9 @@
 #include "app/support/TestHelpers.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 #include <sys/stat.h>
 
 using namespace mediatest;
@@ -220,6 +223,93 @@ TEST_F (ShareTest, NothingIsWrittenOrHandedOnUnlessAWholeCopyCanBe)
     EXPECT_EQ (askedTitles(), juce::StringArray ("Sharing Failed"));
     EXPECT_TRUE (textOf ("Sharing Failed").contains ("the disk may be full")) << textOf ("Sharing Failed");
     EXPECT_TRUE (textOf ("Sharing Failed").endsWith ("Nothing was shared."));
+}
+
+// The desktop's own mail helper, xdg-email, takes the copy to a stand-in
+// "thunderbird": its branch for that mail program pastes the name into a
+// command line of the mail program's own.
+TEST_F (ShareTest, TheMailProgramIsHandedTheOneCopyWhateverTheMediaIsCalled)
+{
+    if (clarivo::share::findProgram ("xdg-email") == juce::File())
+        GTEST_SKIP() << "xdg-email (xdg-utils) is not installed";
+
+    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+    const auto bin = scratchFolder().getChildFile ("bin");
+    const auto arguments = scratchFolder().getChildFile ("thunderbird-arguments");
+    ASSERT_TRUE (bin.createDirectory());
+    const auto standIn = bin.getChildFile ("thunderbird");
+    ASSERT_TRUE (standIn.replaceWithText ("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$CLARIVO_TEST_ARGUMENTS.part\"\n"
+                                          "mv \"$CLARIVO_TEST_ARGUMENTS.part\" \"$CLARIVO_TEST_ARGUMENTS\"\n",
+                                          false, false, "\n"));
+    ASSERT_TRUE (standIn.setExecutePermission (true));
+    ASSERT_TRUE (home.getChildFile (".local/share/applications").createDirectory());
+    ASSERT_TRUE (home.getChildFile (".local/share/applications/thunderbird.desktop")
+                     .replaceWithText ("[Desktop Entry]\nType=Application\nName=Mail\nExec=thunderbird %u\n", false, false, "\n"));
+    const auto config = juce::File (juce::String (std::getenv ("XDG_CONFIG_HOME")));
+    ASSERT_TRUE (config.createDirectory());
+    ASSERT_TRUE (config.getChildFile ("mimeapps.list").replaceWithText ("[Default Applications]\nx-scheme-handler/mailto=thunderbird.desktop\n", false, false, "\n"));
+
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    const auto set = [&saved] (const char* name, const char* value)
+    {
+        const char* was = std::getenv (name);
+        saved.emplace_back (name, was != nullptr ? std::optional<std::string> (was) : std::nullopt);
+        value != nullptr ? ::setenv (name, value, 1) : ::unsetenv (name);
+    };
+    set ("PATH", (bin.getFullPathName() + ":" + std::getenv ("PATH")).toRawUTF8());
+    set ("XDG_CURRENT_DESKTOP", "X-Generic");
+    set ("XDG_DATA_HOME", home.getChildFile (".local/share").getFullPathName().toRawUTF8());
+    set ("XDG_DATA_DIRS", scratchFolder().getChildFile ("none").getFullPathName().toRawUTF8());
+    set ("CLARIVO_TEST_ARGUMENTS", arguments.getFullPathName().toRawUTF8());
+    for (const char* name : { "MAILER", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID" })
+        set (name, nullptr);
+    const juce::ScopeGuard restore { [&saved]
+    {
+        for (auto& [name, value] : saved)
+            value ? ::setenv (name, value->c_str(), 1) : ::unsetenv (name);
+    } };
+    clarivo::share::setServiceFinder ([] { return std::vector<Service> { *clarivo::share::emailService() }; });
+
+    const juce::String cyrillic = juce::CharPointer_UTF8 ("\xd1\x8f"), song = juce::CharPointer_UTF8 ("\xd0\x9f\xd1\x96\xd1\x81\xd0\xbd\xd1\x8f \xe6\xad\x8c");
+    juce::String long255 = "a";
+    for (int i = 0; i < 125; ++i)
+        long255 += cyrillic;
+    juce::String kept100 = "a";
+    for (int i = 0; i < 49; ++i)
+        kept100 += cyrillic;
+    const std::pair<juce::String, juce::String> names[] = {
+        { "clip,\\x2fetc\\x2fpasswd,x.wav", "clip__x2fetc_x2fpasswd_x-1.wav" },
+        { "a',to='x@evil.test',subject='hi.wav", "a__to__x_evil.test__subject__hi-2.wav" },
+        { "line\nbreak.wav", "line_break-3.wav" },
+        { long255 + ".wav", kept100 + "-4.wav" },
+        { "-rf.wav", "_rf-5.wav" },
+        { ".hidden.wav", "_hidden-6.wav" },
+        { song + ".wav", song + "-7.wav" },
+    };
+    for (const auto& [name, expected] : names)
+    {
+        SCOPED_TRACE (expected);
+        const auto media = scratchFolder().getChildFile (name);
+        ASSERT_EQ (media.getFileName(), name);
+        ASSERT_TRUE (mediatest::media ("song.wav").copyFileTo (media));
+        ASSERT_TRUE (open (media).wasOk());
+        arguments.deleteFile();
+        EXPECT_TRUE (shareWith (1));
+        ASSERT_TRUE (pumpUntil ([&] { return arguments.existsAsFile(); }, 15000));
+
+        juce::MemoryBlock bytes;
+        ASSERT_TRUE (arguments.loadFileAsData (bytes));
+        juce::StringArray got;
+        for (auto* p = (const char*) bytes.getData(), *end = p + bytes.getSize(); p < end; p += std::strlen (p) + 1)
+            got.add (juce::String::fromUTF8 (p));
+        const auto copy = ClarivoTempFolder::shareFolder().getChildFile (expected);
+        // One attachment, the whole processed copy, and nothing else asked of the mail program.
+        EXPECT_EQ (got, juce::StringArray ("-compose", "attachment='" + copy.getFullPathName() + "'"));
+        EXPECT_GT (copy.getSize(), 100000);
+        EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+        document().setChangedFlag (false);
+        ASSERT_TRUE (app->closeMedia().wasOk());
+    }
 }
 
 class ShareShownTest : public ShareTest

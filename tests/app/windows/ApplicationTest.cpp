@@ -15,6 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace juce
+{
+// The arguments JUCE keeps from main(), which the first launch opens.
+extern const char* const* juce_argv;
+extern int juce_argc;
+} // namespace juce
+
 using namespace mediatest;
 
 TEST (Application, WelcomesOnlyTheFirstStartAndNotesThatItWasOne)
@@ -138,16 +145,19 @@ TEST_F (ApplicationTest, QuitOffersTheMediaAndCleansOnlyOurOwnFiles)
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
     const auto keep = temp.getNonexistentChildFile ("keep", ".m4a", false);
     keep.replaceWithText ("not ours");
-    // A folder an earlier run left, and one of a program still running (pid 1).
-    const auto privateM4a = [&] (int pid)
+    // A folder an earlier run left (its marker free), and one that no run
+    // of ours is known to have made (no marker).
+    const auto privateM4a = [&] (int pid, bool marked)
     {
         const auto folder = temp.getChildFile ("clarivo-" + juce::String (pid) + "-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt()).paddedLeft ('0', 8).substring (0, 6));
         folder.createDirectory();
         ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+        if (marked)
+            folder.getChildFile (ClarivoTempFolder::runMarkerName).create();
         folder.getChildFile ("x.m4a").replaceWithText ("x");
         return folder.getChildFile ("x.m4a");
     };
-    const auto leftBehind = privateM4a (999999999), running = privateM4a (1);
+    const auto leftBehind = privateM4a (999999999, true), running = privateM4a (1, false);
 
     ASSERT_TRUE (open (media ("song.wav")).wasOk());
     processor().setParameter (CVAudioProcessor::Parameter::boost, 0.4f);
@@ -310,6 +320,8 @@ TEST_F (ApplicationStartTest, AStartRemovesWhatDeadRunsLeftWholeAndKeepsRunningO
         const auto folder = temp.getChildFile ("clarivo-" + juce::String (pid) + "-a1B2c3");
         folder.getChildFile ("sub").createDirectory();
         ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+        if (pid != 1)
+            folder.getChildFile (ClarivoTempFolder::runMarkerName).create();
         for (const auto name : { "tmp-x1TempCleanAudio.wav", "tmp-x2TempCleanAudio.wav", "out.flac.partial", "sub/y.m4a" })
             folder.getChildFile (name).replaceWithText ("left");
         outside.createSymbolicLink (folder.getChildFile ("link.wav"), true);
@@ -328,6 +340,44 @@ TEST_F (ApplicationStartTest, AStartRemovesWhatDeadRunsLeftWholeAndKeepsRunningO
     else
         ::unsetenv ("TMPDIR");
     running.deleteRecursively();
+}
+
+TEST_F (ApplicationStartTest, ANameTypedInATerminalOpensAtTheFirstLaunchAndALaterOne)
+{
+    // cd ~/Music; Clarivo song.wav
+    const auto dir = scratchFolder();
+    const auto song = dir.getChildFile ("song.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (song));
+    const auto previous = juce::File::getCurrentWorkingDirectory();
+    ASSERT_TRUE (dir.setAsCurrentWorkingDirectory());
+    const auto savedArgc = juce::juce_argc;
+    const auto savedArgv = juce::juce_argv;
+    const char* argv[] = { "Clarivo", "song.wav" };
+    juce::juce_argc = 2;
+    juce::juce_argv = argv;
+    app->instanceName = "Clarivo+ test " + juce::String (::getpid()) + " relative";
+    app->initialise ({});
+    juce::juce_argc = savedArgc;
+    juce::juce_argv = savedArgv;
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == song; }, 10000));
+
+    // A later launch from a folder of its own; a name that is not there is
+    // said, naming it, and the document it would have replaced is closed.
+    auto& dialogs = DialogService::get();
+    dialogs.clearHistory();
+    const auto other = dir.getChildFile ("other");
+    ASSERT_TRUE (other.createDirectory() && media ("song.wav").copyFileTo (other.getChildFile ("b.wav")));
+    ASSERT_TRUE (other.setAsCurrentWorkingDirectory());
+    const char* missing[] = { "Clarivo", "nothere.wav" };
+    const char* later[] = { "Clarivo", "b.wav" };
+    const bool handedMissing = clarivo::launch::SingleInstance::claimOrHandOver (app->instanceName, 2, missing, {}, 5000).handedOver;
+    const bool handedLater = clarivo::launch::SingleInstance::claimOrHandOver (app->instanceName, 2, later, {}, 5000).handedOver;
+    previous.setAsCurrentWorkingDirectory();
+    EXPECT_TRUE (handedMissing && handedLater);
+    ASSERT_TRUE (pumpUntil ([&] { return lastRequest ("Failed to open file...") != nullptr; }, 5000));
+    EXPECT_TRUE (textOf ("Failed to open file...").contains (other.getChildFile ("nothere.wav").getFullPathName()))
+        << textOf ("Failed to open file...");
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == other.getChildFile ("b.wav"); }, 10000));
 }
 
 TEST_F (ApplicationStartTest, ALaunchHandsOverItsFileAsTheBytesItWasNamedWith)
