@@ -9,11 +9,8 @@ shots="$2"
 mkdir -p "$shots"
 rm -f "$shots"/*.png
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/clarivo-e2e-binary.XXXXXX")"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-       XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+. "$(dirname "$0")/common.sh"
+private_home binary
 # A stand-in mail helper, first on the PATH, records what sharing hands it.
 mkdir -p "$work/bin"
 printf '#!/bin/sh\nfor a in "$@"; do printf "%%s\\n" "$a"; done > "%s/email.part"\nmv "%s/email.part" "%s/email.args"\n' \
@@ -33,17 +30,6 @@ step=0
 shot() {
     step=$((step + 1))
     import -window root "$shots/$(printf '%02d' "$step")-$1.png" 2>/dev/null || true
-}
-# The id of the first window whose whole title is $1, waiting up to $2 s.
-window_named() {
-    local deadline=$((SECONDS + $2)) id pattern
-    pattern="^$(printf '%s' "$1" | sed 's/[][\\.*^$+?(){}|]/\\&/g')\$"
-    while :; do
-        id="$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)"
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
 }
 # Runs a second launch; fails unless it exits 0 within 5 s.
 second_launch() {
@@ -174,17 +160,7 @@ window_named "Clarivo User Guide" 10 >/dev/null || fail "Ctrl+G opened no user g
 sleep 4
 shot user-guide
 
-xdotool windowfocus --sync "$media" 2>/dev/null
-xdotool key --clearmodifiers ctrl+q
-deadline=$((SECONDS + 5))
-while kill -0 "$pid" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || fail "still running 5 s after Ctrl+Q"
-    sleep 0.1
-done
-wait "$pid"
-status=$?
-pid=""
-[ $status -eq 0 ] || fail "quit with status $status"
+quits_within "$media" 5
 shot quit
 # No JACK server runs here, as on most desktops: the device scan must not
 # fill the terminal with the client library's complaints.

@@ -1,7 +1,12 @@
 #include "app/help/CVWebBrowserComponent.h"
 
+#include "UpdateChecker.h"
+
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <utility>
 
 namespace
 {
@@ -38,18 +43,88 @@ juce::String rejoinUTF8 (const juce::String& text)
     const auto size = (int) bytes.getDataSize();
     return juce::CharPointer_UTF8::isValidString (data, size) ? juce::String::fromUTF8 (data, size) : text;
 }
+
+// The file a name stands for with every link followed; none when it does not exist.
+juce::File realFile (const juce::File& file)
+{
+    char resolved[PATH_MAX];
+    return realpath (file.getFullPathName().toRawUTF8(), resolved) != nullptr ? juce::File (juce::String::fromUTF8 (resolved))
+                                                                              : juce::File();
+}
 } // namespace
 
 // Hidden with its window, the guide keeps its page and history.
-CVWebBrowserComponent::CVWebBrowserComponent()
-    : juce::WebBrowserComponent (keepWebKitLoaded (juce::WebBrowserComponent::Options {}.withKeepPageLoadedWhenBrowserIsHidden()))
+CVWebBrowserComponent::CVWebBrowserComponent (const juce::File& folder)
+    : juce::WebBrowserComponent (keepWebKitLoaded (juce::WebBrowserComponent::Options {}.withKeepPageLoadedWhenBrowserIsHidden())),
+      guideFolder (folder)
 {
+}
+
+bool CVWebBrowserComponent::isGuideFile (const juce::String& url) const
+{
+    if (! url.startsWithIgnoreCase ("file:"))
+        return false;
+    // A link or ".." inside the folder may lead out of it. A page missing
+    // from the folder is still the guide's: the view's failure shows our
+    // page about it.
+    const auto named = juce::URL (url.upToFirstOccurrenceOf ("#", false, false).upToFirstOccurrenceOf ("?", false, false)).getLocalFile();
+    auto file = realFile (named);
+    if (file == juce::File() && ! named.isSymbolicLink())
+        if (const auto parent = realFile (named.getParentDirectory()); parent != juce::File())
+            file = parent.getChildFile (named.getFileName());
+    const auto folder = realFile (guideFolder);
+    return file != juce::File() && folder != juce::File() && file.isAChildOf (folder);
+}
+
+bool CVWebBrowserComponent::pageAboutToLoad (const juce::String& newURL)
+{
+    // The view starts on a blank page of its own.
+    if (newURL == "about:blank" || ownPages.count (newURL) > 0 || isGuideFile (newURL))
+        return true;
+    // A web page is the browser's to show; anything else (a file elsewhere,
+    // a script, another scheme) goes nowhere.
+    if (newURL.startsWithIgnoreCase ("http://") || newURL.startsWithIgnoreCase ("https://"))
+        clarivo::update::openInBrowser (juce::URL (newURL));
+    return false;
 }
 
 void CVWebBrowserComponent::pageFinishedLoading (const juce::String& url)
 {
     lastPageLoaded = url;
     ++pagesLoaded;
+    // WebKit reports a failed load as finished too, under its own address
+    // or the page before: neither is a page shown.
+    if (std::exchange (lastLoadFailed, false) || url.isEmpty() || url == "about:blank")
+        return;
+    if (current >= 0 && shown[(size_t) current] == url)
+        goingBack = false; // where Back went, or the same page again
+    else if (! std::exchange (goingBack, false))
+    {
+        shown.resize ((size_t) (current + 1));
+        shown.push_back (url);
+        current = (int) shown.size() - 1;
+    }
+    if (onPageShown)
+        onPageShown();
+}
+
+void CVWebBrowserComponent::goBackAPage()
+{
+    if (! canGoBackAPage())
+        return;
+    --current;
+    goingBack = true;
+    --pagesLoaded;
+    goBack();
+    if (onPageShown)
+        onPageShown();
+}
+
+void CVWebBrowserComponent::showMessagePage (const juce::String& heading, const juce::String& text)
+{
+    const auto url = messagePageURL (heading, text);
+    ownPages.insert (url);
+    goToURL (url);
 }
 
 bool CVWebBrowserComponent::pageLoadHadNetworkError (const juce::String& errorInfo)
@@ -59,9 +134,10 @@ bool CVWebBrowserComponent::pageLoadHadNetworkError (const juce::String& errorIn
     // its message.
     if (errorInfo.containsIgnoreCase ("cancelled") || errorInfo.containsIgnoreCase ("interrupted"))
         return false;
+    lastLoadFailed = true;
     // JUCE's own answer shows the message as plain text without a character
     // set, which mangles WebKit's typographic quotes.
-    goToURL (messagePageURL ("This page could not be shown", rejoinUTF8 (errorInfo)));
+    showMessagePage ("This page could not be shown", rejoinUTF8 (errorInfo));
     return false;
 }
 
@@ -71,7 +147,9 @@ juce::String CVWebBrowserComponent::messagePageURL (const juce::String& heading,
     {
         return s.replace ("&", "&amp;").replace ("<", "&lt;").replace (">", "&gt;").replace ("\"", "&quot;");
     };
-    const juce::String html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>Clarivo User Guide</title>"
+    const juce::String html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+                              "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">"
+                              "<title>Clarivo User Guide</title>"
                               "<style>body{margin:48px;font-family:'DejaVu Sans',sans-serif;color:#202020;line-height:1.5}"
                               "h1{font-size:22px;color:#1c2a3c;border-bottom:2px solid #0080f0;padding-bottom:4px}"
                               "p{font-size:15px}</style></head><body><h1>"

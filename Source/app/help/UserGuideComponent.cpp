@@ -23,6 +23,7 @@ UserGuideComponent::UserGuideComponent()
     backButton.setColour (juce::TextButton::textColourOffId, juce::Colours::black);
     backButton.addListener (this);
     addAndMakeVisible (backButton);
+    updateBackButton();
     pageURL = mainPageURL();
     startTimer (100);
 }
@@ -83,28 +84,46 @@ void UserGuideComponent::timerCallback()
     stopTimer();
     if (browser == nullptr)
     {
-        browser = std::make_unique<CVWebBrowserComponent>();
+        browser = std::make_unique<CVWebBrowserComponent> (getManualFolder());
         browser->pagesLoaded = 0;
+        browser->onPageShown = [this] { updateBackButton(); };
         addAndMakeVisible (*browser);
         resized();
     }
     // WebKit's own answer to a missing file says nothing a user could act on.
     const juce::URL url (pageURL);
     if (url.isLocalFile() && ! url.getLocalFile().existsAsFile())
-        browser->goToURL (CVWebBrowserComponent::messagePageURL (
+        browser->showMessagePage (
             "This page of the guide is missing",
             "Clarivo looked for it at " + url.getLocalFile().getFullPathName()
-                + ". The guide's pages are installed with Clarivo: installing Clarivo again puts them back."));
+                + ". The guide's pages are installed with Clarivo: installing Clarivo again puts them back.");
     else
         browser->goToURL (pageURL);
 }
 
+bool UserGuideComponent::firstPageIsNotMain() const
+{
+    return browser != nullptr && ! browser->canGoBackAPage() && browser->getCurrentPage().isNotEmpty()
+           && browser->getCurrentPage() != mainPageURL();
+}
+
+void UserGuideComponent::updateBackButton()
+{
+    backButton.setEnabled (browser != nullptr && (browser->canGoBackAPage() || firstPageIsNotMain()));
+}
+
 void UserGuideComponent::buttonClicked (juce::Button* button)
 {
-    // Nothing to go back to before the first page is in.
-    if (button == &backButton && browser != nullptr && browser->pagesLoaded >= 1)
+    if (button != &backButton || browser == nullptr)
+        return;
+    // Back from the first page shown (the QuickStart from the welcome box)
+    // leads to the guide's main page, never to the blank page the view
+    // started on; before the first page is in, nothing.
+    if (browser->canGoBackAPage())
+        browser->goBackAPage();
+    else if (firstPageIsNotMain())
     {
-        --browser->pagesLoaded;
-        browser->goBack();
+        pageURL = mainPageURL();
+        startTimer (100);
     }
 }

@@ -44,6 +44,8 @@ public:
 private:
     void timerCallback() override;
     void buttonClicked (juce::Button* button) override;
+    bool firstPageIsNotMain() const;
+    void updateBackButton();
 
     juce::String pageURL;
     std::unique_ptr<CVWebBrowserComponent> browser;

@@ -229,6 +229,8 @@ void ClarivoApplication::shutdown()
     rating = nullptr;
     updateProgress = nullptr;
     clarivo::update::cancelAllChecks();
+    // Their threads let go at once when cancelled; a second is plenty.
+    clarivo::update::BackgroundRequest::stopAll (1000);
 
     // Nothing may run the processor or feed a window while they go.
     if (mediaWindow != nullptr)

@@ -13,7 +13,7 @@ namespace clarivo::update
 {
 struct Response
 {
-    bool connected = false; // false: no answer at all (refused, timed out, cancelled)
+    bool connected = false; // false: no answer at all (refused, timed out, cut off, cancelled)
     int status = 0;         // the HTTP status when connected
     juce::String body;
 };
@@ -24,23 +24,33 @@ public:
     using Handler = std::function<void (const Response&)>;
 
     // Starts at once. timeoutMs bounds both the connection and any stretch in
-    // which the server sends nothing; an answer longer than maxBodyBytes is
-    // no answer (feeds and store answers are a few kilobytes).
+    // which the server sends (almost) nothing; the whole request, however
+    // the server trickles, ends by the deadline. An answer longer than
+    // maxBodyBytes is no answer (feeds and store answers are a few kilobytes).
     BackgroundRequest (const juce::URL& url, int timeoutMs, Handler onMessageThread,
                        size_t maxBodyBytes = 4 << 20);
-    // Cancels and waits for the thread, which lets go within about a second.
+    // Cancels without waiting for the thread.
     ~BackgroundRequest();
 
-    // Drops the answer and stops the transfer; safe to call more than once.
+    // Drops the answer and stops the transfer at once, without waiting for
+    // the thread, which lets go by itself; safe to call more than once.
     void cancel();
     // True until the answer was delivered or the request cancelled.
     bool isPending() const noexcept;
+
+    // The longest a request may take from start to end; tests shorten it.
+    static int getDeadlineMs() noexcept;
+    static void setDeadlineMs (int ms) noexcept;
+
+    // Cancels every request still running and waits up to waitMs in all
+    // for their threads to end (at quit). True when none is left.
+    static bool stopAll (int waitMs);
 
 private:
     struct Worker;
     struct Delivery;
     std::shared_ptr<Delivery> delivery;
-    std::unique_ptr<Worker> worker;
+    std::shared_ptr<Worker> worker;
 
     JUCE_DECLARE_NON_COPYABLE (BackgroundRequest)
 };

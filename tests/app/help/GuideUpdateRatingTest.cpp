@@ -8,6 +8,7 @@
 #include "app/help/iRate.h"
 #include "platform/share/SharingService.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <csignal>
@@ -21,7 +22,8 @@ namespace
 {
 // A web server on the loopback interface, answering each path with what the
 // test set for it; a stalled path is accepted and held until the test lets
-// the held requests have what their paths hold then.
+// the held requests have what their paths hold then; a trickling one is
+// sent a few bytes of a long answer at a time, without end.
 class LocalWebServer : private juce::Thread
 {
 public:
@@ -31,6 +33,7 @@ public:
         juce::String body;
         juce::String type = "text/xml";
         bool stall = false;
+        bool trickle = false;
     };
 
     LocalWebServer() : juce::Thread ("test web server")
@@ -72,8 +75,9 @@ private:
     static void answer (juce::StreamingSocket& client, const Route& route)
     {
         const auto body = route.body.toStdString();
+        const auto length = route.trickle ? 1 << 20 : (int) body.size();
         const auto head = "HTTP/1.1 " + juce::String (route.status) + " Answer\r\nContent-Type: " + route.type
-                          + "\r\nContent-Length: " + juce::String ((int) body.size()) + "\r\nConnection: close\r\n\r\n";
+                          + "\r\nContent-Length: " + juce::String (length) + "\r\nConnection: close\r\n\r\n";
         client.write (head.toRawUTF8(), (int) head.getNumBytesAsUTF8());
         client.write (body.data(), (int) body.size());
     }
@@ -81,8 +85,13 @@ private:
     void run() override
     {
         std::vector<std::pair<std::unique_ptr<juce::StreamingSocket>, juce::String>> stalled;
+        std::vector<std::unique_ptr<juce::StreamingSocket>> trickling;
         while (! threadShouldExit())
         {
+            // At least 15 bytes every 50 ms: well above any speed floor.
+            trickling.erase (std::remove_if (trickling.begin(), trickling.end(),
+                                             [] (auto& client) { return client->write ("xxxxxxxxxxxxxxx", 15) != 15; }),
+                             trickling.end());
             if (answerHeldRequests.exchange (false))
             {
                 for (auto& [client, target] : stalled)
@@ -114,6 +123,8 @@ private:
                 stalled.emplace_back (std::move (client), target);
             else
                 answer (*client, route);
+            if (route.trickle)
+                trickling.push_back (std::move (client));
         }
     }
 
@@ -154,6 +165,7 @@ protected:
         AppTest::TearDown();
         clarivo::update::setHost (savedHost);
         clarivo::update::setTimeoutMs (10000);
+        clarivo::update::BackgroundRequest::setDeadlineMs (60000);
         clarivo::update::setBrowserOpener ({});
     }
 
@@ -276,6 +288,32 @@ TEST_F (UpdateCheckTest, AnAnswerPastTheLimitIsNoAnswer)
     EXPECT_NE (answers[0].connected, answers[1].connected);
     for (const auto& answer : answers)
         EXPECT_EQ (answer.connected ? answer.body.length() : 5000, 5000);
+}
+
+// A server may keep a request going without end, trickling bytes above any
+// speed floor or saying nothing at all: the deadline ends the first, and a
+// cancel ends either at once, so that quit can wait for the threads.
+TEST_F (UpdateCheckTest, ARequestEndsByItsDeadlineAndACancelledOneLetsGoAtOnce)
+{
+    using clarivo::update::BackgroundRequest;
+    server.set ("/trickle", { 200, {}, "text/plain", false, true });
+    server.set ("/silent", { 200, {}, {}, true });
+    BackgroundRequest::setDeadlineMs (1500);
+    std::vector<clarivo::update::Response> answers;
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    BackgroundRequest trickled (juce::URL (server.host() + "/trickle"), 5000, [&] (const auto& r) { answers.push_back (r); });
+    ASSERT_TRUE (pumpUntil ([&] { return ! answers.empty(); }, 8000));
+    EXPECT_GE (juce::Time::getMillisecondCounterHiRes() - start, 1400.0);
+    EXPECT_FALSE (answers[0].connected);
+
+    BackgroundRequest::setDeadlineMs (60000);
+    BackgroundRequest silent (juce::URL (server.host() + "/silent"), 60000, [&] (const auto& r) { answers.push_back (r); });
+    ASSERT_TRUE (pumpUntil ([this] { return server.requests().contains ("/silent"); }, 5000));
+    silent.cancel();
+    EXPECT_FALSE (silent.isPending());
+    EXPECT_TRUE (BackgroundRequest::stopAll (1000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+    EXPECT_EQ (answers.size(), 1u);
 }
 
 // The menu's check shows that it runs: a box of ours from the moment it is
@@ -450,6 +488,7 @@ TEST_F (UserGuideTest, ShowsTheShippedManualThenTheQuickStartAndGoesBack)
     const auto mainPage = UserGuideComponent::mainPageURL();
     EXPECT_EQ (mainPage, juce::URL (juce::File (CLARIVO_MANUAL_DIR).getChildFile ("index.html")).toString (false));
     ASSERT_TRUE (waitForPage (mainPage));
+    EXPECT_FALSE (guide().getBackButton().isEnabled());
     screenshot ("user-guide-main");
 
     app->showUserGuide (true);
@@ -499,14 +538,7 @@ TEST_F (UserGuideTest, AMissingPageOrAFailedLoadShowsAReadablePageOfOurs)
     // and our page shows its quotes as quotes.
     auto& browser = *guide().getBrowser();
     const int before = browser.pagesLoaded;
-    // A port nobody listens on (WebKit refuses the well-known low ones itself).
-    int closedPort = 0;
-    {
-        juce::StreamingSocket probe;
-        ASSERT_TRUE (probe.createListener (0, "127.0.0.1"));
-        closedPort = probe.getBoundPort();
-    }
-    browser.goToURL ("http://127.0.0.1:" + juce::String (closedPort) + "/manuals/clarivo5");
+    browser.goToURL (juce::URL (empty.getChildFile ("sharing.html")).toString (false));
     ASSERT_TRUE (pumpUntil ([&] { return browser.pagesLoaded > before && ourPageText().contains ("could not be shown"); }, 20000));
     const auto message = juce::String::fromUTF8 ("Error resolving \xe2\x80\x9cwww.clarivo.app\xe2\x80\x9d: Name or service not known");
     juce::String asDelivered;
@@ -524,6 +556,65 @@ TEST_F (UserGuideTest, AMissingPageOrAFailedLoadShowsAReadablePageOfOurs)
     EXPECT_TRUE (app->getUserGuideWindow()->isVisible());
     EXPECT_TRUE (app->isIdle());
     empty.deleteRecursively();
+}
+
+// Opened on the QuickStart from the welcome box, the view has nothing of
+// ours to go back to: Back leads to the main page, never to the blank page
+// the view starts on.
+TEST_F (UserGuideTest, BackFromTheFirstPageShownLeadsToTheMainPage)
+{
+    app->showUserGuide (true);
+    const auto quickStart = UserGuideComponent::quickStartURL(), mainPage = UserGuideComponent::mainPageURL();
+    ASSERT_TRUE (waitForPage (quickStart));
+    EXPECT_TRUE (guide().getBackButton().isEnabled());
+    guide().getBackButton().triggerClick();
+    ASSERT_TRUE (waitForPage (mainPage));
+    screenshot ("user-guide-back-from-quickstart");
+    // From there Back is the view's own history again.
+    guide().getBackButton().triggerClick();
+    EXPECT_TRUE (waitForPage (quickStart));
+    guide().getBackButton().triggerClick();
+    EXPECT_TRUE (waitForPage (mainPage));
+}
+
+// The view shows the guide's own pages and nothing else: a web link goes to
+// the user's browser; a file elsewhere (named, through a link, or through
+// ".."), or another scheme goes nowhere.
+TEST_F (UserGuideTest, ShowsOnlyTheGuidesOwnPagesAndSendsWebLinksToTheBrowser)
+{
+    const auto root = scratchFile ("guide.links");
+    const auto folder = root.getChildFile ("manual");
+    ASSERT_TRUE (folder.createDirectory());
+    for (const auto* name : { "index.html", "quickstart.html" })
+        ASSERT_TRUE (juce::File (CLARIVO_MANUAL_DIR).getChildFile (name).copyFileTo (folder.getChildFile (name)));
+    const auto outside = root.getChildFile ("outside.html");
+    ASSERT_TRUE (outside.replaceWithText ("<html><body>not the guide</body></html>"));
+    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("link.html"), true));
+    UserGuideComponent::setManualFolder (folder);
+    app->showUserGuide (false);
+    const auto mainPage = UserGuideComponent::mainPageURL();
+    ASSERT_TRUE (waitForPage (mainPage));
+
+    auto& browser = *guide().getBrowser();
+    const auto address = [] (const juce::File& f) { return juce::URL (f).toString (false); };
+    for (const auto& url : { address (outside), address (folder.getChildFile ("link.html")), address (folder) + "/../outside.html",
+                             juce::String ("file:///etc/passwd"),
+                             juce::String ("ftp://127.0.0.1/index.html"), juce::String ("data:text/html,<p>not ours</p>"),
+                             juce::String ("http://127.0.0.1:1/page"), juce::String ("HTTPS://example.invalid/page?a=1") })
+    {
+        browser.goToURL (url);
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+    }
+    const auto quickStart = address (folder.getChildFile ("quickstart.html"));
+    browser.goToURL (quickStart);
+    ASSERT_TRUE (waitForPage (quickStart));
+    EXPECT_EQ (opened, juce::StringArray ({ "http://127.0.0.1:1/page", "https://example.invalid/page?a=1" }));
+    // Nothing refused was shown in between.
+    ASSERT_TRUE (browser.canGoBackAPage());
+    browser.goBackAPage();
+    EXPECT_FALSE (browser.canGoBackAPage());
+    EXPECT_TRUE (waitForPage (mainPage));
+    root.deleteRecursively();
 }
 
 // The pages as shipped: every picture and link they use is in the folder,
