@@ -605,12 +605,29 @@ TEST_F (UserGuideTest, ShowsOnlyTheGuidesOwnPagesAndSendsWebLinksToTheBrowser)
         browser.goToURL (url);
         juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
     }
+    // A page in the folder that asks for a picture from the network, under
+    // the shipped pages' own head: WebKit asks us about no such load, so
+    // the pages' policy is what keeps it from going out.
+    juce::StreamingSocket listener;
+    ASSERT_TRUE (listener.createListener (0, "127.0.0.1"));
+    const auto shipped = folder.getChildFile ("index.html").loadFileAsString();
+    const auto remote = folder.getChildFile ("remote.html");
+    ASSERT_TRUE (remote.replaceWithText (shipped.upToFirstOccurrenceOf ("</head>", true, false)
+                                         + "<body><img src=\"http://127.0.0.1:" + juce::String (listener.getBoundPort())
+                                         + "/picture.png\"></body></html>"));
+    browser.goToURL (address (remote));
+    ASSERT_TRUE (waitForPage (address (remote)));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
+    EXPECT_EQ (listener.waitUntilReady (true, 0), 0) << "the page reached the network";
+
     const auto quickStart = address (folder.getChildFile ("quickstart.html"));
     browser.goToURL (quickStart);
     ASSERT_TRUE (waitForPage (quickStart));
     EXPECT_EQ (opened, juce::StringArray ({ "http://127.0.0.1:1/page", "https://example.invalid/page?a=1" }));
     // Nothing refused was shown in between.
     ASSERT_TRUE (browser.canGoBackAPage());
+    browser.goBackAPage();
+    ASSERT_TRUE (waitForPage (address (remote)));
     browser.goBackAPage();
     EXPECT_FALSE (browser.canGoBackAPage());
     EXPECT_TRUE (waitForPage (mainPage));
