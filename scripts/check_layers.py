@@ -15,15 +15,16 @@ PLATFORM_SERVICES = sorted(os.path.basename(p) for p in glob.glob(os.path.join(r
                            if os.path.isdir(p))
 
 # Platform services that stand on another one: both start programs through
-# the one launcher.
-PLATFORM_BELOW = {"share": {"process"}, "update": {"process"}}
+# the one launcher, and text from outside is read through the parse layer
+# alone.
+PLATFORM_BELOW = {"share": {"process"}, "update": {"parse", "process"}}
 
 LAYERS = {
     "dsp-common": {"dsp-common"},
     "dsp-linux": {"dsp-common", "dsp-linux"},
     "bays": {"dsp-common", "bays"},
     **{service: {service} | PLATFORM_BELOW.get(service, set()) for service in PLATFORM_SERVICES},
-    "engine": {"dsp-common", "bays", "media", "update", "engine"},
+    "engine": {"dsp-common", "bays", "media", "parse", "update", "engine"},
     "app": {"dsp-common", "bays", *PLATFORM_SERVICES, "engine", "app"},
     "program": {"app"},
 }

@@ -1,7 +1,7 @@
 // The processor's 20 parameters and its saved state, the content of preset files.
 #include "engine/CVAudioProcessor.h"
 
-#include "UpdateChecker.h"
+#include "UntrustedParse.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,8 +31,7 @@ constexpr int stateOrder[CVAudioProcessor::kNumParameters] = { 0, 1, 2, 3, 4, 5,
 constexpr unsigned kProfileLength = 513;
 
 // The state's own depth is three (the root, its profiles and their data); a
-// document nested much deeper is not ours and would only exhaust the stack of
-// the recursive parser.
+// document nested much deeper is not ours.
 constexpr int kMaxStateDepth = 8;
 
 // The binary wrapper's magic number (juce::AudioProcessor::copyXmlToBinary).
@@ -238,22 +237,21 @@ bool CVAudioProcessor::applyState (const void* data, int sizeInBytes)
         return false;
 
     // The binary form is a magic number, the text's size and the text, read
-    // as getXmlFromBinary reads it, so that the depth is measured on exactly
-    // the text the parser gets.
+    // as getXmlFromBinary reads it.
     const auto length = (int) juce::ByteOrder::littleEndianInt (static_cast<const char*> (data) + 4);
     if (juce::ByteOrder::littleEndianInt (data) != kStateMagic || length <= 0)
         return false;
-    // A cut state (a preset broken off by a full disk) still parses: the
-    // parser closes what is open and the missing settings would read as 0.
+    // A cut state (a preset broken off by a full disk) is no state, however
+    // much of it is left.
     if (sizeInBytes - 8 < length)
         return false;
     const auto text = juce::String::fromUTF8 (static_cast<const char*> (data) + 8, juce::jmin (sizeInBytes - 8, length));
-    if (clarivo::update::xmlNestsDeeperThan (text, kMaxStateDepth))
-        return false;
+    clarivo::parse::XmlLimits limits;
+    limits.maxDepth = kMaxStateDepth;
 
     // Every state we write is a "NoiseProfile"; another document (another
     // program's state in the same wrapper) would set every parameter to 0.
-    const auto state = juce::parseXML (text);
+    const auto state = clarivo::parse::parseUntrustedXml (text, limits);
     if (state == nullptr || ! state->hasTagName ("NoiseProfile"))
         return false;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include "engine/ChainTestSignals.h"
+#include "TestDeadline.h"
 
 #include <array>
 #include <cstring>
@@ -392,4 +393,23 @@ TEST (CVAudioProcessorState, FuzzedStatesAreTakenWholeOrNotAtAll)
 
     b.prepareToPlay (44100.0, 512);
     expectProcessesFinite (b);
+}
+
+// Well-formed text the framework's reader never returns from (an instruction
+// followed by text inside the root), and a state whose text is no UTF-8: each
+// refused at once, the processor as it was.
+TEST (CVAudioProcessorState, StatesNoReaderCanFinishOrDecodeAreRefusedAtOnce)
+{
+    CVAudioProcessor p;
+    setParameter (p, 2, 0.9f);
+    const Snapshot before (p);
+    const auto instruction = wrapState ("<NoiseProfile thresholdParam=\"0.5\"><?x?>t</NoiseProfile>");
+    ASSERT_EQ (instruction.getSize(), 65u);
+    auto undecodable = wrapState ("<NoiseProfile thresholdParam=\"0.5\" name=\"abc\"/>");
+    std::memcpy (static_cast<char*> (undecodable.getData()) + 8 + 41, "\xf8\xff\xc0", 3);
+    for (const auto* state : std::array<const juce::MemoryBlock*, 2> { &instruction, &undecodable })
+    {
+        expectFinishesWithin (10.0, "setStateInformation", [&] { p.setStateInformation (state->getData(), (int) state->getSize()); });
+        EXPECT_EQ (Snapshot (p).parameters, before.parameters);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "app/windows/DialogService.h"
 #include "app/windows/Preferences.h"
+#include "UntrustedParse.h"
 #include "UpdateChecker.h"
 
 #include <limits>
@@ -41,13 +42,10 @@ juce::File iRate::defaultDefaultsFile()
 
 iRate::iRate (const juce::File& defaultsFile)
 {
-    juce::PropertiesFile::Options options;
-    options.storageFormat = juce::PropertiesFile::storeAsXML;
-    options.millisecondsBeforeSaving = -1;
     if (defaultsFile != juce::File())
     {
         defaultsFile.getParentDirectory().createDirectory();
-        defaults = Preferences::openSettingsFile (defaultsFile, options);
+        defaults = SettingsFile::open (defaultsFile, -1);
     }
     appStoreCountry = countryFromRegion (juce::SystemStats::getUserRegion());
 
@@ -222,14 +220,13 @@ void iRate::checkForConnectivityInBackground()
 void iRate::lookupFinished (const clarivo::update::Response& response)
 {
     lookupRunning = false;
-    bool failed = ! response.connected || response.status != 200;
-    // The store's answer is two levels deep; one nested without end would
-    // only exhaust the parser's stack.
-    if (! failed && clarivo::update::jsonNestsDeeperThan (response.body, 64))
-        failed = true;
+    // The store's answer is two levels deep and a few dozen values long.
+    const auto answer = response.connected && response.status == 200 ? clarivo::parse::parseUntrustedJson (response.body)
+                                                                      : std::nullopt;
+    bool failed = ! answer.has_value();
     if (! failed)
     {
-        const auto json = juce::JSON::parse (response.body);
+        const auto& json = *answer;
         const auto* results = json.getProperty ("results", {}).getArray();
         const auto entry = results != nullptr && ! results->isEmpty() ? results->getLast() : juce::var();
         const auto bundleId = entry.getProperty ("bundleId", {});

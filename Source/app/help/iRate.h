@@ -9,6 +9,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "BackgroundRequest.h"
+#include "app/windows/SettingsFile.h"
 
 #include <functional>
 #include <memory>
@@ -104,7 +105,7 @@ private:
     juce::int64 now() const { return clock ? clock() : juce::Time::currentTimeMillis(); }
     void store (const char* key, const juce::var& value);
 
-    std::unique_ptr<juce::PropertiesFile> defaults;
+    std::unique_ptr<SettingsFile> defaults;
     std::unique_ptr<clarivo::update::BackgroundRequest> lookup;
     std::shared_ptr<bool> alive = std::make_shared<bool> (true);
     bool checkingForPrompt = false;

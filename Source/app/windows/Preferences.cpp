@@ -1,9 +1,5 @@
 #include "app/windows/Preferences.h"
 
-#include "UpdateChecker.h"
-
-#include "platform/media/MediaFileOutput.h"
-
 namespace
 {
 constexpr const char* kRecordChannels = "Record Channels";
@@ -12,26 +8,8 @@ constexpr const char* kHelpTips = "Help Tips";
 constexpr const char* kAnalyze = "Analyze";
 constexpr const char* kAudioConfiguration = "Audio Configuration";
 constexpr const char* kFirstLaunch = "First Launch";
-
-// Ours hold a few short values and a device setup a few levels deep.
-constexpr juce::int64 kMaxSettingsBytes = 1 << 20;
-constexpr int kMaxSettingsDepth = 32;
-
-juce::PropertiesFile::Options makeOptions()
-{
-    juce::PropertiesFile::Options options;
-    options.applicationName = "Clarivo+ 5";
-    options.filenameSuffix = ".prefs";
-    options.folderName = {};
-    options.osxLibrarySubFolder = "Application Support";
-    options.commonToAllUsers = false;
-    options.ignoreCaseOfKeyNames = false;
-    options.doNotSave = false;
-    options.millisecondsBeforeSaving = 3000;
-    options.storageFormat = juce::PropertiesFile::storeAsXML;
-    options.processLock = nullptr;
-    return options;
-}
+constexpr const char* kApplicationName = "Clarivo+ 5";
+constexpr int kMillisecondsBeforeSaving = 3000;
 } // namespace
 
 juce::File Preferences::getFile()
@@ -46,41 +24,14 @@ juce::File Preferences::getFile()
             return {};
         base = home.getChildFile (".config").getFullPathName();
     }
-    const auto options = makeOptions();
-    return juce::File (base).getChildFile (options.applicationName)
-                            .getChildFile (options.applicationName + options.filenameSuffix);
+    return juce::File (base).getChildFile (kApplicationName).getChildFile (juce::String (kApplicationName) + ".prefs");
 }
 
-std::unique_ptr<juce::PropertiesFile> Preferences::openSettingsFile (const juce::File& file,
-                                                                    const juce::PropertiesFile::Options& options)
-{
-    if (file.exists())
-    {
-        if (! clarivo::media::detail::isRegularFile (file) || file.getSize() > kMaxSettingsBytes)
-            return {};
-        if (clarivo::update::xmlNestsDeeperThan (file.loadFileAsString(), kMaxSettingsDepth))
-            return {};
-    }
-
-    auto opened = std::make_unique<juce::PropertiesFile> (file, options);
-    // A value is parsed again as XML when it is read as such and at every
-    // save; an escaped one nested without end would crash there.
-    // Only values that are XML: a plain one (a device's name) may start with
-    // a letter the walk does not follow.
-    for (const auto& value : opened->getAllProperties().getAllValues())
-        if (value.trimStart().startsWithChar ('<') && clarivo::update::xmlNestsDeeperThan (value, kMaxSettingsDepth))
-            return {};
-    return opened;
-}
-
-// The settings file is opened directly rather than through
-// ApplicationProperties: that class also opens an all-users file, and here it
-// would resolve to this same file, a second object writing over the first.
 Preferences::Preferences()
 {
     if (const auto file = getFile(); file != juce::File())
     {
-        properties = openSettingsFile (file, makeOptions());
+        properties = SettingsFile::open (file, kMillisecondsBeforeSaving);
         settings = properties.get();
     }
 }

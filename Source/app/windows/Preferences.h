@@ -6,6 +6,8 @@
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <juce_data_structures/juce_data_structures.h>
 
+#include "app/windows/SettingsFile.h"
+
 #include <memory>
 
 class Preferences
@@ -17,14 +19,6 @@ public:
     // $XDG_CONFIG_HOME (or ~/.config when unset or relative)/Clarivo+ 5/Clarivo+ 5.prefs;
     // none when the user has no home either.
     static juce::File getFile();
-
-    // The framework's properties file at file, or null when what lies there
-    // is no settings file of ours (not a plain file, far too large, nested
-    // deeper than any we write, or holding such a value): the framework's
-    // parser recurses once per level and would crash every start. Such a
-    // file is left as it is.
-    static std::unique_ptr<juce::PropertiesFile> openSettingsFile (const juce::File& file,
-                                                                   const juce::PropertiesFile::Options& options);
 
     void setRecordChannels (int channels);
     void setRecordBits (int bits);
@@ -48,11 +42,11 @@ private:
     template <typename Value>
     void set (const char* key, const Value& value);
 
-    std::unique_ptr<juce::PropertiesFile> properties;
+    std::unique_ptr<SettingsFile> properties;
     // Null when there is nowhere to keep the settings (no home) or the file there
     // is not one of ours: every getter then answers its default and every
     // setter does nothing.
-    juce::PropertiesFile* settings = nullptr;
+    SettingsFile* settings = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE (Preferences)
 };

@@ -28,12 +28,6 @@ void setTimeoutMs (int ms);
 // component counts as 0): negative, zero or positive.
 int compareVersions (const juce::String& a, const juce::String& b);
 
-// Whether an answer nests deeper than limit: XML elements, or JSON arrays
-// and objects. The parsers recurse once per level, so an answer nested
-// without end would run the message thread out of stack.
-bool xmlNestsDeeperThan (const juce::String& text, int limit) noexcept;
-bool jsonNestsDeeperThan (const juce::String& text, int limit) noexcept;
-
 struct FeedItem
 {
     juce::String version;

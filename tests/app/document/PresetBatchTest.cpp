@@ -6,6 +6,7 @@
 #include "app/document/BatchProcessor.h"
 #include "app/document/ClarivoSettingsDocument.h"
 #include "app/support/TestHelpers.h"
+#include "TestDeadline.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,13 +98,26 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
         junkData[i] = (char) (i * 37);
     big.replaceWithData (bigData.getData(), bigData.getSize());
     junk.replaceWithData (junkData.getData(), junkData.getSize());
-    for (const auto& f : { big, junk, pipe })
+    // Well-formed, yet the framework's reader never returns from it: tried on
+    // a processor of its own first, so that a hang fails rather than stalls.
+    const auto instruction = dir.getChildFile ("instruction.cvp");
+    {
+        juce::MemoryOutputStream out;
+        const juce::String text ("<NoiseProfile thresholdParam=\"0.5\"><?x?>t</NoiseProfile>");
+        out.writeInt (0x21324356);
+        out.writeInt ((int) text.getNumBytesAsUTF8() + 1);
+        out.write (text.toRawUTF8(), text.getNumBytesAsUTF8() + 1);
+        instruction.replaceWithData (out.getData(), out.getDataSize());
+        CVAudioProcessor alone;
+        expectFinishesWithin (10.0, "reading the preset", [&] { ClarivoSettingsDocument (alone).loadFrom (instruction, false, false); });
+    }
+    for (const auto& f : { big, junk, instruction, pipe })
     {
         dialogs.answerWithFile (f);
         app->loadPreset();
         EXPECT_EQ (stateOf (processor()), defaults) << f.getFileName();
     }
-    EXPECT_EQ (askedTitles(), juce::StringArray ({ "Failed to open file...", "Failed to open file...", "Failed to open file..." }));
+    EXPECT_EQ (askedTitles(), juce::StringArray ({ "Failed to open file...", "Failed to open file...", "Failed to open file...", "Failed to open file..." }));
     EXPECT_TRUE (textOf ("Failed to open file...").contains (pipe.getFullPathName()));
     dialogs.clearHistory();
 
@@ -140,7 +154,7 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     ::chmod (dir.getFullPathName().toRawUTF8(), 0755);
     EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
     EXPECT_EQ (bytesOf (preset), defaults);
-    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 4);
+    EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 5);
 }
 
 // A fresh account has no Documents folder: the first "Save Preset..." must

@@ -7,6 +7,7 @@
 #include "app/help/UserGuideWindow.h"
 #include "app/help/iRate.h"
 #include "platform/share/SharingService.h"
+#include "TestDeadline.h"
 
 #include <algorithm>
 #include <atomic>
@@ -934,4 +935,23 @@ TEST_F (RatingTest, AFeedOrALookupNestedWithoutEndIsNoAnswer)
         server.set ("/us/lookup", { 200, body + juce::String::repeatedString ("[", 120000), "application/json" });
         EXPECT_FALSE (launchAsks());
     }
+}
+
+// Well-formed XML the framework's reader never returns from (an instruction
+// followed by text), in the feed or in the counts file, and an ID past the
+// int64 range in the store's answer: no answer, no counts, no overflow.
+TEST_F (RatingTest, WhatNoReaderCanFinishOrHoldIsNoAnswer)
+{
+    const auto withInstruction = feed ({ "5.1.0" }).replace ("<channel>", "<channel><?x?>t");
+    ASSERT_NE (withInstruction, feed ({ "5.1.0" }));
+    expectFinishesWithin (10.0, "reading the feed",
+                          [&] { EXPECT_EQ (clarivo::update::resultFrom ({ true, 200, withInstruction }).outcome, Outcome::error); });
+
+    ASSERT_TRUE (defaultsFile.replaceWithText ("<PROPERTIES><VALUE name=\"iRateUseCount\" val=\"7\"/><?x?>t</PROPERTIES>"));
+    expectFinishesWithin (10.0, "reading the counts", [&] { iRate counts (defaultsFile); });
+    server.set ("/us/lookup", { 200, "{\"resultCount\": 1, \"results\": [{\"bundleId\": \"app.clarivo.ClarivoPlus\", "
+                                     "\"trackId\": 20000000000000000000000000, \"version\": \"5.0.0\"}]}", "application/json" });
+    EXPECT_FALSE (launchAsks());
+    EXPECT_EQ (rating->getUseCount(), 1);
+    EXPECT_EQ (rating->getAppStoreID(), 0);
 }
