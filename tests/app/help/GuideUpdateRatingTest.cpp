@@ -540,7 +540,8 @@ TEST_F (UserGuideTest, AMissingPageOrAFailedLoadShowsAReadablePageOfOurs)
     auto& browser = *guide().getBrowser();
     const int before = browser.pagesLoaded;
     browser.goToURL (juce::URL (empty.getChildFile ("sharing.html")).toString (false));
-    ASSERT_TRUE (pumpUntil ([&] { return browser.pagesLoaded > before && ourPageText().contains ("could not be shown"); }, 20000));
+    ASSERT_TRUE (pumpUntil ([&] { return browser.pagesLoaded > before && ourPageText().contains ("could not be shown"); }, 20000))
+        << "pages loaded " << browser.pagesLoaded << " (" << before << " before), showing " << shown().substring (0, 80) << ": " << ourPageText();
     const auto message = juce::String::fromUTF8 ("Error resolving \xe2\x80\x9cwww.clarivo.app\xe2\x80\x9d: Name or service not known");
     juce::String asDelivered;
     for (auto* byte = message.toRawUTF8(); *byte != 0; ++byte)

@@ -283,7 +283,7 @@ TEST_F (ShareTest, TheMailProgramIsHandedTheOneCopyWhateverTheMediaIsCalled)
         saved.emplace_back (name, was != nullptr ? std::optional<std::string> (was) : std::nullopt);
         value != nullptr ? ::setenv (name, value, 1) : ::unsetenv (name);
     };
-    set ("PATH", (bin.getFullPathName() + ":" + std::getenv ("PATH")).toRawUTF8());
+    set ("PATH", (bin.getFullPathName() + ":" + juce::String (std::getenv ("PATH"))).toRawUTF8());
     set ("XDG_CURRENT_DESKTOP", "X-Generic");
     set ("XDG_DATA_HOME", home.getChildFile (".local/share").getFullPathName().toRawUTF8());
     set ("XDG_DATA_DIRS", scratchFolder().getChildFile ("none").getFullPathName().toRawUTF8());
