@@ -92,6 +92,22 @@ void CVWebBrowserComponent::pageFinishedLoading (const juce::String& url)
 {
     lastPageLoaded = url;
     ++pagesLoaded;
+    // WebKit answers a failed load with an error page of its own, which
+    // replaces ours when ours was asked for first: until ours is shown,
+    // whatever else finishes asks for it again.
+    if (pendingOwnPage.isNotEmpty())
+    {
+        if (url == pendingOwnPage)
+            pendingOwnPage.clear();
+        else if (ownPageRetries++ < 3)
+        {
+            lastLoadFailed = false;
+            goToURL (pendingOwnPage);
+            return;
+        }
+        else
+            pendingOwnPage.clear();
+    }
     // WebKit reports a failed load as finished too, under its own address
     // or the page before: neither is a page shown.
     if (std::exchange (lastLoadFailed, false) || url.isEmpty() || url == "about:blank")
@@ -114,6 +130,7 @@ void CVWebBrowserComponent::goBackAPage()
         return;
     --current;
     goingBack = true;
+    pendingOwnPage.clear();
     --pagesLoaded;
     goBack();
     if (onPageShown)
@@ -124,6 +141,8 @@ void CVWebBrowserComponent::showMessagePage (const juce::String& heading, const 
 {
     const auto url = messagePageURL (heading, text);
     ownPages.insert (url);
+    pendingOwnPage = url;
+    ownPageRetries = 0;
     goToURL (url);
 }
 

@@ -48,4 +48,7 @@ private:
     std::vector<juce::String> shown;
     int current = -1;
     bool goingBack = false, lastLoadFailed = false;
+    // A page of ours asked for and not yet shown, and how often it was asked again.
+    juce::String pendingOwnPage;
+    int ownPageRetries = 0;
 };
