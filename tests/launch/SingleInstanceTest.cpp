@@ -287,6 +287,23 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
     EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory(), home.getChildFile (".cache/clarivo-launch"));
     ::setenv ("XDG_CACHE_HOME", path (cache), 1);
 
+    // A home with a long name puts the socket past what an address holds:
+    // one instance all the same.
+    const auto deep = base.getChildFile (juce::String::repeatedString ("a long folder name/", 6) + "cache");
+    ASSERT_TRUE (deep.createDirectory());
+    ::setenv ("XDG_CACHE_HOME", path (deep), 1);
+    {
+        Received received;
+        const auto name = testName ("a long way down");
+        ASSERT_GE (SingleInstance::socketFile (name).getFullPathName().getNumBytesAsUTF8(), sizeof (sockaddr_un::sun_path));
+        auto owner = SingleInstance::claim (name, received.handler());
+        ASSERT_NE (owner, nullptr);
+        EXPECT_EQ (SingleInstance::claim (name, received.handler()), nullptr);
+        EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "/a.wav" }, 2000));
+        EXPECT_TRUE (received.waitFor (1));
+    }
+    ::setenv ("XDG_CACHE_HOME", path (cache), 1);
+
     // Ours but opened up: closed again and used.
     ::chmod (path (fallback), 0777);
     EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory(), fallback);

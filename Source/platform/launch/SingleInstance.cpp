@@ -159,13 +159,33 @@ std::optional<Paths> pathsFor (const juce::String& appName)
     return Paths { socket, socket + ".lock" };
 }
 
-bool addressOf (const std::string& path, sockaddr_un& address)
+// A long home folder makes a socket's name longer than an address holds;
+// the kernel then reaches it through a short name for its folder, open
+// while the address is used.
+struct SocketAddress
 {
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof (address.sun_path))
-        return false;
-    std::memcpy (address.sun_path, path.c_str(), path.size() + 1);
+    sockaddr_un address {};
+    UniqueFd folder;
+};
+
+bool addressOf (const std::string& path, SocketAddress& out)
+{
+    out.address = {};
+    out.address.sun_family = AF_UNIX;
+    auto name = path;
+    if (name.size() >= sizeof (out.address.sun_path))
+    {
+        const auto slash = path.rfind ('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        out.folder = UniqueFd (::open (path.substr (0, slash).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (! out.folder)
+            return false;
+        name = "/proc/self/fd/" + std::to_string (out.folder.get()) + path.substr (slash);
+        if (name.size() >= sizeof (out.address.sun_path))
+            return false;
+    }
+    std::memcpy (out.address.sun_path, name.c_str(), name.size() + 1);
     return true;
 }
 
@@ -460,7 +480,7 @@ juce::File SingleInstance::socketFile (const juce::String& appName)
 std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appName, ArgumentsHandler onArguments)
 {
     const auto paths = pathsFor (appName);
-    sockaddr_un address {};
+    SocketAddress address;
     if (! paths || ! addressOf (paths->socket, address))
         return nullptr;
 
@@ -474,7 +494,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appNa
     // longer holds the lock; unlink never follows a link.
     ::unlink (paths->socket.c_str());
     listener->socket = UniqueFd (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (! listener->socket || ::bind (listener->socket.get(), (const sockaddr*) &address, sizeof (address)) != 0)
+    if (! listener->socket || ::bind (listener->socket.get(), (const sockaddr*) &address.address, sizeof (address.address)) != 0)
         return nullptr;
     listener->socketId = idOf (paths->socket);
     ::chmod (paths->socket.c_str(), 0600);
@@ -492,7 +512,7 @@ bool SingleInstance::sendToRunningInstance (const juce::String& appName, const A
     const auto bytes = packed (arguments);
     const auto size = bytes.size();
     const auto paths = pathsFor (appName);
-    sockaddr_un address {};
+    SocketAddress address;
     if (size > maxCommandLineBytes || ! paths || ! addressOf (paths->socket, address))
         return false;
 
@@ -512,7 +532,7 @@ bool SingleInstance::sendToRunningInstance (const juce::String& appName, const A
         UniqueFd fd (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (! fd)
             return false;
-        if (ours && ::connect (fd.get(), (const sockaddr*) &address, sizeof (address)) == 0)
+        if (ours && ::connect (fd.get(), (const sockaddr*) &address.address, sizeof (address.address)) == 0)
         {
             if (! peerIsUs (fd.get()) || ! writeAll (fd.get(), message.data(), message.size(), deadline))
                 return false;
