@@ -379,3 +379,16 @@ TEST_F (AppTest, BatchKeepsALinkInItsOutputThatLeadsNowhere)
     EXPECT_FALSE (nowhere.exists());
     EXPECT_EQ (probe (out.getChildFile ("1(2).wav")), "audio|44100|2");
 }
+
+TEST_F (AppTest, PresetSaveAsksBeforeReplacingALinkThatLeadsNowhere)
+{
+    const auto dir = scratchFolder();
+    const auto link = dir.getChildFile ("warm.cvp");
+    ASSERT_EQ (::symlink (dir.getChildFile ("gone.cvp").getFullPathName().toRawUTF8(), link.getFullPathName().toRawUTF8()), 0);
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (link);
+    dialogs.answerWithButton ("Cancel");
+    app->savePreset();
+    EXPECT_EQ (askedTitles(), juce::StringArray { "File already exists" });
+    EXPECT_TRUE (link.isSymbolicLink());
+}
