@@ -152,10 +152,11 @@ void BatchProcessor::processFile (const juce::File& input, const juce::File& out
     const int format = player != nullptr ? player->formatForCopy (batchFormat, "save") : batchFormat;
     if (format < 0)
         return;
-    auto target = outputFolder.getChildFile (input.getFileName())
-                      .withFileExtension (ClarivoDocument::extensionForFormat (format));
-    if (target.exists())
-        target = target.getNonexistentSibling (true);
+    const auto first = outputFolder.getChildFile (input.getFileName())
+                           .withFileExtension (ClarivoDocument::extensionForFormat (format));
+    auto target = first;
+    for (int n = 2; clarivo::media::detail::nameIsTaken (target); ++n)
+        target = first.getSiblingFile (first.getFileNameWithoutExtension() + "(" + juce::String (n) + ")" + first.getFileExtension());
     document.formatIndex = format;
     document.saveTo (target);
     document.formatIndex = batchFormat;

@@ -4,6 +4,7 @@
 #include "app/windows/DialogService.h"
 #include "app/mediawindow/MediaWindow.h"
 #include "app/document/ProcessingAVPlayer.h"
+#include "platform/media/MediaFileOutput.h"
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -185,7 +186,10 @@ juce::Result ClarivoDocument::saveDocument (const juce::File& file)
         return fail ("Clarivo does not overwrite the original media document.");
     }
 
-    if (target.exists()
+    // Only a name the user agreed to give up is replaced: one taken while
+    // the copy was made (another save to it) is kept and the save fails.
+    const bool replacing = clarivo::media::detail::nameIsTaken (target);
+    if (replacing
         && DialogService::get().ask (juce::MessageBoxIconType::QuestionIcon, TRANS ("Replace file?"),
                                      TRANS ("Are you sure you want to overwrite \"DCNM\"?").replace ("DCNM", target.getFileName()),
                                      { TRANS ("Overwrite"), TRANS ("Cancel") })
@@ -197,7 +201,11 @@ juce::Result ClarivoDocument::saveDocument (const juce::File& file)
     auto* transport = getTransport();
     const auto partial = privateSibling (target);
     const bool exported = transport != nullptr && transport->exportMedia (partial.getFullPathName(), format, qualityIndex);
-    if (! exported || std::rename (partial.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) != 0)
+    juce::String why;
+    const bool placed = exported
+                        && (replacing ? std::rename (partial.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) == 0
+                                      : clarivo::media::detail::moveWithoutReplacing (partial, target, why));
+    if (! placed)
     {
         partial.deleteFile();
         return fail ("Unable to save file.");

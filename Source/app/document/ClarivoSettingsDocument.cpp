@@ -81,7 +81,8 @@ juce::FileBasedDocument::SaveResult ClarivoSettingsDocument::saveInteractive()
     if (chosen.getFileExtension().isEmpty())
         chosen = chosen.withFileExtension (".cvp");
 
-    if (chosen.exists()
+    // A link that leads nowhere is a name the user has, replaced only when asked.
+    if (clarivo::media::detail::nameIsTaken (chosen)
         && dialogs.ask (juce::MessageBoxIconType::WarningIcon, TRANS ("File already exists"),
                         TRANS ("There's already a file called: FLNM").replace ("FLNM", chosen.getFullPathName()) + "\n\n"
                             + TRANS ("Are you sure you want to overwrite it?"),

@@ -4,6 +4,7 @@
 #include "app/windows/DialogService.h"
 #include "app/windows/Preferences.h"
 #include "app/mediawindow/TransportComponent.h"
+#include "platform/media/MediaFileOutput.h"
 
 #include <cmath>
 
@@ -318,7 +319,8 @@ void RecorderComponent::startRecording()
     folder.createDirectory();
     // The framework's numbering would write "Clarivo Recording(2).wav".
     recordingFile = folder.getChildFile ("Clarivo Recording.wav");
-    for (int n = 2; recordingFile.exists(); ++n)
+    // A link leading nowhere is the user's too: the recorder would delete it.
+    for (int n = 2; clarivo::media::detail::nameIsTaken (recordingFile); ++n)
         recordingFile = folder.getChildFile ("Clarivo Recording (" + juce::String (n) + ").wav");
 
     const auto result = recorder->startRecording (recordingFile, channelsBox.getSelectedItemIndex() + 1,

@@ -24,6 +24,12 @@ bool isRegularFile (const juce::File& file)
     return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
 }
 
+bool nameIsTaken (const juce::File& file)
+{
+    struct stat info {};
+    return ::lstat (file.getFullPathName().toRawUTF8(), &info) == 0;
+}
+
 namespace
 {
 juce::String systemError (int code)

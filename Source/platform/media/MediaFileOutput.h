@@ -17,6 +17,9 @@ namespace clarivo::media::detail
 // Only a regular file is opened for reading: opening a pipe waits for a
 // writer that may never come, and a device reports no size and never ends.
 bool isRegularFile (const juce::File& file);
+// Whether anything has the name, a link that leads nowhere included (which
+// a plain exists() misses): a taken name is never replaced unasked.
+bool nameIsTaken (const juce::File& file);
 
 // Open file description locks: held for as long as the descriptor stays
 // open, dropped by the kernel when the holder dies however it dies, and

@@ -305,3 +305,57 @@ TEST_F (AppTest, SavingWaitsOnlyUntilPlaybackHasLetGoOfTheChain)
     EXPECT_LT (clockMs - stoppedAt, 1000);
     EXPECT_EQ (app->getProgressTimeline().front().text, "Working...");
 }
+
+TEST_F (AppTest, ReplacesOnlyANameTheUserGaveUpAndNeverWhatALinkLeadsTo)
+{
+    const auto dir = scratchFolder();
+    const auto far = dir.getSiblingFile (dir.getFileName() + "-far");
+    far.createDirectory();
+    ASSERT_TRUE (open (media ("song.wav")).wasOk());
+    const auto isLink = [] (const juce::File& f)
+    {
+        struct stat st {};
+        return ::lstat (f.getFullPathName().toRawUTF8(), &st) == 0 && S_ISLNK (st.st_mode);
+    };
+
+    // A link that leads nowhere is still a name the user has: asked about,
+    // kept on Cancel, and on Overwrite replaced without creating where it led.
+    const auto nowhere = far.getChildFile ("nowhere.wav");
+    const auto dangling = dir.getChildFile ("dangling.wav");
+    ASSERT_EQ (::symlink (nowhere.getFullPathName().toRawUTF8(), dangling.getFullPathName().toRawUTF8()), 0);
+    DialogService::get().clearHistory();
+    EXPECT_EQ (saveAs (dangling, 5, 9, "Cancel"), juce::FileBasedDocument::userCancelledSave);
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Replace file?" });
+    EXPECT_TRUE (isLink (dangling));
+    EXPECT_EQ (saveAs (dangling, 5, 9, "Overwrite"), juce::FileBasedDocument::savedOk);
+    EXPECT_FALSE (isLink (dangling));
+    EXPECT_GT (dangling.getSize(), 1000);
+    EXPECT_FALSE (nowhere.exists());
+
+    // A link to a file elsewhere: the link goes, the file it led to stays.
+    const auto kept = far.getChildFile ("kept.wav");
+    kept.replaceWithText ("someone else's");
+    const auto link = dir.getChildFile ("link.wav");
+    ASSERT_EQ (::symlink (kept.getFullPathName().toRawUTF8(), link.getFullPathName().toRawUTF8()), 0);
+    EXPECT_EQ (saveAs (link, 5, 9, "Overwrite"), juce::FileBasedDocument::savedOk);
+    EXPECT_FALSE (isLink (link));
+    EXPECT_EQ (kept.loadFileAsString(), "someone else's");
+
+    // Another save takes the free name while this copy is made (the encoder
+    // stands in for it): nobody agreed to replace that file, so it stays.
+    const auto raced = dir.getChildFile ("raced.mp3");
+    const auto racer = far.getChildFile ("lame-racer");
+    racer.replaceWithText ("#!/bin/sh\nprintf theirs > '" + raced.getFullPathName() + "'\nexec /usr/bin/lame \"$@\"\n", false, false, "\n");
+    racer.setExecutePermission (true);
+    app->lameProgram = racer;
+    DialogService::get().clearHistory();
+    EXPECT_EQ (saveAs (raced, 8), juce::FileBasedDocument::failedToWriteToFile);
+    app->lameProgram = juce::File ("/usr/bin/lame");
+    const auto* box = lastRequest ("Error writing to file...");
+    EXPECT_TRUE (box != nullptr && box->text.endsWith ("\n\nUnable to save file."));
+    EXPECT_EQ (raced.loadFileAsString(), "theirs");
+    EXPECT_EQ (filesIn (dir).joinIntoString (" "), "dangling.wav link.wav raced.mp3");
+    if (document().hasChangedSinceSaved())
+        DialogService::get().answerWithButton ("Discard Changes");
+    ASSERT_TRUE (app->closeMedia().wasOk());
+}

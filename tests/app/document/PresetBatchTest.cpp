@@ -358,3 +358,37 @@ TEST_F (AppTest, BatchRefusesItsOwnOutputAndEndsAsTheUserSays)
     EXPECT_EQ (run (empty, emptyOut), "Batch Processor: Batch File Processing has completed.");
     EXPECT_TRUE (emptyOut.isDirectory());
 }
+
+TEST_F (AppTest, BatchKeepsALinkInItsOutputThatLeadsNowhere)
+{
+    const auto root = scratchFolder();
+    const auto in = root.getChildFile ("in"), out = root.getChildFile ("out");
+    make (in.getChildFile ("1.wav"), tone);
+    out.createDirectory();
+    const auto nowhere = root.getChildFile ("nowhere.wav");
+    const auto link = out.getChildFile ("1.wav");
+    ASSERT_EQ (::symlink (nowhere.getFullPathName().toRawUTF8(), link.getFullPathName().toRawUTF8()), 0);
+
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (in);
+    dialogs.answerWithFile (out);
+    app->runBatchProcessor();
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Batch Processor" });
+    EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
+    EXPECT_TRUE (link.isSymbolicLink());
+    EXPECT_FALSE (nowhere.exists());
+    EXPECT_EQ (probe (out.getChildFile ("1(2).wav")), "audio|44100|2");
+}
+
+TEST_F (AppTest, PresetSaveAsksBeforeReplacingALinkThatLeadsNowhere)
+{
+    const auto dir = scratchFolder();
+    const auto link = dir.getChildFile ("warm.cvp");
+    ASSERT_EQ (::symlink (dir.getChildFile ("gone.cvp").getFullPathName().toRawUTF8(), link.getFullPathName().toRawUTF8()), 0);
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (link);
+    dialogs.answerWithButton ("Cancel");
+    app->savePreset();
+    EXPECT_EQ (askedTitles(), juce::StringArray { "File already exists" });
+    EXPECT_TRUE (link.isSymbolicLink());
+}

@@ -11,6 +11,7 @@
 #include "app/support/TestHelpers.h"
 
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -429,4 +430,21 @@ TEST_F (Recorder, PanelRecordsHandsOverAndReportsFailures)
     expectRefused ("Recording Failed", "Clarivo could not create the recording file \""
                                            + documents().getChildFile ("Clarivo Recording.wav").getFullPathName() + "\".");
     EXPECT_EQ (calls.size(), 4);
+}
+
+TEST_F (Recorder, PanelPassesOverALinkThatLeadsNowhere)
+{
+    Preferences preferences;
+    open ("Fake 2 in 48000");
+    RecorderComponent panel (manager, preferences);
+    ASSERT_TRUE (documents().createDirectory());
+    const auto link = documents().getChildFile ("Clarivo Recording.wav");
+    const auto nowhere = documents().getChildFile ("gone/take.wav");
+    ASSERT_EQ (::symlink (nowhere.getFullPathName().toRawUTF8(), link.getFullPathName().toRawUTF8()), 0);
+    click (panel.getRecordButton());
+    ASSERT_TRUE (panel.isRecording());
+    EXPECT_EQ (panel.getRecordingFile().getFileName(), "Clarivo Recording (2).wav");
+    click (panel.getRecordButton());
+    EXPECT_TRUE (link.isSymbolicLink());
+    EXPECT_FALSE (nowhere.exists());
 }
