@@ -153,10 +153,10 @@ TEST (MediaAsset, BadFilesFailClearlyWhenLoadedOrProbed)
     }
 }
 
-TEST (MediaAsset, ListsThatNamePipesOrDevicesAreRefusedAtOnce)
+TEST (MediaAsset, ListsThatLeadOnToPipesOrBackToThemselvesAreRefusedAtOnce)
 {
     // A regular file, whatever its name, that sends the reader on to a pipe
-    // nobody writes.
+    // nobody writes, or back to itself.
     const auto pipe = scratchFile ("next.wav");
     ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
     const auto list = scratchFile ("album.mp3");
@@ -164,7 +164,11 @@ TEST (MediaAsset, ListsThatNamePipesOrDevicesAreRefusedAtOnce)
     const auto playlist = scratchFile ("show.m3u8");
     ASSERT_TRUE (playlist.replaceWithText ("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nnext.wav\n#EXT-X-ENDLIST\n"));
 
-    for (const auto& file : { list, playlist })
+    // A playlist of variants whose one variant is the playlist itself.
+    const auto variants = scratchFile ("variants.m3u8");
+    ASSERT_TRUE (variants.replaceWithText ("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nvariants.m3u8\n"));
+
+    for (const auto& file : { list, playlist, variants })
     {
         SCOPED_TRACE (file.getFileName().toStdString());
         expectFinishesWithin (10.0, "Probing " + file.getFileName().toStdString(), [&]

@@ -194,8 +194,9 @@ int openRegularFilesOnly (AVFormatContext* s, AVIOContext** pb, const char* url,
     return defaultIoOpen() (s, pb, url, flags, options);
 }
 
-// The list demuxer opens the files it names through a context of its own,
-// past the guard above; no recording is such a list.
+// No recording is a list of other files. The concat list opens what it
+// names through a context of its own, past the guard above; a streaming
+// playlist that names itself is reloaded for ever, reading all the while.
 const char* demuxersOtherThanLists()
 {
     static const std::string names = []
@@ -204,7 +205,7 @@ const char* demuxersOtherThanLists()
         void* state = nullptr;
         while (const auto* format = av_demuxer_iterate (&state))
         {
-            if (std::strcmp (format->name, "concat") == 0)
+            if (std::strcmp (format->name, "concat") == 0 || std::strcmp (format->name, "hls") == 0)
                 continue;
             if (! joined.empty())
                 joined += ',';
