@@ -31,3 +31,24 @@ void expectFinishesWithin (double seconds, const std::string& what, Work&& work)
     }
     worker.join();
 }
+
+// The same for work that must run on the calling thread (the message
+// thread's own work): a watchdog ends the process past the time instead.
+template <typename Work>
+void expectFinishesHereWithin (double seconds, const std::string& what, Work&& work)
+{
+    std::promise<void> done;
+    auto finished = done.get_future();
+    std::thread watchdog ([&finished, seconds, what]
+    {
+        if (finished.wait_for (std::chrono::duration<double> (seconds)) != std::future_status::ready)
+        {
+            std::fprintf (stderr, "%s did not finish within %g s\n", what.c_str(), seconds);
+            std::fflush (stderr);
+            std::abort();
+        }
+    });
+    work();
+    done.set_value();
+    watchdog.join();
+}

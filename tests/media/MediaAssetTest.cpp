@@ -1,4 +1,5 @@
 #include "MediaTestSupport.h"
+#include "TestDeadline.h"
 
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaComposition.h"
@@ -149,6 +150,34 @@ TEST (MediaAsset, BadFilesFailClearlyWhenLoadedOrProbed)
         EXPECT_TRUE (missing->getTracks().empty());
         EXPECT_TRUE (missing->getError().isNotEmpty());
         EXPECT_FALSE (missing->isDamaged());
+    }
+}
+
+TEST (MediaAsset, ListsThatLeadOnToPipesOrBackToThemselvesAreRefusedAtOnce)
+{
+    // A regular file, whatever its name, that sends the reader on to a pipe
+    // nobody writes, or back to itself.
+    const auto pipe = scratchFile ("next.wav");
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+    const auto list = scratchFile ("album.mp3");
+    ASSERT_TRUE (list.replaceWithText ("ffconcat version 1.0\nfile next.wav\n"));
+    const auto playlist = scratchFile ("show.m3u8");
+    ASSERT_TRUE (playlist.replaceWithText ("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nnext.wav\n#EXT-X-ENDLIST\n"));
+
+    // A playlist of variants whose one variant is the playlist itself.
+    const auto variants = scratchFile ("variants.m3u8");
+    ASSERT_TRUE (variants.replaceWithText ("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nvariants.m3u8\n"));
+
+    for (const auto& file : { list, playlist, variants })
+    {
+        SCOPED_TRACE (file.getFileName().toStdString());
+        expectFinishesWithin (10.0, "Probing " + file.getFileName().toStdString(), [&]
+        {
+            auto asset = URLAsset::assetWithURL (file);
+            EXPECT_TRUE (asset->getTracks().empty());
+            EXPECT_FALSE (asset->isPlayable());
+            EXPECT_TRUE (asset->getError().isNotEmpty());
+        });
     }
 }
 

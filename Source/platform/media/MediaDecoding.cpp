@@ -22,6 +22,8 @@ extern "C"
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <sys/stat.h>
 
 namespace clarivo::media::detail
 {
@@ -162,8 +164,74 @@ bool looksLikeMedia (const juce::File& file)
     return av_probe_input_format3 (&probe, 1, &score) != nullptr && score > AVPROBE_SCORE_MAX / 4;
 }
 
+namespace
+{
+using IoOpen = int (*) (AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**);
+
+IoOpen defaultIoOpen()
+{
+    static const IoOpen open = []
+    {
+        auto* probe = avformat_alloc_context();
+        const IoOpen found = probe != nullptr ? probe->io_open : nullptr;
+        avformat_free_context (probe);
+        return found;
+    }();
+    return open;
+}
+
+// A playlist or a movie's reference is a regular file to us, yet it may name
+// a pipe or a device that the open would wait on forever, with the message
+// thread inside it. Only regular files are opened, whoever asks.
+int openRegularFilesOnly (AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+{
+    const char* path = url;
+    if (std::strncmp (path, "file:", 5) == 0)
+        path += 5;
+    struct stat info {};
+    if ((flags & AVIO_FLAG_READ) != 0 && ::stat (path, &info) == 0 && ! S_ISREG (info.st_mode))
+        return AVERROR (EINVAL);
+    return defaultIoOpen() (s, pb, url, flags, options);
+}
+
+// No recording is a list of other files. The concat list opens what it
+// names through a context of its own, past the guard above; a streaming
+// playlist that names itself is reloaded for ever, reading all the while.
+const char* demuxersOtherThanLists()
+{
+    static const std::string names = []
+    {
+        std::string joined;
+        void* state = nullptr;
+        while (const auto* format = av_demuxer_iterate (&state))
+        {
+            if (std::strcmp (format->name, "concat") == 0 || std::strcmp (format->name, "hls") == 0)
+                continue;
+            if (! joined.empty())
+                joined += ',';
+            joined += format->name;
+        }
+        return joined;
+    }();
+    return names.c_str();
+}
+} // namespace
+
 bool Demuxer::open (const char* url, juce::String& error)
 {
+    if (context == nullptr)
+        context = avformat_alloc_context();
+    if (context == nullptr || defaultIoOpen() == nullptr)
+    {
+        error = "Out of memory.";
+        return false;
+    }
+    context->io_open = openRegularFilesOnly;
+    // Nested opens inherit these: no pipe:, fd: or wrapping protocol reaches
+    // past the guard to a descriptor or a file it did not check.
+    context->protocol_whitelist = av_strdup ("file");
+    context->format_whitelist = av_strdup (demuxersOtherThanLists());
+
     // avformat_open_input frees a caller-allocated context when it fails.
     int r = avformat_open_input (&context, url, nullptr, nullptr);
     if (r < 0)

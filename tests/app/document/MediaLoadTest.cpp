@@ -2,6 +2,7 @@
 // what is refused and with which words, playback through the chain, and the
 // automatic analysis that follows every load.
 #include "app/support/AppTestSupport.h"
+#include "TestDeadline.h"
 #include "app/document/ClarivoTempFolder.h"
 
 #include "platform/media/MediaComposition.h"
@@ -141,6 +142,9 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
     ::chmod (unreadable.getFullPathName().toRawUTF8(), 0);
     const auto pipe = scratchFile ("pipe.wav");
     ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+    // A regular file that leads the reader on to the pipe.
+    const auto list = scratchFile ("album.mp3");
+    ASSERT_TRUE (list.replaceWithText ("ffconcat version 1.0\nfile pipe.wav\n"));
 
     struct Case { juce::File file; juce::StringArray titles; };
     const Case cases[] = {
@@ -151,6 +155,7 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
         { media ("text.mp4"), { noAudio, failed } },
         { unreadable, { failed } },
         { pipe, { failed } },
+        { list, { failed } },
         { scratchFolder().getChildFile ("missing.wav"), { failed } },
     };
     juce::StringPairArray texts;
@@ -162,7 +167,8 @@ TEST_F (AppTest, RefusesWhatItCannotPlayWithTheRightWordsAndStaysEmpty)
             std::optional<AsNobody> nobody;
             if (c.file == unreadable)
                 nobody.emplace();
-            EXPECT_TRUE (open (c.file).failed());
+            expectFinishesHereWithin (20.0, "Opening " + c.file.getFileName().toStdString(),
+                                      [&] { EXPECT_TRUE (open (c.file).failed()); });
         }
         EXPECT_EQ (askedTitles(), c.titles);
         EXPECT_EQ (document().getMediaFile(), juce::File());
