@@ -2,10 +2,11 @@
 
 // Writing finished files safely: each file written without a name (or
 // under a hidden one of ours), a move into place that never replaces what
-// is there, and an
-// output stream that notices every byte that did not reach the disk. The
-// media layer's writers and the application's audio-writer exports use them.
-// And the one test every reader makes before it opens a file a user named.
+// is there, and an output stream that notices every byte that did not reach
+// the disk. The media layer's writers and the application's audio-writer
+// exports use them; the temporary folders use the locks and the removal by
+// descriptor. And the one test every reader makes before it opens a file a
+// user named.
 #include <juce_core/juce_core.h>
 
 #include <atomic>
