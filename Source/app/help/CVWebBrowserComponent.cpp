@@ -171,7 +171,7 @@ juce::String CVWebBrowserComponent::messagePageURL (const juce::String& heading,
                               "<title>Clarivo User Guide</title>"
                               "<style>body{margin:48px;font-family:'DejaVu Sans',sans-serif;color:#202020;line-height:1.5}"
                               "h1{font-size:22px;color:#1c2a3c;border-bottom:2px solid #0080f0;padding-bottom:4px}"
-                              "p{font-size:15px}</style></head><body><h1>"
+                              "p{font-size:15px;overflow-wrap:anywhere}</style></head><body><h1>"
                               + escape (heading) + "</h1><p>" + escape (text) + "</p></body></html>";
     // In base64, so that no character of the page is read as part of the address.
     const auto utf8 = html.toUTF8();
