@@ -462,13 +462,29 @@ protected:
     // the screen shows what it drew.
     void screenshot (const juce::String& name)
     {
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (700);
         juce::File (CLARIVO_SNAPSHOT_DIR).createDirectory();
+        const auto file = juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile (name + ".png");
         const auto window = (juce::pointer_sized_uint) app->getUserGuideWindow()->getPeer()->getNativeHandle();
-        juce::ChildProcess import;
-        ASSERT_TRUE (import.start (juce::StringArray { "import", "-window", "0x" + juce::String::toHexString ((juce::int64) window),
-                                                       juce::File (CLARIVO_SNAPSHOT_DIR).getChildFile (name + ".png").getFullPathName() }));
-        import.waitForProcessToFinish (10000);
+        // On a loaded machine (the sanitizer passes) WebKit may not have drawn
+        // the page yet: its undrawn tiles are pure black, which no page of the
+        // guide has much of, so the picture is taken again until it has drawn.
+        for (int attempt = 0; attempt < 10; ++attempt)
+        {
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (700);
+            juce::ChildProcess import;
+            ASSERT_TRUE (import.start (juce::StringArray { "import", "-window", "0x" + juce::String::toHexString ((juce::int64) window),
+                                                           file.getFullPathName() }));
+            import.waitForProcessToFinish (10000);
+            const auto picture = juce::ImageFileFormat::loadFrom (file);
+            if (! picture.isValid())
+                continue;
+            int black = 0, total = 0;
+            for (int y = 0; y < picture.getHeight(); y += 8)
+                for (int x = 0; x < picture.getWidth(); x += 8, ++total)
+                    black += picture.getPixelAt (x, y).getARGB() == 0xff000000 ? 1 : 0;
+            if (black * 10 < total)
+                return;
+        }
     }
 };
 
