@@ -177,6 +177,8 @@ DialogService::Answer DialogService::answerFromScript (const Request& request)
 DialogService::Answer DialogService::run (const Request& request, const std::function<int()>& showCustom)
 {
     Record record { request, {}, true };
+    ++asking;
+    const juce::ScopeGuard answered { [this] { --asking; } };
 
     if (! script.empty())
         record.answer = answerFromScript (request);
