@@ -308,6 +308,17 @@ TEST (SingleInstance, ArgumentsReachTheOwnerAsTheBytesTheyWere)
     EXPECT_TRUE (received.launches[1].empty());
 }
 
+namespace
+{
+// An environment variable as it was before the test.
+struct SavedVariable
+{
+    const char* name;
+    const char* value = std::getenv (name);
+    const std::string kept = value != nullptr ? value : "";
+    ~SavedVariable() { value != nullptr ? ::setenv (name, kept.c_str(), 1) : ::unsetenv (name); }
+};
+
 // Meeting places of the test's own, whatever the user's are.
 struct ScopedRoots
 {
@@ -327,16 +338,11 @@ struct ScopedRoots
     }
     const juce::File runtime, home;
 };
+} // namespace
 
 TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
 {
-    struct Saved
-    {
-        const char* name;
-        const char* value = std::getenv (name);
-        const std::string kept = value != nullptr ? value : "";
-        ~Saved() { value != nullptr ? ::setenv (name, kept.c_str(), 1) : ::unsetenv (name); }
-    } tempVariable { "TMPDIR" };
+    const SavedVariable tempVariable { "TMPDIR" };
 
     const auto base = juce::File::createTempFile ("launch");
     ScopedRoots roots (base);
@@ -421,13 +427,7 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
 
 TEST (SingleInstance, EveryLaunchOfTheUserFindsTheInstanceWhateverItsEnvironmentSays)
 {
-    struct Saved
-    {
-        const char* name;
-        const char* value = std::getenv (name);
-        const std::string kept = value != nullptr ? value : "";
-        ~Saved() { value != nullptr ? ::setenv (name, kept.c_str(), 1) : ::unsetenv (name); }
-    } runtimeVariable { "XDG_RUNTIME_DIR" }, cacheVariable { "XDG_CACHE_HOME" }, homeVariable { "HOME" };
+    const SavedVariable runtimeVariable { "XDG_RUNTIME_DIR" }, cacheVariable { "XDG_CACHE_HOME" }, homeVariable { "HOME" };
 
     const auto base = juce::File::createTempFile ("launch");
     ScopedRoots roots (base);
@@ -472,12 +472,9 @@ TEST (SingleInstance, EveryLaunchOfTheUserFindsTheInstanceWhateverItsEnvironment
     ASSERT_TRUE (received.waitFor (3));
     EXPECT_EQ (received.launches, std::vector<Arguments> ({ { "/a.wav" }, { "/b.wav" }, { "/c.wav" } }));
 
-    // Another host on the same home, with a runtime folder of its own, runs
-    // its own instance at once instead of waiting on ours.
-    const auto otherRuntime = base.getChildFile ("runtime b");
-    ASSERT_TRUE (otherRuntime.createDirectory());
-    ::chmod (otherRuntime.getFullPathName().toRawUTF8(), 0700);
-    roots.set ("host-b", {}, otherRuntime);
+    // Another host on the same (network) home, without a runtime folder,
+    // runs its own instance at once instead of waiting on ours.
+    roots.set ("host-b", {}, base.getChildFile ("no runtime folder"));
     const auto start = std::chrono::steady_clock::now();
     const auto there = SingleInstance::claimOrHandOver (name, 2, argv, received.handler(), 2000);
     EXPECT_NE (there.service, nullptr);
