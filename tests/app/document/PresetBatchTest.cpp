@@ -7,6 +7,7 @@
 #include "app/document/ClarivoSettingsDocument.h"
 #include "app/support/TestHelpers.h"
 #include "TestDeadline.h"
+#include "TestLocale.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,6 +156,63 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
     EXPECT_EQ (bytesOf (preset), defaults);
     EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 5);
+}
+
+// The toolkit runs the program in the user's locale. A German user's preset
+// and the batch's settings must hold what was set, not zeros where a decimal
+// comma stopped the reader; a preset with such a comma is damaged and refused.
+TEST_F (AppTest, PresetsAndTheBatchKeepTheSettingsUnderADecimalCommaLocale)
+{
+    CLARIVO_SKIP_WITHOUT_DECIMAL_COMMA_LOCALE();
+    using P = CVAudioProcessor::Parameter;
+    processor().setParameter (P::threshold, 0.3f);
+    processor().setParameter (P::reduction, 0.4f);
+    processor().setParameter (P::enhance, 0.6f);
+    const auto set = stateOf (processor());
+    const auto dir = scratchFolder();
+    const auto in = dir.getChildFile ("in"), out = dir.getChildFile ("out");
+    make (in.getChildFile ("1.wav"), tone);
+    auto& dialogs = DialogService::get();
+    app->escapeHeldDown = [] { return false; };
+    {
+        const clarivo_test::ScopedDecimalCommaLocale locale;
+        dialogs.answerWithFile (dir.getChildFile ("german"));
+        app->savePreset();
+        dialogs.answerWithFile (in);
+        dialogs.answerWithFile (out);
+        app->runBatchProcessor();
+        EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
+    }
+    EXPECT_TRUE (out.getChildFile ("1.wav").existsAsFile());
+    // The batch leaves its settings behind, as they were when it started.
+    EXPECT_FLOAT_EQ (processor().getParameter ((int) P::threshold), 0.3f);
+    EXPECT_EQ (stateOf (processor()), set);
+
+    const auto preset = dir.getChildFile ("german.cvp");
+    auto data = bytesOf (preset);
+    ASSERT_GT (data.getSize(), 8u);
+    const auto text = juce::String::fromUTF8 (static_cast<const char*> (data.getData()) + 8, (int) data.getSize() - 8);
+    EXPECT_TRUE (text.contains ("thresholdParam=\"0.30000001192092895508\""));
+    EXPECT_FALSE (text.containsChar (','));
+    {
+        CVAudioProcessor fresh;
+        EXPECT_TRUE (ClarivoSettingsDocument (fresh).loadFrom (preset, false, false).wasOk());
+        EXPECT_EQ (stateOf (fresh), set);
+    }
+
+    // What an earlier version wrote for that user: refused, nothing changed.
+    const auto at = 8 + text.indexOf ("0.30000001192092895508") + 1;
+    ASSERT_GT (at, 9);
+    static_cast<char*> (data.getData())[at] = ',';
+    const auto damaged = dir.getChildFile ("damaged.cvp");
+    damaged.replaceWithData (data.getData(), data.getSize());
+    processor().resetToDefaults();
+    const auto defaults = stateOf (processor());
+    dialogs.clearHistory();
+    dialogs.answerWithFile (damaged);
+    app->loadPreset();
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Failed to open file..." });
+    EXPECT_EQ (stateOf (processor()), defaults);
 }
 
 // A fresh account has no Documents folder: the first "Save Preset..." must
