@@ -6,7 +6,6 @@
 #include "app/document/ProcessingAVPlayer.h"
 #include "platform/media/MediaFileOutput.h"
 
-#include <cstdio>
 #include <sys/stat.h>
 
 namespace

@@ -13,7 +13,6 @@
 #include "platform/media/MediaComposition.h"
 
 #include <atomic>
-#include <cstdio>
 #include <locale.h>
 #include <wctype.h>
 
