@@ -234,6 +234,21 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
     // through opens, but its saves read the media again and may fail, which
     // the user hears now rather than after the work.
     const auto copy = analyzeAsset (composition, source);
+    if (copy == AnalysisCopy::noTempRoom)
+    {
+        // Not the media's fault: the same file opens once the folder has room.
+        if (showErrors)
+        {
+            const auto reason = writeFailureReason (lastExportErrno);
+            DialogService::get().showMessage (
+                juce::MessageBoxIconType::WarningIcon, "Temporary Folder Unusable",
+                "Clarivo could not open \"" + source.getFileName() + "\": it keeps a working copy of the sound in the temporary folder "
+                    + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ", and could not write there"
+                    + (reason.isEmpty() ? juce::String() : ": " + reason) + ".\n\nMake room there, or start Clarivo with TMPDIR set "
+                    + "to a folder that has room.");
+        }
+        return failLoad();
+    }
     if (copy != AnalysisCopy::whole && showErrors)
         DialogService::get().showMessage (
             juce::MessageBoxIconType::WarningIcon, "Damaged Media",

@@ -310,6 +310,10 @@ CheckedFileOutputStream::~CheckedFileOutputStream()
 
 void CheckedFileOutputStream::markFailed()
 {
+    // The first failure is the one to tell; a write that took nothing and
+    // said nothing is a device that stopped answering.
+    if (! failed)
+        error = errno != 0 ? errno : EIO;
     failed = true;
     if (flag != nullptr)
         flag->store (true);
@@ -324,6 +328,8 @@ bool CheckedFileOutputStream::writeAll (const char* data, size_t numBytes)
             continue;
         if (n <= 0)
         {
+            if (n == 0)
+                errno = 0;
             markFailed();
             return false;
         }

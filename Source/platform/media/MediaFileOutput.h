@@ -95,6 +95,8 @@ public:
 
     bool openedOk() const noexcept { return fd >= 0; }
     bool hasFailed() const noexcept { return failed; }
+    // The system's error number of the first failure, 0 before one.
+    int getError() const noexcept { return error; }
     // Writes what is buffered and closes the file: true when every byte
     // since opening is on the disk.
     bool close();
@@ -112,6 +114,7 @@ private:
     static constexpr size_t capacity = 65536;
     int fd = -1;
     bool failed = false;
+    int error = 0;
     juce::int64 position = 0;
     juce::HeapBlock<char> buffer;
     size_t buffered = 0;
