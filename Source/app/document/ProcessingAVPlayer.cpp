@@ -122,7 +122,7 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
 
 bool ProcessingAVPlayer::juceImportWithAsset (std::shared_ptr<Asset>& asset)
 {
-    const auto target = ClarivoTempFolder::createTempFile ("TempCleanAudioP.wav");
+    const auto target = ClarivoTempFolder::createTempFile ("TempCleanAudioP.wav", &lastExportErrno);
     if (target == juce::File())
         return false;
     if (! importMediaFile (asset->getURL(), target))
@@ -160,9 +160,12 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
         std::unique_ptr<juce::AudioFormatReader> reader (app->getFormatManager().createReaderFor (source));
         const bool multichannel = reader != nullptr && reader->numChannels > 2;
         reader.reset();
+        lastExportErrno = 0;
         if (multichannel || ! juceImportWithAsset (asset) || asset->getTracksWithMediaType (MediaType::audio).empty())
         {
             forgetImportedFile();
+            if (lastExportErrno != 0)
+                return tellTempFolderUnusable (source, showErrors);
             if (showErrors)
             {
                 if (multichannel)
@@ -235,20 +238,7 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
     // the user hears now rather than after the work.
     const auto copy = analyzeAsset (composition, source);
     if (copy == AnalysisCopy::noTempRoom)
-    {
-        // Not the media's fault: the same file opens once the folder has room.
-        if (showErrors)
-        {
-            const auto reason = writeFailureReason (lastExportErrno);
-            DialogService::get().showMessage (
-                juce::MessageBoxIconType::WarningIcon, "Temporary Folder Unusable",
-                "Clarivo could not open \"" + source.getFileName() + "\": it keeps a working copy of the sound in the temporary folder "
-                    + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ", and could not write there"
-                    + (reason.isEmpty() ? juce::String() : ": " + reason) + ".\n\nMake room there, or start Clarivo with TMPDIR set "
-                    + "to a folder that has room.");
-        }
-        return failLoad();
-    }
+        return tellTempFolderUnusable (source, showErrors);
     if (copy != AnalysisCopy::whole && showErrors)
         DialogService::get().showMessage (
             juce::MessageBoxIconType::WarningIcon, "Damaged Media",
@@ -257,6 +247,22 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
                                               : juce::String ("\n\nThe waveform and the analysis show the sound Clarivo could read; "
                                                               "saving or sharing a processed copy may fail.")));
     return copy == AnalysisCopy::none ? failLoad() : true;
+}
+
+bool ProcessingAVPlayer::tellTempFolderUnusable (const juce::File& source, bool showErrors)
+{
+    // Not the media's fault: the same file opens once the folder has room.
+    if (showErrors)
+    {
+        const auto reason = writeFailureReason (lastExportErrno);
+        DialogService::get().showMessage (
+            juce::MessageBoxIconType::WarningIcon, "Temporary Folder Unusable",
+            "Clarivo could not open \"" + source.getFileName() + "\": it keeps a working copy of the sound in the temporary folder "
+                + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ", and could not write there"
+                + (reason.isEmpty() ? juce::String() : ": " + reason) + ".\n\nMake room there, or start Clarivo with TMPDIR set "
+                + "to a folder that has room.");
+    }
+    return failLoad();
 }
 
 bool ProcessingAVPlayer::failLoad()

@@ -152,6 +152,9 @@ private:
     bool setUpPlayback (std::shared_ptr<clarivo::media::Asset> composition, const juce::File& origURL);
     bool juceImportWithAsset (std::shared_ptr<clarivo::media::Asset>& asset);
     bool failLoad();
+    // Refuses the load, telling why (when showErrors) in terms of the
+    // temporary folder and lastExportErrno.
+    bool tellTempFolderUnusable (const juce::File& source, bool showErrors);
     void step (int frames, double seconds);
     void waitForMessageLoop (int ms);
     // Clears the last failure when ok; returns ok.

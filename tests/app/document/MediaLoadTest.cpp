@@ -360,6 +360,12 @@ TEST_F (AppTest, AnIntactFileIsNotCalledDamagedWhenTheTemporaryFolderTakesNothin
              + ".\n\nMake room there, or start Clarivo with TMPDIR set to a folder that has room.";
     };
 
+    // Sound only the audio readers know is decoded into that folder first:
+    // it is not called soundless either.
+    app->getFormatManager().registerFormat (new ToyFormat(), false);
+    const auto toy = scratchFile ("song.clv");
+    ToyFormat::write (toy, decodeAll (wav), 44100);
+
     const auto missing = scratchFolder().getChildFile ("no-such-folder");
     {
         apptest::ScopedTempFolder in (missing);
@@ -368,6 +374,11 @@ TEST_F (AppTest, AnIntactFileIsNotCalledDamagedWhenTheTemporaryFolderTakesNothin
         EXPECT_EQ (askedTitles(), (juce::StringArray { unusable, failed }));
         EXPECT_EQ (textOf (unusable), refusal (missing, "the folder does not exist"));
         EXPECT_EQ (player().getPlayer(), nullptr);
+
+        DialogService::get().clearHistory();
+        EXPECT_TRUE (open (toy).failed());
+        EXPECT_EQ (askedTitles(), (juce::StringArray { unusable, failed }));
+        EXPECT_EQ (textOf (unusable), refusal (missing, "the folder does not exist").replace ("song.wav", "song.clv"));
     }
     {
         apptest::SmallDisk full (scratchFolder().getChildFile ("full"), "size=64k");
