@@ -7,6 +7,8 @@
 #include "platform/media/MediaFileOutput.h"
 #include "platform/media/MediaPlayer.h"
 
+#include <cerrno>
+
 using namespace clarivo::media;
 using namespace mediatest;
 
@@ -16,6 +18,8 @@ struct Outcome
 {
     ExportStatus status = ExportStatus::unknown;
     juce::String error;
+    ExportFailure failure = ExportFailure::none;
+    int failureErrno = 0;
 };
 
 // Runs the export to its end, which it reports once, off the message thread.
@@ -32,7 +36,7 @@ Outcome runExport (std::shared_ptr<AssetExportSession> session)
     juce::Thread::sleep (10);
     EXPECT_EQ (completions->load(), 1);
     EXPECT_FALSE (onMessage->load());
-    return { session->getStatus(), session->getError() };
+    return { session->getStatus(), session->getError(), session->getFailure(), session->getFailureErrno() };
 }
 
 std::shared_ptr<AssetExportSession> makeSession (std::shared_ptr<Asset> asset, const juce::String& preset, const juce::File& target,
@@ -313,6 +317,7 @@ TEST (MediaExportSession, RefusedFailedOrCancelledExportsLeaveNoFile)
     session->cancelExport();
     ASSERT_TRUE (pumpUntil ([&] { return finished.load(); }, 20000));
     EXPECT_EQ (session->getStatus(), ExportStatus::cancelled);
+    EXPECT_EQ (session->getFailure(), ExportFailure::cancelled);
 
     // The disk fills up half way: the render's encoder stops, the session
     // fails rather than waiting on it, and the part written goes.
@@ -324,6 +329,7 @@ TEST (MediaExportSession, RefusedFailedOrCancelledExportsLeaveNoFile)
             const auto outcome = runExport (makeSession (longer, preset, dir.getChildFile ("full.m4a"), FileType::appleM4A));
             EXPECT_EQ (outcome.status, ExportStatus::failed);
             EXPECT_TRUE (outcome.error.contains ("written")) << outcome.error;
+            EXPECT_EQ (outcome.failure, ExportFailure::writeFailed);
         }
     }
 
@@ -342,6 +348,9 @@ TEST (MediaExportSession, RefusedFailedOrCancelledExportsLeaveNoFile)
         const auto outcome = exportTo (c.source, c.preset, target, c.type);
         EXPECT_EQ (outcome.status, ExportStatus::failed);
         EXPECT_TRUE (outcome.error.isNotEmpty());
+        // Every writer says it was the write, with the system's reason.
+        EXPECT_EQ (outcome.failure, ExportFailure::writeFailed) << outcome.error;
+        EXPECT_EQ (outcome.failureErrno, EFBIG) << outcome.error;
     }
 
     EXPECT_EQ (filesIn (dir), juce::StringArray ({ "cut.m4a", "existing.m4a", "part.wav" }));

@@ -107,3 +107,46 @@ TEST (ProgramLauncher, NoFailureIsReportedOnceReportsHaveStopped)
     EXPECT_TRUE (pumpUntil ([&] { return ! heard.isEmpty(); }, 5000));
     EXPECT_EQ (heard, juce::StringArray ("fails ended with status 3."));
 }
+
+TEST (ProgramLauncher, AFailureWithAMeaningSaysItAndTheProgramsLastLine)
+{
+    StandIns standIns;
+    // More than a pipe holds before the last line: the program must not
+    // stall on it, and only the last line is kept.
+    standIns.add ("chatty", "/usr/bin/head -c 300000 /dev/zero | /usr/bin/tr '\\0' 'x' >&2; printf '\\nfirst\\n  the last word  \\n\\n' >&2; exit 3");
+    standIns.add ("odd", "echo 'odd: puzzled' >&2; exit 5");
+    // Leaves a child behind on its error output: the failure is still told
+    // when the program itself ends.
+    standIns.add ("leaves", "(/bin/sleep 5; echo late >&2) & echo 'leaves: gave up' >&2; exit 4");
+    standIns.add ("quiet", "exit 3");
+    juce::StringArray heard;
+    const auto listen = [&] (const juce::String& why) { heard.add (why); };
+    const auto meaning = [] (int status) { return status == 5 ? juce::String() : "Meaning " + juce::String (status) + "."; };
+
+    for (const auto* name : { "chatty", "odd", "leaves", "quiet" })
+        launch (name, {}, listen, 10000, meaning);
+    EXPECT_TRUE (pumpUntil ([&] { return heard.size() == 4; }, 3000)) << heard.joinIntoString ("|");
+    heard.sort (false);
+    EXPECT_EQ (heard, juce::StringArray ({ "Meaning 3.", "Meaning 3. chatty said: \"the last word\"", "Meaning 4. leaves said: \"leaves: gave up\"",
+                                           "odd ended with status 5. odd said: \"odd: puzzled\"" }));
+
+    // Without a meaning the error output stays where it was: nowhere.
+    heard.clear();
+    launch ("odd", {}, listen);
+    EXPECT_TRUE (pumpUntil ([&] { return ! heard.isEmpty(); }, 5000));
+    EXPECT_EQ (heard, juce::StringArray ("odd ended with status 5."));
+}
+
+TEST (ProgramLauncher, OutputOfGivesWhatAProgramSaidOnlyWhenItSucceededInTime)
+{
+    StandIns standIns;
+    standIns.add ("answers", "echo 'mail.desktop'; echo 'to error' >&2");
+    standIns.add ("fails", "echo 'half'; exit 1");
+    standIns.add ("hangs", "echo 'started'; exec sleep 30");
+    EXPECT_EQ (outputOf ("answers", {}, 3000), std::optional<juce::String> ("mail.desktop\n"));
+    EXPECT_EQ (outputOf ("fails", {}, 3000), std::nullopt);
+    EXPECT_EQ (outputOf ("missing", {}, 3000), std::nullopt);
+    const auto started = juce::Time::getMillisecondCounter();
+    EXPECT_EQ (outputOf ("hangs", {}, 300), std::nullopt);
+    EXPECT_LT (juce::Time::getMillisecondCounter() - started, 5000u);
+}

@@ -75,7 +75,17 @@ TEST_F (SharingServices, ListsWhatIsInstalledAndHandsEachTheWholeFile)
 {
     EXPECT_TRUE (findServices().empty());
 
+    // The mail helper alone is no mail program: Email waits for one the
+    // desktop names as the handler of mailto: links, or for MAILER.
     standIn ("xdg-email");
+    standIn ("xdg-mime");
+    EXPECT_TRUE (findServices().empty());
+    EXPECT_EQ (argumentsOf ("xdg-mime"), list ({ "query", "default", "x-scheme-handler/mailto" }));
+    ::setenv ("MAILER", "mutt", 1);
+    EXPECT_EQ (names (findServices()), juce::StringArray ("Email"));
+    ::unsetenv ("MAILER");
+    standIn ("xdg-mime", "echo thunderbird.desktop");
+
     standIn ("xdg-open");
     standIn ("bluetooth-sendto");
     auto services = findServices();
@@ -120,14 +130,32 @@ TEST_F (SharingServices, AProgramThatCannotTakeTheFileSaysWhyOnce)
     juce::StringArray heard;
     const auto listen = [&] (const juce::String& why) { heard.add (why); };
 
-    // The mail helper finds no mail program.
-    standIn ("xdg-email", "exit 3");
+    // The mail helper finds no mail program after all: what that means to
+    // the user, and the helper's own last word on it.
+    standIn ("xdg-mime", "echo thunderbird.desktop");
+    standIn ("xdg-email", "echo 'looking for a mailer' >&2; printf 'xdg-email: no method available for opening mailto:\\n\\n' >&2; exit 3");
     auto email = emailService();
     ASSERT_TRUE (email.has_value());
     email->share (file, listen);
     EXPECT_TRUE (pumpUntil ([&] { return ! heard.isEmpty(); }, 5000));
     pumpUntil ([] { return false; }, 100);
-    EXPECT_EQ (heard, juce::StringArray ({ "xdg-email ended with status 3." }));
+    EXPECT_EQ (heard, juce::StringArray ({ "No mail program is set up. Choose one as your desktop's default mail program, then share "
+                                           "again. xdg-email said: \"xdg-email: no method available for opening mailto:\"" }));
+
+    // The folder opener's status 4 without a word of its own; Bluetooth's
+    // failure, whatever its status.
+    heard.clear();
+    standIn ("xdg-open", "exit 4");
+    standIn ("bluetooth-sendto", "exit 2");
+    auto services = findServices();
+    ASSERT_EQ (names (services), juce::StringArray ({ "Email", "Show in Folder", "Bluetooth" }));
+    services[1].share (file, listen);
+    services[2].share (file, listen);
+    EXPECT_TRUE (pumpUntil ([&] { return heard.size() == 2; }, 5000));
+    heard.sort (false);
+    EXPECT_EQ (heard, juce::StringArray ({ "The Bluetooth dialog could not send the copy. Check that Bluetooth is on and the device is "
+                                           "paired, then share again.",
+                                           "The file manager could not open the copy's folder." }));
 
     // Gone between the listing and the choice: said at once.
     heard.clear();

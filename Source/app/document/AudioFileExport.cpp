@@ -26,13 +26,14 @@ using clarivo::media::detail::CheckedFileOutputStream;
 struct FileWriter
 {
     std::unique_ptr<juce::AudioFormatWriter> writer;
-    std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>> (false);
+    // The error number of the stream's first failure, 0 while none.
+    std::shared_ptr<std::atomic<int>> failed = std::make_shared<std::atomic<int>> (0);
 
     // Writes what the encoder still holds and closes the file.
     bool finish()
     {
         writer.reset();
-        return ! failed->load();
+        return failed->load() == 0;
     }
 };
 
@@ -132,8 +133,11 @@ bool copyFrames (juce::AudioFormatReader& reader, juce::AudioFormatWriter& write
     return true;
 }
 
-bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& request, Progress& progress)
+bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& request, Progress& progress, Outcome* outcome)
 {
+    Outcome ignored;
+    auto& why = outcome != nullptr ? *outcome : ignored;
+    why = {};
     const auto& destination = request.destination;
     const bool mp3 = destination.hasFileExtension ("mp3");
     if (! clarivo::media::detail::mayWriteTo (destination) || ! (mp3 || destination.hasFileExtension ("flac")))
@@ -157,13 +161,16 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
     // The file takes the destination's name only when complete, so a
     // failure never leaves a file there, and a file that appeared there
     // meanwhile is not replaced.
-    juce::String why;
-    clarivo::media::detail::PartialFile pending (destination, why);
+    juce::String whyNot;
+    clarivo::media::detail::PartialFile pending (destination, whyNot);
     if (! pending.isValid())
+    {
+        why.error = pending.getError();
         return false;
+    }
     const auto& partial = pending.getFile();
     // MP3 goes through a 16-bit WAV in our own folder, for lame to encode.
-    const auto wav = mp3 ? ClarivoTempFolder::createTempFile (".wav") : juce::File();
+    const auto wav = mp3 ? ClarivoTempFolder::createTempFile (".wav", &why.error) : juce::File();
 
     juce::WavAudioFormat wavFormat;
     juce::FlacAudioFormat flacFormat;
@@ -181,11 +188,14 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
         progress.show ("Exporting...");
         ok = copyFrames (*reader, *out.writer, start, numFrames, progress);
         ok = out.finish() && ok;
+        why.error = out.failed->load();
         if (ok && mp3)
-            ok = runLame (request.lameProgram, request.quality, wav, partial, progress) && partial.getSize() > 0;
-        if (ok)
-            ok = pending.moveInto (destination, why);
+            why.encoderFailed = ! (ok = runLame (request.lameProgram, request.quality, wav, partial, progress) && partial.getSize() > 0);
+        if (ok && ! (ok = pending.moveInto (destination, whyNot)))
+            why.error = pending.getError();
     }
+    else if (why.error == 0)
+        why.error = out.failed->load();
 
     out.writer.reset();
     if (wav != juce::File())

@@ -45,7 +45,15 @@ struct Request
 // Writes the request's frames at 16 bits. True only when the whole file is
 // written; otherwise nothing is left at the destination. Without the lame
 // program an ".mp3" is refused after offering the user its download page.
-bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& request, Progress& progress);
+// What stopped a failed export: the encoder, or the system's error number
+// of the write that failed (0 where none was given).
+struct Outcome
+{
+    bool encoderFailed = false;
+    int error = 0;
+};
+bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& request, Progress& progress,
+                            Outcome* outcome = nullptr);
 
 // libFLAC's compression level and LAME's VBR quality for a quality index
 // 0-9 (9 the best): levels 1-8, and -V 9 down to -V 0.

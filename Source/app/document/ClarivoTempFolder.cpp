@@ -51,15 +51,19 @@ void releaseMarker()
 
 // Marked under a name of its own first: a clean-up looks only at the
 // marker's own name, so it never finds the marker before its lock.
-bool holdMarker (const juce::File& dir)
+bool holdMarker (const juce::File& dir, int& error)
 {
     const int dirFd = ::open (dir.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0)
+    {
+        error = errno;
         return false;
+    }
     const auto making = std::string (runMarkerName) + ".new";
     const int fd = ::openat (dirFd, making.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     const bool held = fd >= 0 && clarivo::media::detail::takeLock (fd)
                       && ::renameat (dirFd, making.c_str(), dirFd, runMarkerName) == 0;
+    error = held ? 0 : errno;
     ::close (dirFd);
     if (! held)
     {
@@ -72,7 +76,7 @@ bool holdMarker (const juce::File& dir)
     return true;
 }
 
-juce::File makeFolder()
+juce::File makeFolder (int& error)
 {
     auto path = juce::File::getSpecialLocation (juce::File::tempDirectory)
                     .getChildFile ("clarivo-" + juce::String ((int) ::getpid()) + "-XXXXXX")
@@ -80,9 +84,12 @@ juce::File makeFolder()
                     .toStdString();
     // mkdtemp makes it 0700 whatever the umask.
     if (::mkdtemp (path.data()) == nullptr)
+    {
+        error = errno;
         return {};
+    }
     const juce::File made (juce::String::fromUTF8 (path.c_str()));
-    if (! holdMarker (made))
+    if (! holdMarker (made, error))
     {
         made.deleteRecursively();
         return {};
@@ -171,7 +178,7 @@ bool isPlainFile (const juce::File& candidate)
     return ::lstat (candidate.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
 }
 
-juce::File makeShareFolder()
+juce::File makeShareFolder (int& error)
 {
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
     const auto usual = temp.getChildFile (shareFolderName());
@@ -191,26 +198,38 @@ juce::File makeShareFolder()
     // Somebody else holds the name: a folder of our own beside it.
     auto path = temp.getChildFile (shareFolderName() + ".XXXXXX").getFullPathName().toStdString();
     if (::mkdtemp (path.data()) == nullptr)
+    {
+        error = errno;
         return {};
+    }
     return juce::File (juce::String::fromUTF8 (path.c_str()));
 }
 } // namespace
 
-juce::File get()
+juce::File get (int* error)
 {
     std::lock_guard<std::mutex> guard (lock);
+    int why = 0;
     if (folder == juce::File() || ! stillOurs (folder))
-        folder = makeFolder();
+        folder = makeFolder (why);
+    if (error != nullptr)
+        *error = why;
     return folder;
 }
 
-juce::File createTempFile (const juce::String& ending)
+juce::File createTempFile (const juce::String& ending, int* error)
 {
+    int ignored = 0;
+    auto& why = error != nullptr ? *error : ignored;
+    why = 0;
     // An ending is part of one name, never a way into another folder.
     if (ending.containsChar ('/'))
+    {
+        why = EINVAL;
         return {};
+    }
 
-    const auto dir = get();
+    const auto dir = get (&why);
     if (dir == juce::File())
         return {};
 
@@ -218,7 +237,10 @@ juce::File createTempFile (const juce::String& ending)
     // It opens with O_EXCL and tries other names until one is free.
     const int fd = ::mkostemps (path.data(), (int) ending.getNumBytesAsUTF8(), O_CLOEXEC);
     if (fd < 0)
+    {
+        why = errno;
         return {};
+    }
     ::close (fd);
     return juce::File (juce::String::fromUTF8 (path.c_str()));
 }
@@ -275,12 +297,15 @@ void removeAll()
     folder = juce::File();
 }
 //==============================================================================
-juce::File shareFolder()
+juce::File shareFolder (int* error)
 {
     std::lock_guard<std::mutex> guard (lock);
     const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    int why = 0;
     if (sharedFolder == juce::File() || ! stillOurs (sharedFolder) || sharedFolder.getParentDirectory() != temp)
-        sharedFolder = makeShareFolder();
+        sharedFolder = makeShareFolder (why);
+    if (error != nullptr)
+        *error = why;
     return sharedFolder;
 }
 

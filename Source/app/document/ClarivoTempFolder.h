@@ -9,10 +9,12 @@
 
 namespace ClarivoTempFolder
 {
-// The folder, made when first asked for; an invalid file when it cannot be made.
-juce::File get();
-// A new, empty file in the folder whose name ends with ending.
-juce::File createTempFile (const juce::String& ending);
+// The folder, made when first asked for; an invalid file when it cannot be
+// made, with the system's error number in error when one is given.
+juce::File get (int* error = nullptr);
+// A new, empty file in the folder whose name ends with ending; an invalid
+// file, and the error number as above, when none can be made.
+juce::File createTempFile (const juce::String& ending, int* error = nullptr);
 // The file in each run's folder that its run holds locked while it lives.
 inline constexpr const char* runMarkerName = "run.lock";
 // This user's folders of this kind, ours and those earlier runs left
@@ -31,8 +33,9 @@ void removeDeadFolders();
 // run: "clarivo.share.<uid>" under the system's temporary folder, mode 0700,
 // used only while it is a real folder we own. When that name is taken by
 // something else, a fresh folder of ours takes its place for this run.
-// An invalid file when no such folder can be had.
-juce::File shareFolder();
+// An invalid file, with the system's error number in error when one is
+// given, when no such folder can be had.
+juce::File shareFolder (int* error = nullptr);
 // Deletes the shared copies last written before cutoff, in every share
 // folder of ours, and the fall-back folders left empty.
 void removeSharedCopiesOlderThan (juce::Time cutoff);

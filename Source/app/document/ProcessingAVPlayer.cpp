@@ -98,7 +98,7 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
     detail::PartialFile partial (target, why);
     if (! partial.isValid())
         return false;
-    auto failed = std::make_shared<std::atomic<bool>> (false);
+    auto failed = std::make_shared<std::atomic<int>> (0);
     auto stream = std::make_unique<detail::CheckedFileOutputStream> (partial.getFile(), failed);
     if (! stream->openedOk())
         return false;
@@ -116,12 +116,12 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
     progress.hide();
     ok = writer->flush() && ok;
     writer.reset();
-    return ok && ! failed->load() && partial.commit (target, detail::IfTaken::replace, why) != juce::File();
+    return ok && failed->load() == 0 && partial.commit (target, detail::IfTaken::replace, why) != juce::File();
 }
 
 bool ProcessingAVPlayer::juceImportWithAsset (std::shared_ptr<Asset>& asset)
 {
-    const auto target = ClarivoTempFolder::createTempFile ("TempCleanAudioP.wav");
+    const auto target = ClarivoTempFolder::createTempFile ("TempCleanAudioP.wav", &lastExportErrno);
     if (target == juce::File())
         return false;
     if (! importMediaFile (asset->getURL(), target))
@@ -159,9 +159,12 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
         std::unique_ptr<juce::AudioFormatReader> reader (app->getFormatManager().createReaderFor (source));
         const bool multichannel = reader != nullptr && reader->numChannels > 2;
         reader.reset();
+        lastExportErrno = 0;
         if (multichannel || ! juceImportWithAsset (asset) || asset->getTracksWithMediaType (MediaType::audio).empty())
         {
             forgetImportedFile();
+            if (lastExportErrno != 0)
+                return tellTempFolderUnusable (source, showErrors);
             if (showErrors)
             {
                 if (multichannel)
@@ -233,6 +236,8 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
     // through opens, but its saves read the media again and may fail, which
     // the user hears now rather than after the work.
     const auto copy = analyzeAsset (composition, source);
+    if (copy == AnalysisCopy::noTempRoom)
+        return tellTempFolderUnusable (source, showErrors);
     if (copy != AnalysisCopy::whole && showErrors)
         DialogService::get().showMessage (
             juce::MessageBoxIconType::WarningIcon, "Damaged Media",
@@ -241,6 +246,22 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
                                               : juce::String ("\n\nThe waveform and the analysis show the sound Clarivo could read; "
                                                               "saving or sharing a processed copy may fail.")));
     return copy == AnalysisCopy::none ? failLoad() : true;
+}
+
+bool ProcessingAVPlayer::tellTempFolderUnusable (const juce::File& source, bool showErrors)
+{
+    // Not the media's fault: the same file opens once the folder has room.
+    if (showErrors)
+    {
+        const auto reason = writeFailureReason (lastExportErrno);
+        DialogService::get().showMessage (
+            juce::MessageBoxIconType::WarningIcon, "Temporary Folder Unusable",
+            "Clarivo could not open \"" + source.getFileName() + "\": it keeps a working copy of the sound in the temporary folder "
+                + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ", and could not write there"
+                + (reason.isEmpty() ? juce::String() : ": " + reason) + ".\n\nMake room there, or start Clarivo with TMPDIR set "
+                + "to a folder that has room.");
+    }
+    return failLoad();
 }
 
 bool ProcessingAVPlayer::failLoad()

@@ -87,11 +87,16 @@ public:
         told,             // the user has been told already (the MP3 encoder is missing)
         pictureRefused,   // the container would not take the picture
         sourceUnreadable, // the media could not be read to its end
-        writeFailed,      // a write failed: the disk is full
-        encoderFailed,    // the MP3 encoder ended with a failure
+        writeFailed,      // a write failed; getLastExportErrno says why when known
+        encoderFailed,    // an encoder refused the sound or ended with a failure
         other,
     };
     ExportFailure getLastExportFailure() const noexcept { return lastExportFailure; }
+    // The system's error number behind a writeFailed, 0 when unknown.
+    int getLastExportErrno() const noexcept { return lastExportErrno; }
+    // Why a write into a folder failed, as the end of a sentence ("the disk
+    // is full"); empty when the error number is 0 (unknown).
+    static juce::String writeFailureReason (int error);
     // The format a copy asked for in format index 0-8 is written in: the
     // movie formats keep the picture packet for packet, so where the one
     // asked for cannot carry the loaded picture another movie format that
@@ -101,8 +106,9 @@ public:
     int formatForCopy (int format, const juce::String& verb);
     // The plain-sound copy that the thumbnail and the analysis read: made
     // whole from the media, made by the audio readers when the media could
-    // not be decoded to its end, or not made at all.
-    enum class AnalysisCopy { whole, byReaders, none };
+    // not be decoded to its end, not made at all, or not made because the
+    // temporary folder took nothing (getLastExportErrno says why).
+    enum class AnalysisCopy { whole, byReaders, none, noTempRoom };
     AnalysisCopy analyzeAsset (std::shared_ptr<clarivo::media::Asset> asset, const juce::File& url);
 
     //==========================================================================
@@ -146,13 +152,19 @@ private:
     bool setUpPlayback (std::shared_ptr<clarivo::media::Asset> composition, const juce::File& origURL);
     bool juceImportWithAsset (std::shared_ptr<clarivo::media::Asset>& asset);
     bool failLoad();
+    // Refuses the load, telling why (when showErrors) in terms of the
+    // temporary folder and lastExportErrno.
+    bool tellTempFolderUnusable (const juce::File& source, bool showErrors);
     void step (int frames, double seconds);
     void waitForMessageLoop (int ms);
     // Clears the last failure when ok; returns ok.
     bool succeeded (bool ok) noexcept;
+    // Records why the last export failed; returns false.
+    bool failed (ExportFailure failure, int error = 0) noexcept;
+    bool failed (clarivo::media::AssetExportSession& session) noexcept;
     // What a share says when its copy could not be made; empty when the
     // user has been told already.
-    juce::String shareFailureText (ExportFailure failure, const juce::File& media, int format) const;
+    juce::String shareFailureText (ExportFailure failure, int error, const juce::File& media, int format) const;
     // Runs the message loop until the session has finished, showing its
     // progress between from and to.
     void waitForSession (clarivo::media::AssetExportSession& session, double from, double to);
@@ -166,6 +178,7 @@ private:
     int timeObserverToken = 0, rateObserverToken = 0, endObserverToken = 0;
     int shareCount = 1;
     ExportFailure lastExportFailure = ExportFailure::none;
+    int lastExportErrno = 0;
     float suspendedRate = 0.0f;
     // The decoded copy the loaded media plays from, when it needed one.
     juce::File importedFile;

@@ -13,6 +13,9 @@
 #include "platform/media/MediaComposition.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <locale.h>
 #include <wctype.h>
 
@@ -22,22 +25,29 @@ namespace
 {
 // A name in the private temporary folder that nothing holds yet: the
 // sessions write only to names that are free.
-juce::File freshTempName (const juce::String& ending)
+juce::File freshTempName (const juce::String& ending, int* error = nullptr)
 {
-    auto file = ClarivoTempFolder::createTempFile (ending);
+    auto file = ClarivoTempFolder::createTempFile (ending, error);
     file.deleteFile();
     return file;
 }
 
 ProcessingAVPlayer::MenuPresenter menuPresenter;
 
+// " in <folder>: <why>." for a share's failure sentences.
+juce::String inFolder (const juce::File& folder, int error)
+{
+    const auto reason = ProcessingAVPlayer::writeFailureReason (error);
+    return " in " + folder.getFullPathName() + (reason.isEmpty() ? juce::String (".") : ": " + reason + ".");
+}
+
 // Removes the intermediate files of one export whatever way it ends.
 struct TempFiles
 {
     std::vector<juce::File> files;
-    juce::File add (const juce::String& ending)
+    juce::File add (const juce::String& ending, int* error = nullptr)
     {
-        files.push_back (freshTempName (ending));
+        files.push_back (freshTempName (ending, error));
         return files.back();
     }
     ~TempFiles()
@@ -144,21 +154,23 @@ bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destina
     return done->load() == 1;
 }
 
-// What a failed session's message says went wrong; a session that did
-// not fail failed nothing.
+// What the media layer said stopped a session; one that did not fail
+// failed nothing the user can be told of.
 ProcessingAVPlayer::ExportFailure failureOf (AssetExportSession& session)
 {
     using Failure = ProcessingAVPlayer::ExportFailure;
     if (session.getStatus() != ExportStatus::failed)
         return Failure::other;
-    if (session.failedOnSource())
-        return Failure::sourceUnreadable;
-    const auto why = session.getError();
-    if (why.contains ("container refused") || why.contains ("container cannot hold"))
-        return Failure::pictureRefused;
-    if (why.contains ("could not be written") || why.contains ("could not be finished") || why.contains ("cannot be created")
-        || why.contains ("could not be moved"))
-        return Failure::writeFailed;
+    switch (session.getFailure())
+    {
+        case clarivo::media::ExportFailure::sourceUnreadable: return Failure::sourceUnreadable;
+        case clarivo::media::ExportFailure::pictureRefused: return Failure::pictureRefused;
+        case clarivo::media::ExportFailure::writeFailed: return Failure::writeFailed;
+        case clarivo::media::ExportFailure::encoderFailed: return Failure::encoderFailed;
+        case clarivo::media::ExportFailure::none:
+        case clarivo::media::ExportFailure::cancelled:
+        case clarivo::media::ExportFailure::other: break;
+    }
     return Failure::other;
 }
 
@@ -205,7 +217,10 @@ ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_p
 
     // A lossless copy of the plain sound: the analysis and the learning read
     // exactly what the chain is given.
-    auto copy = freshTempName ("TempCleanAudio.wav");
+    lastExportErrno = 0;
+    auto copy = freshTempName ("TempCleanAudio.wav", &lastExportErrno);
+    if (copy == juce::File())
+        return AnalysisCopy::noTempRoom;
     bool made = false;
     {
         Overlay overlay (*app, "Loading...");
@@ -223,6 +238,12 @@ ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_p
             waitForSession (*session, 0.0, 1.0);
             logStatus (*session, "");
             made = session->getStatus() == ExportStatus::completed;
+            // What could not be written there, the readers could not write either.
+            if (! made && failureOf (*session) == ExportFailure::writeFailed)
+            {
+                lastExportErrno = session->getFailureErrno();
+                return AnalysisCopy::noTempRoom;
+            }
         }
         if (! made)
         {
@@ -231,8 +252,12 @@ ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_p
             // that exists, so it gets a name of its own.
             overlay.hide();
             copy.deleteFile();
-            copy = url != juce::File() ? ClarivoTempFolder::createTempFile ("TempCleanAudio.wav") : juce::File();
-            if (copy == juce::File() || ! importMediaFile (url, copy))
+            if (url == juce::File())
+                return AnalysisCopy::none;
+            copy = ClarivoTempFolder::createTempFile ("TempCleanAudio.wav", &lastExportErrno);
+            if (copy == juce::File())
+                return AnalysisCopy::noTempRoom;
+            if (! importMediaFile (url, copy))
             {
                 copy.deleteFile();
                 return AnalysisCopy::none;
@@ -255,6 +280,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
 {
     // Set where the cause is known; every other way out is "other".
     lastExportFailure = ExportFailure::other;
+    lastExportErrno = 0;
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr || player == nullptr || player->getCurrentItem() == nullptr || atp == nullptr || origAsset == nullptr
         || format < 0 || format > 8 || ! detail::mayWriteTo (destination))
@@ -295,7 +321,10 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     // latency in silence, so the last of the sound comes out too; the head
     // it delays by is cut off below, to the sample.
     TempFiles temp;
-    const auto rendered = temp.add ("TempCleanAudio.wav");
+    int tempError = 0;
+    const auto rendered = temp.add ("TempCleanAudio.wav", &tempError);
+    if (rendered == juce::File())
+        return failed (ExportFailure::writeFailed, tempError);
     {
         auto session = AssetExportSession::exportSessionWithAsset (composition, kExportPresetLinearPCM);
         if (session == nullptr)
@@ -315,10 +344,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         logStatus (*session, "");
         atp->reset();
         if (session->getStatus() != ExportStatus::completed)
-        {
-            lastExportFailure = failureOf (*session);
-            return false;
-        }
+            return failed (*session);
     }
     const std::int64_t latency = processor.getLatencySamples();
     auto renderedAsset = URLAsset::assetWithURL (rendered);
@@ -334,8 +360,11 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     {
         overlay.hide();
         const bool withoutEncoder = format == 8 && ! app->lameProgram.existsAsFile();
-        lastExportFailure = withoutEncoder ? ExportFailure::told : format == 8 ? ExportFailure::encoderFailed : ExportFailure::writeFailed;
-        return succeeded (app->exportWithAudioFormat (rendered, destination, quality, latency, frames));
+        AudioFileExport::Outcome outcome;
+        if (app->exportWithAudioFormat (rendered, destination, quality, latency, frames, &outcome))
+            return succeeded (true);
+        return failed (withoutEncoder ? ExportFailure::told : outcome.encoderFailed ? ExportFailure::encoderFailed : ExportFailure::writeFailed,
+                       outcome.error);
     }
 
     // The movie and AAC formats: the trimmed sound encoded once, then put
@@ -343,7 +372,9 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     auto renderedTrack = renderedAsset->getFirstTrackWithMediaType (MediaType::audio);
     if (renderedTrack == nullptr)
         return false;
-    const auto encoded = temp.add ("TempCleanAudio.m4a");
+    const auto encoded = temp.add ("TempCleanAudio.m4a", &tempError);
+    if (encoded == juce::File())
+        return failed (ExportFailure::writeFailed, tempError);
     {
         auto trimmed = MutableComposition::composition();
         trimmed->addMutableTrack (MediaType::audio, 0)
@@ -355,10 +386,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         session->setOutputFileType (FileType::appleM4A);
         waitForSession (*session, 0.5, 0.9);
         if (session->getStatus() != ExportStatus::completed)
-        {
-            lastExportFailure = failureOf (*session);
-            return false;
-        }
+            return failed (*session);
     }
 
     auto encodedAsset = URLAsset::assetWithURL (encoded);
@@ -384,15 +412,47 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     session->setOutputFileType (*fileTypeForFormat (format));
     waitForSession (*session, 0.9, 1.0);
     logStatus (*session, "(2)");
-    lastExportFailure = failureOf (*session);
-    return succeeded (session->getStatus() == ExportStatus::completed);
+    return session->getStatus() == ExportStatus::completed ? succeeded (true) : failed (*session);
 }
 
 bool ProcessingAVPlayer::succeeded (bool ok) noexcept
 {
     if (ok)
+    {
         lastExportFailure = ExportFailure::none;
+        lastExportErrno = 0;
+    }
     return ok;
+}
+
+bool ProcessingAVPlayer::failed (ExportFailure failure, int error) noexcept
+{
+    lastExportFailure = failure;
+    lastExportErrno = error;
+    return false;
+}
+
+bool ProcessingAVPlayer::failed (AssetExportSession& session) noexcept
+{
+    return failed (failureOf (session), session.getFailureErrno());
+}
+
+juce::String ProcessingAVPlayer::writeFailureReason (int error)
+{
+    switch (error)
+    {
+        case 0: return {};
+        case ENOSPC:
+        case EDQUOT: return "the disk is full";
+        case EROFS: return "the disk is read-only";
+        case EACCES:
+        case EPERM: return "Clarivo has no permission to write there";
+        case EIO: return "the device reported an error";
+        case ENOENT: return "the folder does not exist";
+        case ENOTDIR: return "part of its path is not a folder";
+        default: break;
+    }
+    return "the system reported \"" + juce::String (std::strerror (error)) + "\"";
 }
 
 int ProcessingAVPlayer::formatForCopy (int format, const juce::String& verb)
@@ -483,14 +543,13 @@ void ProcessingAVPlayer::sharingServicePicker (const clarivo::share::Service* se
     });
 }
 
-juce::String ProcessingAVPlayer::shareFailureText (ExportFailure failure, const juce::File& media, int format) const
+juce::String ProcessingAVPlayer::shareFailureText (ExportFailure failure, int error, const juce::File& media, int format) const
 {
     const auto name = "\"" + media.getFileName() + "\"";
     const juce::String nothing = " Nothing was shared.";
     switch (failure)
     {
         case ExportFailure::told:
-        case ExportFailure::none:
             return {};
         case ExportFailure::pictureRefused:
             if (format > 2)
@@ -501,11 +560,14 @@ juce::String ProcessingAVPlayer::shareFailureText (ExportFailure failure, const 
         case ExportFailure::sourceUnreadable:
             return "Clarivo could not read " + name + " to its end, so there is no whole processed copy to share." + nothing;
         case ExportFailure::writeFailed:
-            return "Clarivo could not write the processed copy of " + name + " to share: the disk is full ("
-                 + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ")." + nothing;
+            return "Clarivo could not write the processed copy of " + name + " to share"
+                 + inFolder (juce::File::getSpecialLocation (juce::File::tempDirectory), error) + nothing;
         case ExportFailure::encoderFailed:
+            if (format != 8)
+                return "The sound encoder refused the processed sound of " + name + "." + nothing;
             return "The MP3 encoder (" + ClarivoApplication::getApp()->lameProgram.getFullPathName()
                  + ") failed on the processed copy of " + name + "." + nothing;
+        case ExportFailure::none: // a failure nobody named is still a failure
         case ExportFailure::other:
             break;
     }
@@ -554,11 +616,12 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
         whyNot = "No media is open.";
         return {};
     }
-    const auto folder = ClarivoTempFolder::shareFolder();
+    int error = 0;
+    const auto folder = ClarivoTempFolder::shareFolder (&error);
     if (folder == juce::File())
     {
-        whyNot = "Clarivo could not make a private folder for shared copies in "
-                 + juce::File::getSpecialLocation (juce::File::tempDirectory).getFullPathName() + ". Nothing was shared.";
+        whyNot = "Clarivo could not make a private folder for shared copies"
+                 + inFolder (juce::File::getSpecialLocation (juce::File::tempDirectory), error) + " Nothing was shared.";
         return {};
     }
 
@@ -580,12 +643,12 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
     }
     if (shared == juce::File())
     {
-        whyNot = "Clarivo could not make a file for the shared copy in " + folder.getFullPathName() + ". Nothing was shared.";
+        whyNot = "Clarivo could not make a file for the shared copy" + inFolder (folder, error) + " Nothing was shared.";
         return {};
     }
     if (! exportAsset (shared, false, false, format, app->getDocument().qualityIndex))
     {
-        whyNot = shareFailureText (lastExportFailure, media, format);
+        whyNot = shareFailureText (lastExportFailure, lastExportErrno, media, format);
         return {};
     }
     saveTempURL = shared;

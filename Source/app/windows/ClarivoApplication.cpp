@@ -712,7 +712,8 @@ void ClarivoApplication::setAnalyzeEnabled (bool on)
 }
 
 bool ClarivoApplication::exportWithAudioFormat (const juce::File& source, const juce::File& destination, int quality,
-                                                juce::int64 startFrame, juce::int64 numFrames)
+                                                juce::int64 startFrame, juce::int64 numFrames,
+                                                AudioFileExport::Outcome* outcome)
 {
     AudioFileExport::Request request;
     request.source = source;
@@ -722,5 +723,5 @@ bool ClarivoApplication::exportWithAudioFormat (const juce::File& source, const 
     request.numFrames = numFrames;
     request.lameProgram = lameProgram;
     request.openPage = openPage;
-    return AudioFileExport::exportWithAudioFormat (formatManager, request, *overlay);
+    return AudioFileExport::exportWithAudioFormat (formatManager, request, *overlay, outcome);
 }

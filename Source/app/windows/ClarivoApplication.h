@@ -27,7 +27,7 @@ class Preferences;
 class UserGuideWindow;
 class iRate;
 
-namespace AudioFileExport { struct Progress; }
+namespace AudioFileExport { struct Progress; struct Outcome; }
 namespace clarivo::launch { class SingleInstance; }
 
 class ClarivoApplication : public juce::JUCEApplication,
@@ -176,9 +176,11 @@ public:
     //==========================================================================
     // Copies frames [startFrame, startFrame + numFrames) of source (all of it
     // from startFrame when numFrames < 0) into destination, a ".flac" or
-    // ".mp3" file, at 16 bits. True only when the whole file was written.
+    // ".mp3" file, at 16 bits. True only when the whole file was written;
+    // otherwise outcome, when given, says what stopped it.
     bool exportWithAudioFormat (const juce::File& source, const juce::File& destination, int quality,
-                                juce::int64 startFrame = 0, juce::int64 numFrames = -1);
+                                juce::int64 startFrame = 0, juce::int64 numFrames = -1,
+                                AudioFileExport::Outcome* outcome = nullptr);
     // Where the MP3 encoder program lives.
     juce::File lameProgram { "/usr/bin/lame" };
     // Opens a web page; empty: the default browser.

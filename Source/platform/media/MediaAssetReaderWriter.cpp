@@ -497,7 +497,7 @@ bool AssetWriter::startWriting()
     }
     // The format writer owns the stream and closes it when it goes, after
     // its last header update; the flag tells whether all of that reached the disk.
-    streamFailed = std::make_shared<std::atomic<bool>> (false);
+    streamFailed = std::make_shared<std::atomic<int>> (0);
     auto stream = std::make_unique<detail::CheckedFileOutputStream> (partial->getFile(), streamFailed);
     if (! stream->openedOk())
     {

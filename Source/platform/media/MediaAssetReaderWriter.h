@@ -222,7 +222,7 @@ private:
     std::unique_ptr<detail::PartialFile> partial;
     std::shared_ptr<AssetWriterInput> input;
     std::unique_ptr<juce::AudioFormatWriter> writer;
-    std::shared_ptr<std::atomic<bool>> streamFailed;
+    std::shared_ptr<std::atomic<int>> streamFailed;
     std::mutex writeLock;
     std::vector<std::vector<int>> planar;
     Time sessionStart = Time::zero();

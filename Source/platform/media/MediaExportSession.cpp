@@ -14,6 +14,7 @@ extern "C"
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +24,27 @@ extern "C"
 
 namespace clarivo::media
 {
+namespace detail
+{
+// A failure as it happened: its kind and system error number for the
+// application, and the text for the log.
+struct ExportFault
+{
+    ExportFailure kind = ExportFailure::other;
+    int error = 0;
+    juce::String text;
+
+    bool fail (ExportFailure k, const juce::String& t, int e = 0)
+    {
+        kind = k;
+        text = t;
+        error = e;
+        return false;
+    }
+};
+} // namespace detail
+using detail::ExportFault;
+
 juce::String fileExtension (FileType type)
 {
     switch (type)
@@ -95,6 +117,18 @@ juce::String pictureCodecTitle (const juce::String& codec)
 
 namespace
 {
+// FFmpeg passes the system's errors on as AVERROR (e), that is -e; its
+// own codes lie far below.
+int systemErrorOf (int averror)
+{
+    return averror < 0 && averror > -4096 ? -averror : 0;
+}
+
+bool writeFailed (ExportFault& why, const juce::String& what, int averror)
+{
+    return why.fail (ExportFailure::writeFailed, what + " (" + detail::errorText (averror) + ").", systemErrorOf (averror));
+}
+
 const char* muxerName (FileType type)
 {
     switch (type)
@@ -125,41 +159,28 @@ struct OutputContainer
         }
     }
 
-    bool create (FileType type, const juce::File& file, juce::String& why)
+    bool create (FileType type, const juce::File& file, ExportFault& why)
     {
         const int r = avformat_alloc_output_context2 (&context, nullptr, muxerName (type), file.getFullPathName().toRawUTF8());
         if (r < 0 || context == nullptr)
-        {
-            why = "The container cannot be written (" + detail::errorText (r) + ").";
-            return false;
-        }
+            return why.fail (ExportFailure::other, "The container cannot be written (" + detail::errorText (r) + ").");
         // Byte-identical output for identical input: no encoder tags or dates.
         context->flags |= AVFMT_FLAG_BITEXACT;
         return true;
     }
 
-    bool open (const juce::File& file, juce::String& why)
+    bool open (const juce::File& file, ExportFault& why)
     {
         const int r = avio_open (&context->pb, file.getFullPathName().toRawUTF8(), AVIO_FLAG_WRITE);
-        if (r < 0)
-        {
-            why = "The file cannot be created (" + detail::errorText (r) + ").";
-            return false;
-        }
-        return true;
+        return r >= 0 || writeFailed (why, "The file cannot be created", r);
     }
 
     // After the trailer: the last of the buffer goes out and the file closes.
-    bool close (juce::String& why)
+    bool close (ExportFault& why)
     {
         const int error = context->pb != nullptr ? context->pb->error : 0;
         const int r = avio_closep (&context->pb);
-        if (error < 0 || r < 0)
-        {
-            why = "The file could not be written (" + detail::errorText (error < 0 ? error : r) + ").";
-            return false;
-        }
-        return true;
+        return (error >= 0 && r >= 0) || writeFailed (why, "The file could not be written", error < 0 ? error : r);
     }
 };
 
@@ -255,30 +276,18 @@ void AssetExportSession::run()
     juce::Thread::setCurrentThreadName ("Media Export");
     status.store (ExportStatus::exporting);
 
-    juce::String why;
+    ExportFault why;
     bool ok = true;
     std::unique_ptr<detail::PartialFile> partial;
 
     if (outputURL == juce::File())
-    {
-        why = "No output file was given.";
-        ok = false;
-    }
+        ok = why.fail (ExportFailure::other, "No output file was given.");
     else if (! fileType)
-    {
-        why = "No output file type was given.";
-        ok = false;
-    }
+        ok = why.fail (ExportFailure::other, "No output file type was given.");
     else if (! detail::mayWriteTo (outputURL))
-    {
-        why = "The output file already exists.";
-        ok = false;
-    }
+        ok = why.fail (ExportFailure::writeFailed, "The output file already exists.", EEXIST);
     else if (! outputURL.getParentDirectory().isDirectory())
-    {
-        why = "The output folder does not exist.";
-        ok = false;
-    }
+        ok = why.fail (ExportFailure::writeFailed, "The output folder does not exist.", ENOENT);
 
     if (ok)
     {
@@ -286,14 +295,15 @@ void AssetExportSession::run()
         // given its name only when complete, and only while the name is
         // free: a file that appeared there meanwhile (another export's, or
         // one the user saved) is kept.
-        partial = std::make_unique<detail::PartialFile> (outputURL, why);
-        ok = partial->isValid();
+        // Each leaves errno as its failing call set it.
+        partial = std::make_unique<detail::PartialFile> (outputURL, why.text);
+        ok = partial->isValid() || why.fail (ExportFailure::writeFailed, why.text, errno);
         if (ok)
             ok = preset == kExportPresetPassthrough ? passthrough (partial->getFile(), why) : render (partial->getFile(), why);
         if (ok && cancelRequested.load())
             ok = false;
         if (ok)
-            ok = partial->moveInto (outputURL, why);
+            ok = partial->moveInto (outputURL, why.text) || why.fail (ExportFailure::writeFailed, why.text, errno);
     }
 
     partial.reset();
@@ -305,11 +315,14 @@ void AssetExportSession::run()
     }
     else
     {
+        const bool cancelled = cancelRequested.load();
         {
             std::lock_guard<std::mutex> lock (errorLock);
-            error = cancelRequested.load() ? juce::String ("The export was cancelled.") : why;
+            error = cancelled ? juce::String ("The export was cancelled.") : why.text;
         }
-        status.store (cancelRequested.load() ? ExportStatus::cancelled : ExportStatus::failed);
+        failure.store (cancelled ? ExportFailure::cancelled : why.kind);
+        failureErrno.store (cancelled ? 0 : why.error);
+        status.store (cancelled ? ExportStatus::cancelled : ExportStatus::failed);
     }
 
     auto done = std::move (completion);
@@ -319,7 +332,7 @@ void AssetExportSession::run()
 }
 
 // ---------------------------------------------------------------------------
-bool AssetExportSession::render (const juce::File& target, juce::String& why)
+bool AssetExportSession::render (const juce::File& target, ExportFault& why)
 {
     // The two rendering presets differ only in what they write: AAC in M4A,
     // or the chain's float output untouched in a wave file.
@@ -329,29 +342,24 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     const juce::String codecName = lossless ? "PCM" : "AAC";
     if (*fileType != containerType)
     {
-        why = "The " + fileName + " preset writes " + fileName + " files only.";
-        return false;
+        return why.fail (ExportFailure::other, "The " + fileName + " preset writes " + fileName + " files only.");
     }
     auto audioTracks = asset->getTracksWithMediaType (MediaType::audio);
     if (audioTracks.empty())
     {
-        why = "The asset holds no audio.";
-        return false;
+        return why.fail (ExportFailure::other, "The asset holds no audio.");
     }
     const TimeRange range = timeRange.value_or (TimeRange { Time::zero(), asset->getDuration() });
     if (! range.start.isNumeric() || ! range.duration.isNumeric() || range.duration < Time::zero())
     {
         // Would otherwise come out as an empty file that reads as a finished render.
-        why = "The time range to render is not a finite span.";
-        return false;
+        return why.fail (ExportFailure::other, "The time range to render is not a finite span.");
     }
     const auto& track = audioTracks.front();
     detail::TrackAudioSource source (*track);
     if (! source.isValid())
     {
-        why = source.getError();
-        sourceFault.store (true);
-        return false;
+        return why.fail (ExportFailure::sourceUnreadable, source.getError());
     }
 
     const int rate = source.getSampleRate();
@@ -366,8 +374,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     const AVCodec* codec = lossless ? avcodec_find_encoder (AV_CODEC_ID_PCM_F32LE) : avcodec_find_encoder_by_name ("aac");
     if (codec == nullptr)
     {
-        why = "No " + codecName + " encoder is available.";
-        return false;
+        return why.fail (ExportFailure::encoderFailed, "No " + codecName + " encoder is available.");
     }
     const AVSampleFormat sampleFormat = lossless ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
     int encodeRate = rate;
@@ -393,8 +400,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     enc.packet = av_packet_alloc();
     if (enc.context == nullptr || enc.frame == nullptr || enc.packet == nullptr)
     {
-        why = "Out of memory.";
-        return false;
+        return why.fail (ExportFailure::other, "Out of memory.");
     }
     auto* ctx = enc.context;
     ctx->sample_fmt = sampleFormat;
@@ -411,15 +417,13 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (const int r = avcodec_open2 (ctx, codec, nullptr); r < 0)
     {
-        why = "The " + codecName + " encoder could not be opened (" + detail::errorText (r) + ").";
-        return false;
+        return why.fail (ExportFailure::encoderFailed, "The " + codecName + " encoder could not be opened (" + detail::errorText (r) + ").");
     }
 
     AVStream* st = avformat_new_stream (out.context, nullptr);
     if (st == nullptr || avcodec_parameters_from_context (st->codecpar, ctx) < 0)
     {
-        why = "The audio track could not be added.";
-        return false;
+        return why.fail (ExportFailure::other, "The audio track could not be added.");
     }
     st->time_base = ctx->time_base;
     if (! out.open (target, why))
@@ -434,9 +438,10 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
     av_dict_free (&muxerOptions);
     if (started < 0 || ! optionsTaken)
     {
-        why = "The " + fileName + " file could not be started ("
-            + (started < 0 ? detail::errorText (started) : juce::String ("the writer cannot grow past 4 GiB")) + ").";
-        return false;
+        return why.fail (started < 0 && systemErrorOf (started) != 0 ? ExportFailure::writeFailed : ExportFailure::other,
+                         "The " + fileName + " file could not be started ("
+                             + (started < 0 ? detail::errorText (started) : juce::String ("the writer cannot grow past 4 GiB")) + ").",
+                         systemErrorOf (started));
     }
 
     // Resamples for an encoder that lacks the source rate, and interleaves
@@ -447,15 +452,13 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
                              AV_SAMPLE_FMT_FLTP, rate, 0, nullptr);
         if (enc.resampler == nullptr || swr_init (enc.resampler) < 0)
         {
-            why = "The audio could not be converted for the encoder.";
-            return false;
+            return why.fail (ExportFailure::encoderFailed, "The audio could not be converted for the encoder.");
         }
     }
     enc.fifo = av_audio_fifo_alloc (sampleFormat, channels, maxFramesPerSlice * 4);
     if (enc.fifo == nullptr)
     {
-        why = "Out of memory.";
-        return false;
+        return why.fail (ExportFailure::other, "Out of memory.");
     }
 
     // One use of the tap, for this render only.
@@ -464,8 +467,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
         tap = audioMix->tapForTrack (track->getTrackID());
     if (tap != nullptr && ! tap->beginUse (maxFramesPerSlice, ProcessingFormat::floatNonInterleaved (rate, channels)))
     {
-        why = "The audio tap is in use by playback or another export.";
-        return false;
+        return why.fail (ExportFailure::other, "The audio tap is in use by playback or another export.");
     }
     struct TapUse
     {
@@ -494,15 +496,13 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
                 return true;
             if (r < 0)
             {
-                why = codecName + " encoding failed (" + detail::errorText (r) + ").";
-                return false;
+                return why.fail (ExportFailure::encoderFailed, codecName + " encoding failed (" + detail::errorText (r) + ").");
             }
             av_packet_rescale_ts (enc.packet, ctx->time_base, st->time_base);
             enc.packet->stream_index = st->index;
             if (const int w = av_interleaved_write_frame (out.context, enc.packet); w < 0)
             {
-                why = "The " + fileName + " file could not be written (" + detail::errorText (w) + ").";
-                return false;
+                return writeFailed (why, "The " + fileName + " file could not be written", w);
             }
         }
     };
@@ -519,16 +519,14 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
             av_channel_layout_copy (&enc.frame->ch_layout, &ctx->ch_layout);
             if (av_frame_get_buffer (enc.frame, 0) < 0)
             {
-                why = "Out of memory.";
-                return false;
+                return why.fail (ExportFailure::other, "Out of memory.");
             }
             av_audio_fifo_read (enc.fifo, reinterpret_cast<void**> (enc.frame->extended_data), n);
             enc.frame->pts = encoded;
             encoded += n;
             if (const int r = avcodec_send_frame (ctx, enc.frame); r < 0)
             {
-                why = codecName + " encoding failed (" + detail::errorText (r) + ").";
-                return false;
+                return why.fail (ExportFailure::encoderFailed, codecName + " encoding failed (" + detail::errorText (r) + ").");
             }
             if (! writePackets())
                 return false;
@@ -618,7 +616,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
             return fail();
         if (const int r = av_write_trailer (out.context); r < 0)
         {
-            why = "The " + fileName + " file could not be finished (" + detail::errorText (r) + ").";
+            writeFailed (why, "The " + fileName + " file could not be finished", r);
             return fail();
         }
     });
@@ -661,9 +659,7 @@ bool AssetExportSession::render (const juce::File& target, juce::String& why)
         return false;
     if (! sourceOk)
     {
-        why = "The source audio could not be decoded completely.";
-        sourceFault.store (true);
-        return false;
+        return why.fail (ExportFailure::sourceUnreadable, "The source audio could not be decoded completely.");
     }
     return out.close (why);
 }
@@ -989,21 +985,15 @@ juce::MemoryBlock elementaryStreamDescriptor (const AVCodecParameters& p)
 }
 
 bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce::File& target,
-                  const std::atomic<bool>& cancelRequested, juce::String& why)
+                  const std::atomic<bool>& cancelRequested, ExportFault& why)
 {
     if (params.extradata == nullptr || params.extradata_size < 2 || params.sample_rate <= 0)
-    {
-        why = "The AAC track has no decoder configuration to store.";
-        return false;
-    }
+        return why.fail (ExportFailure::pictureRefused, "The AAC track has no decoder configuration to store.");
     // Every write checked, the last flush and the close included: a full
     // disk must not leave a file one packet short that reads as complete.
     detail::CheckedFileOutputStream stream (target);
     if (! stream.openedOk())
-    {
-        why = "The file cannot be created.";
-        return false;
-    }
+        return why.fail (ExportFailure::writeFailed, "The file cannot be created.", stream.getError());
     CafWriter w { stream };
     const int framesPerPacket = params.frame_size > 0 ? params.frame_size : 1024;
 
@@ -1032,8 +1022,8 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
     w.u32 (0); // edit count
 
     feed.outBase = AVRational { 1, params.sample_rate };
-    if (! feed.startSegment (why) || ! feed.fetch (why))
-        return false;
+    if (! feed.startSegment (why.text) || ! feed.fetch (why.text))
+        return why.fail (ExportFailure::sourceUnreadable, why.text);
 
     std::vector<std::uint32_t> sizes;
     std::int64_t firstStart = 0, frames = 0, bytes = 0;
@@ -1044,22 +1034,16 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
         if (sizes.empty())
             firstStart = feed.packet->pts;
         if (! stream.write (feed.packet->data, (size_t) feed.packet->size))
-        {
-            why = "The file could not be written.";
-            return false;
-        }
+            return why.fail (ExportFailure::writeFailed, "The file could not be written.", stream.getError());
         sizes.push_back ((std::uint32_t) feed.packet->size);
         bytes += feed.packet->size;
         frames = feed.packet->pts + feed.packet->duration - firstStart;
         av_packet_unref (feed.packet);
-        if (! feed.takeHeld() && ! feed.fetch (why))
-            return false;
+        if (! feed.takeHeld() && ! feed.fetch (why.text))
+            return why.fail (ExportFailure::sourceUnreadable, why.text);
     }
     if (sizes.empty())
-    {
-        why = "The track holds no packets.";
-        return false;
-    }
+        return why.fail (ExportFailure::other, "The track holds no packets.");
 
     // Samples before zero are the encoder's priming; whatever the packets hold
     // past the track's end is padding.
@@ -1083,15 +1067,12 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
     if (stream.setPosition (dataSizeAt))
         w.u64 (bytes + 4);
     if (! stream.close())
-    {
-        why = "The file could not be written.";
-        return false;
-    }
+        return why.fail (ExportFailure::writeFailed, "The file could not be written.", stream.getError());
     return true;
 }
 } // namespace
 
-bool AssetExportSession::passthrough (const juce::File& target, juce::String& why)
+bool AssetExportSession::passthrough (const juce::File& target, ExportFault& why)
 {
     const auto type = *fileType;
     OutputContainer out;
@@ -1120,9 +1101,8 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
 
         if (isAudioOnly (type) && track->getMediaType() != MediaType::audio)
         {
-            why = "The " + fileExtension (type) + " container holds sound only; the asset has a "
-                + toString (track->getMediaType()) + " track.";
-            return false;
+            return why.fail (ExportFailure::pictureRefused, "The " + fileExtension (type) + " container holds sound only; the asset has a "
+                                                                + toString (track->getMediaType()) + " track.");
         }
 
         // Every segment must carry the same kind of packets as the first.
@@ -1133,19 +1113,13 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
             auto& probe = probes[s.file.getFullPathName()];
             if (probe == nullptr)
             {
-                probe = detail::Demuxer::openFile (s.file, why);
+                probe = detail::Demuxer::openFile (s.file, why.text);
                 if (probe == nullptr)
-                {
-                    sourceFault.store (true);
-                    return false;
-                }
+                    return why.fail (ExportFailure::sourceUnreadable, why.text);
             }
             auto* st = probe->stream (s.streamIndex);
             if (st == nullptr)
-            {
-                why = "A source track is missing.";
-                return false;
-            }
+                return why.fail (ExportFailure::sourceUnreadable, "A source track is missing.");
             if (params == nullptr)
             {
                 params = st->codecpar;
@@ -1155,8 +1129,7 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
                      || st->codecpar->ch_layout.nb_channels != params->ch_layout.nb_channels
                      || st->codecpar->width != params->width || st->codecpar->height != params->height)
             {
-                why = "The parts of a track differ in format; they cannot be copied into one track.";
-                return false;
+                return why.fail (ExportFailure::other, "The parts of a track differ in format; they cannot be copied into one track.");
             }
         }
 
@@ -1168,16 +1141,14 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
                                                                  : avformat_query_codec (out.context->oformat, codecId, FF_COMPLIANCE_NORMAL) == 1);
         if (! accepted)
         {
-            why = "The " + fileExtension (type) + " container cannot hold " + avcodec_get_name (codecId) + " "
-                + toString (track->getMediaType()) + ".";
-            return false;
+            return why.fail (ExportFailure::pictureRefused, "The " + fileExtension (type) + " container cannot hold "
+                                                                + avcodec_get_name (codecId) + " " + toString (track->getMediaType()) + ".");
         }
 
         AVStream* st = avformat_new_stream (out.context, nullptr);
         if (st == nullptr || avcodec_parameters_copy (st->codecpar, params) < 0)
         {
-            why = "A track could not be added.";
-            return false;
+            return why.fail (ExportFailure::other, "A track could not be added.");
         }
         st->codecpar->codec_tag = 0;
         st->time_base = params->codec_type == AVMEDIA_TYPE_AUDIO && params->sample_rate > 0
@@ -1202,8 +1173,7 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
 
     if (feeds.empty())
     {
-        why = "The asset holds nothing to export.";
-        return false;
+        return why.fail (ExportFailure::other, "The asset holds nothing to export.");
     }
     if (type == FileType::coreAudioFormat && feeds.size() == 1
         && out.context->streams[feeds[0]->outIndex]->codecpar->codec_id == AV_CODEC_ID_AAC)
@@ -1211,20 +1181,17 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
 
     if (! out.open (target, why))
         return false;
+    // A header that could not be written out is a write failure; one the
+    // muxer would not make, a refusal of the tracks.
     if (const int r = avformat_write_header (out.context, nullptr); r < 0)
-    {
-        why = "The " + fileExtension (type) + " container refused the tracks (" + detail::errorText (r) + ").";
-        return false;
-    }
+        return why.fail (systemErrorOf (r) != 0 ? ExportFailure::writeFailed : ExportFailure::pictureRefused,
+                         "The " + fileExtension (type) + " container refused the tracks (" + detail::errorText (r) + ").", systemErrorOf (r));
 
     for (auto& f : feeds)
     {
         f->outBase = out.context->streams[f->outIndex]->time_base;
-        if (! f->startSegment (why) || ! f->fetch (why))
-        {
-            sourceFault.store (true);
-            return false;
-        }
+        if (! f->startSegment (why.text) || ! f->fetch (why.text))
+            return why.fail (ExportFailure::sourceUnreadable, why.text);
     }
 
     const double total = std::max (1.0e-9, range.duration.seconds());
@@ -1242,24 +1209,15 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
 
         const double t = next->nextTime;
         if (const int w = av_interleaved_write_frame (out.context, next->packet); w < 0)
-        {
-            why = "The file could not be written (" + detail::errorText (w) + ").";
-            return false;
-        }
+            return writeFailed (why, "The file could not be written", w);
         progress.store ((float) std::clamp (t / total, 0.0, 0.999));
 
-        if (! next->takeHeld() && ! next->fetch (why))
-        {
-            sourceFault.store (true);
-            return false;
-        }
+        if (! next->takeHeld() && ! next->fetch (why.text))
+            return why.fail (ExportFailure::sourceUnreadable, why.text);
     }
 
     if (const int r = av_write_trailer (out.context); r < 0)
-    {
-        why = "The file could not be finished (" + detail::errorText (r) + ").";
-        return false;
-    }
+        return writeFailed (why, "The file could not be finished", r);
     return out.close (why);
 }
 } // namespace clarivo::media

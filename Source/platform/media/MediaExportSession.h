@@ -52,6 +52,24 @@ enum class ExportStatus
     cancelled = 5,
 };
 
+// What stopped a failed export, told where it happened: the application
+// words it for the user, never by reading the log text.
+enum class ExportFailure
+{
+    none,
+    sourceUnreadable, // a source file gone, cut short or damaged
+    pictureRefused,   // the container would not take a track as it is
+    writeFailed,      // the output could not be made, written or put in place; see getFailureErrno
+    encoderFailed,    // the encoder refused the sound
+    cancelled,
+    other,
+};
+
+namespace detail
+{
+struct ExportFault;
+}
+
 // Writes an asset to a file on a worker thread. The file appears only when
 // the export completes: a failed or cancelled export leaves nothing behind,
 // and an existing file is never replaced.
@@ -84,10 +102,13 @@ public:
 
     ExportStatus getStatus() const noexcept { return status.load(); }
     float getProgress() const noexcept { return progress.load(); }
+    // The log's account of a failure, with the library's own detail.
     juce::String getError() const;
-    // Whether a failed export failed on reading its sources (a file gone,
-    // cut short or damaged), not on writing.
-    bool failedOnSource() const noexcept { return sourceFault.load(); }
+    ExportFailure getFailure() const noexcept { return failure.load(); }
+    // The system's error number behind a writeFailed, 0 when none was given.
+    int getFailureErrno() const noexcept { return failureErrno.load(); }
+    // Whether a failed export failed on reading its sources, not on writing.
+    bool failedOnSource() const noexcept { return getFailure() == ExportFailure::sourceUnreadable; }
 
     // The largest slice a tap is given during an export.
     static constexpr int maxFramesPerSlice = 4096;
@@ -96,8 +117,8 @@ private:
     AssetExportSession (std::shared_ptr<Asset> asset, const juce::String& preset);
     void run();
     // The rendering presets: the track through its tap, then encoded.
-    bool render (const juce::File& target, juce::String& why);
-    bool passthrough (const juce::File& target, juce::String& why);
+    bool render (const juce::File& target, detail::ExportFault& why);
+    bool passthrough (const juce::File& target, detail::ExportFault& why);
 
     std::shared_ptr<Asset> asset;
     juce::String preset;
@@ -109,7 +130,8 @@ private:
     std::atomic<ExportStatus> status { ExportStatus::unknown };
     std::atomic<float> progress { 0.0f };
     std::atomic<bool> cancelRequested { false };
-    std::atomic<bool> sourceFault { false };
+    std::atomic<ExportFailure> failure { ExportFailure::none };
+    std::atomic<int> failureErrno { 0 };
     mutable std::mutex errorLock;
     juce::String error;
     std::function<void()> completion;

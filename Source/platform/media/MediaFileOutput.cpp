@@ -457,7 +457,7 @@ int writeWholeFile (const juce::File& target, const void* data, size_t size, IfT
 }
 
 // ---------------------------------------------------------------------------
-CheckedFileOutputStream::CheckedFileOutputStream (const juce::File& file, std::shared_ptr<std::atomic<bool>> failureFlag)
+CheckedFileOutputStream::CheckedFileOutputStream (const juce::File& file, std::shared_ptr<std::atomic<int>> failureFlag)
     : buffer (capacity), flag (std::move (failureFlag))
 {
     fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -472,11 +472,16 @@ CheckedFileOutputStream::~CheckedFileOutputStream()
 
 void CheckedFileOutputStream::markFailed()
 {
+    // The first failure is the one to tell; a write that took nothing and
+    // said nothing is a device that stopped answering.
     if (! failed)
         error = errno != 0 ? errno : EIO;
     failed = true;
     if (flag != nullptr)
-        flag->store (true);
+    {
+        int none = 0;
+        flag->compare_exchange_strong (none, error);
+    }
 }
 
 bool CheckedFileOutputStream::writeAll (const char* data, size_t numBytes)
@@ -488,9 +493,8 @@ bool CheckedFileOutputStream::writeAll (const char* data, size_t numBytes)
             continue;
         if (n <= 0)
         {
-            // A short write that reports no error is a full disk.
             if (n == 0)
-                errno = ENOSPC;
+                errno = 0;
             markFailed();
             return false;
         }

@@ -153,14 +153,15 @@ void setFileCalls (FileCalls calls);
 class CheckedFileOutputStream : public juce::OutputStream
 {
 public:
-    // Failures are also reported to failureFlag, which outlives the stream:
-    // an audio format writer closes the stream it owns out of sight.
-    explicit CheckedFileOutputStream (const juce::File& file, std::shared_ptr<std::atomic<bool>> failureFlag = {});
+    // The first failure's error number also goes to failureFlag, which
+    // outlives the stream: an audio format writer closes the stream it owns
+    // out of sight.
+    explicit CheckedFileOutputStream (const juce::File& file, std::shared_ptr<std::atomic<int>> failureFlag = {});
     ~CheckedFileOutputStream() override;
 
     bool openedOk() const noexcept { return fd >= 0; }
     bool hasFailed() const noexcept { return failed; }
-    // The errno of the first failure, 0 when none.
+    // The system's error number of the first failure, 0 before one.
     int getError() const noexcept { return error; }
     // Writes what is buffered and closes the file: true when every byte
     // since opening is on the disk.
@@ -182,6 +183,6 @@ private:
     juce::int64 position = 0;
     juce::HeapBlock<char> buffer;
     size_t buffered = 0;
-    std::shared_ptr<std::atomic<bool>> flag;
+    std::shared_ptr<std::atomic<int>> flag;
 };
 } // namespace clarivo::media::detail

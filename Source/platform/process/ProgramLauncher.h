@@ -6,6 +6,7 @@
 #include <juce_events/juce_events.h>
 
 #include <functional>
+#include <optional>
 #include <sys/types.h>
 
 namespace clarivo::process
@@ -19,11 +20,16 @@ using FailureHandler = std::function<void (const juce::String& why)>;
 juce::File findProgram (const juce::String& name);
 
 // Starts program with the arguments after it, its input and output on
-// /dev/null and no other descriptor of ours, no signal blocked and a broken
-// pipe fatal whatever this process set up for itself. Its process id, or -1
-// with the reason in error. The caller reaps it.
-// With outputFd, its output goes there instead.
-pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error, int outputFd = -1);
+// /dev/null (or on outputFd and errorFd where given) and no other descriptor
+// of ours, no signal blocked and a broken pipe fatal whatever this process
+// set up for itself. Its process id, or -1 with the reason in error. The
+// caller reaps it.
+pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error, int outputFd = -1,
+                    int errorFd = -1);
+
+// What a program's failing exit status means, said as a sentence a user can
+// act on; empty where the status means nothing particular.
+using StatusMeaning = std::function<juce::String (int exitStatus)>;
 
 // Runs program to its end, the message loop kept going meanwhile (a
 // desktop's file chooser is a window of its own), and gives what it wrote
@@ -36,9 +42,15 @@ bool runForOutput (const juce::File& program, const juce::StringArray& arguments
 // failureWindowMs (later, on the message thread, unless reports have
 // stopped by then): a mail helper that finds no mail program says so by its
 // status. A program still running then has taken its work; it is reaped
-// whenever it ends.
+// whenever it ends. With a meaning, the failure says what the status means
+// and adds the last line the program wrote to its error output.
 void launch (const juce::String& programName, const juce::StringArray& arguments, FailureHandler failed,
-             int failureWindowMs = 10000);
+             int failureWindowMs = 10000, StatusMeaning meaning = {});
+
+// Runs the program of that name on PATH to its end and gives what it wrote
+// to its output (at most 64 KiB), or nothing when it cannot be started,
+// fails, or has not ended within timeoutMs (it is then stopped).
+std::optional<juce::String> outputOf (const juce::String& programName, const juce::StringArray& arguments, int timeoutMs);
 
 // From stopReports on, no program's end reaches a handler or posts anything
 // to the message queue: the application calls it before the message loop

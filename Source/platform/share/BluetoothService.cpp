@@ -9,7 +9,13 @@ std::optional<Service> bluetoothService()
         return std::nullopt;
     return Service { "Bluetooth", [] (const juce::File& file, FailureHandler failed)
     {
-        launch ("bluetooth-sendto", { file.getFullPathName() }, std::move (failed));
+        // It says nothing particular by its status; its own words, when it
+        // printed any, go with this.
+        launch ("bluetooth-sendto", { file.getFullPathName() }, std::move (failed), 10000, [] (int)
+        {
+            return juce::String ("The Bluetooth dialog could not send the copy. Check that Bluetooth is on and the "
+                                 "device is paired, then share again.");
+        });
     } };
 }
 } // namespace clarivo::share

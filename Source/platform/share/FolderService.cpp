@@ -29,7 +29,13 @@ juce::String fileUri (const juce::File& file)
 
 void openFolder (const juce::File& file, FailureHandler failed)
 {
-    launch ("xdg-open", { file.getParentDirectory().getFullPathName() }, std::move (failed));
+    launch ("xdg-open", { file.getParentDirectory().getFullPathName() }, std::move (failed), 10000, [] (int status)
+    {
+        return xdgStatusMeaning (status,
+                                 "No file manager is set up to open folders. Choose one as your desktop's default "
+                                 "file manager, then share again.",
+                                 "The file manager could not open the copy's folder.");
+    });
 }
 } // namespace
 
@@ -56,7 +62,9 @@ std::optional<Service> folderService()
                         openFolder (file, failed);
                     else if (failed)
                         failed (why);
-                });
+                },
+                10000,
+                [] (int) { return juce::String ("No file manager answered on the session bus."); });
     } };
 }
 } // namespace clarivo::share

@@ -18,5 +18,17 @@ std::vector<Service> findServices()
     return found;
 }
 
+juce::String xdgStatusMeaning (int status, const juce::String& whatIsMissing, const juce::String& whatFailed)
+{
+    switch (status)
+    {
+        case 1: return "The desktop's helper did not understand the request.";
+        case 2: return "The copy could not be found.";
+        case 3: return whatIsMissing;
+        case 4: return whatFailed;
+        default: return {};
+    }
+}
+
 void setServiceFinder (std::function<std::vector<Service>()> f) { finder = std::move (f); }
 } // namespace clarivo::share

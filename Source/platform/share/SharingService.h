@@ -17,6 +17,7 @@ namespace clarivo::share
 using process::FailureHandler;
 using process::findProgram;
 using process::launch;
+using process::outputOf;
 
 struct Service
 {
@@ -29,6 +30,12 @@ struct Service
 std::vector<Service> findServices();
 // Tests supply their own list; an empty finder brings back the desktop's.
 void setServiceFinder (std::function<std::vector<Service>()> finder);
+
+// What an xdg-utils helper's exit status means (1 a request it did not
+// understand, 2 a file not found, 3 a program it needs that is missing, 4
+// an action that failed), with the missing program and the failed action
+// named as this service knows them; empty for any other status.
+juce::String xdgStatusMeaning (int status, const juce::String& whatIsMissing, const juce::String& whatFailed);
 
 // Each of the desktop's services, when what it needs is installed.
 std::optional<Service> emailService();

@@ -4,6 +4,7 @@
 #include "app/support/AppTestSupport.h"
 #include "TestDeadline.h"
 #include "app/document/ClarivoTempFolder.h"
+#include "app/support/TestHelpers.h"
 
 #include "platform/media/MediaComposition.h"
 
@@ -346,4 +347,52 @@ TEST_F (AppTest, DamagedMediaOpensWithWhatCouldBeReadOrIsRefusedAndTheUserIsTold
     DialogService::get().clearHistory();
     EXPECT_FALSE (app->openMediaFile (mp3, false).wasOk());
     EXPECT_TRUE (askedTitles().isEmpty());
+}
+
+TEST_F (AppTest, AnIntactFileIsNotCalledDamagedWhenTheTemporaryFolderTakesNothing)
+{
+    const auto wav = media ("song.wav");
+    const juce::String unusable = "Temporary Folder Unusable", failed = "Failed to open file...";
+    const auto refusal = [&] (const juce::File& folder, const juce::String& reason)
+    {
+        return "Clarivo could not open \"song.wav\": it keeps a working copy of the sound in the temporary folder "
+             + folder.getFullPathName() + ", and could not write there: " + reason
+             + ".\n\nMake room there, or start Clarivo with TMPDIR set to a folder that has room.";
+    };
+
+    // Sound only the audio readers know is decoded into that folder first:
+    // it is not called soundless either.
+    app->getFormatManager().registerFormat (new ToyFormat(), false);
+    const auto toy = scratchFile ("song.clv");
+    ToyFormat::write (toy, decodeAll (wav), 44100);
+
+    const auto missing = scratchFolder().getChildFile ("no-such-folder");
+    {
+        apptest::ScopedTempFolder in (missing);
+        DialogService::get().clearHistory();
+        EXPECT_TRUE (open (wav).failed());
+        EXPECT_EQ (askedTitles(), (juce::StringArray { unusable, failed }));
+        EXPECT_EQ (textOf (unusable), refusal (missing, "the folder does not exist"));
+        EXPECT_EQ (player().getPlayer(), nullptr);
+
+        DialogService::get().clearHistory();
+        EXPECT_TRUE (open (toy).failed());
+        EXPECT_EQ (askedTitles(), (juce::StringArray { unusable, failed }));
+        EXPECT_EQ (textOf (unusable), refusal (missing, "the folder does not exist").replace ("song.wav", "song.clv"));
+    }
+    {
+        apptest::SmallDisk full (scratchFolder().getChildFile ("full"), "size=64k");
+        if (! full.isMounted())
+            GTEST_SKIP() << "a tmpfs cannot be mounted here (it needs root)";
+        apptest::ScopedTempFolder in (full.folder);
+        DialogService::get().clearHistory();
+        EXPECT_TRUE (open (wav).failed());
+        EXPECT_EQ (askedTitles(), (juce::StringArray { unusable, failed }));
+        EXPECT_EQ (textOf (unusable), refusal (full.folder, "the disk is full"));
+    }
+
+    // With room again the same file opens.
+    DialogService::get().clearHistory();
+    EXPECT_TRUE (open (wav).wasOk());
+    EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
 }

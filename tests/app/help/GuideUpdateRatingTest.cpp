@@ -765,10 +765,11 @@ TEST (UserGuidePages, SharingNamesEveryServiceThePickerCanList)
 {
     const auto bin = scratchFile ("guide.share.bin");
     ASSERT_TRUE (bin.createDirectory());
-    for (const auto* program : { "xdg-email", "xdg-open", "gdbus", "bluetooth-sendto" })
+    // xdg-mime names a mail program, which Email needs besides its helper.
+    for (const auto* program : { "xdg-email", "xdg-open", "gdbus", "bluetooth-sendto", "xdg-mime" })
     {
         const auto stub = bin.getChildFile (program);
-        ASSERT_TRUE (stub.replaceWithText ("#!/bin/sh\nexit 0\n"));
+        ASSERT_TRUE (stub.replaceWithText ("#!/bin/sh\necho mail.desktop\nexit 0\n", false, false, "\n"));
         ASSERT_TRUE (stub.setExecutePermission (true));
     }
     const juce::String savedPath (std::getenv ("PATH"));
@@ -779,7 +780,7 @@ TEST (UserGuidePages, SharingNamesEveryServiceThePickerCanList)
             offered.add (service->name);
     ::setenv ("PATH", savedPath.toRawUTF8(), 1);
     bin.deleteRecursively();
-    ASSERT_EQ (offered.size(), 3);
+    ASSERT_EQ (offered.size(), 3) << offered.joinIntoString (", ");
 
     const auto html = juce::File (CLARIVO_MANUAL_DIR).getChildFile ("index.html").loadFileAsString();
     const auto section = html.fromFirstOccurrenceOf ("<h2 id=\"sharing\">", false, false).upToFirstOccurrenceOf ("<h2", false, false);

@@ -223,17 +223,60 @@ TEST_F (ShareTest, NothingIsWrittenOrHandedOnUnlessAWholeCopyCanBe)
                                               + kept.getFullPathName());
     EXPECT_GT (kept.getSize(), 10000);
 
-    // A full disk: nothing handed on, no part of a copy left, and why.
+    // A file grown past the user's size limit: nothing handed on, no part
+    // of a copy left, and the system's own words for it, not a full disk.
     DialogService::get().clearHistory();
     {
-        FileSizeLimit full (20000);
+        FileSizeLimit limited (20000);
         EXPECT_TRUE (shareWith (1));
     }
     EXPECT_TRUE (received.empty());
     EXPECT_EQ (sharedNames(), juce::StringArray ("song-1.mp3", "song-2.mp3"));
     EXPECT_EQ (askedTitles(), juce::StringArray ("Sharing Failed"));
-    EXPECT_TRUE (textOf ("Sharing Failed").contains ("the disk is full")) << textOf ("Sharing Failed");
-    EXPECT_TRUE (textOf ("Sharing Failed").endsWith ("Nothing was shared."));
+    EXPECT_EQ (textOf ("Sharing Failed"), "Clarivo could not write the processed copy of \"song.mp3\" to share in " + temp.getFullPathName()
+                                              + ": the system reported \"File too large\". Nothing was shared.");
+}
+
+// Filesystems that really fail: a full one, one out of inodes, a read-only
+// one. Each share says which, and none fails in silence.
+TEST_F (ShareTest, AShareThatCannotBeWrittenSaysWhatTheFolderLacks)
+{
+    ASSERT_TRUE (open (media ("song.mp3")).wasOk());
+    const auto failure = [this]
+    {
+        DialogService::get().clearHistory();
+        EXPECT_TRUE (shareWith (1));
+        EXPECT_TRUE (received.empty());
+        EXPECT_EQ (askedTitles(), juce::StringArray ("Sharing Failed"));
+        return textOf ("Sharing Failed");
+    };
+    {
+        // The shared name takes the last inode; the private one the copy is
+        // written under finds none.
+        apptest::SmallDisk inodes (scratchFolder().getChildFile ("inodes"), "size=16m,nr_inodes=64");
+        if (! inodes.isMounted())
+            GTEST_SKIP() << "a tmpfs cannot be mounted here (it needs root)";
+        apptest::ScopedTempFolder in (inodes.folder);
+        ASSERT_NE (ClarivoTempFolder::get(), juce::File());
+        ASSERT_NE (ClarivoTempFolder::shareFolder(), juce::File());
+        inodes.leaveInodes (1);
+        EXPECT_EQ (failure(), "Clarivo could not write the processed copy of \"song.mp3\" to share in " + inodes.folder.getFullPathName()
+                                  + ": the disk is full. Nothing was shared.");
+    }
+    {
+        apptest::SmallDisk full (scratchFolder().getChildFile ("full"), "size=64k");
+        apptest::ScopedTempFolder in (full.folder);
+        EXPECT_EQ (failure(), "Clarivo could not write the processed copy of \"song.mp3\" to share in " + full.folder.getFullPathName()
+                                  + ": the disk is full. Nothing was shared.");
+    }
+    {
+        apptest::SmallDisk readOnly (scratchFolder().getChildFile ("read-only"), "size=16m");
+        apptest::ScopedTempFolder in (readOnly.folder);
+        ASSERT_NE (ClarivoTempFolder::shareFolder(), juce::File());
+        ASSERT_TRUE (readOnly.makeReadOnly ("size=16m"));
+        EXPECT_EQ (failure(), "Clarivo could not write the processed copy of \"song.mp3\" to share in " + readOnly.folder.getFullPathName()
+                                  + ": the disk is read-only. Nothing was shared.");
+    }
 }
 
 TEST_F (ShareTest, AFailedShareSaysItsOwnReasonOnce)

@@ -4,10 +4,15 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "TestSignals.h"
+#include "app/document/ClarivoTempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <optional>
+#include <string>
+#include <sys/mount.h>
 #include <vector>
 
 namespace apptest
@@ -129,4 +134,74 @@ inline void processNoise (juce::AudioProcessor& processor, int numSamples = 4096
 }
 
 inline void pump (int ms = 30) { clarivo_test::pumpMessages (ms); }
+
+// A small filesystem of its own (a tmpfs) at a new folder, for the failures
+// only a real one gives: a full disk, no inodes left, read-only. Needs root;
+// isMounted() is false where the mount was refused.
+class SmallDisk
+{
+public:
+    SmallDisk (const juce::File& at, const juce::String& options) : folder (at)
+    {
+        folder.createDirectory();
+        mounted = ::mount ("tmpfs", folder.getFullPathName().toRawUTF8(), "tmpfs", 0, options.toRawUTF8()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2 (folder.getFullPathName().toRawUTF8(), MNT_DETACH);
+        folder.deleteRecursively();
+    }
+    bool isMounted() const noexcept { return mounted; }
+    bool makeReadOnly (const juce::String& options)
+    {
+        return ::mount ("tmpfs", folder.getFullPathName().toRawUTF8(), "tmpfs", MS_REMOUNT | MS_RDONLY, options.toRawUTF8()) == 0;
+    }
+    // Takes every free inode with empty files, then gives count back.
+    void leaveInodes (int count)
+    {
+        std::vector<juce::File> taken;
+        for (int i = 0; i < 100000; ++i)
+        {
+            auto f = folder.getChildFile ("filler-" + juce::String (i));
+            if (! f.create().wasOk())
+                break;
+            taken.push_back (f);
+        }
+        for (int i = 0; i < count && ! taken.empty(); ++i)
+        {
+            taken.back().deleteFile();
+            taken.pop_back();
+        }
+    }
+    const juce::File folder;
+
+private:
+    bool mounted = false;
+};
+
+// The system's temporary folder is another one while alive; Clarivo's own
+// folders move with it, and back after.
+class ScopedTempFolder
+{
+public:
+    explicit ScopedTempFolder (const juce::File& folder)
+    {
+        if (const char* before = std::getenv ("TMPDIR"))
+            saved = before;
+        ClarivoTempFolder::removeAll();
+        ::setenv ("TMPDIR", folder.getFullPathName().toRawUTF8(), 1);
+    }
+    ~ScopedTempFolder()
+    {
+        ClarivoTempFolder::removeAll();
+        if (saved)
+            ::setenv ("TMPDIR", saved->c_str(), 1);
+        else
+            ::unsetenv ("TMPDIR");
+    }
+
+private:
+    std::optional<std::string> saved;
+};
 } // namespace apptest
