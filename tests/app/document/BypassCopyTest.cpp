@@ -11,9 +11,9 @@ using namespace mediatest;
 
 namespace
 {
-// Clicks Bypass from the render's own thread once the render has run a few
-// slices through the chain, long before the tone: the worst moment a
-// user's click on the message thread could land.
+// Clicks Bypass on the message thread, as a user would, once the render
+// has run a few slices through the chain, long before the tone; the render
+// waits for the click to land.
 class ClickDuringRender : public juce::AudioPlayHead
 {
 public:
@@ -21,7 +21,13 @@ public:
     juce::Optional<PositionInfo> getPosition() const override
     {
         if (CVAudioTapProcessor::getActiveTap() != nullptr && ++renderSlices == 4)
-            processor.setParameter (CVAudioProcessor::Parameter::bypass, after ? 1.0f : 0.0f);
+        {
+            auto* p = &processor;
+            const bool on = after;
+            juce::MessageManager::callAsync ([p, on] { p->setParameter (CVAudioProcessor::Parameter::bypass, on ? 1.0f : 0.0f); });
+            for (int waited = 0; processor.isBypassed() != after && waited < 5000; ++waited)
+                juce::Thread::sleep (1);
+        }
         return {};
     }
     CVAudioProcessor& processor;
