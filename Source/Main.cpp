@@ -1,5 +1,6 @@
 #include "app/windows/ClarivoApplication.h"
 
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,20 @@ bool parentStillThere (pid_t parent, const char* pipeArgument)
     pollfd p { (int) fd, POLLIN, 0 };
     return ! (poll (&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
 }
+
+// JUCE takes the program's own file to be argv[0] read against the current
+// folder. Started by its bare name through PATH, as the desktop entry and a
+// terminal start it, that names a file that is not there: the guide's web
+// view copy would never start, and the guide's pages would not be found.
+// The system knows the real file. JUCE asks the C library, which answers
+// with the argv[0] entry of the very array handed to main, so the entry is
+// replaced there (JUCE's own copy of the arguments is that array too).
+void nameProgramByItsRealFile (char* argv[])
+{
+    static char path[PATH_MAX];
+    if (realpath ("/proc/self/exe", path) != nullptr)
+        argv[0] = path;
+}
 } // namespace
 
 // The user guide's web view runs in a copy of this program started with
@@ -51,6 +66,7 @@ int main (int argc, char* argv[])
             _exit (0);
         return juce::juce_gtkWebkitMain (argc, (const char**) argv);
     }
+    nameProgramByItsRealFile (argv);
     juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
     return juce::JUCEApplicationBase::main (argc, (const char**) argv);
 }

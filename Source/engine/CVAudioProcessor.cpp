@@ -247,7 +247,8 @@ void CVAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mid
 
     // The rings hold at most one call's worth beyond the prefill, so a longer
     // call is taken in pieces; the delay stays the same.
-    const bool bypassed = bypass.load();
+    const int held = heldBypass.load();
+    const bool bypassed = held >= 0 ? held != 0 : bypass.load();
 
     for (int done = 0; done < n;)
     {

@@ -126,6 +126,13 @@ public:
     double& getProgress() noexcept { return progress; }
     int getIdlePeriod() const noexcept { return idlePeriod.load(); }
     bool isBypassed() const noexcept { return bypass.load(); }
+    // A render takes the Bypass it started with for its whole length: the
+    // chain delays the sound and Bypass does not, so a click half way
+    // would shift the rest of the copy against the part before. Until
+    // released, processBlock follows the held state and leaves the
+    // parameter (and the button showing it) to the user.
+    void holdBypass (bool on) noexcept { heldBypass.store (on ? 1 : 0); }
+    void releaseBypass() noexcept { heldBypass.store (-1); }
 
     // The noise display registers itself here so that others can find it;
     // the engine never calls it. Message thread only.
@@ -188,6 +195,7 @@ private:
 
     WashWindowComponent* noiseDisplay = nullptr;
     std::atomic<bool> bypass { false };
+    std::atomic<int> heldBypass { -1 }; // -1 none, else the held state
 
     MeterLevels peakMeter;
     MeterLevels expanderMeter;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The program as a new user meets it: start it, dismiss the welcome, hand it
-# a file from a second launch, close it from another, open the user guide,
-# quit with Ctrl+Q.
+# The program as a new user meets it: start it by its name from another
+# folder, as the desktop entry does, dismiss the welcome, hand it a file
+# from a second launch, close it from another, open the user guide, quit
+# with Ctrl+Q.
 # Usage: binary.sh <Clarivo executable> <snapshot folder>; run under Xvfb.
 set -uo pipefail
 clarivo="$(realpath "$1")"
@@ -73,7 +74,10 @@ dismiss() {
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=3:sample_rate=44100" -ac 2 "$work/clip.wav" \
     || fail "could not make clip.wav"
 
-"$clarivo" >"$work/start.log" 2>&1 &
+# The desktop entry runs the bare name, found through PATH, in whatever
+# folder the desktop is in; a terminal user does the same.
+mkdir -p "$work/elsewhere"
+(cd "$work/elsewhere" && export PATH="$(dirname "$clarivo"):$PATH" && exec "$(basename "$clarivo")") >"$work/start.log" 2>&1 &
 pid=$!
 window_named "Welcome to Clarivo!" 30 >/dev/null || fail "no welcome box"
 editor="$(window_named "Clarivo+" 10)" || fail "no editor window"
@@ -155,10 +159,22 @@ close_media share-close
 # program: no network is needed.
 xdotool windowfocus --sync "$media" 2>/dev/null
 xdotool key --clearmodifiers ctrl+g
-window_named "Clarivo User Guide" 10 >/dev/null || fail "Ctrl+G opened no user guide"
-# The web view starts in a process of its own and then draws the page.
-sleep 4
+guide="$(window_named "Clarivo User Guide" 10)" || fail "Ctrl+G opened no user guide"
+# The web view starts in a process of its own and then draws the page:
+# the guide's dark title band, which neither an empty view nor a page of
+# our own about a missing file has, fills a good part of the window.
+deadline=$((SECONDS + 20))
+while :; do
+    sleep 1
+    import -window root "$work/guide.png" 2>/dev/null
+    eval "$(xdotool getwindowgeometry --shell "$guide")"
+    band="$(convert "$work/guide.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+        -fuzz 2% -fill black +opaque '#1c2a3c' -fill white -opaque '#1c2a3c' -format '%[fx:round(mean*w*h)]' info:)"
+    [ "${band:-0}" -ge 20000 ] && break
+    [ $SECONDS -lt $deadline ] || fail "the user guide shows no page (${band:-no} pixels of its title band)"
+done
 shot user-guide
+pgrep -P "$pid" -f -- '--juce-gtkwebkitfork-child' >/dev/null || fail "no web view process of the program's own runs"
 
 quits_within "$media" 5
 shot quit

@@ -64,6 +64,17 @@ struct ActiveTap
     ~ActiveTap() { CVAudioTapProcessor::setActiveTap (nullptr); }
 };
 
+// Bypass as the export found it, held for the whole render: Bypass passes
+// the sound on undelayed, so whether the chain's delay is cut from the
+// copy's head follows from this one reading.
+struct HeldBypass
+{
+    explicit HeldBypass (CVAudioProcessor& p) : processor (p), on (p.isBypassed()) { processor.holdBypass (on); }
+    ~HeldBypass() { processor.releaseBypass(); }
+    CVAudioProcessor& processor;
+    const bool on;
+};
+
 struct Overlay
 {
     Overlay (ClarivoApplication& a, const juce::String& text) : app (a) { app.showProgress (text); }
@@ -287,6 +298,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         return false;
 
     Overlay overlay (*app, "Working...");
+    const HeldBypass bypass (app->getProcessor());
     if (player->getRate() != 0.0f)
         player->pause();
     atp->reset();
@@ -332,7 +344,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         session->setOutputURL (rendered);
         session->setOutputFileType (FileType::wave);
         session->setAudioMix (mix);
-        const std::int64_t latency = processor.getLatencySamples();
+        const std::int64_t latency = bypass.on ? 0 : processor.getLatencySamples();
         session->setTimeRange ({ Time::zero(), makeTime (frames + latency, scale) });
         // The render's tap prepares the chain on the export's thread while
         // the windows go on reading the rate and layout here; set here first,
@@ -346,7 +358,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         if (session->getStatus() != ExportStatus::completed)
             return failed (*session);
     }
-    const std::int64_t latency = processor.getLatencySamples();
+    const std::int64_t latency = bypass.on ? 0 : processor.getLatencySamples();
     auto renderedAsset = URLAsset::assetWithURL (rendered);
 
     if (format == 5 || format == 6)

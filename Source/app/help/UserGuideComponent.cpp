@@ -47,7 +47,9 @@ juce::File UserGuideComponent::getManualFolder()
 {
     if (manualFolderOverride() != juce::File())
         return manualFolderOverride();
-    static const auto found = findManualFolder (juce::File::getSpecialLocation (juce::File::currentExecutableFile));
+    // From the system, not from the name the program was started by, which
+    // is relative to whatever folder it was started in.
+    static const auto found = findManualFolder (juce::File ("/proc/self/exe").getLinkedTarget());
     return found;
 }
 

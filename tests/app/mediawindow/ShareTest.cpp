@@ -190,6 +190,31 @@ TEST_F (ShareTest, MediaWithoutAFormatOfItsOwnIsSharedAsAMovieOrAsAACSound)
     }
 }
 
+// The QuickStart has users compare with Bypass, and it stays on from file
+// to file: a copy shared then holds the source's sound, where the source
+// has it, not a quarter second early and padded at the end.
+TEST_F (ShareTest, ASharedCopyHasItsSoundWhereTheSourceHasItWithBypassOnOrOff)
+{
+    for (const auto& source : { makeToneAtTwoSeconds ("clip.mp4", true), makeToneAtTwoSeconds ("tone.wav", false) })
+    {
+        SCOPED_TRACE (source.getFileName());
+        ASSERT_TRUE (open (source).wasOk());
+        // The tone alone is what the analysis learns as noise.
+        processor().resetToDefaults();
+        for (const bool bypass : { true, false })
+        {
+            SCOPED_TRACE (bypass ? "Bypass on" : "Bypass off");
+            processor().setParameter (CVAudioProcessor::Parameter::bypass, bypass ? 1.0f : 0.0f);
+            received.clear();
+            ASSERT_TRUE (shareWith (1));
+            ASSERT_EQ (received.size(), 1u);
+            EXPECT_TRUE (soundInStep (received[0].first, source));
+        }
+        document().setChangedFlag (false);
+        ASSERT_TRUE (app->closeMedia().wasOk());
+    }
+}
+
 TEST_F (ShareTest, NothingIsWrittenOrHandedOnUnlessAWholeCopyCanBe)
 {
     // No media: the button is disabled and the picker does not open.

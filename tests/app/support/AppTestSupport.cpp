@@ -3,6 +3,7 @@
 #include "app/document/FileTypeChooser.h"
 #include "app/support/TestHelpers.h"
 
+#include <cmath>
 #include <cstdlib>
 
 using namespace mediatest;
@@ -84,6 +85,77 @@ const DialogService::Request* AppTest::lastRequest (const juce::String& title) c
         if (it->request.title == title)
             return &it->request;
     return nullptr;
+}
+
+juce::File makeToneAtTwoSeconds (const juce::String& name, bool withPicture)
+{
+    const auto file = scratchFile (name);
+    const juce::String tone = "if(gte(t,2),0.5*sin(2*PI*1000*t),0)";
+    juce::StringArray args;
+    if (withPicture)
+        args.addArray ({ "-f", "lavfi", "-i", "color=c=black:size=96x64:rate=25:duration=4,"
+                                              "drawbox=x=0:y=0:w=iw:h=ih:color=white:t=fill:enable='gte(t,2)'" });
+    args.addArray ({ "-f", "lavfi", "-i", "aevalsrc='" + tone + "|" + tone + "':s=" + (withPicture ? "48000" : "44100") + ":d=4" });
+    if (withPicture)
+        args.addArray ({ "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                         "-b:a", "192k" });
+    args.add (file.getFullPathName());
+    return runFFmpeg (args) ? file : juce::File();
+}
+
+double soundOnset (const Planar& sound, int sampleRate)
+{
+    constexpr size_t block = 64;
+    if (sound.empty() || sampleRate <= 0)
+        return -1.0;
+    // Against its own peak: the chain with a profile learned from the tone
+    // itself may take most of the tone away.
+    float peak = 0.0f;
+    for (const auto& channel : sound)
+        for (float x : channel)
+            peak = std::max (peak, std::abs (x));
+    if (peak < 1.0e-3f)
+        return -1.0;
+    for (size_t start = 0; start < sound[0].size(); start += block)
+        for (const auto& channel : sound)
+            for (size_t i = start; i < std::min (start + block, channel.size()); ++i)
+                if (std::abs (channel[i]) > 0.5f * peak)
+                    return (double) start / sampleRate;
+    return -1.0;
+}
+
+double soundOnset (const juce::File& file)
+{
+    int rate = 0;
+    const auto sound = decodeAll (file, &rate);
+    return soundOnset (sound, rate);
+}
+
+::testing::AssertionResult soundInStep (const juce::File& copy, const juce::File& source)
+{
+    int copyRate = 0, sourceRate = 0;
+    const auto got = decodeAll (copy, &copyRate);
+    const auto want = decodeAll (source, &sourceRate);
+    if (got.empty() || want.empty() || copyRate != sourceRate)
+        return ::testing::AssertionFailure() << copy.getFileName() << ": no sound at the source's rate";
+    const double at = soundOnset (got, copyRate), wanted = soundOnset (want, sourceRate);
+    if (wanted < 0.0 || std::abs (at - wanted) > 0.005)
+        return ::testing::AssertionFailure() << copy.getFileName() << ": the sound starts at " << at << " s, in the source at " << wanted << " s";
+    const auto frames = want[0].size(), tail = (size_t) sourceRate / 10;
+    if (std::abs ((double) got[0].size() - (double) frames) > 1.0)
+        return ::testing::AssertionFailure() << copy.getFileName() << ": " << got[0].size() << " frames, the source " << frames;
+    const auto loudness = [tail] (const std::vector<float>& x)
+    {
+        double sum = 0.0;
+        for (size_t i = x.size() - tail; i < x.size(); ++i)
+            sum += (double) x[i] * x[i];
+        return 10.0 * std::log10 (sum / (double) tail + 1.0e-20);
+    };
+    for (size_t c = 0; c < want.size() && c < got.size(); ++c)
+        if (std::abs (loudness (got[c]) - loudness (want[c])) > 1.0)
+            return ::testing::AssertionFailure() << copy.getFileName() << ": its last 100 ms are at " << loudness (got[c])
+                                                 << " dB, the source's at " << loudness (want[c]) << " dB";
+    return ::testing::AssertionSuccess();
 }
 
 void writeSnapshot (juce::Component& component, const juce::String& name) { apptest::snapshot (component, name + ".png"); }

@@ -60,6 +60,18 @@ protected:
     bool initialiseInSetUp = true;
 };
 
+// Sound silent until 2 s, then a loud 1 kHz tone to its end at 4 s: a WAV
+// at 44.1 kHz, or with a picture (black until the tone, white from it) an
+// MP4 with AAC at 48 kHz. Null when ffmpeg could not make it.
+juce::File makeToneAtTwoSeconds (const juce::String& name, bool withPicture);
+// Where a file's sound first reaches half its peak, to the 64-sample
+// block, in seconds; -1 when it is silent.
+double soundOnset (const mediatest::Planar& sound, int sampleRate);
+double soundOnset (const juce::File& file);
+// Whether a copy's sound starts where the source's does (within 5 ms) and
+// runs whole to its end: as long, and its last 100 ms as loud (within 1 dB).
+::testing::AssertionResult soundInStep (const juce::File& copy, const juce::File& source);
+
 // Writes what a component shows to build/snapshots/<name>.png, for a person to look at.
 void writeSnapshot (juce::Component& component, const juce::String& name);
 
