@@ -43,7 +43,7 @@ std::optional<FileType> fileTypeForExtension (const juce::String& extension)
     auto e = extension.toLowerCase();
     if (! e.startsWithChar ('.'))
         e = "." + e;
-    if (e == ".aiff")
+    if (e == ".aiff" || e == ".aifc")
         return FileType::aiff;
     for (auto t : { FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V, FileType::appleM4A,
                     FileType::coreAudioFormat, FileType::wave, FileType::aiff })
@@ -56,41 +56,6 @@ bool isAudioOnly (FileType type)
 {
     return type == FileType::appleM4A || type == FileType::coreAudioFormat || type == FileType::wave
         || type == FileType::aiff;
-}
-
-bool carriesPicture (FileType type, const juce::String& codec)
-{
-    // What the QuickTime family's writers take as they are: VP9 and AV1 have
-    // a sample entry in MP4 only, the iPod flavour (M4V) takes the two codecs
-    // its players decode, and nothing of ours takes VP8, Theora or the like.
-    const bool everyMovie = codec == "h264" || codec == "mpeg4";
-    switch (type)
-    {
-        case FileType::quickTimeMovie: return everyMovie || codec == "hevc" || codec == "mjpeg";
-        case FileType::mpeg4: return everyMovie || codec == "hevc" || codec == "mjpeg" || codec == "vp9" || codec == "av1";
-        case FileType::appleM4V: return everyMovie;
-        default: return false;
-    }
-}
-
-juce::String pictureCodec (Asset& asset)
-{
-    if (auto video = asset.getFirstTrackWithMediaType (MediaType::video))
-        for (const auto& format : video->getFormatDescriptions())
-            if (format.codec.isNotEmpty())
-                return format.codec;
-    return {};
-}
-
-juce::String pictureCodecTitle (const juce::String& codec)
-{
-    static const std::map<juce::String, juce::String> titles { { "h264", "H.264" },      { "hevc", "HEVC (H.265)" },
-                                                                { "mpeg4", "MPEG-4 Part 2" }, { "mjpeg", "Motion JPEG" },
-                                                                { "vp8", "VP8" },          { "vp9", "VP9" },
-                                                                { "av1", "AV1" },          { "theora", "Theora" },
-                                                                { "rawvideo", "uncompressed" } };
-    const auto it = titles.find (codec);
-    return it != titles.end() ? it->second : codec.toUpperCase();
 }
 
 namespace
@@ -109,7 +74,53 @@ const char* muxerName (FileType type)
     }
     return "mov";
 }
+} // namespace
 
+bool carriesPicture (FileType type, const juce::String& codec)
+{
+    const auto* descriptor = avcodec_descriptor_get_by_name (codec.toRawUTF8());
+    if (isAudioOnly (type) || descriptor == nullptr || descriptor->type != AVMEDIA_TYPE_VIDEO)
+        return false;
+    // The QuickTime writer answers from the tag table it shares with the
+    // reader, but refuses VP8 outright, and VP9 and AV1 outside MP4, when
+    // the file is started.
+    const auto id = descriptor->id;
+    if (type == FileType::quickTimeMovie && (id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9 || id == AV_CODEC_ID_AV1))
+        return false;
+    const auto* muxer = av_guess_format (muxerName (type), nullptr, nullptr);
+    return muxer != nullptr && avformat_query_codec (muxer, id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+juce::String pictureCodec (Asset& asset)
+{
+    if (auto video = asset.getFirstTrackWithMediaType (MediaType::video))
+        for (const auto& format : video->getFormatDescriptions())
+            if (format.codec.isNotEmpty())
+                return format.codec;
+    return {};
+}
+
+juce::String pictureCodecTitle (const juce::String& codec)
+{
+    const auto* descriptor = avcodec_descriptor_get_by_name (codec.toRawUTF8());
+    return descriptor != nullptr && descriptor->long_name != nullptr ? juce::String (descriptor->long_name) : codec;
+}
+
+juce::StringPairArray fileMetadata (const juce::File& file)
+{
+    juce::StringPairArray tags;
+    juce::String why;
+    if (auto demuxer = detail::Demuxer::openFile (file, why))
+    {
+        const AVDictionaryEntry* tag = nullptr;
+        while ((tag = av_dict_get (demuxer->get()->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)) != nullptr)
+            tags.set (juce::String::fromUTF8 (tag->key), juce::String::fromUTF8 (tag->value));
+    }
+    return tags;
+}
+
+namespace
+{
 // An output file being written; closes and frees whatever was opened.
 struct OutputContainer
 {
@@ -210,6 +221,27 @@ void setDisplayMatrix (AVStream* st, const juce::AffineTransform& t)
     m[6] = fx (t.mat02);
     m[7] = fx (t.mat12);
     m[8] = 1 << 30;
+}
+
+// Copies the source's tags that a copy keeps into dict: not what the source
+// container says of itself (brands, the library that wrote it), nor the
+// copy per language the QuickTime reader adds beside a tag ("location-eng").
+// True when one is a reverse-DNS key ("com.apple.quicktime.make"), which the
+// QuickTime family holds only in a key list of its own.
+bool carryTags (const juce::StringPairArray& tags, AVDictionary*& dict)
+{
+    static const juce::StringArray containersOwn { "major_brand", "minor_version", "compatible_brands", "encoder" };
+    bool reverseDns = false;
+    for (int i = 0; i < tags.size(); ++i)
+    {
+        const auto key = tags.getAllKeys()[i];
+        const int dash = key.lastIndexOfChar ('-');
+        if (containersOwn.contains (key, true) || (dash > 0 && key.length() - dash == 4 && tags.containsKey (key.substring (0, dash))))
+            continue;
+        av_dict_set (&dict, key.toRawUTF8(), tags.getAllValues()[i].toRawUTF8(), 0);
+        reverseDns = reverseDns || key.containsChar ('.');
+    }
+    return reverseDns;
 }
 } // namespace
 
@@ -1127,7 +1159,8 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
 
         // Every segment must carry the same kind of packets as the first.
         AVCodecParameters* params = nullptr;
-        AVRational inBase { 1, 1 };
+        AVDictionary* sourceTags = nullptr;
+        AVRational inBase { 1, 1 }, frameRate { 0, 1 };
         for (const auto& s : segments)
         {
             auto& probe = probes[s.file.getFullPathName()];
@@ -1149,7 +1182,9 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
             if (params == nullptr)
             {
                 params = st->codecpar;
+                sourceTags = st->metadata;
                 inBase = st->time_base;
+                frameRate = st->avg_frame_rate;
             }
             else if (st->codecpar->codec_id != params->codec_id || st->codecpar->sample_rate != params->sample_rate
                      || st->codecpar->ch_layout.nb_channels != params->ch_layout.nb_channels
@@ -1179,12 +1214,22 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
             why = "A track could not be added.";
             return false;
         }
-        st->codecpar->codec_tag = 0;
+        // The phones that record HEVC play it only as 'hvc1', with the
+        // parameter sets in the sample entry; the writer's default is 'hev1'.
+        st->codecpar->codec_tag = codecId == AV_CODEC_ID_HEVC && ! isAudioOnly (type) ? MKTAG ('h', 'v', 'c', '1') : 0;
         st->time_base = params->codec_type == AVMEDIA_TYPE_AUDIO && params->sample_rate > 0
                           ? AVRational { 1, params->sample_rate }
                           : inBase;
         if (track->getMediaType() == MediaType::video)
+        {
             setDisplayMatrix (st, track->getPreferredTransform());
+            // The picture's own tags, its timecode among them: the writers
+            // that hold one make a timecode track from it, counted in frames
+            // at the picture's rate.
+            av_dict_copy (&st->metadata, sourceTags, 0);
+            st->avg_frame_rate = frameRate;
+            av_dict_set (&st->metadata, "rotate", nullptr, 0);
+        }
 
         auto feed = std::make_unique<PacketFeed>();
         feed->outIndex = st->index;
@@ -1209,11 +1254,20 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         && out.context->streams[feeds[0]->outIndex]->codecpar->codec_id == AV_CODEC_ID_AAC)
         return writeCafAac (*feeds[0], *out.context->streams[feeds[0]->outIndex]->codecpar, target, cancelRequested, why);
 
+    AVDictionary* muxerOptions = nullptr;
+    const bool quickTimeFamily = type != FileType::coreAudioFormat && type != FileType::wave && type != FileType::aiff;
+    if (carryTags (metadata, out.context->metadata) && quickTimeFamily)
+        av_dict_set (&muxerOptions, "movflags", "+use_metadata_tags", 0);
     if (! out.open (target, why))
-        return false;
-    if (const int r = avformat_write_header (out.context, nullptr); r < 0)
     {
-        why = "The " + fileExtension (type) + " container refused the tracks (" + detail::errorText (r) + ").";
+        av_dict_free (&muxerOptions);
+        return false;
+    }
+    const int started = avformat_write_header (out.context, &muxerOptions);
+    av_dict_free (&muxerOptions);
+    if (started < 0)
+    {
+        why = "The " + fileExtension (type) + " container refused the tracks (" + detail::errorText (started) + ").";
         return false;
     }
 
