@@ -1020,7 +1020,7 @@ juce::MemoryBlock elementaryStreamDescriptor (const AVCodecParameters& p)
     return box.getMemoryBlock();
 }
 
-bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce::File& target,
+bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const AVDictionary* tags, const juce::File& target,
                   const std::atomic<bool>& cancelRequested, juce::String& why)
 {
     if (params.extradata == nullptr || params.extradata_size < 2 || params.sample_rate <= 0)
@@ -1057,6 +1057,20 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
     w.tag ("kuki");
     w.u64 ((std::int64_t) cookie.getSize());
     stream.write (cookie.getData(), cookie.getSize());
+
+    // The tags as FFmpeg's CAF writer stores them: a count, then each key
+    // and value as a string with its terminating zero.
+    if (const int count = av_dict_count (tags); count > 0)
+    {
+        juce::MemoryOutputStream info;
+        info.writeIntBigEndian (count);
+        for (const AVDictionaryEntry* t = nullptr; (t = av_dict_get (tags, "", t, AV_DICT_IGNORE_SUFFIX)) != nullptr;)
+            for (const char* text : { t->key, t->value })
+                info.write (text, std::strlen (text) + 1);
+        w.tag ("info");
+        w.u64 ((std::int64_t) info.getDataSize());
+        stream.write (info.getData(), info.getDataSize());
+    }
 
     w.tag ("data");
     const auto dataSizeAt = stream.getPosition();
@@ -1250,13 +1264,15 @@ bool AssetExportSession::passthrough (const juce::File& target, juce::String& wh
         why = "The asset holds nothing to export.";
         return false;
     }
+    const bool reverseDnsKeys = carryTags (metadata, out.context->metadata);
     if (type == FileType::coreAudioFormat && feeds.size() == 1
         && out.context->streams[feeds[0]->outIndex]->codecpar->codec_id == AV_CODEC_ID_AAC)
-        return writeCafAac (*feeds[0], *out.context->streams[feeds[0]->outIndex]->codecpar, target, cancelRequested, why);
+        return writeCafAac (*feeds[0], *out.context->streams[feeds[0]->outIndex]->codecpar, out.context->metadata, target,
+                            cancelRequested, why);
 
     AVDictionary* muxerOptions = nullptr;
     const bool quickTimeFamily = type != FileType::coreAudioFormat && type != FileType::wave && type != FileType::aiff;
-    if (carryTags (metadata, out.context->metadata) && quickTimeFamily)
+    if (reverseDnsKeys && quickTimeFamily)
         av_dict_set (&muxerOptions, "movflags", "+use_metadata_tags", 0);
     if (! out.open (target, why))
     {

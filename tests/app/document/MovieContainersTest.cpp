@@ -300,6 +300,16 @@ TEST_F (AppTest, APhoneOrCameraMovieComesBackPlayableWithWhenWhereAndWhatRecorde
         EXPECT_EQ (tag (copy, "format_tags=com.apple.quicktime.model"), "iPhone 13");
         EXPECT_EQ (tag (copy, "format_tags=major_brand"), copy.hasFileExtension (".mp4") ? "isom" : "qt  ");
     }
+    // The sound alone keeps them too.
+    for (int format : { 3, 4 })
+    {
+        const auto copy = dir.getChildFile ("sound").withFileExtension (ClarivoDocument::extensionForFormat (format));
+        SCOPED_TRACE (copy.getFileName());
+        ASSERT_EQ (saveAs (copy, format), juce::FileBasedDocument::savedOk) << textOf ("Error writing to file...");
+        EXPECT_EQ (tag (copy, "format_tags=creation_time"), "2024-05-01T10:20:30.000000Z");
+        EXPECT_TRUE (tag (copy, "format_tags=location").startsWith ("+48.8577+002.2950")) << tag (copy, "format_tags=location");
+        EXPECT_EQ (tag (copy, "format_tags=com.apple.quicktime.model"), "iPhone 13");
+    }
     ASSERT_TRUE (app->closeMedia().wasOk());
 
     // An action camera's timecode, kept as a timecode track.
