@@ -241,6 +241,11 @@ bool carryTags (const juce::StringPairArray& tags, AVDictionary*& dict)
         av_dict_set (&dict, key.toRawUTF8(), tags.getAllValues()[i].toRawUTF8(), 0);
         reverseDns = reverseDns || key.containsChar ('.');
     }
+    // A broadcast wave gives the day and the time of day apart; a writer
+    // given the time alone would date it today.
+    const auto moment = tags["creation_time"], day = tags["date"];
+    if (moment.length() == 8 && moment[2] == ':')
+        av_dict_set (&dict, "creation_time", day.length() == 10 && day[4] == '-' ? (day + "T" + moment).toRawUTF8() : nullptr, 0);
     return reverseDns;
 }
 } // namespace

@@ -347,4 +347,13 @@ TEST_F (AppTest, AFieldRecordingKeepsItsBroadcastWaveDescriptionInAWaveSave)
     // Samples since midnight: the copy starts where the recording did.
     EXPECT_EQ (bext[juce::WavAudioFormat::bwavTimeReference], "1766880000");
     EXPECT_EQ (reader->bitsPerSample, 24u);
+
+    // Its day and time of day, local as a recorder keeps them, become the
+    // recording date of a copy in another format.
+    const auto m4a = scratchFolder().getChildFile ("processed.m4a");
+    ASSERT_EQ (saveAs (m4a, 3), juce::FileBasedDocument::savedOk);
+    const auto utc = (std::time_t) (juce::Time (2024, 4, 1, 10, 20, 30, 0, true).toMilliseconds() / 1000);
+    char expected[40];
+    std::strftime (expected, sizeof (expected), "%Y-%m-%dT%H:%M:%S.000000Z", std::gmtime (&utc));
+    EXPECT_EQ (tag (m4a, "format_tags=creation_time"), expected);
 }
