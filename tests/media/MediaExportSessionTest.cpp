@@ -3,11 +3,18 @@
 
 #include "engine/CVAudioTapProcessor.h"
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
 #include "platform/media/MediaExportSession.h"
 #include "platform/media/MediaFileOutput.h"
 #include "platform/media/MediaPlayer.h"
 
 #include <cerrno>
+
+extern "C"
+{
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 using namespace clarivo::media;
 using namespace mediatest;
@@ -425,4 +432,97 @@ TEST (MediaExportSession, ExportsToOneNameNeitherMixNorReplaceAFile)
     EXPECT_EQ (saved.loadFileAsString(), "saved meanwhile");
     EXPECT_EQ (dir.getChildFile ("moved").loadFileAsString(), "new");
     EXPECT_EQ (filesIn (dir), juce::StringArray ({ "moved", "saved.m4a" }));
+}
+
+// Which movie type carries which picture is FFmpeg's answer, not a list of
+// ours: every picture this FFmpeg can make is copied into each movie type
+// said to carry it, and must come back as that picture.
+TEST (MediaExportSession, EveryPictureAMovieTypeIsSaidToCarryIsWrittenAndReadsBack)
+{
+    struct Known
+    {
+        const char* codec;
+        bool mov, mp4, m4v;
+    };
+    // Tape and disc transfers, phones and the web; the writers refuse VP8
+    // outright and VP9 and AV1 outside MP4, whatever they answer when asked.
+    for (const auto& k : { Known { "mpeg2video", true, true, false }, { "mpeg1video", true, true, false },
+                           { "dvvideo", true, false, false }, { "hevc", true, true, false }, { "h264", true, true, true },
+                           { "mpeg4", true, true, true }, { "vp9", false, true, false }, { "av1", false, true, false },
+                           { "vp8", false, false, false }, { "theora", false, false, false } })
+    {
+        SCOPED_TRACE (k.codec);
+        EXPECT_EQ (carriesPicture (FileType::quickTimeMovie, k.codec), k.mov);
+        EXPECT_EQ (carriesPicture (FileType::mpeg4, k.codec), k.mp4);
+        EXPECT_EQ (carriesPicture (FileType::appleM4V, k.codec), k.m4v);
+        EXPECT_FALSE (carriesPicture (FileType::appleM4A, k.codec));
+    }
+    EXPECT_FALSE (carriesPicture (FileType::quickTimeMovie, "aac"));
+    EXPECT_FALSE (carriesPicture (FileType::mpeg4, "no such codec"));
+    EXPECT_EQ (pictureCodecTitle ("mpeg2video"), "MPEG-2 video");
+    EXPECT_EQ (pictureCodecTitle ("dvvideo"), "DV (Digital Video)");
+
+    const FileType movies[] = { FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V };
+    struct Sample
+    {
+        const AVCodecDescriptor* codec;
+        juce::File file;
+        std::unique_ptr<juce::ChildProcess> maker;
+    };
+    std::vector<Sample> samples;
+    const auto dir = scratchFolder();
+    for (const AVCodecDescriptor* d = nullptr; (d = avcodec_descriptor_next (d)) != nullptr;)
+        if (d->type == AVMEDIA_TYPE_VIDEO && avcodec_find_encoder (d->id) != nullptr
+            && std::any_of (std::begin (movies), std::end (movies), [d] (FileType t) { return carriesPicture (t, d->name); }))
+            samples.push_back ({ d, dir.getChildFile (juce::String (d->name) + (carriesPicture (FileType::quickTimeMovie, d->name) ? ".mov" : ".mkv")), {} });
+    ASSERT_GT (samples.size(), 20u);
+
+    // A few frames of each, made side by side; some encoders take only
+    // the picture sizes of their tape or broadcast format.
+    const auto start = [] (Sample& s)
+    {
+        const juce::String name (s.codec->name);
+        juce::StringArray args { "ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i" };
+        const bool tapeSize = name == "dvvideo" || name == "avui";
+        args.add ("testsrc=rate=25:duration=0.12:size=" + juce::String (tapeSize ? "720x576" : name == "dnxhd" ? "1280x720" : "176x144"));
+        args.addArray ({ "-c:v", name });
+        if (name == "avui")
+            args.addArray ({ "-strict", "-2" });
+        if (name == "dvvideo")
+            args.addArray ({ "-pix_fmt", "yuv420p" });
+        if (name == "dnxhd")
+            args.addArray ({ "-profile:v", "dnxhr_lb", "-pix_fmt", "yuv422p" });
+        args.add (s.file.getFullPathName());
+        s.maker = std::make_unique<juce::ChildProcess>();
+        EXPECT_TRUE (s.maker->start (args, juce::ChildProcess::wantStdErr)) << name;
+    };
+    for (size_t first = 0; first < samples.size(); first += 8)
+    {
+        const auto last = std::min (samples.size(), first + 8);
+        for (size_t i = first; i < last; ++i)
+            start (samples[i]);
+        for (size_t i = first; i < last; ++i)
+        {
+            const auto errors = samples[i].maker->readAllProcessOutput();
+            EXPECT_TRUE (samples[i].maker->waitForProcessToFinish (120000) && samples[i].maker->getExitCode() == 0)
+                << samples[i].codec->name << ": " << errors;
+        }
+    }
+
+    for (const auto& s : samples)
+        for (auto type : movies)
+        {
+            if (! carriesPicture (type, s.codec->name) || ! s.file.existsAsFile())
+                continue;
+            SCOPED_TRACE (std::string (s.codec->name) + " in " + fileExtension (type).toStdString());
+            const auto copy = dir.getChildFile (juce::String ("copy-") + s.codec->name + fileExtension (type));
+            const auto outcome = runExport (makeSession (URLAsset::assetWithURL (s.file), kExportPresetPassthrough, copy, type));
+            ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+            juce::String why;
+            auto written = detail::Demuxer::openFile (copy, why);
+            ASSERT_NE (written, nullptr) << why;
+            ASSERT_EQ (written->numStreams(), 1);
+            EXPECT_EQ (written->stream (0)->codecpar->codec_id, s.codec->id);
+            EXPECT_EQ (videoPackets (copy).size(), videoPackets (s.file).size());
+        }
 }

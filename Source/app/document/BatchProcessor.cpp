@@ -146,10 +146,11 @@ void BatchProcessor::processFile (const juce::File& input, const juce::File& out
     // and a second run meets its first one's files: a batch never replaces
     // and never asks.
     // The format is settled first, for this file alone: its picture may need
-    // another movie format than the batch's, or the sound alone.
+    // another movie format than the batch's, or the sound alone, which a
+    // batch left to run on its own saves without asking.
     auto* player = ProcessingAVPlayer::getCurrent();
     const int batchFormat = document.formatIndex;
-    const int format = player != nullptr ? player->formatForCopy (batchFormat, "save") : batchFormat;
+    const int format = player != nullptr ? player->formatForCopy (batchFormat, "save", true) : batchFormat;
     if (format < 0)
         return;
     const auto first = outputFolder.getChildFile (input.getFileName())

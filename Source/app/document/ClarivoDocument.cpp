@@ -51,6 +51,9 @@ int ClarivoDocument::ownFormatForFile (const juce::File& file)
     for (int i = 0; i < 9; ++i)
         if (extension.equalsIgnoreCase (kExtensions[i]))
             return i;
+    // AIFF by its other names: the long one, and that of AIFF-C.
+    if (extension.equalsIgnoreCase (".aiff") || extension.equalsIgnoreCase (".aifc"))
+        return 6;
     return -1;
 }
 

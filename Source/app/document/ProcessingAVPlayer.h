@@ -102,8 +102,9 @@ public:
     // asked for cannot carry the loaded picture another movie format that
     // can is taken; where none can, the user is told before anything is
     // written (verb: "save" or "share") and offered the sound-only formats.
-    // -1 when the user declined.
-    int formatForCopy (int format, const juce::String& verb);
+    // -1 when the user declined. Unattended (a batch), nobody is asked: the
+    // sound goes into the format the box offers first.
+    int formatForCopy (int format, const juce::String& verb, bool unattended = false);
     // The plain-sound copy that the thumbnail and the analysis read: made
     // whole from the media, made by the audio readers when the media could
     // not be decoded to its end, not made at all, or not made because the

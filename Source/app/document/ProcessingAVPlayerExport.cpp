@@ -98,7 +98,7 @@ std::optional<FileType> fileTypeForFormat (int format)
 // Copies frames [first, first + count) of the rendered sound into a 24-bit
 // WAV or AIFF file at the source's rate and channel count, and waits for it.
 bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destination, FileType type, double rate,
-                      int channels, std::int64_t first, std::int64_t count)
+                      int channels, std::int64_t first, std::int64_t count, const juce::StringPairArray& tags)
 {
     LinearPCMSettings settings;
     settings.sampleRate = rate;
@@ -125,6 +125,7 @@ bool copyAsLinearPCM (std::shared_ptr<Asset> rendered, const juce::File& destina
     if (writer == nullptr || ! writer->canAddInput (*input))
         return false;
     writer->addInput (input);
+    writer->setMetadata (tags);
     if (! writer->startWriting())
         return false;
     writer->startSessionAtSourceTime (Time::zero());
@@ -365,7 +366,8 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     {
         // The render has just been read whole: what fails here is the writing.
         lastExportFailure = ExportFailure::writeFailed;
-        return succeeded (copyAsLinearPCM (renderedAsset, destination, *fileTypeForFormat (format), rate, channels, latency, frames));
+        return succeeded (copyAsLinearPCM (renderedAsset, destination, *fileTypeForFormat (format), rate, channels, latency,
+                                           frames, fileMetadata (origURL)));
     }
 
     if (format == 7 || format == 8)
@@ -422,6 +424,8 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
         return false;
     session->setOutputURL (destination);
     session->setOutputFileType (*fileTypeForFormat (format));
+    // Photo libraries file a copy by the day, place and camera its source names.
+    session->setMetadata (fileMetadata (origURL));
     waitForSession (*session, 0.9, 1.0);
     logStatus (*session, "(2)");
     return session->getStatus() == ExportStatus::completed ? succeeded (true) : failed (*session);
@@ -467,7 +471,7 @@ juce::String ProcessingAVPlayer::writeFailureReason (int error)
     return "the system reported \"" + juce::String (std::strerror (error)) + "\"";
 }
 
-int ProcessingAVPlayer::formatForCopy (int format, const juce::String& verb)
+int ProcessingAVPlayer::formatForCopy (int format, const juce::String& verb, bool unattended)
 {
     const auto movie = fileTypeForFormat (format);
     const auto codec = origAsset != nullptr ? pictureCodec (*origAsset) : juce::String();
@@ -479,13 +483,15 @@ int ProcessingAVPlayer::formatForCopy (int format, const juce::String& verb)
             return other;
 
     const juce::StringArray soundOnly { "M4A", "CoreAudio", "WAVE", "AIFF", "FLAC", "MP3" };
+    if (unattended)
+        return 3;
     auto buttons = soundOnly;
     buttons.add ("Cancel");
     const auto name = origURL != juce::File() ? origURL.getFileName() : juce::String ("the media");
     const int answer = DialogService::get().ask (
         juce::MessageBoxIconType::WarningIcon, "Picture Cannot Be Kept",
         "The picture of \"" + name + "\" is " + pictureCodecTitle (codec)
-            + " video, which none of the movie formats (QuickTime, MPEG-4, M4V) can carry. Nothing has been written.\n\n"
+            + ", which none of the movie formats (QuickTime, MPEG-4, M4V) can carry. Nothing has been written.\n\n"
               "Clarivo can "
             + verb + " the processed sound alone in one of these formats:",
         buttons);
@@ -568,7 +574,7 @@ juce::String ProcessingAVPlayer::shareFailureText (ExportFailure failure, int er
                 return "The " + ClarivoDocument::extensionForFormat (format) + " container refused the processed sound of " + name + "."
                      + nothing;
             return "The " + ClarivoDocument::extensionForFormat (format) + " container refused the picture of " + name + " ("
-                 + pictureCodecTitle (origAsset != nullptr ? pictureCodec (*origAsset) : juce::String()) + " video)." + nothing;
+                 + pictureCodecTitle (origAsset != nullptr ? pictureCodec (*origAsset) : juce::String()) + ")." + nothing;
         case ExportFailure::sourceUnreadable:
             return "Clarivo could not read " + name + " to its end, so there is no whole processed copy to share." + nothing;
         case ExportFailure::writeFailed:

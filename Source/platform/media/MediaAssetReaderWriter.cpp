@@ -477,6 +477,52 @@ void AssetWriter::addInput (std::shared_ptr<AssetWriterInput> in)
     input = std::move (in);
 }
 
+namespace
+{
+// A WAV file's broadcast wave and RIFF INFO fields from the tags FFmpeg's
+// readers give. Its WAV reader renames the broadcast wave fields after the
+// general tags (description as "comment", originator as "encoded_by",
+// origination date and time as "date" and "creation_time"); other readers
+// give a moment as an ISO 8601 "creation_time".
+juce::StringPairArray waveTags (const juce::StringPairArray& tags)
+{
+    const auto first = [&tags] (std::initializer_list<const char*> names)
+    {
+        for (auto* name : names)
+            if (tags[name].isNotEmpty())
+                return tags[name];
+        return juce::String();
+    };
+    const auto moment = tags["creation_time"];
+    const bool iso = moment.length() >= 19 && moment[10] == 'T';
+    juce::String date = first ({ "origination_date", "date" }), time = first ({ "origination_time" });
+    if (date.length() != 10 && iso)
+        date = moment.substring (0, 10);
+    if (time.isEmpty())
+        time = iso ? moment.substring (11, 19) : moment.length() == 8 ? moment : juce::String();
+
+    juce::StringPairArray out;
+    const auto put = [&out] (const char* key, const juce::String& value)
+    {
+        if (value.isNotEmpty())
+            out.set (key, value);
+    };
+    put (juce::WavAudioFormat::bwavDescription, first ({ "description", "comment" }));
+    put (juce::WavAudioFormat::bwavOriginator, first ({ "originator", "encoded_by" }));
+    put (juce::WavAudioFormat::bwavOriginatorRef, first ({ "originator_reference" }));
+    put (juce::WavAudioFormat::bwavOriginationDate, date.length() == 10 ? date : juce::String());
+    put (juce::WavAudioFormat::bwavOriginationTime, time);
+    put (juce::WavAudioFormat::bwavTimeReference, first ({ "time_reference" }));
+    put (juce::WavAudioFormat::bwavCodingHistory, first ({ "coding_history" }));
+    put (juce::WavAudioFormat::riffInfoTitle, first ({ "title" }));
+    put (juce::WavAudioFormat::riffInfoArtist, first ({ "artist" }));
+    put (juce::WavAudioFormat::riffInfoCopyright, first ({ "copyright" }));
+    put (juce::WavAudioFormat::riffInfoGenre, first ({ "genre" }));
+    put (juce::WavAudioFormat::riffInfoProductName, first ({ "album" }));
+    return out;
+}
+} // namespace
+
 bool AssetWriter::startWriting()
 {
     if (status.load() != WriterStatus::unknown)
@@ -507,11 +553,17 @@ bool AssetWriter::startWriting()
     }
 
     std::unique_ptr<juce::AudioFormat> format;
+    juce::StringPairArray tags;
     if (type == FileType::wave)
+    {
         format = std::make_unique<juce::WavAudioFormat>();
+        tags = waveTags (metadata);
+    }
     else
+    {
         format = std::make_unique<juce::AiffAudioFormat>();
-    writer.reset (format->createWriterFor (stream.get(), s.sampleRate, (unsigned int) s.numberOfChannels, s.bitDepth, {}, 0));
+    }
+    writer.reset (format->createWriterFor (stream.get(), s.sampleRate, (unsigned int) s.numberOfChannels, s.bitDepth, tags, 0));
     if (writer == nullptr)
     {
         stream.reset();

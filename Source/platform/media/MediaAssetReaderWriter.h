@@ -200,6 +200,10 @@ public:
 
     bool canAddInput (const AssetWriterInput& input) const;
     void addInput (std::shared_ptr<AssetWriterInput> input);
+    // Tags for the file, named as fileMetadata gives them; set before
+    // writing starts. A WAV file keeps a broadcast wave's description,
+    // originator, date, time and time reference, and the title and the like.
+    void setMetadata (const juce::StringPairArray& tags) { metadata = tags; }
     bool startWriting();
     // Buffers are written one after another whatever their time stamps; the
     // session start is kept for reference.
@@ -226,6 +230,7 @@ private:
     std::mutex writeLock;
     std::vector<std::vector<int>> planar;
     Time sessionStart = Time::zero();
+    juce::StringPairArray metadata;
     std::atomic<WriterStatus> status { WriterStatus::unknown };
     mutable std::mutex errorLock;
     juce::String error;

@@ -65,7 +65,7 @@ std::optional<FileType> fileTypeForExtension (const juce::String& extension)
     auto e = extension.toLowerCase();
     if (! e.startsWithChar ('.'))
         e = "." + e;
-    if (e == ".aiff")
+    if (e == ".aiff" || e == ".aifc")
         return FileType::aiff;
     for (auto t : { FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V, FileType::appleM4A,
                     FileType::coreAudioFormat, FileType::wave, FileType::aiff })
@@ -78,41 +78,6 @@ bool isAudioOnly (FileType type)
 {
     return type == FileType::appleM4A || type == FileType::coreAudioFormat || type == FileType::wave
         || type == FileType::aiff;
-}
-
-bool carriesPicture (FileType type, const juce::String& codec)
-{
-    // What the QuickTime family's writers take as they are: VP9 and AV1 have
-    // a sample entry in MP4 only, the iPod flavour (M4V) takes the two codecs
-    // its players decode, and nothing of ours takes VP8, Theora or the like.
-    const bool everyMovie = codec == "h264" || codec == "mpeg4";
-    switch (type)
-    {
-        case FileType::quickTimeMovie: return everyMovie || codec == "hevc" || codec == "mjpeg";
-        case FileType::mpeg4: return everyMovie || codec == "hevc" || codec == "mjpeg" || codec == "vp9" || codec == "av1";
-        case FileType::appleM4V: return everyMovie;
-        default: return false;
-    }
-}
-
-juce::String pictureCodec (Asset& asset)
-{
-    if (auto video = asset.getFirstTrackWithMediaType (MediaType::video))
-        for (const auto& format : video->getFormatDescriptions())
-            if (format.codec.isNotEmpty())
-                return format.codec;
-    return {};
-}
-
-juce::String pictureCodecTitle (const juce::String& codec)
-{
-    static const std::map<juce::String, juce::String> titles { { "h264", "H.264" },      { "hevc", "HEVC (H.265)" },
-                                                                { "mpeg4", "MPEG-4 Part 2" }, { "mjpeg", "Motion JPEG" },
-                                                                { "vp8", "VP8" },          { "vp9", "VP9" },
-                                                                { "av1", "AV1" },          { "theora", "Theora" },
-                                                                { "rawvideo", "uncompressed" } };
-    const auto it = titles.find (codec);
-    return it != titles.end() ? it->second : codec.toUpperCase();
 }
 
 namespace
@@ -143,7 +108,53 @@ const char* muxerName (FileType type)
     }
     return "mov";
 }
+} // namespace
 
+bool carriesPicture (FileType type, const juce::String& codec)
+{
+    const auto* descriptor = avcodec_descriptor_get_by_name (codec.toRawUTF8());
+    if (isAudioOnly (type) || descriptor == nullptr || descriptor->type != AVMEDIA_TYPE_VIDEO)
+        return false;
+    // The QuickTime writer answers from the tag table it shares with the
+    // reader, but refuses VP8 outright, and VP9 and AV1 outside MP4, when
+    // the file is started.
+    const auto id = descriptor->id;
+    if (type == FileType::quickTimeMovie && (id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9 || id == AV_CODEC_ID_AV1))
+        return false;
+    const auto* muxer = av_guess_format (muxerName (type), nullptr, nullptr);
+    return muxer != nullptr && avformat_query_codec (muxer, id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+juce::String pictureCodec (Asset& asset)
+{
+    if (auto video = asset.getFirstTrackWithMediaType (MediaType::video))
+        for (const auto& format : video->getFormatDescriptions())
+            if (format.codec.isNotEmpty())
+                return format.codec;
+    return {};
+}
+
+juce::String pictureCodecTitle (const juce::String& codec)
+{
+    const auto* descriptor = avcodec_descriptor_get_by_name (codec.toRawUTF8());
+    return descriptor != nullptr && descriptor->long_name != nullptr ? juce::String (descriptor->long_name) : codec;
+}
+
+juce::StringPairArray fileMetadata (const juce::File& file)
+{
+    juce::StringPairArray tags;
+    juce::String why;
+    if (auto demuxer = detail::Demuxer::openFile (file, why))
+    {
+        const AVDictionaryEntry* tag = nullptr;
+        while ((tag = av_dict_get (demuxer->get()->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)) != nullptr)
+            tags.set (juce::String::fromUTF8 (tag->key), juce::String::fromUTF8 (tag->value));
+    }
+    return tags;
+}
+
+namespace
+{
 // An output file being written; closes and frees whatever was opened.
 struct OutputContainer
 {
@@ -231,6 +242,32 @@ void setDisplayMatrix (AVStream* st, const juce::AffineTransform& t)
     m[6] = fx (t.mat02);
     m[7] = fx (t.mat12);
     m[8] = 1 << 30;
+}
+
+// Copies the source's tags that a copy keeps into dict: not what the source
+// container says of itself (brands, the library that wrote it), nor the
+// copy per language the QuickTime reader adds beside a tag ("location-eng").
+// True when one is a reverse-DNS key ("com.apple.quicktime.make"), which the
+// QuickTime family holds only in a key list of its own.
+bool carryTags (const juce::StringPairArray& tags, AVDictionary*& dict)
+{
+    static const juce::StringArray containersOwn { "major_brand", "minor_version", "compatible_brands", "encoder" };
+    bool reverseDns = false;
+    for (int i = 0; i < tags.size(); ++i)
+    {
+        const auto key = tags.getAllKeys()[i];
+        const int dash = key.lastIndexOfChar ('-');
+        if (containersOwn.contains (key, true) || (dash > 0 && key.length() - dash == 4 && tags.containsKey (key.substring (0, dash))))
+            continue;
+        av_dict_set (&dict, key.toRawUTF8(), tags.getAllValues()[i].toRawUTF8(), 0);
+        reverseDns = reverseDns || key.containsChar ('.');
+    }
+    // A broadcast wave gives the day and the time of day apart; a writer
+    // given the time alone would date it today.
+    const auto moment = tags["creation_time"], day = tags["date"];
+    if (moment.length() == 8 && moment[2] == ':')
+        av_dict_set (&dict, "creation_time", day.length() == 10 && day[4] == '-' ? (day + "T" + moment).toRawUTF8() : nullptr, 0);
+    return reverseDns;
 }
 } // namespace
 
@@ -984,7 +1021,7 @@ juce::MemoryBlock elementaryStreamDescriptor (const AVCodecParameters& p)
     return box.getMemoryBlock();
 }
 
-bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce::File& target,
+bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const AVDictionary* tags, const juce::File& target,
                   const std::atomic<bool>& cancelRequested, ExportFault& why)
 {
     if (params.extradata == nullptr || params.extradata_size < 2 || params.sample_rate <= 0)
@@ -1015,6 +1052,20 @@ bool writeCafAac (PacketFeed& feed, const AVCodecParameters& params, const juce:
     w.tag ("kuki");
     w.u64 ((std::int64_t) cookie.getSize());
     stream.write (cookie.getData(), cookie.getSize());
+
+    // The tags as FFmpeg's CAF writer stores them: a count, then each key
+    // and value as a string with its terminating zero.
+    if (const int count = av_dict_count (tags); count > 0)
+    {
+        juce::MemoryOutputStream info;
+        info.writeIntBigEndian (count);
+        for (const AVDictionaryEntry* t = nullptr; (t = av_dict_get (tags, "", t, AV_DICT_IGNORE_SUFFIX)) != nullptr;)
+            for (const char* text : { t->key, t->value })
+                info.write (text, std::strlen (text) + 1);
+        w.tag ("info");
+        w.u64 ((std::int64_t) info.getDataSize());
+        stream.write (info.getData(), info.getDataSize());
+    }
 
     w.tag ("data");
     const auto dataSizeAt = stream.getPosition();
@@ -1107,7 +1158,8 @@ bool AssetExportSession::passthrough (const juce::File& target, ExportFault& why
 
         // Every segment must carry the same kind of packets as the first.
         AVCodecParameters* params = nullptr;
-        AVRational inBase { 1, 1 };
+        AVDictionary* sourceTags = nullptr;
+        AVRational inBase { 1, 1 }, frameRate { 0, 1 };
         for (const auto& s : segments)
         {
             auto& probe = probes[s.file.getFullPathName()];
@@ -1123,7 +1175,9 @@ bool AssetExportSession::passthrough (const juce::File& target, ExportFault& why
             if (params == nullptr)
             {
                 params = st->codecpar;
+                sourceTags = st->metadata;
                 inBase = st->time_base;
+                frameRate = st->avg_frame_rate;
             }
             else if (st->codecpar->codec_id != params->codec_id || st->codecpar->sample_rate != params->sample_rate
                      || st->codecpar->ch_layout.nb_channels != params->ch_layout.nb_channels
@@ -1150,12 +1204,22 @@ bool AssetExportSession::passthrough (const juce::File& target, ExportFault& why
         {
             return why.fail (ExportFailure::other, "A track could not be added.");
         }
-        st->codecpar->codec_tag = 0;
+        // The phones that record HEVC play it only as 'hvc1', with the
+        // parameter sets in the sample entry; the writer's default is 'hev1'.
+        st->codecpar->codec_tag = codecId == AV_CODEC_ID_HEVC && ! isAudioOnly (type) ? MKTAG ('h', 'v', 'c', '1') : 0;
         st->time_base = params->codec_type == AVMEDIA_TYPE_AUDIO && params->sample_rate > 0
                           ? AVRational { 1, params->sample_rate }
                           : inBase;
         if (track->getMediaType() == MediaType::video)
+        {
             setDisplayMatrix (st, track->getPreferredTransform());
+            // The picture's own tags, its timecode among them: the writers
+            // that hold one make a timecode track from it, counted in frames
+            // at the picture's rate.
+            av_dict_copy (&st->metadata, sourceTags, 0);
+            st->avg_frame_rate = frameRate;
+            av_dict_set (&st->metadata, "rotate", nullptr, 0);
+        }
 
         auto feed = std::make_unique<PacketFeed>();
         feed->outIndex = st->index;
@@ -1175,17 +1239,29 @@ bool AssetExportSession::passthrough (const juce::File& target, ExportFault& why
     {
         return why.fail (ExportFailure::other, "The asset holds nothing to export.");
     }
+    const bool reverseDnsKeys = carryTags (metadata, out.context->metadata);
     if (type == FileType::coreAudioFormat && feeds.size() == 1
         && out.context->streams[feeds[0]->outIndex]->codecpar->codec_id == AV_CODEC_ID_AAC)
-        return writeCafAac (*feeds[0], *out.context->streams[feeds[0]->outIndex]->codecpar, target, cancelRequested, why);
+        return writeCafAac (*feeds[0], *out.context->streams[feeds[0]->outIndex]->codecpar, out.context->metadata, target,
+                            cancelRequested, why);
 
+    AVDictionary* muxerOptions = nullptr;
+    const bool quickTimeFamily = type != FileType::coreAudioFormat && type != FileType::wave && type != FileType::aiff;
+    if (reverseDnsKeys && quickTimeFamily)
+        av_dict_set (&muxerOptions, "movflags", "+use_metadata_tags", 0);
     if (! out.open (target, why))
+    {
+        av_dict_free (&muxerOptions);
         return false;
+    }
     // A header that could not be written out is a write failure; one the
     // muxer would not make, a refusal of the tracks.
-    if (const int r = avformat_write_header (out.context, nullptr); r < 0)
-        return why.fail (systemErrorOf (r) != 0 ? ExportFailure::writeFailed : ExportFailure::pictureRefused,
-                         "The " + fileExtension (type) + " container refused the tracks (" + detail::errorText (r) + ").", systemErrorOf (r));
+    const int started = avformat_write_header (out.context, &muxerOptions);
+    av_dict_free (&muxerOptions);
+    if (started < 0)
+        return why.fail (systemErrorOf (started) != 0 ? ExportFailure::writeFailed : ExportFailure::pictureRefused,
+                         "The " + fileExtension (type) + " container refused the tracks (" + detail::errorText (started) + ").",
+                         systemErrorOf (started));
 
     for (auto& f : feeds)
     {

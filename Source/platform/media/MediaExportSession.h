@@ -30,8 +30,13 @@ bool isAudioOnly (FileType type);
 bool carriesPicture (FileType type, const juce::String& codec);
 // The codec of the asset's first picture track, empty without one.
 juce::String pictureCodec (Asset& asset);
-// The name a person knows a picture codec by ("VP8", "H.264").
+// The name a person knows a picture codec by ("MPEG-2 video", "DV (Digital Video)").
 juce::String pictureCodecTitle (const juce::String& codec);
+// The tags of a media file as a whole, as FFmpeg's readers name them: when,
+// where and with what it was recorded ("creation_time", "location",
+// "com.apple.quicktime.make", a broadcast wave's "description" and
+// "time_reference"). Empty when the file cannot be read.
+juce::StringPairArray fileMetadata (const juce::File& file);
 
 // Renders the first audio track of the asset through the mix's taps and
 // encodes it as AAC in an M4A file.
@@ -92,6 +97,9 @@ public:
     // Null exports the plain audio.
     void setAudioMix (std::shared_ptr<AudioMix> mix) { audioMix = std::move (mix); }
     std::shared_ptr<AudioMix> getAudioMix() const { return audioMix; }
+    // Tags for the file as a whole, as fileMetadata gives them; a copy
+    // keeps those its container can hold.
+    void setMetadata (const juce::StringPairArray& tags) { metadata = tags; }
     // The part of the asset to export; the whole asset unless set. A render
     // fills what lies before or past the asset with silence.
     void setTimeRange (TimeRange range) { timeRange = range; }
@@ -126,6 +134,7 @@ private:
     std::optional<FileType> fileType;
     std::shared_ptr<AudioMix> audioMix;
     std::optional<TimeRange> timeRange;
+    juce::StringPairArray metadata;
 
     std::atomic<ExportStatus> status { ExportStatus::unknown };
     std::atomic<float> progress { 0.0f };

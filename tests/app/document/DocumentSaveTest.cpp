@@ -204,16 +204,11 @@ TEST_F (AppTest, AFailedSaveSaysSoAndLeavesTheOldCopyAsItWas)
     failsLeavingOld (5);
 
     ASSERT_TRUE (app->closeMedia().wasOk());
-    // Raw pictures no movie container takes: said before anything is written.
+    // Raw pictures QuickTime carries, but of a size its writer refuses.
     ASSERT_TRUE (open (media ("huge.mov")).wasOk());
-    const auto old = dir.getChildFile ("old.mov");
-    old.replaceWithText ("the old copy");
     DialogService::get().clearHistory();
-    EXPECT_EQ (saveAs (old, 0, 9, "Cancel"), juce::FileBasedDocument::userCancelledSave);
-    EXPECT_EQ (askedTitles(), juce::StringArray ("Picture Cannot Be Kept"));
-    EXPECT_TRUE (textOf ("Picture Cannot Be Kept").contains ("uncompressed")) << textOf ("Picture Cannot Be Kept");
-    EXPECT_EQ (old.loadFileAsString(), "the old copy");
-    EXPECT_EQ (filesIn (dir).size(), 1) << filesIn (dir).joinIntoString (", ");
+    failsLeavingOld (0);
+    EXPECT_EQ (askedTitles(), juce::StringArray ({ "Replace file?", "Error writing to file..." }));
     // A profile learned from it by the analysis counts as a change.
     if (document().hasChangedSinceSaved())
         DialogService::get().answerWithButton ("Discard Changes");

@@ -558,3 +558,35 @@ TEST_F (AppTest, BatchIntoAFolderWithoutUnnamedFilesWritesEveryFileFlushedBefore
     }
     EXPECT_EQ (named, 4) << lines.joinIntoString ("\n");
 }
+
+TEST_F (AppTest, AnAiffMemoComesBackAsAiffFromTheBatchTheSaveAndTheShare)
+{
+    const auto root = scratchFolder();
+    const auto in = root.getChildFile ("in"), out = root.getChildFile ("out");
+    auto aiff = tone;
+    aiff.addArray ({ "-c:a", "pcm_s16be" });
+    make (in.getChildFile ("Memo.aiff"), aiff);
+    make (in.getChildFile ("Take.AIFC"), aiff);
+    out.createDirectory();
+
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (in);
+    dialogs.answerWithFile (out);
+    app->runBatchProcessor();
+    juce::StringArray written;
+    for (const auto& f : out.findChildFiles (juce::File::findFiles, false, "*"))
+        written.add (f.getFileName());
+    written.sort (true);
+    EXPECT_EQ (written.joinIntoString (" "), "Memo.aif Take.aif");
+    EXPECT_EQ (apptest::ffprobe (out.getChildFile ("Memo.aif"), "format=format_name").joinIntoString (""), "aiff");
+
+    // Save As starts from AIFF, and the shared copy is one.
+    ASSERT_TRUE (open (in.getChildFile ("Memo.aiff")).wasOk());
+    EXPECT_EQ (document().formatIndex, 6);
+    EXPECT_EQ (document().getSuggestedSaveAsFile (in.getChildFile ("Memo.aiff")).getFileName(), "Memo.aif");
+    juce::String whyNot;
+    const auto shared = player().prepareSharedCopy (whyNot);
+    EXPECT_EQ (shared.getFileName(), "Memo-1.aif") << whyNot;
+    EXPECT_EQ (apptest::ffprobe (shared, "format=format_name").joinIntoString (""), "aiff");
+    shared.deleteFile();
+}
