@@ -17,6 +17,9 @@ mkdir -p "$work/bin"
 printf '#!/bin/sh\nfor a in "$@"; do printf "%%s\\n" "$a"; done > "%s/email.part"\nmv "%s/email.part" "%s/email.args"\n' \
     "$work" "$work" "$work" > "$work/bin/xdg-email"
 chmod +x "$work/bin/xdg-email"
+# Email is offered only where a mail program is set up: the desktop names one.
+printf '#!/bin/sh\necho mail.desktop\n' > "$work/bin/xdg-mime"
+chmod +x "$work/bin/xdg-mime"
 export PATH="$work/bin:$PATH"
 pid=""
 

@@ -208,41 +208,6 @@ pid_t startProgram (const juce::File& program, const juce::StringArray& argument
     return error == 0 ? pid : -1;
 }
 
-bool runForOutput (const juce::File& program, const juce::StringArray& arguments, juce::String& output)
-{
-    int ends[2];
-    if (::pipe2 (ends, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    int error = 0;
-    const pid_t pid = startProgram (program, arguments, error, ends[1]);
-    ::close (ends[1]);
-    if (pid < 0)
-    {
-        ::close (ends[0]);
-        return false;
-    }
-    juce::MemoryOutputStream got;
-    for (char buffer[4096];;)
-    {
-        const auto n = ::read (ends[0], buffer, sizeof (buffer));
-        if (n > 0)
-            got.write (buffer, (size_t) n);
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            break;
-        else if (auto* messages = juce::MessageManager::getInstanceWithoutCreating())
-            messages->runDispatchLoopUntil (20);
-        else
-            std::this_thread::sleep_for (std::chrono::milliseconds (20));
-    }
-    ::close (ends[0]);
-    int status = 0;
-    while (::waitpid (pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return false;
-    output = got.toString();
-    return WIFEXITED (status) && WEXITSTATUS (status) == 0;
-}
-
 void launch (const juce::String& name, const juce::StringArray& arguments, FailureHandler failed, int failureWindowMs,
              StatusMeaning meaning)
 {
@@ -300,9 +265,14 @@ void launch (const juce::String& name, const juce::StringArray& arguments, Failu
     }).detach();
 }
 
-std::optional<juce::String> outputOf (const juce::String& name, const juce::StringArray& arguments, int timeoutMs)
+namespace
 {
-    const auto program = findProgram (name);
+// Runs program to its end and gives its output, at most limit bytes of it.
+// Without a time limit (timeoutMs < 0) the message loop is kept going while
+// it waits: the program may be a window the user answers.
+std::optional<juce::String> readOutput (const juce::File& program, const juce::StringArray& arguments, int timeoutMs,
+                                        size_t limit)
+{
     int ends[2] = { -1, -1 };
     if (program == juce::File() || ! makePipe (ends))
         return std::nullopt;
@@ -318,39 +288,58 @@ std::optional<juce::String> outputOf (const juce::String& name, const juce::Stri
     // not the one asked about.
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-    bool timedOut = false;
+    bool stopped = false;
     for (;;)
     {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0 || text.size() > 65536)
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - std::chrono::steady_clock::now()).count();
+        if ((timeoutMs >= 0 && left <= 0) || text.size() > limit)
         {
-            timedOut = true;
+            stopped = true;
             break;
         }
+        auto* messages = timeoutMs < 0 ? juce::MessageManager::getInstanceWithoutCreating() : nullptr;
+        if (timeoutMs < 0)
+            left = messages != nullptr ? 0 : 20;
         pollfd p { ends[0], POLLIN, 0 };
         const int ready = ::poll (&p, 1, (int) left);
-        if (ready < 0 && errno == EINTR)
-            continue;
         if (ready <= 0)
+        {
+            if (messages != nullptr)
+                messages->runDispatchLoopUntil (20);
             continue;
+        }
         char chunk[4096];
         const auto n = ::read (ends[0], chunk, sizeof (chunk));
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0)
             break;
         text.append (chunk, (size_t) n);
     }
     ::close (ends[0]);
-    if (timedOut)
+    if (stopped)
         ::kill (pid, SIGKILL);
     int status = 0;
     while (::waitpid (pid, &status, 0) < 0)
         if (errno != EINTR)
             return std::nullopt;
-    if (timedOut || ! WIFEXITED (status) || WEXITSTATUS (status) != 0)
+    if (stopped || ! WIFEXITED (status) || WEXITSTATUS (status) != 0)
         return std::nullopt;
     return juce::String::fromUTF8 (text.data(), (int) text.size());
+}
+} // namespace
+
+std::optional<juce::String> outputOf (const juce::String& name, const juce::StringArray& arguments, int timeoutMs)
+{
+    return readOutput (findProgram (name), arguments, juce::jmax (0, timeoutMs), 65536);
+}
+
+bool runForOutput (const juce::File& program, const juce::StringArray& arguments, juce::String& output)
+{
+    const auto got = readOutput (program, arguments, -1, 1 << 20);
+    if (got)
+        output = *got;
+    return got.has_value();
 }
 
 void stopReports()
