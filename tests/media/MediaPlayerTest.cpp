@@ -3,8 +3,13 @@
 
 #include "engine/CVAudioTapProcessor.h"
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
+#include "platform/media/MediaExportSession.h"
 #include "platform/media/MediaPlayer.h"
 #include "platform/media/MediaPlayerView.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace clarivo::media;
 using namespace mediatest;
@@ -37,6 +42,32 @@ std::uint64_t pictureHash (const juce::Image& image)
         for (int x = 0; x < image.getWidth(); x += 3)
             h = (h ^ bits.getPixelColour (x, y).getARGB()) * 1099511628211ull;
     return h;
+}
+
+// Picture buffers that end where an unreadable page begins: a conversion
+// that writes one byte past its block kills the test at that byte.
+size_t guardedSpan (size_t bytes)
+{
+    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
+    return (bytes + page - 1) / page * page;
+}
+
+void* allocateGuarded (size_t bytes)
+{
+    const auto span = guardedSpan (bytes);
+    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
+    void* mapped = ::mmap (nullptr, span + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    auto* base = static_cast<std::uint8_t*> (mapped);
+    ::mprotect (base + span, page, PROT_NONE);
+    return base + span - bytes;
+}
+
+void releaseGuarded (void* block, size_t bytes)
+{
+    const auto span = guardedSpan (bytes);
+    ::munmap (static_cast<std::uint8_t*> (block) + bytes - span, span + (size_t) ::sysconf (_SC_PAGESIZE));
 }
 } // namespace
 
@@ -371,5 +402,110 @@ TEST (MediaPlayer, GoesAwayMidPlaybackWithoutHarm)
         const auto before = juce::Time::getMillisecondCounterHiRes();
         player = nullptr;
         EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - before, 1000.0);
+    }
+}
+
+TEST (MediaPlayer, PicturesNarrowerThanAVectorBlockPlayStepAndSaveWithinTheirOwnMemory)
+{
+    // Every picture of these movies is converted next to a guard page, all
+    // the way through playback, frame steps and a save.
+    detail::setPictureBufferAllocator ({ allocateGuarded, releaseGuarded });
+    struct Restore
+    {
+        ~Restore() { detail::setPictureBufferAllocator ({}); }
+    } restore;
+
+    struct Movie
+    {
+        const char* name;
+        int width, height;
+        juce::StringArray video;
+    };
+    const juce::StringArray h264 { "-c:v", "libx264", "-pix_fmt", "yuv420p" };
+    // libx264 takes odd sizes only without chroma subsampling.
+    const juce::StringArray h264Full { "-c:v", "libx264", "-pix_fmt", "yuv444p" };
+    const Movie movies[] = {
+        { "tiny2x2.mp4", 2, 2, h264 },
+        { "tiny6x6.mp4", 6, 6, h264 },
+        { "tall2x16.mov", 2, 16, h264 },
+        { "mjpeg2x2.mov", 2, 2, { "-c:v", "mjpeg", "-pix_fmt", "yuvj444p" } },
+        { "single1x1.mov", 1, 1, h264Full },
+        { "odd17x3.mp4", 17, 3, h264Full },
+    };
+    // A colour whose every channel differs, so that rows copied from the
+    // wrong place or channels swapped show.
+    const auto colour = juce::Colour (0xff3060c0);
+
+    for (const auto& m : movies)
+    {
+        SCOPED_TRACE (m.name);
+        const auto file = scratchFile (m.name);
+        // lavfi cannot make a picture of one pixel; scaling one down can.
+        const auto size = juce::String (std::max (2, m.width)) + "x" + juce::String (std::max (2, m.height));
+        juce::StringArray args { "-f", "lavfi", "-i", "color=c=0x3060c0:r=25:d=8.5:s=" + size + ",scale=" + juce::String (m.width) + ":" + juce::String (m.height),
+                                 "-f", "lavfi", "-i", "sine=f=440:d=8.5:sample_rate=44100" };
+        args.addArray (m.video);
+        args.addArray ({ "-c:a", "aac", file.getFullPathName() });
+        ASSERT_TRUE (runFFmpeg (args));
+
+        auto asset = URLAsset::assetWithURL (file);
+        auto player = nullPlayer (8.0, asset);
+        auto item = player->getCurrentItem();
+        ASSERT_EQ (item->getStatus(), PlayerItemStatus::readyToPlay) << item->getError();
+        int ends = 0;
+        item->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
+        int pictures = 0;
+        juce::Image last;
+        player->play();
+        ASSERT_TRUE (pumpUntil ([&]
+        {
+            auto shown = player->getCurrentVideoFrame();
+            if (shown.isValid() && ! (shown == last))
+            {
+                ++pictures;
+                last = shown;
+            }
+            return ends == 1;
+        }, 60000));
+        EXPECT_GT (player->getCurrentTime().seconds(), 8.0);
+        EXPECT_GT (pictures, 20);
+
+        // Back at one second, paused: the picture is whole, each of its
+        // pixels the movie's colour, and a step moves by one frame.
+        ASSERT_TRUE (waitForSeek (*player, makeTime (1, 1)));
+        juce::Image frame;
+        ASSERT_TRUE (pumpUntil ([&] { return (frame = player->getCurrentVideoFrame()).isValid(); }, 5000));
+        ASSERT_EQ (frame.getWidth(), m.width);
+        ASSERT_EQ (frame.getHeight(), m.height);
+        for (int y = 0; y < m.height; ++y)
+            for (int x = 0; x < m.width; ++x)
+            {
+                const auto seen = frame.getPixelAt (x, y);
+                EXPECT_LE (std::abs (seen.getRed() - colour.getRed()) + std::abs (seen.getGreen() - colour.getGreen())
+                               + std::abs (seen.getBlue() - colour.getBlue()),
+                           12)
+                    << x << "," << y << " " << seen.toDisplayString (true);
+                EXPECT_EQ (seen.getAlpha(), 255);
+            }
+        item->stepByCount (1);
+        ASSERT_TRUE (pumpUntil ([&] { return std::abs (player->getCurrentTime().seconds() - 1.04) < 1e-4; }, 5000));
+        item->stepByCount (-2);
+        ASSERT_TRUE (pumpUntil ([&] { return std::abs (player->getCurrentTime().seconds() - 0.96) < 1e-4; }, 5000));
+        EXPECT_TRUE (pumpUntil ([&] { return player->getCurrentVideoFrame().isValid(); }, 5000));
+
+        // Saved, the pictures are copied as they were and open again.
+        const auto copy = scratchFile (juce::String ("saved-") + m.name);
+        auto session = AssetExportSession::exportSessionWithAsset (asset, kExportPresetPassthrough);
+        ASSERT_NE (session, nullptr);
+        session->setOutputURL (copy);
+        session->setOutputFileType (file.hasFileExtension ("mp4") ? FileType::mpeg4 : FileType::quickTimeMovie);
+        std::atomic<bool> exported { false };
+        session->exportAsynchronously ([&] { exported = true; });
+        ASSERT_TRUE (pumpUntil ([&] { return exported.load(); }, 60000));
+        ASSERT_EQ (session->getStatus(), ExportStatus::completed) << session->getError();
+        EXPECT_EQ (videoPackets (copy), videoPackets (file));
+        auto again = nullPlayer (1.0, URLAsset::assetWithURL (copy));
+        ASSERT_TRUE (waitForSeek (*again, makeTime (2, 1)));
+        EXPECT_TRUE (pumpUntil ([&] { return again->getCurrentVideoFrame().getWidth() == m.width; }, 5000));
     }
 }

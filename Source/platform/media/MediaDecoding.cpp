@@ -1185,10 +1185,83 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open (const juce::File& file, int st
 
 VideoDecoder::~VideoDecoder()
 {
+    releasePicture();
     av_frame_free (&frame);
     av_packet_free (&packet);
     sws_freeContext (scaler);
     avcodec_free_context (&codec);
+}
+
+namespace
+{
+void* allocatePicture (size_t bytes)
+{
+    return av_malloc (bytes);
+}
+
+void releasePictureBlock (void* block, size_t)
+{
+    av_free (block);
+}
+
+std::mutex pictureAllocatorLock;
+PictureBufferAllocator pictureAllocatorInUse { allocatePicture, releasePictureBlock };
+} // namespace
+
+void setPictureBufferAllocator (PictureBufferAllocator allocator)
+{
+    if (allocator.allocate == nullptr || allocator.release == nullptr)
+        allocator = { allocatePicture, releasePictureBlock };
+    std::lock_guard<std::mutex> lock (pictureAllocatorLock);
+    pictureAllocatorInUse = allocator;
+}
+
+void VideoDecoder::releasePicture() noexcept
+{
+    if (picture != nullptr)
+        pictureAllocator.release (picture, pictureBytes);
+    picture = nullptr;
+    pictureBytes = 0;
+}
+
+bool VideoDecoder::convert (const AVFrame& source, juce::Image& image)
+{
+    const int w = source.width, h = source.height;
+    scaler = sws_getCachedContext (scaler, w, h, (AVPixelFormat) source.format, w, h, AV_PIX_FMT_BGRA, SWS_BILINEAR,
+                                   nullptr, nullptr, nullptr);
+    if (scaler == nullptr)
+        return false;
+
+    // swscale's vector code stores whole blocks of pixels, so a row narrower
+    // than a block would be overrun, and with it whatever lies after the
+    // picture. It converts into rows of whole 64-byte blocks, with room for
+    // a last block past the end, and only the visible pixels are copied on.
+    constexpr int rowAlign = 64, tailPadding = 256;
+    const int lineBytes = FFALIGN (w * 4, rowAlign);
+    const auto bytes = (size_t) lineBytes * (size_t) h + tailPadding;
+    if (picture == nullptr || pictureBytes != bytes)
+    {
+        releasePicture();
+        {
+            std::lock_guard<std::mutex> lock (pictureAllocatorLock);
+            pictureAllocator = pictureAllocatorInUse;
+        }
+        picture = static_cast<std::uint8_t*> (pictureAllocator.allocate (bytes));
+        if (picture == nullptr)
+            return false;
+        pictureBytes = bytes;
+    }
+
+    uint8_t* dst[4] = { picture, nullptr, nullptr, nullptr };
+    int stride[4] = { lineBytes, 0, 0, 0 };
+    if (sws_scale (scaler, source.data, source.linesize, 0, h, dst, stride) != h)
+        return false;
+
+    image = juce::Image (juce::Image::ARGB, w, h, false);
+    juce::Image::BitmapData bits (image, juce::Image::BitmapData::writeOnly);
+    for (int y = 0; y < h; ++y)
+        std::memcpy (bits.getLinePointer (y), picture + (size_t) y * (size_t) lineBytes, (size_t) w * 4);
+    return true;
 }
 
 void VideoDecoder::seek (double seconds)
@@ -1221,21 +1294,10 @@ bool VideoDecoder::receive (VideoFrame& out)
                 av_frame_unref (frame);
                 continue;
             }
-            scaler = sws_getCachedContext (scaler, w, h, (AVPixelFormat) frame->format, w, h, AV_PIX_FMT_BGRA,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
-            if (scaler == nullptr)
-            {
-                av_frame_unref (frame);
-                return false;
-            }
-            out.image = juce::Image (juce::Image::ARGB, w, h, false);
-            {
-                juce::Image::BitmapData bits (out.image, juce::Image::BitmapData::writeOnly);
-                uint8_t* dst[4] = { bits.data, nullptr, nullptr, nullptr };
-                int stride[4] = { bits.lineStride, 0, 0, 0 };
-                sws_scale (scaler, frame->data, frame->linesize, 0, h, dst, stride);
-            }
+            const bool converted = convert (*frame, out.image);
             av_frame_unref (frame);
+            if (! converted)
+                return false;
             return true;
         }
         if (r == AVERROR_EOF || sentFlush)

@@ -174,6 +174,16 @@ private:
     int preroll = 0;
 };
 
+// Where pictures are converted before they are copied into images. Tests
+// put each block against an unreadable page to catch a conversion that
+// writes past its end; an allocator without functions restores FFmpeg's.
+struct PictureBufferAllocator
+{
+    void* (*allocate) (size_t bytes) = nullptr;
+    void (*release) (void* block, size_t bytes) = nullptr;
+};
+void setPictureBufferAllocator (PictureBufferAllocator allocator);
+
 struct VideoFrame
 {
     double time = 0.0; // seconds on the file's timeline
@@ -198,6 +208,8 @@ public:
 private:
     VideoDecoder() = default;
     bool receive (VideoFrame& out);
+    bool convert (const AVFrame& source, juce::Image& image);
+    void releasePicture() noexcept;
 
     std::unique_ptr<Demuxer> demuxer;
     int streamIndex = -1;
@@ -205,6 +217,10 @@ private:
     SwsContext* scaler = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
+    // The conversion's destination, kept while pictures keep their size.
+    std::uint8_t* picture = nullptr;
+    size_t pictureBytes = 0;
+    PictureBufferAllocator pictureAllocator;
     double timeBase = 0.0;
     double frameSeconds = 1.0 / 30.0;
     double skipBefore = -1.0e300;
