@@ -8,6 +8,7 @@
 #include "platform/media/MediaPlayer.h"
 #include "platform/media/MediaPlayerView.h"
 
+#include <optional>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -43,6 +44,37 @@ std::uint64_t pictureHash (const juce::Image& image)
             h = (h ^ bits.getPixelColour (x, y).getARGB()) * 1099511628211ull;
     return h;
 }
+
+// The player's clock is its output device: this holds it, and lets it run
+// on by a number of frames at a time, so that a loaded machine running the
+// message loop late neither misses a moment nor lets the player play on.
+class HeldClock
+{
+public:
+    explicit HeldClock (NullAudioDevice& d) : device (d), block (d.getCurrentBufferSizeSamples())
+    {
+        // A block under way when the hold begins still ends; the one after cannot start.
+        device.setFrameLimit (0);
+        limit = device.getFramesRendered() + block;
+        device.setFrameLimit (limit);
+    }
+    ~HeldClock() { device.setFrameLimit (-1); }
+
+    std::int64_t frames() const noexcept { return device.getFramesRendered(); }
+
+    // Lets the device play about `count` frames more (whole blocks) and waits for them.
+    bool advance (std::int64_t count)
+    {
+        limit += count;
+        device.setFrameLimit (limit);
+        return pumpUntil ([&] { return device.getFramesRendered() + block > limit; }, 10000);
+    }
+
+private:
+    NullAudioDevice& device;
+    const int block;
+    std::int64_t limit = 0;
+};
 
 // Picture buffers that end where an unreadable page begins: a conversion
 // that writes one byte past its block kills the test at that byte.
@@ -229,7 +261,15 @@ TEST (MediaPlayer, SeeksLandOnTheRequestedSample)
 
 TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
 {
-    auto player = nullPlayer (1.0, URLAsset::assetWithURL (media ("stereo.m4a")));
+    // The player's clock is its output device: the test lets it run in
+    // steps shorter than the interval and waits for the observer at each,
+    // so a loaded machine running the message loop late cannot make the
+    // observer skip a tenth, nor the device play on meanwhile.
+    auto player = nullPlayer (0.0, URLAsset::assetWithURL (media ("stereo.m4a")));
+    auto* device = player->getNullDevice();
+    ASSERT_NE (device, nullptr);
+    std::optional<HeldClock> clock (std::in_place, *device);
+
     std::vector<double> times;
     std::vector<float> rates;
     const int token = player->addPeriodicTimeObserver (makeTime (1, 10), [&] (Time t)
@@ -240,32 +280,41 @@ TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
     player->addRateObserver ([&] (float r) { rates.push_back (r); });
 
     player->play();
-    pumpUntil ([] { return false; }, 1250);
+    const auto tenthsCrossed = [&] { return (size_t) std::floor (player->getCurrentTime().seconds() * 10.0 + 1e-9); };
+    while (player->getCurrentTime().seconds() < 1.25)
+    {
+        ASSERT_TRUE (clock->advance (2000));
+        // One call as playback started, then one per tenth crossed.
+        ASSERT_TRUE (pumpUntil ([&] { return times.size() >= 1 + tenthsCrossed(); }, 10000)) << player->getCurrentTime().seconds();
+    }
     player->pause();
     const auto whilePlaying = times.size();
+    EXPECT_EQ (whilePlaying, 12u + 2u); // and one as it stopped
+    clock.reset();
     pumpUntil ([] { return false; }, 300);
     EXPECT_EQ (times.size(), whilePlaying); // quiet while paused
     player->removeTimeObserver (token);
 
     EXPECT_EQ (rates, (std::vector<float> { 1.0f, 0.0f }));
-    // One call as playback starts and one as it stops; in between, one per
-    // tenth of a second crossed, none skipped and none twice.
+    // In between, one per tenth of a second crossed, none skipped and none twice.
     ASSERT_GE (times.size(), 12u);
     for (size_t i = 2; i + 1 < times.size(); ++i)
         EXPECT_EQ (std::floor (times[i] * 10.0 + 1e-9), std::floor (times[i - 1] * 10.0 + 1e-9) + 1.0) << times[i - 1] << " " << times[i];
     EXPECT_GT (times[times.size() - 2], 1.0);
 
-    // Half speed goes through the resampler: about half of the 0.8 s that
-    // pass, and sound all the way.
-    auto* device = player->getNullDevice();
+    // Half speed goes through the resampler: half of the 0.8 s the device
+    // plays, and sound all the way.
     ASSERT_TRUE (waitForSeek (*player, Time::zero()));
+    clock.emplace (*device);
+    const auto startFrames = clock->frames();
     device->startCapture (44100 * 2);
     player->setRate (0.5f);
-    pumpUntil ([] { return false; }, 800);
+    ASSERT_TRUE (clock->advance (35280));
     const auto halfRate = player->getCurrentTime().seconds();
+    const auto deviceSeconds = (double) (clock->frames() - startFrames) / 44100.0;
     player->pause();
-    EXPECT_GT (halfRate, 0.25);
-    EXPECT_LT (halfRate, 0.55);
+    EXPECT_GT (deviceSeconds, 0.78);
+    EXPECT_NEAR (halfRate, deviceSeconds / 2.0, 0.001);
     EXPECT_GT (clarivo_test::peakOf (device->getCapturedAudio()[0]), 0.2f);
 
     player->setRate (-1.0f); // not supported: stays paused
@@ -392,8 +441,9 @@ TEST (MediaPlayer, GoesAwayMidPlaybackWithoutHarm)
         auto* device = player->getNullDevice();
         EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
         device->startCapture (48000);
+        HeldClock clock (*device);
         player->play();
-        EXPECT_TRUE (pumpUntil ([&] { return device->getCapturedFrames() >= 9600; }, 5000));
+        EXPECT_TRUE (clock.advance (9600));
         const auto played = player->getCurrentTime().seconds();
         EXPECT_GT (played, 0.15);
         EXPECT_LT (played, 0.5);
@@ -449,26 +499,35 @@ TEST (MediaPlayer, PicturesNarrowerThanAVectorBlockPlayStepAndSaveWithinTheirOwn
         ASSERT_TRUE (runFFmpeg (args));
 
         auto asset = URLAsset::assetWithURL (file);
-        auto player = nullPlayer (8.0, asset);
+        auto player = nullPlayer (0.0, asset);
         auto item = player->getCurrentItem();
         ASSERT_EQ (item->getStatus(), PlayerItemStatus::readyToPlay) << item->getError();
         int ends = 0;
         item->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
+        // A picture for each quarter second of the whole movie.
         int pictures = 0;
         juce::Image last;
-        player->play();
-        ASSERT_TRUE (pumpUntil ([&]
         {
-            auto shown = player->getCurrentVideoFrame();
-            if (shown.isValid() && ! (shown == last))
+            HeldClock clock (*player->getNullDevice());
+            player->play();
+            while (ends == 0)
             {
-                ++pictures;
-                last = shown;
+                ASSERT_TRUE (clock.advance (11025));
+                ASSERT_LT (pictures, 40);
+                const bool shown = pumpUntil ([&]
+                {
+                    auto now = player->getCurrentVideoFrame();
+                    if (! now.isValid() || now == last)
+                        return ends > 0;
+                    last = now;
+                    return true;
+                }, 5000);
+                ASSERT_TRUE (shown) << player->getCurrentTime().seconds();
+                pictures += ends == 0 ? 1 : 0;
             }
-            return ends == 1;
-        }, 60000));
+        }
         EXPECT_GT (player->getCurrentTime().seconds(), 8.0);
-        EXPECT_GT (pictures, 20);
+        EXPECT_GE (pictures, 33);
 
         // Back at one second, paused: the picture is whole, each of its
         // pixels the movie's colour, and a step moves by one frame.
