@@ -53,11 +53,16 @@ class HeldClock
 public:
     explicit HeldClock (NullAudioDevice& d) : device (d), block (d.getCurrentBufferSizeSamples())
     {
-        // A block under way when the hold begins still ends; the one after cannot start.
+        // A block under way when the hold begins still ends, and makes the
+        // limit; without one, the device renders one more to reach it.
         device.setFrameLimit (0);
         limit = device.getFramesRendered() + block;
         device.setFrameLimit (limit);
+        settled = pumpUntil ([this] { return device.getFramesRendered() == limit; }, 10000);
     }
+
+    // Whether the device stands still on a whole block.
+    bool settled = false;
     ~HeldClock() { device.setFrameLimit (-1); }
 
     std::int64_t frames() const noexcept { return device.getFramesRendered(); }
@@ -269,6 +274,7 @@ TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
     auto* device = player->getNullDevice();
     ASSERT_NE (device, nullptr);
     std::optional<HeldClock> clock (std::in_place, *device);
+    ASSERT_TRUE (clock->settled);
 
     std::vector<double> times;
     std::vector<float> rates;
@@ -306,6 +312,7 @@ TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
     // plays, and sound all the way.
     ASSERT_TRUE (waitForSeek (*player, Time::zero()));
     clock.emplace (*device);
+    ASSERT_TRUE (clock->settled);
     const auto startFrames = clock->frames();
     device->startCapture (44100 * 2);
     player->setRate (0.5f);
@@ -442,6 +449,7 @@ TEST (MediaPlayer, GoesAwayMidPlaybackWithoutHarm)
         EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
         device->startCapture (48000);
         HeldClock clock (*device);
+        ASSERT_TRUE (clock.settled);
         player->play();
         EXPECT_TRUE (clock.advance (9600));
         const auto played = player->getCurrentTime().seconds();
@@ -509,6 +517,7 @@ TEST (MediaPlayer, PicturesNarrowerThanAVectorBlockPlayStepAndSaveWithinTheirOwn
         juce::Image last;
         {
             HeldClock clock (*player->getNullDevice());
+            ASSERT_TRUE (clock.settled);
             player->play();
             while (ends == 0)
             {

@@ -63,9 +63,11 @@ juce::AudioFormatReader* FFmpegAudioFormat::createReaderFor (juce::InputStream* 
     std::unique_ptr<detail::Demuxer> demuxer;
     const auto startPosition = sourceStream->getPosition();
 
-    // A file stream is read by path so that what was measured of the file is
-    // kept for the next reader; any other stream is read through itself.
-    if (auto* fileStream = dynamic_cast<juce::FileInputStream*> (sourceStream))
+    // A file is read by a descriptor of its own so that what was measured of
+    // it is kept for the next reader; any other stream is read through itself.
+    if (auto* regular = dynamic_cast<detail::RegularFileInputStream*> (sourceStream))
+        demuxer = detail::Demuxer::openFile (regular->duplicate(), error);
+    else if (auto* fileStream = dynamic_cast<juce::FileInputStream*> (sourceStream))
         demuxer = detail::Demuxer::openFile (fileStream->getFile(), error);
     else
     {
