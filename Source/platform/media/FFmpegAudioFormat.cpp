@@ -103,4 +103,20 @@ void registerMediaFormats (juce::AudioFormatManager& manager)
 {
     manager.registerFormat (new FFmpegAudioFormat(), false);
 }
+
+std::unique_ptr<juce::AudioFormatReader> createReaderForFile (juce::AudioFormatManager& manager, const juce::File& file)
+{
+    for (auto* format : manager)
+    {
+        if (! format->canHandleFile (file))
+            continue;
+        juce::String why;
+        auto in = detail::RegularFileInputStream::open (file, why);
+        if (in == nullptr)
+            return nullptr;
+        if (auto* reader = format->createReaderFor (in.release(), true))
+            return std::unique_ptr<juce::AudioFormatReader> (reader);
+    }
+    return nullptr;
+}
 } // namespace clarivo::media

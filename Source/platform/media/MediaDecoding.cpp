@@ -333,7 +333,8 @@ int closeRegularFile (AVFormatContext*, AVIOContext* pb)
 
 // No recording is a list of other files. The concat list opens what it
 // names through a context of its own, past the guard above; a streaming
-// playlist that names itself is reloaded for ever, reading all the while.
+// playlist that names itself is reloaded for ever, reading all the while;
+// the manifests' own contexts would close our files as FFmpeg's.
 const char* demuxersOtherThanLists()
 {
     static const std::string names = []
@@ -342,7 +343,8 @@ const char* demuxersOtherThanLists()
         void* state = nullptr;
         while (const auto* format = av_demuxer_iterate (&state))
         {
-            if (std::strcmp (format->name, "concat") == 0 || std::strcmp (format->name, "hls") == 0)
+            const std::string name (format->name);
+            if (name == "concat" || name == "hls" || name == "dash" || name == "imf")
                 continue;
             if (! joined.empty())
                 joined += ',';

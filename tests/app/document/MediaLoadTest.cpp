@@ -3,10 +3,13 @@
 // automatic analysis that follows every load.
 #include "app/support/AppTestSupport.h"
 #include "TestDeadline.h"
+#include "app/document/ClarivoSettingsDocument.h"
 #include "app/document/ClarivoTempFolder.h"
 
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
 
+#include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -346,4 +349,61 @@ TEST_F (AppTest, DamagedMediaOpensWithWhatCouldBeReadOrIsRefusedAndTheUserIsTold
     DialogService::get().clearHistory();
     EXPECT_FALSE (app->openMediaFile (mp3, false).wasOk());
     EXPECT_TRUE (askedTitles().isEmpty());
+}
+
+TEST_F (AppTest, APipeTakingTheFilesPlaceBeforeAnyOfItsOpensIsNeverWaitedOn)
+{
+    // The k-th time anything opens the file's name while it is opened,
+    // played, analysed and closed, a pipe nobody writes has just taken its
+    // place: whatever checked the name before, nothing waits on the pipe.
+    app->getFormatManager().registerFormat (new ToyFormat(), false);
+    const auto toy = scratchFile ("toy.clv");
+    ToyFormat::write (toy, decodeAll (media ("song.wav")), 44100);
+    const auto preset = scratchFile ("preset.cvp");
+    ASSERT_EQ (ClarivoSettingsDocument (processor()).saveAs (preset, false, false, false), juce::FileBasedDocument::savedOk);
+
+    for (const auto& source : { media ("movie.mp4"), toy, preset })
+    {
+        SCOPED_TRACE (source.getFileName());
+        const auto name = scratchFile ("swapped-" + source.getFileName());
+        const auto pipe = scratchFile ("pipe");
+        const auto path = name.getFullPathName().toStdString();
+        std::atomic<int> opens { 0 }, swapAt { 0 };
+        clarivo::media::detail::setBeforeOpenHook ([&] (const char* opened)
+        {
+            if (path == opened && ++opens == swapAt.load())
+                std::rename (pipe.getFullPathName().toRawUTF8(), path.c_str());
+        });
+        const auto openAndClose = [&]
+        {
+            if (source == preset)
+            {
+                ClarivoSettingsDocument (processor()).loadFrom (name, false, false);
+                return;
+            }
+            open (name);
+            document().setChangedFlag (false);
+            app->closeMedia();
+        };
+
+        ASSERT_TRUE (source.copyFileTo (name));
+        openAndClose();
+        const int total = opens.load();
+        EXPECT_GE (total, 1);
+        for (int k = 1; k <= total; ++k)
+        {
+            SCOPED_TRACE (k);
+            ASSERT_TRUE (name.deleteFile() && source.copyFileTo (name));
+            ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+            opens = 0;
+            swapAt = k;
+            expectFinishesHereWithin (30.0, "Opening a file a pipe took over", openAndClose);
+            struct stat info {};
+            ASSERT_EQ (::stat (path.c_str(), &info), 0);
+            EXPECT_TRUE (S_ISFIFO (info.st_mode)) << "the pipe was never met";
+        }
+        clarivo::media::detail::setBeforeOpenHook ({});
+        name.deleteFile();
+        DialogService::get().clearHistory();
+    }
 }
