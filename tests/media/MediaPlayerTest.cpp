@@ -9,8 +9,6 @@
 #include "platform/media/MediaPlayerView.h"
 
 #include <optional>
-#include <sys/mman.h>
-#include <unistd.h>
 
 using namespace clarivo::media;
 using namespace mediatest;
@@ -81,31 +79,6 @@ private:
     std::int64_t limit = 0;
 };
 
-// Picture buffers that end where an unreadable page begins: a conversion
-// that writes one byte past its block kills the test at that byte.
-size_t guardedSpan (size_t bytes)
-{
-    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
-    return (bytes + page - 1) / page * page;
-}
-
-void* allocateGuarded (size_t bytes)
-{
-    const auto span = guardedSpan (bytes);
-    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
-    void* mapped = ::mmap (nullptr, span + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED)
-        return nullptr;
-    auto* base = static_cast<std::uint8_t*> (mapped);
-    ::mprotect (base + span, page, PROT_NONE);
-    return base + span - bytes;
-}
-
-void releaseGuarded (void* block, size_t bytes)
-{
-    const auto span = guardedSpan (bytes);
-    ::munmap (static_cast<std::uint8_t*> (block) + bytes - span, span + (size_t) ::sysconf (_SC_PAGESIZE));
-}
 } // namespace
 
 TEST (MediaPlayer, PlaysThroughTheTapExactlyAsOfflineProcessingAndTellsEachArrivalAtTheEndOnce)
@@ -467,7 +440,7 @@ TEST (MediaPlayer, PicturesNarrowerThanAVectorBlockPlayStepAndSaveWithinTheirOwn
 {
     // Every picture of these movies is converted next to a guard page, all
     // the way through playback, frame steps and a save.
-    detail::setPictureBufferAllocator ({ allocateGuarded, releaseGuarded });
+    detail::setPictureBufferAllocator ({ guardedBlock, releaseGuardedBlock });
     struct Restore
     {
         ~Restore() { detail::setPictureBufferAllocator ({}); }

@@ -407,3 +407,53 @@ TEST_F (AppTest, APipeTakingTheFilesPlaceBeforeAnyOfItsOpensIsNeverWaitedOn)
         DialogService::get().clearHistory();
     }
 }
+
+TEST_F (AppTest, MoviesOfAFewPixelsOpenPlayAndSaveWithTheirPicturesInTheirOwnMemory)
+{
+    // Pictures narrower than one of the converter's vector blocks, each
+    // converted next to a guard page.
+    clarivo::media::detail::setPictureBufferAllocator ({ guardedBlock, releaseGuardedBlock });
+    struct Restore
+    {
+        ~Restore() { clarivo::media::detail::setPictureBufferAllocator ({}); }
+    } restore;
+    auto* window = app->getMediaWindow();
+    window->setVisible (true);
+    auto& view = window->getMediaContainer();
+
+    for (int side : { 2, 6 })
+    {
+        SCOPED_TRACE (side);
+        const auto size = juce::String (side) + "x" + juce::String (side);
+        const auto movie = scratchFile ("tiny" + size + ".mp4");
+        ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "testsrc2=r=25:d=8.5:s=" + size, "-f", "lavfi", "-i", "sine=f=440:d=8.5",
+                                  "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", movie.getFullPathName() }));
+        ASSERT_TRUE (open (movie).wasOk());
+        EXPECT_TRUE (view.isVideoVisible());
+
+        // Eight seconds of the movie, every picture on the way asked for.
+        auto framework = player().getPlayer();
+        int pictures = 0;
+        juce::Image last;
+        player().togglePlayPause();
+        ASSERT_TRUE (pumpUntil ([&]
+        {
+            const auto shown = framework->getCurrentVideoFrame();
+            if (shown.isValid() && ! (shown == last))
+            {
+                EXPECT_EQ (shown.getWidth(), side);
+                last = shown;
+                ++pictures;
+            }
+            return player().getPositionSeconds() >= 8.0;
+        }, 30000));
+        player().togglePlayPause();
+        EXPECT_GT (pictures, 1);
+
+        const auto copy = scratchFile ("tiny" + size + "-saved.mov");
+        ASSERT_EQ (saveAs (copy, ClarivoDocument::formatForFile (copy)), juce::FileBasedDocument::savedOk);
+        EXPECT_EQ (videoPackets (copy), videoPackets (movie));
+        document().setChangedFlag (false);
+        ASSERT_TRUE (app->closeMedia().wasOk());
+    }
+}
