@@ -421,14 +421,16 @@ TEST (MediaPlayer, GoesAwayMidPlaybackWithoutHarm)
         auto* device = player->getNullDevice();
         EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
         device->startCapture (48000);
-        HeldClock clock (*device);
-        ASSERT_TRUE (clock.settled);
-        player->play();
-        EXPECT_TRUE (clock.advance (9600));
-        const auto played = player->getCurrentTime().seconds();
-        EXPECT_GT (played, 0.15);
-        EXPECT_LT (played, 0.5);
-        EXPECT_GT (clarivo_test::peakOf (device->getCapturedAudio()[0]), 0.4f);
+        {
+            HeldClock clock (*device);
+            ASSERT_TRUE (clock.settled);
+            player->play();
+            EXPECT_TRUE (clock.advance (9600));
+            const auto played = player->getCurrentTime().seconds();
+            EXPECT_GT (played, 0.15);
+            EXPECT_LT (played, 0.5);
+            EXPECT_GT (clarivo_test::peakOf (device->getCapturedAudio()[0]), 0.4f);
+        }
 
         const auto before = juce::Time::getMillisecondCounterHiRes();
         player = nullptr;
