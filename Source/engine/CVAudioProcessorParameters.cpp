@@ -2,6 +2,7 @@
 #include "engine/CVAudioProcessor.h"
 
 #include "UntrustedParse.h"
+#include "ZNumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,13 +37,6 @@ constexpr int kMaxStateDepth = 8;
 
 // The binary wrapper's magic number (juce::AudioProcessor::copyXmlToBinary).
 constexpr std::uint32_t kStateMagic = 0x21324356;
-
-juce::String formatNumber (double value)
-{
-    char text[64];
-    std::snprintf (text, sizeof (text), "%.20g", value);
-    return text;
-}
 
 } // namespace
 
@@ -188,7 +182,7 @@ void CVAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
     juce::XmlElement state ("NoiseProfile");
 
     for (int index : stateOrder)
-        state.setAttribute (parameterTable[index].id, formatNumber ((double) getParameter (index)));
+        state.setAttribute (parameterTable[index].id, quarn::formatStateNumber ((double) getParameter (index)));
 
     state.addChildElement (profile0->createXml());
     state.addChildElement (profile1->createXml());
@@ -202,12 +196,20 @@ bool CVAudioProcessor::readStateAside (const juce::XmlElement& state, std::array
 {
     for (int index = 0; index < kNumParameters; ++index)
     {
-        // A missing attribute means 0; one that is there must be a number.
+        // A missing attribute means 0; one that is there must be a number as
+        // we write it. The framework's reader would take "0,5" (a preset
+        // written under a decimal-comma locale) or "abc" as 0 and half apply
+        // a damaged preset.
         const auto* id = parameterTable[index].id;
-        const double value = state.getDoubleAttribute (id, 0.0);
-        if (! std::isfinite (value))
+        if (! state.hasAttribute (id))
+        {
+            values[(size_t) index] = 0.0f;
+            continue;
+        }
+        const auto value = quarn::parseStateFloat (state.getStringAttribute (id));
+        if (! value.has_value())
             return false;
-        values[(size_t) index] = (float) value;
+        values[(size_t) index] = *value;
     }
 
     auto* first = state.getChildElement (0);

@@ -1,7 +1,9 @@
 # What the end-to-end scripts share; sourced, never run.
 
 # A home of its own under a new folder ($work), so that nothing of the
-# user's is read or written.
+# user's is read or written; only the launch socket stays where every launch
+# of this user meets (the runtime folder, or the cache of the home the
+# password database names), so no Clarivo of the user's may run meanwhile.
 private_home() {
     work="$(mktemp -d "${TMPDIR:-/tmp}/clarivo-e2e-$1.XXXXXX")"
     export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
@@ -40,4 +42,26 @@ quits_within() {
     status=$?
     pid=""
     [ $status -eq 0 ] || fail "quit$3 with status $status"
+}
+
+# A process that has ended, or ended and waits for its parent to reap it.
+gone() { [ ! -e "/proc/$1" ] || [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" = "Z" ]; }
+
+# Starts the program ($pid) and waits for its media window ($media), past
+# the welcome box, which comes at the first start only.
+start() {
+    "$clarivo" >"$work/start.log" 2>&1 &
+    pid=$!
+    local deadline=$((SECONDS + 30)) box
+    while :; do
+        if box="$(window_named "Welcome to Clarivo!" 0)"; then
+            xdotool windowfocus --sync "$box" 2>/dev/null
+            xdotool key --clearmodifiers Escape
+        elif media="$(window_named "Media Player" 0)"; then
+            sleep 1
+            window_named "Welcome to Clarivo!" 0 >/dev/null || break
+        fi
+        [ $SECONDS -lt $deadline ] || fail "no media window"
+        sleep 0.3
+    done
 }

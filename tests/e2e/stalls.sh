@@ -23,27 +23,6 @@ fail() {
     cleanup
     exit 1
 }
-# Starts the program and waits for its media window, past the welcome box.
-start() {
-    "$clarivo" >"$work/start.log" 2>&1 &
-    pid=$!
-    local deadline=$((SECONDS + 30)) box
-    # The welcome box comes at the first start only, over the media window.
-    while :; do
-        if box="$(window_named "Welcome to Clarivo!" 0)"; then
-            xdotool windowfocus --sync "$box" 2>/dev/null
-            xdotool key --clearmodifiers Escape
-        elif media="$(window_named "Media Player" 0)"; then
-            sleep 1
-            window_named "Welcome to Clarivo!" 0 >/dev/null || break
-        fi
-        [ $SECONDS -lt $deadline ] || fail "no media window"
-        sleep 0.3
-    done
-}
-# A process that has ended, or ended and waits for its new parent to reap it.
-gone() { [ ! -e "/proc/$1" ] || [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" = "Z" ]; }
-
 # A proxy that accepts every connection and never answers.
 python3 -c '
 import socket

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 #include "engine/ChainTestSignals.h"
 #include "TestDeadline.h"
+#include "TestLocale.h"
+#include "ZNumberText.h"
 
 #include <array>
+#include <clocale>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 
 using namespace chain_test;
 
@@ -412,4 +417,110 @@ TEST (CVAudioProcessorState, StatesNoReaderCanFinishOrDecodeAreRefusedAtOnce)
         expectFinishesWithin (10.0, "setStateInformation", [&] { p.setStateInformation (state->getData(), (int) state->getSize()); });
         EXPECT_EQ (Snapshot (p).parameters, before.parameters);
     }
+}
+
+namespace
+{
+juce::String stateText (CVAudioProcessor& p)
+{
+    juce::MemoryBlock saved;
+    p.getStateInformation (saved);
+    return saved.getSize() > 8 ? juce::String::fromUTF8 (static_cast<const char*> (saved.getData()) + 8) : juce::String();
+}
+
+// A processor whose every parameter and both profiles differ from a fresh one's.
+void setUnlikeDefaults (CVAudioProcessor& p, float shift)
+{
+    const float values[20] = { 0.3f, 0.7f, 0.3f, 0.4f, 1.0f, 1.0f, 0.5f, 0.5f, 0.25f, 1.0f,
+                               1.0f, 1.0f, 0.5f, 0.6f, 0.45f, 0.05f, 0.001f, 0.5f, 0.9f, 0.6f };
+    for (int i = 0; i < 20; ++i)
+        setParameter (p, i, values[i] * shift);
+    for (int c = 0; c < 2; ++c)
+        for (unsigned k = 0; k < 513; ++k)
+            (*p.getNoiseReductionBay().getChannelProfile (c))[k] = -60.0f * shift + 0.01f * (float) k + (float) c;
+    p.getNoiseReductionBay().pushProfiles();
+}
+} // namespace
+
+// A toolkit switches the process to the user's locale; a German user's state
+// must still be the one every other reader gets, and a number that is not
+// one as we write it must not load as 0 beside the good ones.
+TEST (CVAudioProcessorState, NumbersAreTheSameInEveryLocaleAndAStateWithOneBadNumberIsRefusedWhole)
+{
+    CLARIVO_SKIP_WITHOUT_DECIMAL_COMMA_LOCALE();
+
+    CVAudioProcessor german;
+    setUnlikeDefaults (german, 1.0f);
+    // A value %.20g writes in exponent form.
+    setParameter (german, 0, 1e-5f);
+    juce::MemoryBlock writtenInGerman, writtenInC;
+    juce::String text;
+    {
+        const clarivo_test::ScopedDecimalCommaLocale locale;
+        german.getStateInformation (writtenInGerman);
+        text = stateText (german);
+    }
+    german.getStateInformation (writtenInC);
+    EXPECT_FALSE (text.containsChar (',')) << text.substring (0, 400);
+    EXPECT_EQ (writtenInGerman, writtenInC);
+    EXPECT_TRUE (text.contains ("clickcrackleParam=\"9.9999997473787516356e-06\" enhanceParam=\"0.69999998807907104492\" "
+                                "thresholdParam=\"0.30000001192092895508\" reductionParam=\"0.40000000596046447754\""));
+
+    // Written in either locale, read in the other: every value bit for bit.
+    for (const bool readInGerman : { false, true })
+    {
+        SCOPED_TRACE (readInGerman ? "read under de_DE" : "read under C");
+        CVAudioProcessor reader;
+        {
+            std::unique_ptr<clarivo_test::ScopedDecimalCommaLocale> locale;
+            if (readInGerman)
+                locale = std::make_unique<clarivo_test::ScopedDecimalCommaLocale>();
+            EXPECT_TRUE (reader.applyState (writtenInGerman.getData(), (int) writtenInGerman.getSize()));
+        }
+        for (int i = 0; i < 20; ++i)
+        {
+            const float x = getParameter (german, i), y = getParameter (reader, i);
+            EXPECT_EQ (std::memcmp (&x, &y, sizeof (float)), 0) << "parameter " << i;
+        }
+        EXPECT_EQ (profileOf (reader, 1), profileOf (german, 1));
+    }
+
+    // Every state we wrote before was printf's %.20g in the C locale: each
+    // text the same, so each of those presets still loads.
+    for (const float v : { 0.0f, -0.0f, 1.0f, 0.575f, 1.0f / 14.0f, 1e-5f, 3e-7f, std::numeric_limits<float>::denorm_min(),
+                           std::numeric_limits<float>::max(), 123456.789f })
+    {
+        char old[64];
+        std::snprintf (old, sizeof (old), "%.20g", (double) v);
+        EXPECT_EQ (quarn::formatStateNumber ((double) v), juce::String (old));
+        juce::XmlElement state ("NoiseProfile");
+        state.setAttribute ("enhanceParam", old);
+        CVAudioProcessor reader;
+        juce::MemoryBlock data;
+        juce::AudioProcessor::copyXmlToBinary (state, data);
+        EXPECT_TRUE (reader.applyState (data.getData(), (int) data.getSize())) << old;
+    }
+
+    // One damaged number, among the parameters or in a profile's sample rate:
+    // nothing changes, and the load says so.
+    CVAudioProcessor p;
+    setUnlikeDefaults (p, 0.5f);
+    const Snapshot before (p);
+    const auto good = juce::AudioProcessor::getXmlFromBinary (writtenInC.getData(), (int) writtenInC.getSize());
+    ASSERT_NE (good, nullptr);
+    for (const auto* id : { "thresholdParam", "broadbandFreqLimitHighParam", "samplerate", "length" })
+        for (const auto* bad : { "0,574", "abc", "0x1p-1", "1e300", "-1e400", "", "0.5abc", " 0.5", "0.5 ", "+0.5", ".5", "5.",
+                                 "1e", "nan", "inf", "-inf", "0.5\xc2\xa0" })
+        {
+            SCOPED_TRACE (testing::Message() << id << "=\"" << bad << "\"");
+            juce::XmlElement damaged (*good);
+            (std::strcmp (id, "samplerate") == 0 || std::strcmp (id, "length") == 0 ? *damaged.getChildElement (1) : damaged)
+                .setAttribute (id, juce::String::fromUTF8 (bad));
+            juce::MemoryBlock data;
+            juce::AudioProcessor::copyXmlToBinary (damaged, data);
+            EXPECT_FALSE (p.applyState (data.getData(), (int) data.getSize()));
+            const Snapshot after (p);
+            EXPECT_EQ (after.parameters, before.parameters);
+            EXPECT_EQ (after.profiles, before.profiles);
+        }
 }

@@ -112,13 +112,78 @@ TEST (SingleInstance, TheFirstClaimOwnsAndLaterLaunchesHandOverTheirArgumentsInO
     ASSERT_TRUE (received.waitFor (4));
     EXPECT_EQ (received.launches[3], Arguments { "/x" });
 
-    // Arguments queued when the instance goes are dropped, never handed to a dead owner.
-    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "late" }, 2000));
+    // Once the quit has begun no launch is told "ready": one waits and runs
+    // on its own when the instance has gone, one that waited too long says
+    // so; a quit called off takes launches again.
+    owner->refuseLaunches (true);
+    EXPECT_EQ (socketAt (socket, Use::send, std::string ("\x06\x00\x00\x00/late\0", 10)), 'Q');
+    EXPECT_FALSE (SingleInstance::sendToRunningInstance (name, { "/late" }, 2000));
+    const char* argv[] = { "clarivo", "/late.wav" };
+    const auto impatient = SingleInstance::claimOrHandOver (name, 2, argv, received.handler(), 2000, 200);
+    EXPECT_TRUE (impatient.service == nullptr && ! impatient.handedOver && impatient.refusal.contains ("quitting"))
+        << impatient.refusal;
+    owner->refuseLaunches (false);
+    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "/again" }, 2000));
+    ASSERT_TRUE (received.waitFor (5));
+    EXPECT_EQ (received.launches[4], Arguments { "/again" });
+
+    owner->refuseLaunches (true);
+    SingleInstance::Launch patient;
+    std::thread waiting ([&] { patient = SingleInstance::claimOrHandOver (name, 2, argv, {}, 2000, 10000); });
+    std::this_thread::sleep_for (std::chrono::milliseconds (300));
     owner.reset();
+    waiting.join();
+    EXPECT_NE (patient.service, nullptr);
+    EXPECT_FALSE (patient.handedOver);
+    EXPECT_FALSE (received.waitFor (6, 2));
+    patient.service.reset();
     EXPECT_FALSE (socket.exists());
-    EXPECT_FALSE (received.waitFor (5, 2));
     EXPECT_LT (msToFail (name), 1000);
     EXPECT_NE (SingleInstance::claim (name, received.handler()), nullptr);
+}
+
+TEST (SingleInstance, AQuitWaitsForTheLaunchesToldReadyBeforeItBegan)
+{
+    const auto name = testName ("quit");
+    Received received;
+    auto owner = SingleInstance::claim (name, received.handler());
+    ASSERT_NE (owner, nullptr);
+    EXPECT_TRUE (owner->waitForAcceptedLaunches (0));
+
+    // Told "ready", not yet committed when the quit begins: the quit waits
+    // until it commits, and its arguments are queued before the wait ends.
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    SingleInstance::socketFile (name).getFullPathName().copyToUTF8 (address.sun_path, sizeof (address.sun_path));
+    const int fd = ::socket (AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ (::connect (fd, (const sockaddr*) &address, sizeof (address)), 0);
+    ASSERT_EQ (::send (fd, "\x03\x00\x00\x00/a\0", 7, MSG_NOSIGNAL), 7);
+    char answer = 0;
+    ASSERT_EQ (::recv (fd, &answer, 1, 0), 1);
+    EXPECT_EQ (answer, 'A');
+    owner->refuseLaunches (true);
+    EXPECT_FALSE (owner->waitForAcceptedLaunches (100));
+    std::thread committing ([fd] {
+        std::this_thread::sleep_for (std::chrono::milliseconds (200));
+        ::send (fd, "G", 1, MSG_NOSIGNAL);
+    });
+    EXPECT_TRUE (owner->waitForAcceptedLaunches (3000));
+    committing.join();
+    ::close (fd);
+    ASSERT_TRUE (received.waitFor (1));
+    EXPECT_EQ (received.launches[0], Arguments { "/a" });
+
+    // One that gives up after "ready" holds the quit up no longer than a
+    // stalled sender may.
+    const int quitter = ::socket (AF_UNIX, SOCK_STREAM, 0);
+    owner->refuseLaunches (false);
+    ASSERT_EQ (::connect (quitter, (const sockaddr*) &address, sizeof (address)), 0);
+    ASSERT_EQ (::send (quitter, "\x03\x00\x00\x00/b\0", 7, MSG_NOSIGNAL), 7);
+    ASSERT_EQ (::recv (quitter, &answer, 1, 0), 1);
+    owner->refuseLaunches (true);
+    ::close (quitter);
+    EXPECT_TRUE (owner->waitForAcceptedLaunches (3000));
+    EXPECT_FALSE (received.waitFor (2, 2));
 }
 
 TEST (SingleInstance, LaunchesAtOnceEndWithOneOwnerThatGetsEveryOtherLine)
@@ -243,31 +308,52 @@ TEST (SingleInstance, ArgumentsReachTheOwnerAsTheBytesTheyWere)
     EXPECT_TRUE (received.launches[1].empty());
 }
 
+namespace
+{
+// An environment variable as it was before the test.
+struct SavedVariable
+{
+    const char* name;
+    const char* value = std::getenv (name);
+    const std::string kept = value != nullptr ? value : "";
+    ~SavedVariable() { value != nullptr ? ::setenv (name, kept.c_str(), 1) : ::unsetenv (name); }
+};
+
+// Meeting places of the test's own, whatever the user's are.
+struct ScopedRoots
+{
+    explicit ScopedRoots (const juce::File& base)
+        : runtime (base.getChildFile ("runtime")), home (base.getChildFile ("home"))
+    {
+        runtime.createDirectory();
+        home.createDirectory();
+        ::chmod (runtime.getFullPathName().toRawUTF8(), 0700);
+        set ("host-a");
+    }
+    ~ScopedRoots() { SingleInstance::setRoots (std::nullopt); }
+    void set (const std::string& host, const juce::File& homeSeen = {}, const juce::File& runtimeSeen = {})
+    {
+        SingleInstance::setRoots (SingleInstance::Roots { (runtimeSeen == juce::File() ? runtime : runtimeSeen).getFullPathName().toStdString(),
+                                                          (homeSeen == juce::File() ? home : homeSeen).getFullPathName().toStdString(), host });
+    }
+    const juce::File runtime, home;
+};
+} // namespace
+
 TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
 {
-    struct Saved
-    {
-        const char* name;
-        const char* value = std::getenv (name);
-        const std::string kept = value != nullptr ? value : "";
-        ~Saved() { value != nullptr ? ::setenv (name, kept.c_str(), 1) : ::unsetenv (name); }
-    } runtimeVariable { "XDG_RUNTIME_DIR" }, cacheVariable { "XDG_CACHE_HOME" }, homeVariable { "HOME" },
-        tempVariable { "TMPDIR" };
+    const SavedVariable tempVariable { "TMPDIR" };
 
     const auto base = juce::File::createTempFile ("launch");
-    const auto runtime = base.getChildFile ("runtime"), cache = base.getChildFile ("cache"),
-               home = base.getChildFile ("home"), temp = base.getChildFile ("temp");
-    ASSERT_TRUE (runtime.createDirectory() && home.createDirectory() && temp.createDirectory());
+    ScopedRoots roots (base);
+    const auto runtime = roots.runtime, cache = roots.home.getChildFile (".cache"), temp = base.getChildFile ("temp");
+    ASSERT_TRUE (temp.createDirectory());
     const auto path = [] (const juce::File& f) { return f.getFullPathName().toRawUTF8(); };
     const auto isPrivate = [&] (const juce::File& f)
     {
         struct stat info {};
         return ::lstat (path (f), &info) == 0 && S_ISDIR (info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
     };
-    ::chmod (path (runtime), 0700);
-    ::setenv ("XDG_RUNTIME_DIR", path (runtime), 1);
-    ::setenv ("XDG_CACHE_HOME", path (cache), 1);
-    ::setenv ("HOME", path (home), 1);
     ::setenv ("TMPDIR", path (temp), 1);
     const auto inRuntime = SingleInstance::socketFile ("Clarivo+ 5");
     EXPECT_EQ (inRuntime.getParentDirectory(), runtime);
@@ -275,23 +361,19 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
     EXPECT_NE (inRuntime, SingleInstance::socketFile ("Clarivo__5"));
 
     // A runtime folder others may enter is passed over for one of ours in
-    // our own cache folder (made when missing), never the shared temporary
-    // folder, where another user could make the name first.
+    // the home's cache folder (made when missing), never the shared
+    // temporary folder, where another user could make the name first.
     ::chmod (path (runtime), 0755);
     const auto fallback = SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory();
     EXPECT_EQ (fallback, cache.getChildFile ("clarivo-launch"));
     EXPECT_TRUE (isPrivate (fallback) && isPrivate (cache));
     EXPECT_EQ (temp.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
-    // No usable cache variable: the home's.
-    ::setenv ("XDG_CACHE_HOME", "relative/cache", 1);
-    EXPECT_EQ (SingleInstance::socketFile ("Clarivo+ 5").getParentDirectory(), home.getChildFile (".cache/clarivo-launch"));
-    ::setenv ("XDG_CACHE_HOME", path (cache), 1);
 
     // A home with a long name puts the socket past what an address holds:
     // one instance all the same.
-    const auto deep = base.getChildFile (juce::String::repeatedString ("a long folder name/", 6) + "cache");
+    const auto deep = base.getChildFile (juce::String::repeatedString ("a long folder name/", 6) + "home");
     ASSERT_TRUE (deep.createDirectory());
-    ::setenv ("XDG_CACHE_HOME", path (deep), 1);
+    roots.set ("host-a", deep);
     {
         Received received;
         const auto name = testName ("a long way down");
@@ -302,7 +384,7 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
         EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "/a.wav" }, 2000));
         EXPECT_TRUE (received.waitFor (1));
     }
-    ::setenv ("XDG_CACHE_HOME", path (cache), 1);
+    roots.set ("host-a");
 
     // Ours but opened up: closed again and used.
     ::chmod (path (fallback), 0777);
@@ -326,11 +408,12 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
     refused();
     ::chmod (path (cache), 0700);
     ASSERT_EQ (::rmdir (path (fallback)), 0);
-    ::chmod (path (runtime), 0700);
-    ::unsetenv ("XDG_RUNTIME_DIR");
-    ASSERT_EQ (::symlink (path (runtime), path (fallback)), 0);
+    const auto elsewhere = base.getChildFile ("elsewhere");
+    ASSERT_TRUE (elsewhere.createDirectory());
+    ::chmod (path (elsewhere), 0700);
+    ASSERT_EQ (::symlink (path (elsewhere), path (fallback)), 0);
     refused();
-    EXPECT_EQ (runtime.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    EXPECT_EQ (elsewhere.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
     ::unlink (path (fallback));
     if (::geteuid() == 0)
     {
@@ -339,5 +422,63 @@ TEST (SingleInstance, TheSocketLivesOnlyInAFolderOfOursAlone)
         refused();
         EXPECT_EQ (fallback.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
     }
+    base.deleteRecursively();
+}
+
+TEST (SingleInstance, EveryLaunchOfTheUserFindsTheInstanceWhateverItsEnvironmentSays)
+{
+    const SavedVariable runtimeVariable { "XDG_RUNTIME_DIR" }, cacheVariable { "XDG_CACHE_HOME" }, homeVariable { "HOME" };
+
+    const auto base = juce::File::createTempFile ("launch");
+    ScopedRoots roots (base);
+    const auto name = testName ("environment");
+    const auto places = SingleInstance::socketFiles (name);
+    ASSERT_EQ (places.size(), 2u);
+    EXPECT_EQ (places[0].getParentDirectory(), roots.runtime);
+    EXPECT_EQ (places[1].getParentDirectory(), roots.home.getChildFile (".cache/clarivo-launch"));
+    // The home may be shared between hosts: its names carry the host's.
+    EXPECT_TRUE (places[1].getFileName().endsWith ("-host-a.socket")) << places[1].getFileName();
+    EXPECT_FALSE (places[0].getFileName().contains ("host-a"));
+
+    // A session without a runtime variable (cron, ssh, sudo -u), another
+    // cache variable or a home reached through a link meets in the same places.
+    Received received;
+    auto owner = SingleInstance::claim (name, received.handler());
+    ASSERT_NE (owner, nullptr);
+    ::unsetenv ("XDG_RUNTIME_DIR");
+    ::setenv ("XDG_CACHE_HOME", base.getChildFile ("other cache").getFullPathName().toRawUTF8(), 1);
+    ::setenv ("HOME", base.getFullPathName().toRawUTF8(), 1);
+    const auto link = base.getChildFile ("link to home");
+    ASSERT_TRUE (roots.home.createSymbolicLink (link, true));
+    roots.set ("host-a", link);
+    EXPECT_EQ (SingleInstance::socketFiles (name), places);
+    EXPECT_EQ (SingleInstance::claim (name, received.handler()), nullptr);
+    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "/a.wav" }, 2000));
+
+    // Where the runtime folder cannot be had the home's place still finds
+    // the instance; and an instance that saw only the home's place is found
+    // by a launch that sees both.
+    ::chmod (roots.runtime.getFullPathName().toRawUTF8(), 0755);
+    EXPECT_EQ (SingleInstance::claim (name, received.handler()), nullptr);
+    EXPECT_TRUE (SingleInstance::sendToRunningInstance (name, { "/b.wav" }, 2000));
+    ASSERT_TRUE (received.waitFor (2));
+    owner.reset();
+    owner = SingleInstance::claim (name, received.handler());
+    ASSERT_NE (owner, nullptr);
+    ::chmod (roots.runtime.getFullPathName().toRawUTF8(), 0700);
+    EXPECT_EQ (SingleInstance::claim (name, received.handler()), nullptr);
+    const char* argv[] = { "clarivo", "/c.wav" };
+    EXPECT_TRUE (SingleInstance::claimOrHandOver (name, 2, argv, received.handler(), 2000).handedOver);
+    ASSERT_TRUE (received.waitFor (3));
+    EXPECT_EQ (received.launches, std::vector<Arguments> ({ { "/a.wav" }, { "/b.wav" }, { "/c.wav" } }));
+
+    // Another host on the same (network) home, without a runtime folder,
+    // runs its own instance at once instead of waiting on ours.
+    roots.set ("host-b", {}, base.getChildFile ("no runtime folder"));
+    const auto start = std::chrono::steady_clock::now();
+    const auto there = SingleInstance::claimOrHandOver (name, 2, argv, received.handler(), 2000);
+    EXPECT_NE (there.service, nullptr);
+    EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::milliseconds (1000));
+    owner.reset();
     base.deleteRecursively();
 }

@@ -1,4 +1,5 @@
 #include "MediaTestSupport.h"
+#include "TestLocale.h"
 
 #include "platform/media/FFmpegAudioFormat.h"
 #include "platform/media/MediaDecoding.h"
@@ -115,5 +116,31 @@ TEST (FFmpegAudioFormat, ReadsWhatTheCommandLineDecodesToTheExactLengthAndLandsO
         reader->read (&tail, 0, 1000, reader->lengthInSamples - 500, true, false);
         EXPECT_TRUE (landsOn (tail.getReadPointer (0), whole[0], reader->lengthInSamples - 500, 500, c.tolerance));
         EXPECT_EQ (tail.getMagnitude (500, 500), 0.0f);
+    }
+}
+
+// Matroska gives a track's end as text ("00:00:01.503000000"); the program
+// runs in the user's locale, and a German user's must cut the same padding.
+TEST (FFmpegAudioFormat, TheEndAMatroskaFileGivesIsReadTheSameUnderADecimalCommaLocale)
+{
+    CLARIVO_SKIP_WITHOUT_DECIMAL_COMMA_LOCALE();
+    for (const char* name : { "home-h264-vorbis.mkv", "home-vp8-vorbis.webm" })
+    {
+        SCOPED_TRACE (name);
+        // Copies of their own: the layer keeps what it measured of a file.
+        const auto c = scratchFile (juce::String ("c-") + name), german = scratchFile (juce::String ("de-") + name);
+        ASSERT_TRUE (media (name).copyFileTo (c) && media (name).copyFileTo (german));
+        const auto lengthOf = [] (const juce::File& f)
+        {
+            const std::unique_ptr<juce::AudioFormatReader> reader (FFmpegAudioFormat().createReaderFor (new juce::FileInputStream (f), true));
+            return reader != nullptr ? reader->lengthInSamples : (juce::int64) -1;
+        };
+        juce::int64 underGerman = 0;
+        {
+            const clarivo_test::ScopedDecimalCommaLocale locale;
+            underGerman = lengthOf (german);
+        }
+        EXPECT_EQ (underGerman, lengthOf (c));
+        EXPECT_EQ (underGerman, 72144); // 1.503 s at 48 kHz
     }
 }

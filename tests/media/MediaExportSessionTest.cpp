@@ -393,13 +393,27 @@ TEST (MediaExportSession, ExportsToOneNameNeitherMixNorReplaceAFile)
 
     // So it is where the filesystem offers no such rename and a hard link
     // stands in for it.
-    const auto complete = dir.getChildFile ("complete");
-    complete.replaceWithText ("new");
+    detail::PartialFile::useNamedFilesOnly (true);
+    detail::FileCalls calls;
+    calls.rename = [] (int fromDir, const char* from, int toDir, const char* to, unsigned int flags)
+    {
+        if (flags != 0)
+            return errno = EINVAL, -1;
+        return ::renameat (fromDir, from, toDir, to);
+    };
+    detail::setFileCalls (calls);
     juce::String why;
-    EXPECT_FALSE (detail::linkWithoutReplacing (complete, saved, why));
+    for (const auto& name : { "saved.m4a", "moved" })
+    {
+        detail::PartialFile complete (dir.getChildFile (name), why);
+        detail::CheckedFileOutputStream out (complete.getFile());
+        ASSERT_TRUE (out.write ("new", 3) && out.close());
+        EXPECT_EQ (complete.moveInto (dir.getChildFile (name), why), juce::String (name) == "moved");
+    }
+    detail::setFileCalls ({});
+    detail::PartialFile::useNamedFilesOnly (false);
     EXPECT_TRUE (why.contains ("exists")) << why;
     EXPECT_EQ (saved.loadFileAsString(), "saved meanwhile");
-    EXPECT_TRUE (detail::linkWithoutReplacing (complete, dir.getChildFile ("moved"), why));
     EXPECT_EQ (dir.getChildFile ("moved").loadFileAsString(), "new");
     EXPECT_EQ (filesIn (dir), juce::StringArray ({ "moved", "saved.m4a" }));
 }

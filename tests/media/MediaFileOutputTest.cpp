@@ -4,7 +4,13 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <sys/xattr.h>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
 
 using clarivo::media::detail::CheckedFileOutputStream;
 using clarivo::media::detail::PartialFile;
@@ -94,44 +100,227 @@ TEST (MediaFileOutput, AKilledSaveLeavesNothingAndAFinishedOneNeverReplaces)
     EXPECT_TRUE (target.loadFileAsString().startsWith ("whole"));
 }
 
-TEST (MediaFileOutput, WhereFilesMustHaveANameTheNextSaveRemovesOnlyOurPartialsWhoseWriterIsGone)
+TEST (MediaFileOutput, WhereFilesMustHaveANameAKilledSaveLeavesItsHiddenPartialAndNoWriterLocksOne)
 {
     GTEST_FLAG_SET (death_test_style, "threadsafe");
     Folder folder ("named");
     const auto target = folder.dir.getChildFile ("saved.wav");
 
+    // Nothing can tell a dead writer's partial from a live one's without a
+    // lock, so it stays: clutter, never lost work.
     EXPECT_EXIT (writeAndGetKilled (target, true), testing::KilledBySignal (SIGKILL), "");
     const auto left = folder.names();
     ASSERT_EQ (left.size(), 1);
-    EXPECT_EQ (left[0], ".saved.wav.partial");
+    EXPECT_TRUE (left[0].matchesWildcard (".saved.wav-????????????????.partial", false)) << left[0];
+    EXPECT_EQ (folder.dir.getChildFile (left[0]).getSize(), 1 << 20);
 
-    // Named like ours but not ours: the user's file, and a link to another.
-    const auto foreign = folder.dir.getChildFile (".other.wav.partial");
-    foreign.replaceWithText ("the user's");
-    ASSERT_TRUE (folder.dir.getChildFile ("victim.wav").replaceWithText ("kept"));
-    ASSERT_TRUE (folder.dir.getChildFile ("victim.wav").createSymbolicLink (folder.dir.getChildFile (".link.wav.partial"), false));
-
-    // A writer still at work (its lock held) keeps its partial.
+    // A writer at work holds no lock that another handle's writes (a
+    // share's) would meet.
     PartialFile::useNamedFilesOnly (true);
     juce::String why;
     PartialFile live (folder.dir.getChildFile ("live.wav"), why);
     ASSERT_TRUE (live.isValid()) << why;
-    EXPECT_TRUE (live.getFile().existsAsFile());
+    const int other = ::open (live.getFile().getFullPathName().toRawUTF8(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE (other, 0);
+    EXPECT_FALSE (clarivo::media::detail::isLockedElsewhere (other));
+    ::close (other);
 
-    PartialFile::useNamedFilesOnly (false);
     {
         PartialFile next (target, why);
         ASSERT_TRUE (next.isValid()) << why;
     }
-    EXPECT_EQ (folder.names(), juce::StringArray ({ ".link.wav.partial", ".live.wav.partial", ".other.wav.partial", "victim.wav" }));
-    EXPECT_EQ (foreign.loadFileAsString(), "the user's");
-    EXPECT_EQ (folder.dir.getChildFile ("victim.wav").loadFileAsString(), "kept");
-
-    // The finished file is the user's: it carries no mark of ours.
+    EXPECT_EQ (folder.names().size(), 2);
     CheckedFileOutputStream out (live.getFile());
     out.writeString ("done");
     out.close();
     ASSERT_TRUE (live.moveInto (folder.dir.getChildFile ("live.wav"), why)) << why;
-    char mark[16] {};
-    EXPECT_LT (::getxattr (folder.dir.getChildFile ("live.wav").getFullPathName().toRawUTF8(), "user.clarivo.partial", mark, sizeof (mark)), 0);
+    EXPECT_TRUE (folder.dir.getChildFile ("live.wav").loadFileAsString().startsWith ("done"));
+}
+
+namespace
+{
+namespace files = clarivo::media::detail;
+
+juce::File commitText (const juce::File& target, const char* text, files::IfTaken ifTaken, juce::String& why)
+{
+    PartialFile partial (target, why);
+    if (! partial.isValid())
+        return {};
+    CheckedFileOutputStream out (partial.getFile());
+    out.write (text, std::strlen (text));
+    if (! out.close())
+        return {};
+    return partial.commit (target, ifTaken, why);
+}
+
+struct SeamReset
+{
+    ~SeamReset() { files::setFileCalls ({}); }
+};
+
+// What the seam saw, in order: "sync file", "sync folder", "rename", "rename noreplace", "link".
+struct Recorder
+{
+    std::vector<std::string> calls;
+    files::FileCalls seam()
+    {
+        files::FileCalls c;
+        c.sync = [this] (int fd)
+        {
+            struct stat info {};
+            ::fstat (fd, &info);
+            calls.push_back (S_ISDIR (info.st_mode) ? "sync folder" : "sync file");
+            return ::fsync (fd);
+        };
+        c.rename = [this] (int a, const char* from, int b, const char* to, unsigned int flags)
+        {
+            calls.push_back (flags != 0 ? "rename noreplace" : "rename");
+            return (int) ::syscall (SYS_renameat2, a, from, b, to, flags);
+        };
+        c.link = [this] (int a, const char* from, int b, const char* to, int flags)
+        {
+            calls.push_back ("link");
+            return ::linkat (a, from, b, to, flags);
+        };
+        return c;
+    }
+};
+} // namespace
+
+TEST (MediaFileOutput, TheDataIsFlushedBeforeTheNameAndTheFolderAfterOnEitherWay)
+{
+    SeamReset reset;
+    for (const bool namedOnly : { false, true })
+    {
+        SCOPED_TRACE (namedOnly ? "hidden name" : "unnamed");
+        Folder folder ("order");
+        PartialFile::useNamedFilesOnly (namedOnly);
+        Recorder recorder;
+        files::setFileCalls (recorder.seam());
+        const auto target = folder.dir.getChildFile ("take.wav");
+        juce::String why;
+        ASSERT_EQ (commitText (target, "new", files::IfTaken::fail, why), target) << why;
+        EXPECT_EQ (recorder.calls, (std::vector<std::string> { "sync file", namedOnly ? "rename noreplace" : "link", "sync folder" }));
+
+        // A replacement gets a name of its own first, then takes the old one's.
+        recorder.calls.clear();
+        ASSERT_EQ (commitText (target, "newer", files::IfTaken::replace, why), target) << why;
+        const std::vector<std::string> replacing { "sync file", "rename", "sync folder" };
+        const std::vector<std::string> linkedFirst { "sync file", "link", "rename", "sync folder" };
+        EXPECT_EQ (recorder.calls, namedOnly ? replacing : linkedFirst);
+        EXPECT_EQ (target.loadFileAsString(), "newer");
+        EXPECT_EQ (folder.names(), juce::StringArray { "take.wav" });
+    }
+}
+
+TEST (MediaFileOutput, ACrashBetweenTheFlushAndTheNameLeavesTheOldFileWhole)
+{
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+    Folder folder ("crash");
+    const auto target = folder.dir.getChildFile ("take.wav");
+    ASSERT_TRUE (target.replaceWithText ("the old take"));
+    const auto crash = [target]
+    {
+        PartialFile::useNamedFilesOnly (true);
+        files::FileCalls calls;
+        calls.rename = [] (int, const char*, int, const char*, unsigned int) -> int { std::_Exit (7); };
+        files::setFileCalls (calls);
+        juce::String why;
+        commitText (target, "the new take", files::IfTaken::replace, why);
+    };
+    EXPECT_EXIT (crash(), testing::ExitedWithCode (7), "");
+    EXPECT_EQ (target.loadFileAsString(), "the old take");
+    // The new one is whole beside it, under a hidden name.
+    const auto left = folder.names();
+    ASSERT_EQ (left.size(), 2);
+    EXPECT_EQ (folder.dir.getChildFile (left[0]).loadFileAsString(), "the new take");
+}
+
+TEST (MediaFileOutput, WithoutANoReplaceRenameOrHardLinksASaveStillLandsAndKeepsWhatIsThere)
+{
+    SeamReset reset;
+    Folder folder ("nolinks");
+    PartialFile::useNamedFilesOnly (true);
+    // FAT, exFAT, SMB without UNIX extensions, some FUSE folders.
+    files::FileCalls calls;
+    calls.rename = [] (int a, const char* from, int b, const char* to, unsigned int flags)
+    {
+        if (flags != 0)
+            return errno = EINVAL, -1;
+        return ::renameat (a, from, b, to);
+    };
+    calls.link = [] (int, const char*, int, const char*, int) { return errno = EPERM, -1; };
+    files::setFileCalls (calls);
+
+    juce::String why;
+    const auto target = folder.dir.getChildFile ("take.wav");
+    ASSERT_EQ (commitText (target, "first", files::IfTaken::fail, why), target) << why;
+    EXPECT_EQ (commitText (target, "second", files::IfTaken::fail, why), juce::File());
+    EXPECT_EQ (why, "The output file already exists.");
+    EXPECT_EQ (commitText (target, "third", files::IfTaken::keepBeside, why), folder.dir.getChildFile ("take (2).wav"));
+    EXPECT_EQ (target.loadFileAsString(), "first");
+    EXPECT_EQ (folder.names(), juce::StringArray ({ "take (2).wav", "take.wav" }));
+}
+
+TEST (MediaFileOutput, PlantedLinksAndLongNamesDoNotBlockASaveAndAReplacementKeepsTheMode)
+{
+    for (const bool namedOnly : { false, true })
+    {
+        SCOPED_TRACE (namedOnly ? "hidden name" : "unnamed");
+        Folder folder ("names");
+        PartialFile::useNamedFilesOnly (namedOnly);
+        juce::String why;
+
+        // A link leading nowhere under the name a partial once had.
+        const auto target = folder.dir.getChildFile ("saved.wav");
+        ASSERT_TRUE (folder.dir.getChildFile ("nowhere").createSymbolicLink (folder.dir.getChildFile (".saved.wav.partial"), false));
+        EXPECT_EQ (commitText (target, "saved", files::IfTaken::fail, why), target) << why;
+
+        // 250 bytes, two of them in one character: the limit is 255.
+        const auto longName = folder.dir.getChildFile (juce::String::repeatedString ("a", 243) + juce::String::fromUTF8 ("\xc3\xa9") + ".wav");
+        EXPECT_EQ (commitText (longName, "long", files::IfTaken::fail, why), longName) << why;
+
+        // The replaced file's readers, and no more.
+        ASSERT_EQ (::chmod (target.getFullPathName().toRawUTF8(), 0600), 0);
+        ASSERT_EQ (commitText (target, "newer", files::IfTaken::replace, why), target) << why;
+        struct stat info {};
+        ASSERT_EQ (::stat (target.getFullPathName().toRawUTF8(), &info), 0);
+        EXPECT_EQ (info.st_mode & 07777, 0600u);
+        EXPECT_EQ (target.loadFileAsString(), "newer");
+    }
+}
+
+TEST (MediaFileOutput, ASaveReplacesOnlyTheFileTheUserAgreedToAndKeepsItsWorkBesideAnother)
+{
+    Folder folder ("terms");
+    const auto target = folder.dir.getChildFile ("copy.wav");
+    ASSERT_TRUE (target.replaceWithText ("agreed"));
+    juce::String why;
+    {
+        files::SaveTerms terms (target, true);
+        EXPECT_TRUE (files::mayWriteTo (target));
+        PartialFile partial (target, why);
+        CheckedFileOutputStream out (partial.getFile());
+        out.write ("processed", 9);
+        out.close();
+        ASSERT_TRUE (partial.moveInto (target, why)) << why;
+        EXPECT_EQ (terms.placedAt(), target);
+    }
+    EXPECT_EQ (target.loadFileAsString(), "processed");
+    EXPECT_FALSE (files::mayWriteTo (target));
+
+    // Another program saves to the name while the copy is made.
+    {
+        files::SaveTerms terms (target, true);
+        PartialFile partial (target, why);
+        CheckedFileOutputStream out (partial.getFile());
+        out.write ("minutes of work", 15);
+        out.close();
+        ASSERT_TRUE (folder.dir.getChildFile ("theirs").replaceWithText ("theirs"));
+        ASSERT_TRUE (folder.dir.getChildFile ("theirs").moveFileTo (target));
+        ASSERT_TRUE (partial.moveInto (target, why)) << why;
+        EXPECT_EQ (terms.placedAt(), folder.dir.getChildFile ("copy (2).wav"));
+    }
+    EXPECT_EQ (target.loadFileAsString(), "theirs");
+    EXPECT_EQ (folder.dir.getChildFile ("copy (2).wav").loadFileAsString(), "minutes of work");
 }

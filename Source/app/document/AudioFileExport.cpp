@@ -137,7 +137,7 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
 {
     const auto& destination = request.destination;
     const bool mp3 = destination.hasFileExtension ("mp3");
-    if (destination.exists() || ! (mp3 || destination.hasFileExtension ("flac")))
+    if (! clarivo::media::detail::mayWriteTo (destination) || ! (mp3 || destination.hasFileExtension ("flac")))
         return false;
 
     auto reader = clarivo::media::createReaderForFile (formats, request.source);
@@ -155,9 +155,9 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
         return false;
     }
 
-    // The file is written unnamed (or under a hidden name) and takes the
-    // destination's only when complete, so a failure never leaves a file
-    // there, and a file that appeared there meanwhile is not replaced.
+    // The file takes the destination's name only when complete, so a
+    // failure never leaves a file there, and a file that appeared there
+    // meanwhile is not replaced.
     juce::String why;
     clarivo::media::detail::PartialFile pending (destination, why);
     if (! pending.isValid())

@@ -7,7 +7,6 @@
 #include "platform/media/FFmpegAudioFormat.h"
 #include "platform/media/MediaFileOutput.h"
 
-#include <cstdio>
 #include <sys/stat.h>
 
 namespace
@@ -24,18 +23,6 @@ bool isSameFile (const juce::File& a, const juce::File& b)
     return a == b;
 }
 
-// A free name beside target that the export writes before it takes the
-// target's place.
-juce::File privateSibling (const juce::File& target)
-{
-    juce::File f;
-    do
-        f = target.getSiblingFile ("." + target.getFileNameWithoutExtension() + "-"
-                                   + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()).substring (0, 8)
-                                   + target.getFileExtension());
-    while (f.exists());
-    return f;
-}
 } // namespace
 
 ClarivoDocument::ClarivoDocument()
@@ -150,7 +137,11 @@ juce::FileBasedDocument::SaveResult ClarivoDocument::saveMedia (bool saveAsNew)
 juce::FileBasedDocument::SaveResult ClarivoDocument::saveTo (const juce::File& file)
 {
     lastSaveError = {};
+    savedElsewhere = juce::File();
     const auto result = saveAs (file, false, false, false, false);
+    // The document is the copy the user has, wherever it went.
+    if (result == savedOk && savedElsewhere != juce::File())
+        setFile (savedElsewhere);
     // The user's own answer, and the refusal the "No Overwrite" box has just
     // explained, need no second box.
     if (result == failedToWriteToFile && lastSaveError == "Unable to save file.")
@@ -187,8 +178,9 @@ juce::Result ClarivoDocument::saveDocument (const juce::File& file)
         return fail ("Clarivo does not overwrite the original media document.");
     }
 
-    // Only a name the user agreed to give up is replaced: one taken while
-    // the copy was made (another save to it) is kept and the save fails.
+    // Only the file the user agreed to give up is replaced: a file put at
+    // the name while the copy was made (another save to it) is kept, and so
+    // is the finished copy, under the next free name.
     const bool replacing = clarivo::media::detail::nameIsTaken (target);
     if (replacing
         && DialogService::get().ask (juce::MessageBoxIconType::QuestionIcon, TRANS ("Replace file?"),
@@ -197,19 +189,22 @@ juce::Result ClarivoDocument::saveDocument (const juce::File& file)
                != 0)
         return fail ("User cancelled save.");
 
-    // The copy is written under a private name and takes the target's place
-    // only when whole, so a failed save leaves the old file as it was.
+    // The writers take the target's name only when the copy is whole, so a
+    // failed save leaves the old file as it was.
     auto* transport = getTransport();
-    const auto partial = privateSibling (target);
-    const bool exported = transport != nullptr && transport->exportMedia (partial.getFullPathName(), format, qualityIndex);
-    juce::String why;
-    const bool placed = exported
-                        && (replacing ? std::rename (partial.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) == 0
-                                      : clarivo::media::detail::moveWithoutReplacing (partial, target, why));
-    if (! placed)
-    {
-        partial.deleteFile();
+    clarivo::media::detail::SaveTerms terms (target, replacing);
+    const bool exported = transport != nullptr && transport->exportMedia (target.getFullPathName(), format, qualityIndex);
+    const auto placed = terms.placedAt();
+    if (! exported || placed == juce::File())
         return fail ("Unable to save file.");
+    if (placed != target)
+    {
+        DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, TRANS ("Saved Under Another Name"),
+                                          TRANS ("Another file was saved as \"FLNM\" while Clarivo made the copy, and Clarivo kept it. "
+                                                 "The copy was saved as:")
+                                                  .replace ("FLNM", target.getFileName())
+                                              + "\n" + placed.getFullPathName());
+        savedElsewhere = placed;
     }
     return juce::Result::ok();
 }

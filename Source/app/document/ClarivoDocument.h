@@ -69,6 +69,8 @@ private:
     juce::File mediaFile, analysisFile;
     // Why the last save failed, for the failure box.
     juce::String lastSaveError;
+    // Where the last save put the copy when its name was taken meanwhile.
+    juce::File savedElsewhere;
 
     JUCE_DECLARE_NON_COPYABLE (ClarivoDocument)
 };

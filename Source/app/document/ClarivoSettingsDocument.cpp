@@ -46,20 +46,11 @@ juce::Result ClarivoSettingsDocument::saveDocument (const juce::File& file)
     if (state.isEmpty())
         return failed;
 
-    juce::TemporaryFile partial (file, juce::TemporaryFile::useHiddenFile);
-    {
-        juce::FileOutputStream out (partial.getFile());
-        if (! out.openedOk() || ! out.write (state.getData(), state.getSize()))
-            return failed;
-        out.flush();
-        if (out.getStatus().failed())
-            return failed;
-    }
-    // A short write (a full disk) passes the stream's own checks; the size
-    // on disk does not lie.
-    if (partial.getFile().getSize() != (juce::int64) state.getSize())
-        return failed;
-    return partial.overwriteTargetFileWithTemporary() ? juce::Result::ok() : failed;
+    // saveInteractive asked before a preset is replaced.
+    juce::String why;
+    namespace files = clarivo::media::detail;
+    return files::writeWholeFile (file, state.getData(), state.getSize(), files::IfTaken::replace, why) == 0 ? juce::Result::ok()
+                                                                                                         : failed;
 }
 
 juce::Result ClarivoSettingsDocument::loadInteractive()

@@ -284,21 +284,6 @@ juce::File shareFolder()
     return sharedFolder;
 }
 
-juce::File createSharedFile (const juce::String& name)
-{
-    if (name.isEmpty() || name.containsChar ('/') || name == "." || name == "..")
-        return {};
-    const auto dir = shareFolder();
-    if (dir == juce::File())
-        return {};
-    const auto file = dir.getChildFile (name);
-    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return {};
-    ::close (fd);
-    return file;
-}
-
 void removeSharedCopiesOlderThan (juce::Time cutoff)
 {
     juce::File inUse;

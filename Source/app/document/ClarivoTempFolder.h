@@ -33,10 +33,6 @@ void removeDeadFolders();
 // something else, a fresh folder of ours takes its place for this run.
 // An invalid file when no such folder can be had.
 juce::File shareFolder();
-// A new, empty file of that name in the share folder, made with O_EXCL so
-// that nothing already there (a link above all) is ever written through;
-// an invalid file when the name is taken or has a "/" in it.
-juce::File createSharedFile (const juce::String& name);
 // Deletes the shared copies last written before cutoff, in every share
 // folder of ours, and the fall-back folders left empty.
 void removeSharedCopiesOlderThan (juce::Time cutoff);

@@ -95,8 +95,14 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
     if (reader == nullptr || reader->numChannels < 1 || reader->numChannels > 2 || reader->sampleRate <= 0.0)
         return false;
 
+    // Written whole before it takes target's place (a name of our own in
+    // the temporary folder, made for it).
+    juce::String why;
+    detail::PartialFile partial (target, why);
+    if (! partial.isValid())
+        return false;
     auto failed = std::make_shared<std::atomic<bool>> (false);
-    auto stream = std::make_unique<detail::CheckedFileOutputStream> (target, failed);
+    auto stream = std::make_unique<detail::CheckedFileOutputStream> (partial.getFile(), failed);
     if (! stream->openedOk())
         return false;
     const int bits = reader->usesFloatingPointData ? 32 : juce::jlimit (16, 24, (int) reader->bitsPerSample);
@@ -104,11 +110,7 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
     std::unique_ptr<juce::AudioFormatWriter> writer (
         wav.createWriterFor (stream.get(), reader->sampleRate, reader->numChannels, bits, {}, 0));
     if (writer == nullptr)
-    {
-        stream.reset();
-        target.deleteFile();
         return false;
-    }
     stream.release(); // the writer owns it now
 
     auto& progress = app->overlayProgress();
@@ -117,10 +119,7 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
     progress.hide();
     ok = writer->flush() && ok;
     writer.reset();
-    ok = ok && ! failed->load();
-    if (! ok)
-        target.deleteFile();
-    return ok;
+    return ok && ! failed->load() && partial.commit (target, detail::IfTaken::replace, why) != juce::File();
 }
 
 bool ProcessingAVPlayer::juceImportWithAsset (std::shared_ptr<Asset>& asset)

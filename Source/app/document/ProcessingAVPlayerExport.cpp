@@ -14,7 +14,6 @@
 #include "platform/media/MediaDecoding.h"
 
 #include <atomic>
-#include <cstdio>
 #include <locale.h>
 #include <wctype.h>
 
@@ -281,7 +280,7 @@ bool ProcessingAVPlayer::exportAsset (const juce::File& destination, bool, bool,
     lastExportFailure = ExportFailure::other;
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr || player == nullptr || player->getCurrentItem() == nullptr || atp == nullptr || origAsset == nullptr
-        || format < 0 || format > 8 || destination.exists())
+        || format < 0 || format > 8 || ! detail::mayWriteTo (destination))
         return false;
 
     Overlay overlay (*app, "Working...");
@@ -593,31 +592,23 @@ juce::File ProcessingAVPlayer::prepareSharedCopy (juce::String& whyNot)
         return {};
     const auto extension = ClarivoDocument::extensionForFormat (format);
     // Copies of an earlier run may still hold the first numbers: the next
-    // free one is taken, never an existing file.
+    // free one is taken, never an existing file. The copy takes it only
+    // when whole: a service (or a signal that ends us) never meets part of one.
     juce::File shared;
     for (int tries = 0; shared == juce::File() && tries < 1000; ++tries)
     {
         const auto name = sharedCopyName (media.getFileNameWithoutExtension(), shareCount++, extension);
-        shared = ClarivoTempFolder::createSharedFile (name);
-        if (shared == juce::File() && ! folder.getChildFile (name).exists())
-            break;
+        if (! detail::nameIsTaken (folder.getChildFile (name)))
+            shared = folder.getChildFile (name);
     }
     if (shared == juce::File())
     {
         whyNot = "Clarivo could not make a file for the shared copy in " + folder.getFullPathName() + ". Nothing was shared.";
         return {};
     }
-
-    // The export writes under a private name and the copy takes the shared
-    // name only when whole: a service never sees part of a file.
-    const auto partial = freshTempName (extension);
-    const bool exported = partial != juce::File() && exportAsset (partial, false, false, format, app->getDocument().qualityIndex);
-    const bool written = exported && std::rename (partial.getFullPathName().toRawUTF8(), shared.getFullPathName().toRawUTF8()) == 0;
-    if (! written)
+    if (! exportAsset (shared, false, false, format, app->getDocument().qualityIndex))
     {
-        partial.deleteFile();
-        shared.deleteFile();
-        whyNot = shareFailureText (exported ? ExportFailure::writeFailed : lastExportFailure, media, format);
+        whyNot = shareFailureText (lastExportFailure, media, format);
         return {};
     }
     saveTempURL = shared;

@@ -1,5 +1,7 @@
 #include "app/recorder/AudioRecorder.h"
 
+#include "platform/media/MediaFileOutput.h"
+
 #include <array>
 #include <cmath>
 #include <vector>
@@ -7,8 +9,6 @@
 
 namespace
 {
-constexpr int streamBufferBytes = 32768;
-
 // After a failed write the writer's header counts bytes that never reached
 // the disk (they sat in the stream's buffer). Cut the data chunk back to the
 // whole frames the file really holds and make both sizes say so.
@@ -54,9 +54,10 @@ juce::int64 trimToWholeFrames (const juce::File& file, int frameBytes)
 class AudioRecorder::Recording : private juce::TimeSliceClient
 {
 public:
-    Recording (std::unique_ptr<juce::AudioFormatWriter> writerToUse, const juce::File& target, int capacity,
-               juce::TimeSliceThread& threadToUse)
+    Recording (std::unique_ptr<juce::AudioFormatWriter> writerToUse, std::unique_ptr<PartialFile> partialToUse,
+               const juce::File& target, int capacity, juce::TimeSliceThread& threadToUse)
         : writer (std::move (writerToUse)),
+          partial (std::move (partialToUse)),
           file (target),
           thread (threadToUse),
           channels ((int) writer->getNumChannels()),
@@ -110,10 +111,16 @@ public:
 
         const auto taken = framesWritten + framesUnwritten;
         if (writeFailed)
-            if (const auto held = trimToWholeFrames (file, frameBytes); held >= 0)
+            if (const auto held = trimToWholeFrames (partial->getFile(), frameBytes); held >= 0)
                 framesWritten = juce::jmin (framesWritten, held);
 
         StopReport report;
+        // What was recorded is kept, whole or not, and under another name
+        // when something took the take's name meanwhile.
+        juce::String why;
+        report.file = partial->commit (file, clarivo::media::detail::IfTaken::keepBeside, why);
+        if (report.file == juce::File())
+            framesWritten = 0;
         report.wasRecording = true;
         report.framesWritten = framesWritten;
         report.framesLost = framesLost.load() + taken - framesWritten;
@@ -191,6 +198,7 @@ private:
 
     static constexpr int scratchFrames = 4096;
     std::unique_ptr<juce::AudioFormatWriter> writer;
+    std::unique_ptr<PartialFile> partial;
     const juce::File file;
     juce::TimeSliceThread& thread;
     const int channels, bitsPerSample, frameBytes;
@@ -226,24 +234,25 @@ AudioRecorder::StartResult AudioRecorder::startRecording (const juce::File& file
     channels = sanitiseChannels (channels);
     bitsPerSample = sanitiseBits (bitsPerSample);
 
-    file.deleteFile();
-    auto stream = file.createOutputStream (streamBufferBytes);
-    if (stream == nullptr)
+    // The take has its name only when it is finished: a crash leaves none
+    // of it there, and a file at the name is never touched.
+    juce::String why;
+    auto partial = std::make_unique<PartialFile> (file, why);
+    if (! partial->isValid())
+        return StartResult::cannotCreateFile;
+    auto stream = std::make_unique<clarivo::media::detail::CheckedFileOutputStream> (partial->getFile());
+    if (! stream->openedOk())
         return StartResult::cannotCreateFile;
 
     juce::WavAudioFormat wav;
     std::unique_ptr<juce::AudioFormatWriter> writer (
         wav.createWriterFor (stream.get(), rate, (unsigned int) channels, bitsPerSample, {}, 0));
     if (writer == nullptr)
-    {
-        stream.reset();
-        file.deleteFile();
         return StartResult::cannotCreateFile;
-    }
     stream.release(); // the writer owns it now
 
     const int capacity = (int) std::ceil (rate * bufferSeconds);
-    ownedWriter = std::make_unique<Recording> (std::move (writer), file, capacity, recorderThread);
+    ownedWriter = std::make_unique<Recording> (std::move (writer), std::move (partial), file, capacity, recorderThread);
     liveWriter.store (ownedWriter.get());
     return StartResult::started;
 }

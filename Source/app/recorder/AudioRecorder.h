@@ -9,9 +9,15 @@
 #include <atomic>
 #include <memory>
 
+namespace clarivo::media::detail
+{
+class PartialFile;
+}
+
 class AudioRecorder : public juce::AudioIODeviceCallback
 {
 public:
+    using PartialFile = clarivo::media::detail::PartialFile;
     enum class StartResult
     {
         started,
@@ -25,6 +31,7 @@ public:
         juce::int64 framesWritten = 0; // what the file holds
         juce::int64 framesLost = 0;    // taken from the device but not in the file
         bool writeFailed = false;
+        juce::File file; // where the take went; nothing when it could not be kept
         bool isComplete() const noexcept { return framesLost == 0 && ! writeFailed; }
     };
 

@@ -351,6 +351,8 @@ void RecorderComponent::finishRecording()
     recordButton.setToggleState (false, juce::dontSendNotification);
     setSettingsMode (false);
     timerCallback();
+    if (report.file != juce::File())
+        recordingFile = report.file;
 
     if (! report.isComplete())
         tellUser ("Recording Incomplete", "Not all of the recording could be written to \""

@@ -120,13 +120,22 @@ void ClarivoApplication::initialise (const juce::String& commandLine)
     {
         auto launch = clarivo::launch::SingleInstance::claimOrHandOver (
             instanceName, juce::juce_argc, juce::juce_argv, [this] (const Arguments& arguments) { queueHandOver (arguments); },
-            10000);
+            handOverTimeoutMs);
         if (launch.handedOver || launch.refusal.isNotEmpty())
         {
             if (launch.refusal.isNotEmpty())
+            {
                 std::cerr << launch.refusal << std::endl;
+                // Started from the desktop, nobody reads the terminal.
+                clarivo::installDefaultLookAndFeel();
+                juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
+                DialogService::get().showMessage (juce::MessageBoxIconType::WarningIcon, "Clarivo+", launch.refusal);
+            }
             setApplicationReturnValue (launch.handedOver ? 0 : 1);
-            quit();
+            if (quitHandler)
+                quitHandler();
+            else
+                quit();
             return;
         }
         singleInstance = std::move (launch.service);
@@ -223,7 +232,10 @@ void ClarivoApplication::shutdown()
         return;
     initialised = false;
     stopTimer();
-    singleInstance = nullptr;
+    // A launch from here on waits for this instance to be gone, which it is
+    // only once the lock goes below, after the last write to the settings.
+    if (singleInstance != nullptr)
+        singleInstance->refuseLaunches (true);
     // Nothing from the network or a started program arrives once we are going.
     clarivo::process::stopReports();
     rating = nullptr;
@@ -249,21 +261,44 @@ void ClarivoApplication::shutdown()
     processor->removeChangeListener (this);
     processor = nullptr;
     ClarivoTempFolder::removeAll();
+    singleInstance = nullptr;
 }
 
 void ClarivoApplication::systemRequestedQuit()
 {
-    // Nothing closes the document under a running job.
-    if (! isIdle() || ! initialised)
+    // Nothing closes the document under a running job; a second Ctrl+Q
+    // while the first one's question is up asks nothing more.
+    if (! isIdle() || ! initialised || quitState == QuitState::asking)
         return;
+    // From here a launch would hand over a file that the quit then closes:
+    // it is told to wait, and runs on its own once this instance is gone.
+    quitState = QuitState::asking;
+    if (singleInstance != nullptr)
+        singleInstance->refuseLaunches (true);
     if (closeMedia().failed())
-        return;
+        return resumeAfterQuit();
+    // Launches told "ready" before the refusal are queued before the loop
+    // below ends; such a launch has gone believing its file will be shown,
+    // so the quit gives way to it.
+    if (singleInstance != nullptr)
+        singleInstance->waitForAcceptedLaunches (2500);
     juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
+    if (! pendingHandOvers.empty())
+        return resumeAfterQuit();
+    quitState = QuitState::going;
     deleteTemporaryAudioFiles();
     if (quitHandler)
         quitHandler();
     else
         quit();
+}
+
+void ClarivoApplication::resumeAfterQuit()
+{
+    quitState = QuitState::running;
+    if (singleInstance != nullptr)
+        singleInstance->refuseLaunches (false);
+    timerCallback();
 }
 
 void ClarivoApplication::anotherInstanceStarted (const juce::String& commandLine)
@@ -289,14 +324,16 @@ void ClarivoApplication::timerCallback()
         startTimerFired = true;
         setPlayerMode (true);
     }
-    // A hand-over waits until the job on screen is done.
-    while (! pendingHandOvers.empty() && isIdle())
+    // A hand-over waits until the job or the question on screen is done.
+    // Those that came meanwhile would each close the one before: only the
+    // last launch's file is opened.
+    while (! pendingHandOvers.empty() && readyForHandOver())
     {
-        const auto arguments = std::move (pendingHandOvers.front());
-        pendingHandOvers.erase (pendingHandOvers.begin());
+        const auto arguments = std::move (pendingHandOvers.back());
+        pendingHandOvers.clear();
         handOver (arguments);
     }
-    while (! pendingNotices.empty() && isIdle())
+    while (! pendingNotices.empty() && isIdle() && ! DialogService::get().isAsking())
     {
         const auto notice = std::move (pendingNotices.front());
         pendingNotices.erase (pendingNotices.begin());
@@ -308,9 +345,17 @@ void ClarivoApplication::timerCallback()
         startTimer (100);
 }
 
+bool ClarivoApplication::readyForHandOver() const
+{
+    return isIdle() && ! DialogService::get().isAsking() && quitState == QuitState::running;
+}
+
 void ClarivoApplication::handOver (const Arguments& arguments)
 {
     if (closeMedia().failed())
+        return;
+    // A later launch came while the question was up: its file is the one to open.
+    if (! pendingHandOvers.empty())
         return;
     for (const auto& argument : arguments)
     {
@@ -346,7 +391,7 @@ void ClarivoApplication::deleteOldSharedCopies (juce::Time now)
 
 void ClarivoApplication::showWhenIdle (std::function<void()> notice)
 {
-    if (isIdle())
+    if (isIdle() && ! DialogService::get().isAsking())
     {
         notice();
         return;

@@ -73,7 +73,10 @@ public:
     bool showWindows = true;
     // The name a second launch finds this instance under; empty: no service.
     juce::String instanceName { "Clarivo+ 5" };
-    // What an accepted quit request does; tests put a recorder in JUCE's place.
+    // How long a launch waits for the running instance to take its files.
+    int handOverTimeoutMs = 10000;
+    // What an accepted quit request, or a launch that must end, does; tests
+    // put a recorder in JUCE's place.
     std::function<void()> quitHandler;
     // Whether the rating prompt counts this start and looks the program up
     // in the store; tests that are not about it keep off the network.
@@ -188,9 +191,13 @@ private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
     void timerCallback() override;
     using Arguments = std::vector<std::string>;
-    // A launch's arguments, opened once the application is idle.
+    // A launch's arguments, opened once the application is idle and asks
+    // nothing, and is not quitting.
     void queueHandOver (const Arguments& arguments);
     void handOver (const Arguments& arguments);
+    bool readyForHandOver() const;
+    // A quit that was refused or called off: launches are taken again.
+    void resumeAfterQuit();
     // Shows what an update check found, through the dialog service.
     static void installUpdatePresenter();
     // The transport bar while the media window shows the player, else null.
@@ -225,6 +232,9 @@ private:
     // Update answers that came in while a job ran, shown once it is done.
     std::vector<std::function<void()>> pendingNotices;
     bool startTimerFired = false;
+    // running; asking: a quit request is being carried out (its question
+    // may be up); going: the quit was accepted.
+    enum class QuitState { running, asking, going } quitState = QuitState::running;
     bool looping = true;
     bool playerMode = true;
     bool initialised = false;

@@ -1,6 +1,9 @@
 #include "app/windows/DialogService.h"
 
+#include "platform/process/ProgramLauncher.h"
+
 #include <algorithm>
+#include <optional>
 
 DialogService& DialogService::get()
 {
@@ -177,6 +180,8 @@ DialogService::Answer DialogService::answerFromScript (const Request& request)
 DialogService::Answer DialogService::run (const Request& request, const std::function<int()>& showCustom)
 {
     Record record { request, {}, true };
+    ++asking;
+    const juce::ScopeGuard answered { [this] { --asking; } };
 
     if (! script.empty())
         record.answer = answerFromScript (request);
@@ -194,6 +199,50 @@ DialogService::Answer DialogService::run (const Request& request, const std::fun
     history.push_back (record);
     return record.answer;
 }
+
+namespace
+{
+// The desktop's own chooser, started through the program launcher so that
+// it inherits no descriptor of ours (JUCE starts it with every one it
+// finds open). Nothing when the desktop has none.
+std::optional<juce::File> chooseWithDesktop (const DialogService::Request& request)
+{
+    using Kind = DialogService::Kind;
+    const auto zenity = clarivo::process::findProgram ("zenity");
+    const auto kdialog = clarivo::process::findProgram ("kdialog");
+    if (zenity == juce::File() && kdialog == juce::File())
+        return std::nullopt;
+    const bool kde = kdialog != juce::File() && (zenity == juce::File() || juce::SystemStats::getEnvironmentVariable ("KDE_FULL_SESSION", {}) == "true");
+    const auto filter = request.patterns.replaceCharacters (";,", "  ");
+    juce::StringArray args;
+    if (kde)
+    {
+        args.add (request.kind == Kind::openFile ? "--getopenfilename" : request.kind == Kind::saveFile ? "--getsavefilename" : "--getexistingdirectory");
+        args.add ((request.initial != juce::File() ? request.initial : juce::File::getSpecialLocation (juce::File::userHomeDirectory)).getFullPathName());
+        if (request.kind != Kind::folder)
+            args.add (filter);
+        args.addArray ({ "--title", request.title });
+    }
+    else
+    {
+        args.addArray ({ "--file-selection", "--title=" + request.title });
+        if (request.kind == Kind::saveFile)
+            args.add ("--save");
+        if (request.kind == Kind::folder)
+            args.add ("--directory");
+        if (request.initial != juce::File())
+            args.add ("--filename=" + request.initial.getFullPathName() + (request.initial.isDirectory() ? "/" : ""));
+        if (request.kind != Kind::folder && filter.isNotEmpty())
+            args.add ("--file-filter=" + filter);
+    }
+    juce::String output;
+    // Cancelled (status 1) or gone: nothing chosen.
+    if (! clarivo::process::runForOutput (kde ? kdialog : zenity, args, output))
+        return juce::File();
+    const auto path = output.upToFirstOccurrenceOf ("\n", false, false);
+    return juce::File::isAbsolutePath (path) ? juce::File (path) : juce::File();
+}
+} // namespace
 
 DialogService::Answer DialogService::showForReal (const Request& request)
 {
@@ -219,7 +268,13 @@ DialogService::Answer DialogService::showForReal (const Request& request)
         case Kind::saveFile:
         case Kind::folder:
         {
-            juce::FileChooser chooser (request.title, request.initial, request.patterns);
+            if (const auto chosen = chooseWithDesktop (request))
+            {
+                answer.file = *chosen;
+                break;
+            }
+            // JUCE's own chooser, which starts no program.
+            juce::FileChooser chooser (request.title, request.initial, request.patterns, false);
             const bool chosen = request.kind == Kind::openFile  ? chooser.browseForFileToOpen()
                               : request.kind == Kind::saveFile ? chooser.browseForFileToSave (false)
                                                                : chooser.browseForDirectory();

@@ -101,6 +101,11 @@ public:
     std::unique_ptr<OpenBox> showProgress (const juce::String& title, const juce::StringArray& buttons,
                                            std::function<void (int)> onButton);
 
+    // True while a box or chooser that waits for its answer is up: what
+    // arrives meanwhile from outside (a launch, a late answer) waits too,
+    // rather than put a box over it that the user cannot reach.
+    bool isAsking() const noexcept { return asking > 0; }
+
     //==========================================================================
     // Tests: answer what is asked instead of the user. A responder answers
     // every request; scripted answers are taken in order before it.
@@ -133,4 +138,5 @@ private:
     std::deque<Scripted> script;
     std::vector<Record> history;
     std::vector<OpenBox*> openBoxes;
+    int asking = 0;
 };

@@ -76,7 +76,12 @@ bool SettingsFile::save()
         else
             element->setAttribute ("val", value);
     }
-    if (! document.writeTo (file, {}))
+    // Written whole before it replaces the last one: a crash never leaves
+    // half of the user's settings.
+    const auto text = document.toString();
+    juce::String why;
+    namespace files = clarivo::media::detail;
+    if (files::writeWholeFile (file, text.toRawUTF8(), text.getNumBytesAsUTF8(), files::IfTaken::replace, why) != 0)
         return false;
     needsWriting = false;
     return true;

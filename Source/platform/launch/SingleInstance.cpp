@@ -1,10 +1,14 @@
 #include "SingleInstance.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits.h>
+#include <mutex>
 #include <poll.h>
 #include <pwd.h>
 #include <string>
@@ -27,6 +31,8 @@ namespace
 constexpr char ready = 'A';
 constexpr char refused = 'R';
 constexpr char commit = 'G';
+// Refused because the instance is quitting: the launch waits for it to go.
+constexpr char quitting = 'Q';
 // How long one connection may keep a request unfinished or uncommitted.
 // Connections are served side by side: a stalled one holds up no other.
 constexpr int senderStallMs = 2000;
@@ -83,46 +89,52 @@ bool isPrivateFolder (const std::string& path)
            && (info.st_mode & 0777) == 0700;
 }
 
-// Where a launch that has no private runtime folder keeps its socket: the
-// user's own cache folder, where nobody else can make a name (a shared
+std::mutex rootsLock;
+std::optional<SingleInstance::Roots> rootsOverride;
+
+SingleInstance::Roots currentRoots()
+{
+    {
+        const std::lock_guard<std::mutex> l (rootsLock);
+        if (rootsOverride)
+            return *rootsOverride;
+    }
+    return SingleInstance::usersRoots();
+}
+
+std::string resolved (const std::string& path)
+{
+    std::unique_ptr<char, decltype (&std::free)> real (::realpath (path.c_str(), nullptr), &std::free);
+    return real != nullptr ? std::string (real.get()) : std::string();
+}
+
+// The cache folder of the home, where nobody else can make a name (a shared
 // temporary folder would let another user plant ours first and switch the
 // guard off). Not usable when it is open to others.
-juce::File cacheFolder()
+std::string cacheFolder (const std::string& home)
 {
-    std::string path;
-    passwd entry {}, *user = nullptr;
-    std::vector<char> strings (16384);
-    if (const char* cache = std::getenv ("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
-        path = cache;
-    else if (const char* home = std::getenv ("HOME"); home != nullptr && home[0] == '/')
-        path = std::string (home) + "/.cache";
-    else if (::getpwuid_r (::geteuid(), &entry, strings.data(), strings.size(), &user) == 0 && user != nullptr
-             && user->pw_dir != nullptr && user->pw_dir[0] == '/')
-        path = std::string (user->pw_dir) + "/.cache";
-    else
+    if (home.empty() || home[0] != '/')
         return {};
+    // Through a link or not, one home is one place.
+    const auto real = resolved (home);
+    if (real.empty())
+        return {};
+    auto path = (real == "/" ? std::string() : real) + "/.cache";
     ::mkdir (path.c_str(), 0700);
     // The cache folder may be a link (to another disk, say): it is what it
     // leads to that must be ours and closed to writers other than us.
+    path = resolved (path);
     struct stat info {};
-    if (::stat (path.c_str(), &info) != 0 || ! S_ISDIR (info.st_mode) || info.st_uid != ::geteuid()
+    if (path.empty() || ::stat (path.c_str(), &info) != 0 || ! S_ISDIR (info.st_mode) || info.st_uid != ::geteuid()
         || (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != ::getegid()))
         return {};
-    return juce::File (juce::String::fromUTF8 (path.c_str()));
+    return path;
 }
 
-juce::File privateFolder()
+std::string launchFolderIn (const std::string& cache)
 {
-    if (const char* runtime = std::getenv ("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/'
-                                                                && isPrivateFolder (runtime))
-        return juce::File (juce::String::fromUTF8 (runtime));
-
-    const auto cache = cacheFolder();
-    if (cache == juce::File())
-        return {};
     // A fixed name, so that every launch of this user finds the same socket.
-    const auto folder = cache.getChildFile ("clarivo-launch");
-    const auto path = folder.getFullPathName().toStdString();
+    const auto path = cache + "/clarivo-launch";
     ::mkdir (path.c_str(), 0700);
     // Ours but opened up (the umask, a restored backup): closed again. A
     // link or anything not ours is never used.
@@ -130,19 +142,27 @@ juce::File privateFolder()
     struct stat info {};
     if (opened && ::fstat (opened.get(), &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 0777) != 0700)
         ::fchmod (opened.get(), 0700);
-    return isPrivateFolder (path) ? folder : juce::File();
+    return isPrivateFolder (path) ? path : std::string();
 }
 
-juce::String fileNameFor (const juce::String& appName)
+juce::String plainName (const juce::String& text, int length)
 {
     juce::String name;
-    for (auto c : appName.substring (0, 48))
+    for (auto c : text.substring (0, length))
     {
         const bool plain = (c < 128 && juce::CharacterFunctions::isLetterOrDigit (c)) || c == '-' || c == '.';
         name += juce::String::charToString (plain ? c : (juce::juce_wchar) '_');
     }
-    // Names that differ only in the characters replaced above stay apart.
-    return name + "-" + juce::String::toHexString ((int) appName.hashCode()) + ".socket";
+    return name;
+}
+
+juce::String fileNameFor (const juce::String& appName, const std::string& host)
+{
+    // Names that differ only in the characters replaced stay apart.
+    auto name = plainName (appName, 48) + "-" + juce::String::toHexString ((int) appName.hashCode());
+    if (! host.empty())
+        name << "-" << plainName (juce::String::fromUTF8 (host.c_str()), 64);
+    return name + ".socket";
 }
 
 struct Paths
@@ -150,13 +170,15 @@ struct Paths
     std::string socket, lock;
 };
 
-std::optional<Paths> pathsFor (const juce::String& appName)
+std::vector<Paths> pathsFor (const juce::String& appName)
 {
-    const auto file = SingleInstance::socketFile (appName);
-    if (file == juce::File())
-        return std::nullopt;
-    const auto socket = file.getFullPathName().toStdString();
-    return Paths { socket, socket + ".lock" };
+    std::vector<Paths> all;
+    for (const auto& file : SingleInstance::socketFiles (appName))
+    {
+        const auto socket = file.getFullPathName().toStdString();
+        all.push_back ({ socket, socket + ".lock" });
+    }
+    return all;
 }
 
 // A long home folder makes a socket's name longer than an address holds;
@@ -313,11 +335,24 @@ bool writeAll (int fd, const char* data, size_t size, Clock::time_point deadline
 //==============================================================================
 struct SingleInstance::Listener
 {
-    Paths paths;
-    UniqueFd lock, socket, wake;
-    std::optional<FileId> socketId;
+    // One meeting place: its lock, and the socket bound there.
+    struct Place
+    {
+        Paths paths;
+        UniqueFd lock, socket;
+        std::optional<FileId> socketId;
+    };
+    std::vector<Place> places;
+    UniqueFd wake;
     std::shared_ptr<ArgumentsHandler> handler;
     std::thread thread;
+
+    // Whether launches are refused, and how many were told "ready" and have
+    // not yet committed or given up.
+    std::mutex stateLock;
+    std::condition_variable stateChanged;
+    bool refusing = false;
+    int undecided = 0;
 
     ~Listener()
     {
@@ -329,13 +364,17 @@ struct SingleInstance::Listener
         }
         handler.reset();
 
-        // Removed while the lock is still held, so that a newer instance's
+        // Removed while the locks are still held, so that a newer instance's
         // files are never the ones taken away.
-        if (socketId && idOf (paths.socket) == socketId)
-            ::unlink (paths.socket.c_str());
-        struct stat held {};
-        if (lock && ::fstat (lock.get(), &held) == 0 && idOf (paths.lock) == FileId { held.st_dev, held.st_ino })
-            ::unlink (paths.lock.c_str());
+        for (auto& place : places)
+        {
+            if (place.socketId && idOf (place.paths.socket) == place.socketId)
+                ::unlink (place.paths.socket.c_str());
+            struct stat held {};
+            if (place.lock && ::fstat (place.lock.get(), &held) == 0
+                && idOf (place.paths.lock) == FileId { held.st_dev, held.st_ino })
+                ::unlink (place.paths.lock.c_str());
+        }
     }
 
     struct Connection
@@ -351,13 +390,15 @@ struct SingleInstance::Listener
     {
         std::vector<Connection> connections;
         std::vector<pollfd> fds;
+        const auto listening = places.size();
         for (;;)
         {
             fds.clear();
             fds.push_back ({ wake.get(), POLLIN, 0 });
             // At the limit new launches wait in the backlog (their connect
             // is retried) until a slot frees.
-            fds.push_back ({ connections.size() < maxConnections ? socket.get() : -1, POLLIN, 0 });
+            for (auto& place : places)
+                fds.push_back ({ connections.size() < maxConnections ? place.socket.get() : -1, POLLIN, 0 });
             auto soonest = Clock::time_point::max();
             for (auto& c : connections)
             {
@@ -367,30 +408,40 @@ struct SingleInstance::Listener
             const int timeout = connections.empty() ? -1 : millisecondsUntil (soonest);
             if (::poll (fds.data(), (nfds_t) fds.size(), timeout) < 0 && errno != EINTR)
                 return;
-            if (fds[0].revents != 0 || (fds[1].revents & (POLLERR | POLLNVAL)) != 0)
+            if (fds[0].revents != 0)
                 return;
+            for (size_t p = 0; p < listening; ++p)
+                if ((fds[p + 1].revents & (POLLERR | POLLNVAL)) != 0)
+                    return;
 
             for (size_t i = connections.size(); i-- > 0;)
-                if (! advance (connections[i], fds[i + 2].revents != 0))
-                    connections.erase (connections.begin() + (std::ptrdiff_t) i);
-
-            if ((fds[1].revents & POLLIN) != 0)
-                while (connections.size() < maxConnections)
+                if (! advance (connections[i], fds[i + 1 + listening].revents != 0))
                 {
-                    UniqueFd connection (::accept4 (socket.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-                    if (! connection)
-                        break;
-                    // The folder already keeps others out; this holds even where it does not.
-                    if (! peerIsUs (connection.get()))
-                        continue;
-                    Connection c;
-                    c.fd = std::move (connection);
-                    c.deadline = Clock::now() + std::chrono::milliseconds (senderStallMs);
-                    connections.push_back (std::move (c));
-                    // Most senders have written their request already.
-                    if (! advance (connections.back(), true))
-                        connections.pop_back();
+                    settle (connections[i]);
+                    connections.erase (connections.begin() + (std::ptrdiff_t) i);
                 }
+
+            for (size_t p = 0; p < listening; ++p)
+                if ((fds[p + 1].revents & POLLIN) != 0)
+                    while (connections.size() < maxConnections)
+                    {
+                        UniqueFd connection (::accept4 (places[p].socket.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+                        if (! connection)
+                            break;
+                        // The folder already keeps others out; this holds even where it does not.
+                        if (! peerIsUs (connection.get()))
+                            continue;
+                        Connection c;
+                        c.fd = std::move (connection);
+                        c.deadline = Clock::now() + std::chrono::milliseconds (senderStallMs);
+                        connections.push_back (std::move (c));
+                        // Most senders have written their request already.
+                        if (! advance (connections.back(), true))
+                        {
+                            settle (connections.back());
+                            connections.pop_back();
+                        }
+                    }
         }
     }
 
@@ -424,10 +475,21 @@ struct SingleInstance::Listener
                 reply (c, refused);
                 return false;
             }
+            {
+                // Decided under the lock that the quit takes: a launch is
+                // either told to wait, or counted before the quit goes on.
+                const std::lock_guard<std::mutex> l (stateLock);
+                if (refusing)
+                {
+                    reply (c, quitting);
+                    return false;
+                }
+                ++undecided;
+                c.answered = true;
+            }
             c.arguments = std::move (*arguments);
             if (! reply (c, ready))
                 return false;
-            c.answered = true;
             c.deadline = Clock::now() + std::chrono::milliseconds (senderStallMs);
         }
         if (Clock::now() < c.deadline)
@@ -442,6 +504,17 @@ struct SingleInstance::Listener
                 deliver (c);
         }
         return false;
+    }
+
+    // A connection that is done with: a launch told "ready" is decided now.
+    void settle (Connection& c)
+    {
+        if (! c.answered)
+            return;
+        c.answered = false;
+        const std::lock_guard<std::mutex> l (stateLock);
+        --undecided;
+        stateChanged.notify_all();
     }
 
     static uint32_t requestSize (const Connection& c)
@@ -471,35 +544,97 @@ SingleInstance::SingleInstance (std::unique_ptr<Listener> l) : listener (std::mo
 
 SingleInstance::~SingleInstance() = default;
 
+void SingleInstance::refuseLaunches (bool refuse)
+{
+    const std::lock_guard<std::mutex> l (listener->stateLock);
+    listener->refusing = refuse;
+}
+
+bool SingleInstance::waitForAcceptedLaunches (int waitMs)
+{
+    std::unique_lock<std::mutex> l (listener->stateLock);
+    return listener->stateChanged.wait_for (l, std::chrono::milliseconds (std::max (0, waitMs)),
+                                            [this] { return listener->undecided == 0; });
+}
+
+SingleInstance::Roots SingleInstance::usersRoots()
+{
+    Roots roots;
+    roots.runtime = "/run/user/" + std::to_string (::geteuid());
+    passwd entry {}, *user = nullptr;
+    std::vector<char> strings (16384);
+    if (::getpwuid_r (::geteuid(), &entry, strings.data(), strings.size(), &user) == 0 && user != nullptr
+        && user->pw_dir != nullptr)
+        roots.home = user->pw_dir;
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname (host, sizeof (host) - 1) == 0)
+        roots.host = host;
+    return roots;
+}
+
+void SingleInstance::setRoots (std::optional<Roots> roots)
+{
+    const std::lock_guard<std::mutex> l (rootsLock);
+    rootsOverride = std::move (roots);
+}
+
+std::vector<juce::File> SingleInstance::socketFiles (const juce::String& appName)
+{
+    const auto roots = currentRoots();
+    std::vector<juce::File> files;
+    // The runtime folder belongs to this host alone.
+    if (! roots.runtime.empty() && roots.runtime[0] == '/' && isPrivateFolder (roots.runtime))
+        files.push_back (juce::File (juce::String::fromUTF8 (roots.runtime.c_str())).getChildFile (fileNameFor (appName, {})));
+    if (const auto cache = cacheFolder (roots.home); ! cache.empty())
+        if (const auto folder = launchFolderIn (cache); ! folder.empty())
+            files.push_back (juce::File (juce::String::fromUTF8 (folder.c_str())).getChildFile (fileNameFor (appName, roots.host)));
+    return files;
+}
+
 juce::File SingleInstance::socketFile (const juce::String& appName)
 {
-    const auto folder = privateFolder();
-    return folder == juce::File() ? juce::File() : folder.getChildFile (fileNameFor (appName));
+    const auto files = socketFiles (appName);
+    return files.empty() ? juce::File() : files.front();
 }
 
 std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appName, ArgumentsHandler onArguments)
 {
     const auto paths = pathsFor (appName);
-    SocketAddress address;
-    if (! paths || ! addressOf (paths->socket, address))
+    if (paths.empty())
         return nullptr;
 
+    // Every place's lock, always in the same order: whoever holds them all
+    // is the instance, so a launch that sees only one of the places still
+    // finds it held.
     auto listener = std::make_unique<Listener>();
-    listener->paths = *paths;
-    listener->lock = takeLock (paths->lock);
-    if (! listener->lock)
-        return nullptr;
+    for (const auto& where : paths)
+    {
+        Listener::Place place;
+        place.paths = where;
+        place.lock = takeLock (where.lock);
+        if (! place.lock)
+            return nullptr;
+        listener->places.push_back (std::move (place));
+    }
 
-    // Whatever lies at the socket's name was left by an instance that no
-    // longer holds the lock; unlink never follows a link.
-    ::unlink (paths->socket.c_str());
-    listener->socket = UniqueFd (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (! listener->socket || ::bind (listener->socket.get(), (const sockaddr*) &address.address, sizeof (address.address)) != 0)
-        return nullptr;
-    listener->socketId = idOf (paths->socket);
-    ::chmod (paths->socket.c_str(), 0600);
+    for (auto& place : listener->places)
+    {
+        SocketAddress address;
+        if (! addressOf (place.paths.socket, address))
+            return nullptr;
+        // Whatever lies at the socket's name was left by an instance that no
+        // longer holds the lock; unlink never follows a link.
+        ::unlink (place.paths.socket.c_str());
+        place.socket = UniqueFd (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (! place.socket || ::bind (place.socket.get(), (const sockaddr*) &address.address, sizeof (address.address)) != 0)
+            return nullptr;
+        place.socketId = idOf (place.paths.socket);
+        ::chmod (place.paths.socket.c_str(), 0600);
+        if (::listen (place.socket.get(), (int) maxConnections) != 0)
+            return nullptr;
+    }
     listener->wake = UniqueFd (::eventfd (0, EFD_CLOEXEC));
-    if (::listen (listener->socket.get(), (int) maxConnections) != 0 || ! listener->wake)
+    if (! listener->wake)
         return nullptr;
 
     listener->handler = std::make_shared<ArgumentsHandler> (std::move (onArguments));
@@ -507,14 +642,22 @@ std::unique_ptr<SingleInstance> SingleInstance::claim (const juce::String& appNa
     return std::unique_ptr<SingleInstance> (new SingleInstance (std::move (listener)));
 }
 
-bool SingleInstance::sendToRunningInstance (const juce::String& appName, const Arguments& arguments, int timeoutMs)
+namespace
+{
+enum class Sent { handedOver, quitting, failed };
+
+bool anyLockHeld (const std::vector<Paths>& paths)
+{
+    return std::any_of (paths.begin(), paths.end(), [] (const Paths& p) { return lockIsHeld (p.lock); });
+}
+
+Sent send (const juce::String& appName, const SingleInstance::Arguments& arguments, int timeoutMs)
 {
     const auto bytes = packed (arguments);
     const auto size = bytes.size();
     const auto paths = pathsFor (appName);
-    SocketAddress address;
-    if (size > maxCommandLineBytes || ! paths || ! addressOf (paths->socket, address))
-        return false;
+    if (size > SingleInstance::maxCommandLineBytes || paths.empty())
+        return Sent::failed;
 
     std::string message (4, '\0');
     for (int i = 0; i < 4; ++i)
@@ -524,33 +667,49 @@ bool SingleInstance::sendToRunningInstance (const juce::String& appName, const A
     const auto deadline = Clock::now() + std::chrono::milliseconds (std::max (0, timeoutMs));
     for (;;)
     {
-        // connect follows links: only a socket of ours at the name is tried,
-        // and only an instance of ours at the other end is told anything.
-        struct stat info {};
-        const bool ours = ::lstat (paths->socket.c_str(), &info) == 0 && S_ISSOCK (info.st_mode)
-                          && info.st_uid == ::geteuid();
-        UniqueFd fd (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        if (! fd)
-            return false;
-        if (ours && ::connect (fd.get(), (const sockaddr*) &address.address, sizeof (address.address)) == 0)
+        for (const auto& place : paths)
         {
+            SocketAddress address;
+            if (! addressOf (place.socket, address))
+                continue;
+            // connect follows links: only a socket of ours at the name is
+            // tried, and only an instance of ours at the other end is told
+            // anything.
+            struct stat info {};
+            const bool ours = ::lstat (place.socket.c_str(), &info) == 0 && S_ISSOCK (info.st_mode)
+                              && info.st_uid == ::geteuid();
+            UniqueFd fd (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            if (! fd)
+                return Sent::failed;
+            if (! ours || ::connect (fd.get(), (const sockaddr*) &address.address, sizeof (address.address)) != 0)
+                continue;
             if (! peerIsUs (fd.get()) || ! writeAll (fd.get(), message.data(), message.size(), deadline))
-                return false;
+                return Sent::failed;
             // Once the instance is ready the launch commits, whatever its own
             // time says: the request is carried out exactly when this send
             // reaches it.
             char answer = 0;
-            if (! readAll (fd.get(), &answer, 1, deadline) || answer != ready)
-                return false;
-            return ::send (fd.get(), &commit, 1, MSG_NOSIGNAL) == 1;
+            if (! readAll (fd.get(), &answer, 1, deadline))
+                return Sent::failed;
+            if (answer == quitting)
+                return Sent::quitting;
+            if (answer != ready)
+                return Sent::failed;
+            return ::send (fd.get(), &commit, 1, MSG_NOSIGNAL) == 1 ? Sent::handedOver : Sent::failed;
         }
 
-        // An instance that holds the lock but does not listen yet is starting;
+        // An instance that holds a lock but does not listen yet is starting;
         // without one, nobody will ever answer.
-        if (! lockIsHeld (paths->lock) || Clock::now() >= deadline)
-            return false;
+        if (! anyLockHeld (paths) || Clock::now() >= deadline)
+            return Sent::failed;
         std::this_thread::sleep_for (std::chrono::milliseconds (5));
     }
+}
+} // namespace
+
+bool SingleInstance::sendToRunningInstance (const juce::String& appName, const Arguments& arguments, int timeoutMs)
+{
+    return send (appName, arguments, timeoutMs) == Sent::handedOver;
 }
 
 SingleInstance::Arguments SingleInstance::argumentsFrom (int argc, const char* const* argv)
@@ -582,21 +741,33 @@ SingleInstance::Arguments SingleInstance::argumentsFrom (int argc, const char* c
 
 SingleInstance::Launch SingleInstance::claimOrHandOver (const juce::String& appName, int argc,
                                                         const char* const* argv, ArgumentsHandler onArguments,
-                                                        int timeoutMs)
+                                                        int timeoutMs, int quitWaitMs)
 {
-    if (auto service = claim (appName, onArguments))
-        return { std::move (service), false, {} };
-
     const auto arguments = argumentsFrom (argc, argv);
-    if (sendToRunningInstance (appName, arguments, timeoutMs))
-        return { nullptr, true, {} };
+    const auto quitDeadline = Clock::now() + std::chrono::milliseconds (std::max (0, quitWaitMs));
+    for (;;)
+    {
+        if (auto service = claim (appName, onArguments))
+            return { std::move (service), false, {} };
+
+        const auto sent = send (appName, arguments, timeoutMs);
+        if (sent == Sent::handedOver)
+            return { nullptr, true, {} };
+        if (sent != Sent::quitting)
+            break;
+        // It will be gone soon; until then nobody would show the file.
+        if (Clock::now() >= quitDeadline)
+            return { nullptr, false, "Clarivo is quitting and was still running after "
+                                         + juce::String (quitWaitMs / 1000.0, 1) + " s. Nothing was opened: "
+                                         "open the file again once Clarivo has quit." };
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+    }
 
     // The instance may have quit between the two steps.
     if (auto service = claim (appName, std::move (onArguments)))
         return { std::move (service), false, {} };
 
-    const auto paths = pathsFor (appName);
-    if (! paths || ! lockIsHeld (paths->lock))
+    if (! anyLockHeld (pathsFor (appName)))
         return {};
     if (packed (arguments).size() > maxCommandLineBytes)
         return { nullptr, false, "Clarivo is already running, and this launch's file names are too long to hand over to it. "

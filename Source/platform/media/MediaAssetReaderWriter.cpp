@@ -445,7 +445,7 @@ std::shared_ptr<AssetWriter> AssetWriter::create (const juce::File& file, FileTy
     };
     if (type != FileType::wave && type != FileType::aiff)
         return refuse ("The writer writes WAV and AIFF files only.");
-    if (file.exists())
+    if (! detail::mayWriteTo (file))
         return refuse ("The output file already exists.");
     if (! file.getParentDirectory().isDirectory())
         return refuse ("The output folder does not exist.");

@@ -14,8 +14,8 @@ extern "C"
 }
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -575,6 +575,26 @@ private:
 
 // Whether a seek to a packet's byte offset lands on that packet. Demuxers
 // that keep state between packets (Matroska's element nesting) lose their way.
+// Matroska's "DURATION" tag, "H:MM:SS.nnnnnnnnn", in seconds. sscanf's %lf
+// follows the locale the toolkit took from the user: under a decimal comma
+// it stops at the point and the padding is never cut.
+std::optional<double> taggedSeconds (const char* text)
+{
+    const char* const end = text + std::strlen (text);
+    int h = 0, m = 0;
+    double s = 0.0;
+    auto r = std::from_chars (text, end, h);
+    if (r.ec != std::errc() || r.ptr == end || *r.ptr != ':')
+        return std::nullopt;
+    r = std::from_chars (r.ptr + 1, end, m);
+    if (r.ec != std::errc() || r.ptr == end || *r.ptr != ':')
+        return std::nullopt;
+    r = std::from_chars (r.ptr + 1, end, s, std::chars_format::fixed);
+    if (r.ec != std::errc() || h < 0 || m < 0 || ! (s >= 0.0))
+        return std::nullopt;
+    return h * 3600.0 + m * 60.0 + s;
+}
+
 bool byteSeekLandsOnPackets (AVFormatContext* ctx, int streamIndex, const PacketIndexEntry& probe)
 {
     if (av_seek_frame (ctx, streamIndex, probe.position, AVSEEK_FLAG_BYTE) < 0)
@@ -654,11 +674,9 @@ void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
         // last frame, never to cut or add sound.
         if (auto* tag = av_dict_get (st->metadata, "DURATION", nullptr, 0))
         {
-            int h = 0, m = 0;
-            double sec = -1.0;
-            if (std::sscanf (tag->value, "%d:%d:%lf", &h, &m, &sec) == 3 && h >= 0 && m >= 0 && sec >= 0.0)
+            if (const auto seconds = taggedSeconds (tag->value))
             {
-                const auto tagged = (std::int64_t) std::llround ((h * 3600.0 + m * 60.0 + sec) * info.sampleRate) - info.originSamples;
+                const auto tagged = (std::int64_t) std::llround (*seconds * info.sampleRate) - info.originSamples;
                 if (tagged < info.lengthInSamples && tagged > info.lengthInSamples - lastDuration)
                     info.lengthInSamples = tagged;
             }

@@ -269,7 +269,7 @@ void AssetExportSession::run()
         why = "No output file type was given.";
         ok = false;
     }
-    else if (outputURL.exists())
+    else if (! detail::mayWriteTo (outputURL))
     {
         why = "The output file already exists.";
         ok = false;

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <string>
-#include <sys/xattr.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sys/random.h>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,10 +102,6 @@ bool removeTree (int parent, const char* name, int depth)
     return ::unlinkat (parent, name, AT_REMOVEDIR) == 0 && ok;
 }
 
-// The mark a hidden partial of ours carries while it has a name.
-constexpr const char* partialMark = "user.clarivo.partial";
-constexpr char partialMarkValue[] = "clarivo";
-
 std::atomic<bool> namedOnly { false };
 
 bool sameFile (const struct stat& a, const struct stat& b)
@@ -114,6 +113,70 @@ juce::String procPath (int fd, bool forOtherProcesses)
 {
     return forOtherProcesses ? "/proc/" + juce::String ((int) ::getpid()) + "/fd/" + juce::String (fd)
                              : "/proc/self/fd/" + juce::String (fd);
+}
+
+FileCalls fileCalls;
+
+int syncFile (int fd)
+{
+    return fileCalls.sync ? fileCalls.sync (fd) : ::fsync (fd);
+}
+
+int renameFile (int fromDir, const char* from, int toDir, const char* to, unsigned int flags)
+{
+    if (fileCalls.rename)
+        return fileCalls.rename (fromDir, from, toDir, to, flags);
+    return flags == 0 ? ::renameat (fromDir, from, toDir, to) : (int) ::syscall (SYS_renameat2, fromDir, from, toDir, to, flags);
+}
+
+int linkFile (int fromDir, const char* from, int toDir, const char* to, int flags)
+{
+    return fileCalls.link ? fileCalls.link (fromDir, from, toDir, to, flags) : ::linkat (fromDir, from, toDir, to, flags);
+}
+
+// A hidden name beside the target that no one guesses: a planted name (a
+// link leading nowhere) costs one more try, never the save. At most 100
+// bytes of the target's name, cut at a character's start, so that a name
+// near the 255-byte limit still has a hidden one.
+std::string hiddenNameFor (const std::string& targetName)
+{
+    constexpr size_t keptBytes = 100;
+    auto kept = targetName.substr (0, keptBytes);
+    if (targetName.size() > keptBytes)
+        while (! kept.empty() && (((unsigned char) targetName[kept.size()]) & 0xC0) == 0x80)
+            kept.pop_back();
+    std::uint64_t random = 0;
+    if (::getrandom (&random, sizeof (random), GRND_NONBLOCK) != (ssize_t) sizeof (random))
+        random = (std::uint64_t) juce::Random::getSystemRandom().nextInt64();
+    char hex[17];
+    std::snprintf (hex, sizeof (hex), "%016llx", (unsigned long long) random);
+    return "." + kept + "-" + hex + ".partial";
+}
+
+// What the running saves agreed to, by target path.
+struct Terms
+{
+    bool replace = false;
+    struct stat agreed {};
+    juce::File placed;
+};
+std::mutex termsLock;
+std::map<juce::String, Terms> runningTerms;
+
+std::optional<Terms> termsFor (const juce::File& target)
+{
+    std::lock_guard<std::mutex> guard (termsLock);
+    const auto found = runningTerms.find (target.getFullPathName());
+    return found != runningTerms.end() ? std::optional<Terms> (found->second) : std::nullopt;
+}
+
+// The file at target now is the one the user agreed to give up: a file
+// made there since is another, even with a freed inode's number.
+bool agreedToReplace (const juce::File& target, const Terms& terms)
+{
+    struct stat now {};
+    return terms.replace && ::lstat (target.getFullPathName().toRawUTF8(), &now) == 0 && sameFile (now, terms.agreed)
+           && now.st_ctim.tv_sec == terms.agreed.st_ctim.tv_sec && now.st_ctim.tv_nsec == terms.agreed.st_ctim.tv_nsec;
 }
 } // namespace
 
@@ -127,14 +190,60 @@ void setTreeWalkHook (std::function<void (int, const char*)> hook)
     treeWalkHook = std::move (hook);
 }
 
+SaveTerms::SaveTerms (const juce::File& target, bool replaceWhatIsThere) : path (target.getFullPathName())
+{
+    Terms terms;
+    terms.replace = replaceWhatIsThere && ::lstat (path.toRawUTF8(), &terms.agreed) == 0;
+    std::lock_guard<std::mutex> guard (termsLock);
+    runningTerms[path] = terms;
+}
+
+SaveTerms::~SaveTerms()
+{
+    std::lock_guard<std::mutex> guard (termsLock);
+    runningTerms.erase (path);
+}
+
+juce::File SaveTerms::placedAt() const
+{
+    std::lock_guard<std::mutex> guard (termsLock);
+    const auto found = runningTerms.find (path);
+    return found != runningTerms.end() ? found->second.placed : juce::File();
+}
+
+bool mayWriteTo (const juce::File& target)
+{
+    if (! nameIsTaken (target))
+        return true;
+    const auto terms = termsFor (target);
+    return terms && agreedToReplace (target, *terms);
+}
+
+void setFileCalls (FileCalls calls)
+{
+    fileCalls = std::move (calls);
+}
+
+bool PartialFile::fail (int code, const juce::String& text, juce::String& why)
+{
+    error = code;
+    why = text;
+    return false;
+}
+
 PartialFile::PartialFile (const juce::File& target, juce::String& why)
 {
     const auto folder = target.getParentDirectory();
-    removeAbandonedIn (folder);
+    dirFd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+    {
+        fail (errno, "The file cannot be created (" + systemError (errno) + ").", why);
+        return;
+    }
 
     if (! namedOnly.load())
     {
-        fd = ::open (folder.getFullPathName().toRawUTF8(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        fd = ::openat (dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd >= 0)
         {
             // Writers (and lame, in a process of its own) reach it by this
@@ -153,109 +262,176 @@ PartialFile::PartialFile (const juce::File& target, juce::String& why)
         }
     }
 
-    const auto base = "." + target.getFileName() + ".partial";
-    // Looking for a free name and taking it are two steps; another writer
-    // may take the same name in between, and O_EXCL then sends this one on
-    // to the next.
-    for (int attempt = 0; attempt < 1000; ++attempt)
+    const auto targetName = target.getFileName().toStdString();
+    for (int attempt = 0; attempt < 100; ++attempt)
     {
-        const auto candidate = folder.getNonexistentChildFile (base, "", false);
-        fd = ::open (candidate.getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        auto name = hiddenNameFor (targetName);
+        fd = ::openat (dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0)
         {
-            // Locked before it is marked: a cleaner never sees a mark
-            // without its writer's lock. A filesystem without extended
-            // attributes gets no mark, and such a file is never removed.
-            takeLock (fd);
-            ::fsetxattr (fd, partialMark, partialMarkValue, sizeof (partialMarkValue), 0);
-            path = candidate;
+            hiddenName = std::move (name);
+            path = folder.getChildFile (juce::String::fromUTF8 (hiddenName.c_str()));
             return;
         }
         if (errno != EEXIST)
         {
-            why = "The file cannot be created (" + systemError (errno) + ").";
+            fail (errno, "The file cannot be created (" + systemError (errno) + ").", why);
             return;
         }
     }
-    why = "The file cannot be created (no free name).";
+    fail (EEXIST, "The file cannot be created (no free name).", why);
 }
 
 PartialFile::~PartialFile()
 {
-    if (fd < 0)
-        return;
-    if (! unnamed)
+    if (fd >= 0 && ! hiddenName.empty())
     {
         // Only while the name is still the file we made.
         struct stat opened {}, named {};
-        if (::fstat (fd, &opened) == 0 && ::lstat (path.getFullPathName().toRawUTF8(), &named) == 0 && sameFile (opened, named))
-            ::unlink (path.getFullPathName().toRawUTF8());
+        if (::fstat (fd, &opened) == 0 && ::fstatat (dirFd, hiddenName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && sameFile (opened, named))
+            ::unlinkat (dirFd, hiddenName.c_str(), 0);
     }
+    if (fd >= 0)
+        ::close (fd);
+    if (dirFd >= 0)
+        ::close (dirFd);
+}
+
+bool PartialFile::giveName (const char* name, bool replacing)
+{
+    if (unnamed)
+    {
+        // linkat never replaces: a file that appeared meanwhile is kept.
+        const auto self = procPath (fd, false);
+        if (! replacing)
+        {
+            if (linkFile (AT_FDCWD, self.toRawUTF8(), dirFd, name, AT_SYMLINK_FOLLOW) == 0
+                || (errno != EEXIST && linkFile (fd, "", dirFd, name, AT_EMPTY_PATH) == 0))
+                return true;
+            error = errno;
+            return false;
+        }
+        // Only a file with a name can be renamed over another.
+        for (int attempt = 0; hiddenName.empty(); ++attempt)
+        {
+            auto hidden = hiddenNameFor (name);
+            if (linkFile (AT_FDCWD, self.toRawUTF8(), dirFd, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                hiddenName = std::move (hidden);
+            else if (errno != EEXIST || attempt >= 100)
+            {
+                error = errno;
+                return false;
+            }
+        }
+        unnamed = false;
+    }
+
+    const auto* hidden = hiddenName.c_str();
+    if (replacing)
+    {
+        if (renameFile (dirFd, hidden, dirFd, name, 0) == 0)
+            return true;
+        error = errno;
+        return false;
+    }
+    if (renameFile (dirFd, hidden, dirFd, name, RENAME_NOREPLACE) == 0)
+        return true;
+    // Kernels and filesystems (FUSE, SMB) without the flag: a hard link
+    // never replaces either.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+    {
+        error = errno;
+        return false;
+    }
+    if (linkFile (dirFd, hidden, dirFd, name, 0) == 0)
+    {
+        ::unlinkat (dirFd, hidden, 0);
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL && errno != EMLINK)
+    {
+        error = errno;
+        return false;
+    }
+    // Without either (FAT, SMB without UNIX extensions): the name is looked
+    // up just before a plain rename. A file made in the instant between the
+    // two is replaced; any file there before is kept.
+    struct stat there {};
+    if (::fstatat (dirFd, name, &there, AT_SYMLINK_NOFOLLOW) == 0)
+    {
+        error = EEXIST;
+        return false;
+    }
+    if (renameFile (dirFd, hidden, dirFd, name, 0) == 0)
+        return true;
+    error = errno;
+    return false;
+}
+
+juce::File PartialFile::commit (const juce::File& target, IfTaken ifTaken, juce::String& why)
+{
+    if (fd < 0)
+    {
+        fail (error != 0 ? error : EBADF, "The file cannot be created.", why);
+        return {};
+    }
+    const auto name = target.getFileName().toStdString();
+    struct stat replaced {};
+    const bool replacing = ifTaken == IfTaken::replace && ::fstatat (dirFd, name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0;
+    if (replacing && S_ISREG (replaced.st_mode))
+    {
+        // A replaced file's readers stay its readers, and no more: its
+        // group where we may give it (the group first, since a change of
+        // group can clear mode bits), then its mode.
+        if (::fchown (fd, (uid_t) -1, replaced.st_gid) != 0)
+            ::fchown (fd, (uid_t) -1, (gid_t) -1);
+        ::fchmod (fd, replaced.st_mode & 0777);
+    }
+
+    // The data reaches the disk before the name does: a crash in between
+    // leaves the old file whole.
+    if (syncFile (fd) != 0)
+    {
+        fail (errno, "The file could not be written to the disk (" + systemError (errno) + ").", why);
+        return {};
+    }
+
+    auto placed = target;
+    bool named = giveName (name.c_str(), replacing);
+    // Finished work is never thrown away for a name someone took meanwhile.
+    for (int n = 2; ! named && error == EEXIST && ifTaken == IfTaken::keepBeside && n < 1000; ++n)
+    {
+        placed = target.getSiblingFile (target.getFileNameWithoutExtension() + " (" + juce::String (n) + ")" + target.getFileExtension());
+        named = giveName (placed.getFileName().toRawUTF8(), false);
+    }
+    if (! named)
+    {
+        fail (error, error == EEXIST ? alreadyExists()
+                                     : "The finished file could not be moved into place (" + systemError (error) + ").",
+              why);
+        return {};
+    }
+    hiddenName.clear();
+    error = 0;
+    // And the folder's new entry after it. Some filesystems (a few FUSE
+    // ones) cannot flush a folder; the file itself is on the disk already.
+    syncFile (dirFd);
     ::close (fd);
+    fd = -1;
+    return placed;
 }
 
 bool PartialFile::moveInto (const juce::File& target, juce::String& why)
 {
-    if (fd < 0)
-    {
-        why = "The file cannot be created.";
-        return false;
-    }
-    bool moved = false;
-    if (unnamed)
-    {
-        // linkat never replaces: a file that appeared meanwhile is kept.
-        const auto destination = target.getFullPathName().toRawUTF8();
-        moved = ::linkat (AT_FDCWD, procPath (fd, false).toRawUTF8(), AT_FDCWD, destination, AT_SYMLINK_FOLLOW) == 0;
-        if (! moved && errno != EEXIST)
-            moved = ::linkat (fd, "", AT_FDCWD, destination, AT_EMPTY_PATH) == 0;
-        if (! moved)
-            why = errno == EEXIST ? alreadyExists()
-                                  : "The finished file could not be moved into place (" + systemError (errno) + ").";
-    }
-    else
-    {
-        // The finished file is the user's, not a partial of ours.
-        ::fremovexattr (fd, partialMark);
-        moved = moveWithoutReplacing (path, target, why);
-    }
-    if (moved)
-    {
-        ::close (fd);
-        fd = -1;
-    }
-    return moved;
-}
-
-void PartialFile::removeAbandonedIn (const juce::File& folder)
-{
-    const int dirFd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return;
-    DIR* dir = ::fdopendir (dirFd);
-    if (dir == nullptr)
-    {
-        ::close (dirFd);
-        return;
-    }
-    while (const auto* entry = ::readdir (dir))
-    {
-        const char* name = entry->d_name;
-        if (name[0] != '.' || std::strstr (name, ".partial") == nullptr)
-            continue;
-        const int fd = ::openat (dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat opened {}, named {};
-        char mark[sizeof (partialMarkValue)] {};
-        if (::fstat (fd, &opened) == 0 && S_ISREG (opened.st_mode) && opened.st_uid == ::geteuid()
-            && ::fgetxattr (fd, partialMark, mark, sizeof (mark)) == (ssize_t) sizeof (partialMarkValue)
-            && std::memcmp (mark, partialMarkValue, sizeof (mark)) == 0 && ! isLockedElsewhere (fd)
-            && ::fstatat (dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile (opened, named))
-            ::unlinkat (dirFd, name, 0);
-        ::close (fd);
-    }
-    ::closedir (dir);
+    const auto terms = termsFor (target);
+    if (! terms)
+        return commit (target, IfTaken::fail, why) != juce::File();
+    const auto placed = commit (target, agreedToReplace (target, *terms) ? IfTaken::replace : IfTaken::keepBeside, why);
+    std::lock_guard<std::mutex> guard (termsLock);
+    if (const auto found = runningTerms.find (target.getFullPathName()); found != runningTerms.end())
+        found->second.placed = placed;
+    return placed != juce::File();
 }
 
 void PartialFile::useNamedFilesOnly (bool only)
@@ -263,35 +439,21 @@ void PartialFile::useNamedFilesOnly (bool only)
     namedOnly.store (only);
 }
 
-bool linkWithoutReplacing (const juce::File& finished, const juce::File& target, juce::String& why)
+int writeWholeFile (const juce::File& target, const void* data, size_t size, IfTaken ifTaken, juce::String& why)
 {
-    if (::link (finished.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) != 0)
+    PartialFile partial (target, why);
+    if (! partial.isValid())
+        return partial.getError();
     {
-        why = errno == EEXIST ? alreadyExists()
-                              : "The finished file could not be moved into place (" + systemError (errno) + ").";
-        return false;
+        CheckedFileOutputStream out (partial.getFile());
+        out.write (data, size);
+        if (! out.close())
+        {
+            why = "The file could not be written (" + systemError (out.getError()) + ").";
+            return out.getError();
+        }
     }
-    // The file is in place; a hidden name left behind is only clutter.
-    ::unlink (finished.getFullPathName().toRawUTF8());
-    return true;
-}
-
-bool moveWithoutReplacing (const juce::File& finished, const juce::File& target, juce::String& why)
-{
-    if (::syscall (SYS_renameat2, AT_FDCWD, finished.getFullPathName().toRawUTF8(), AT_FDCWD,
-                   target.getFullPathName().toRawUTF8(), RENAME_NOREPLACE) == 0)
-        return true;
-    const int error = errno;
-    if (error == EEXIST)
-    {
-        why = alreadyExists();
-        return false;
-    }
-    // Kernels or filesystems that do not offer the flag.
-    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP)
-        return linkWithoutReplacing (finished, target, why);
-    why = "The finished file could not be moved into place (" + systemError (error) + ").";
-    return false;
+    return partial.commit (target, ifTaken, why) != juce::File() ? 0 : partial.getError();
 }
 
 // ---------------------------------------------------------------------------
@@ -310,6 +472,8 @@ CheckedFileOutputStream::~CheckedFileOutputStream()
 
 void CheckedFileOutputStream::markFailed()
 {
+    if (! failed)
+        error = errno != 0 ? errno : EIO;
     failed = true;
     if (flag != nullptr)
         flag->store (true);
@@ -324,6 +488,9 @@ bool CheckedFileOutputStream::writeAll (const char* data, size_t numBytes)
             continue;
         if (n <= 0)
         {
+            // A short write that reports no error is a full disk.
+            if (n == 0)
+                errno = ENOSPC;
             markFailed();
             return false;
         }

@@ -70,7 +70,7 @@ juce::File findProgram (const juce::String& name)
 // past stderr are closed whether or not they are close-on-exec: JUCE's
 // message-loop sockets and our open copies are not, and a mail helper that
 // outlives us would keep them.
-pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error)
+pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error, int outputFd)
 {
     std::vector<std::string> args { program.getFullPathName().toStdString() };
     for (const auto& a : arguments)
@@ -83,7 +83,10 @@ pid_t startProgram (const juce::File& program, const juce::StringArray& argument
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init (&actions);
     posix_spawn_file_actions_addopen (&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen (&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (outputFd >= 0)
+        posix_spawn_file_actions_adddup2 (&actions, outputFd, STDOUT_FILENO);
+    else
+        posix_spawn_file_actions_addopen (&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen (&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np (&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
@@ -101,6 +104,41 @@ pid_t startProgram (const juce::File& program, const juce::StringArray& argument
     posix_spawn_file_actions_destroy (&actions);
     posix_spawnattr_destroy (&attributes);
     return error == 0 ? pid : -1;
+}
+
+bool runForOutput (const juce::File& program, const juce::StringArray& arguments, juce::String& output)
+{
+    int ends[2];
+    if (::pipe2 (ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    int error = 0;
+    const pid_t pid = startProgram (program, arguments, error, ends[1]);
+    ::close (ends[1]);
+    if (pid < 0)
+    {
+        ::close (ends[0]);
+        return false;
+    }
+    juce::MemoryOutputStream got;
+    for (char buffer[4096];;)
+    {
+        const auto n = ::read (ends[0], buffer, sizeof (buffer));
+        if (n > 0)
+            got.write (buffer, (size_t) n);
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
+        else if (auto* messages = juce::MessageManager::getInstanceWithoutCreating())
+            messages->runDispatchLoopUntil (20);
+        else
+            std::this_thread::sleep_for (std::chrono::milliseconds (20));
+    }
+    ::close (ends[0]);
+    int status = 0;
+    while (::waitpid (pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return false;
+    output = got.toString();
+    return WIFEXITED (status) && WEXITSTATUS (status) == 0;
 }
 
 void launch (const juce::String& name, const juce::StringArray& arguments, FailureHandler failed, int failureWindowMs)

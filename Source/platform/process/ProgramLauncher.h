@@ -22,7 +22,13 @@ juce::File findProgram (const juce::String& name);
 // /dev/null and no other descriptor of ours, no signal blocked and a broken
 // pipe fatal whatever this process set up for itself. Its process id, or -1
 // with the reason in error. The caller reaps it.
-pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error);
+// With outputFd, its output goes there instead.
+pid_t startProgram (const juce::File& program, const juce::StringArray& arguments, int& error, int outputFd = -1);
+
+// Runs program to its end, the message loop kept going meanwhile (a
+// desktop's file chooser is a window of its own), and gives what it wrote
+// to its output. False when it could not be started or ended with a failure.
+bool runForOutput (const juce::File& program, const juce::StringArray& arguments, juce::String& output);
 
 // Starts the program of that name on PATH with the arguments after it and
 // returns at once. failed hears why when the program cannot be found or

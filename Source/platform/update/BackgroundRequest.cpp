@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace clarivo::update
@@ -13,6 +14,15 @@ namespace clarivo::update
 namespace
 {
 std::atomic<int> deadlineMs { 60000 };
+
+std::mutex optionHookLock;
+BackgroundRequest::OptionHook optionHook;
+
+BackgroundRequest::OptionHook currentOptionHook()
+{
+    const std::lock_guard<std::mutex> l (optionHookLock);
+    return optionHook;
+}
 
 // What the list of running requests needs of each.
 struct RequestThread : juce::Thread
@@ -37,7 +47,8 @@ struct BackgroundRequest::Delivery
 struct BackgroundRequest::Worker : RequestThread
 {
     Worker (const juce::URL& u, int timeout, int deadline, size_t maxBytes, std::shared_ptr<Delivery> d)
-        : RequestThread ("Clarivo web request"), address (u.toString (true).toStdString()), timeoutMs (timeout),
+        : RequestThread ("Clarivo web request"), address (u.toString (true).toStdString()),
+          secure (u.getScheme().equalsIgnoreCase ("https")), timeoutMs (timeout),
           deadlineMs (deadline), maxBodyBytes (maxBytes), delivery (std::move (d))
     {
         static const bool curlReady = curl_global_init (CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -82,25 +93,52 @@ struct BackgroundRequest::Worker : RequestThread
         if (easy == nullptr)
             return deliver ({});
         const long lowSpeedSeconds = juce::jmax (1L, ((long) timeoutMs + 999) / 1000);
-        curl_easy_setopt (easy, CURLOPT_URL, address.c_str());
-        curl_easy_setopt (easy, CURLOPT_WRITEFUNCTION, &Worker::write);
-        curl_easy_setopt (easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt (easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt (easy, CURLOPT_USERAGENT, (std::string ("curl/") + curl_version_info (CURLVERSION_NOW)->version).c_str());
-        curl_easy_setopt (easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt (easy, CURLOPT_MAXREDIRS, 5L);
-        // An answer may redirect, but only to another web address.
-        curl_easy_setopt (easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt (easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt (easy, CURLOPT_CONNECTTIMEOUT_MS, (long) timeoutMs);
-        curl_easy_setopt (easy, CURLOPT_LOW_SPEED_LIMIT, 100L);
-        curl_easy_setopt (easy, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
+        // A libcurl that lacks an option would silently drop its limit (a
+        // deadline, a protocol rule): such a request is not made at all.
+        const auto hook = currentOptionHook();
+        bool optionsSet = true;
+        const auto set = [&] (CURLoption option, auto value)
+        {
+            if (! optionsSet)
+                return;
+            int refused = CURLE_OK;
+            if (hook)
+            {
+                const char* text = nullptr;
+                if constexpr (std::is_same_v<decltype (value), const char*>)
+                    text = value;
+                refused = hook ((int) option, text);
+            }
+            optionsSet = refused == CURLE_OK && curl_easy_setopt (easy, option, value) == CURLE_OK;
+        };
+        const auto userAgent = std::string ("curl/") + curl_version_info (CURLVERSION_NOW)->version;
+        // An answer may redirect, but only to another web address, and one
+        // asked for over https never on to plain http, where anybody on the
+        // way could put another feed in its place.
+        const char* const protocols = secure ? "https" : "http,https";
+        set (CURLOPT_URL, address.c_str());
+        set (CURLOPT_WRITEFUNCTION, &Worker::write);
+        set (CURLOPT_WRITEDATA, this);
+        set (CURLOPT_NOSIGNAL, 1L);
+        set (CURLOPT_USERAGENT, userAgent.c_str());
+        set (CURLOPT_FOLLOWLOCATION, 1L);
+        set (CURLOPT_MAXREDIRS, 5L);
+        set (CURLOPT_PROTOCOLS_STR, protocols);
+        set (CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+        set (CURLOPT_CONNECTTIMEOUT_MS, (long) timeoutMs);
+        set (CURLOPT_LOW_SPEED_LIMIT, 100L);
+        set (CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
         // A server trickling a few bytes a second stays above any speed
         // floor; only an overall deadline ends it.
-        curl_easy_setopt (easy, CURLOPT_TIMEOUT_MS, (long) deadlineMs);
+        set (CURLOPT_TIMEOUT_MS, (long) deadlineMs);
         // Without this, letting go of a transfer whose name is still being
         // looked up waits for the look-up to finish.
-        curl_easy_setopt (easy, CURLOPT_QUICK_EXIT, 1L);
+        set (CURLOPT_QUICK_EXIT, 1L);
+        if (! optionsSet)
+        {
+            curl_easy_cleanup (easy);
+            return deliver ({});
+        }
 
         CURLcode result = CURLE_ABORTED_BY_CALLBACK;
         if (curl_multi_add_handle (multi, easy) == CURLM_OK)
@@ -149,6 +187,7 @@ struct BackgroundRequest::Worker : RequestThread
     }
 
     const std::string address;
+    const bool secure;
     const int timeoutMs, deadlineMs;
     const size_t maxBodyBytes;
     std::shared_ptr<Delivery> delivery;
@@ -198,6 +237,12 @@ void BackgroundRequest::cancel()
 }
 
 bool BackgroundRequest::isPending() const noexcept { return delivery->wanted; }
+
+void BackgroundRequest::setOptionHook (OptionHook hook)
+{
+    const std::lock_guard<std::mutex> l (optionHookLock);
+    optionHook = std::move (hook);
+}
 
 int BackgroundRequest::getDeadlineMs() noexcept { return deadlineMs.load(); }
 void BackgroundRequest::setDeadlineMs (int ms) noexcept { deadlineMs = ms; }

@@ -42,6 +42,12 @@ public:
     static int getDeadlineMs() noexcept;
     static void setDeadlineMs (int ms) noexcept;
 
+    // Tests: sees each option a request gives curl (curl's number, and the
+    // text for a text option, else null) before curl does; a result other
+    // than 0 stands for curl refusing the option. Empty: none.
+    using OptionHook = std::function<int (int option, const char* text)>;
+    static void setOptionHook (OptionHook hook);
+
     // Cancels every request still running and waits up to waitMs in all
     // for their threads to end (at quit). True when none is left.
     static bool stopAll (int waitMs);

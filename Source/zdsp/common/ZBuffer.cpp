@@ -1,10 +1,11 @@
 #include "ZBuffer.h"
 
+#include "ZNumberText.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -110,10 +111,7 @@ juce::XmlElement* ZBuffer::createXml() const
     element->setAttribute ("name", juce::String (mName));
     element->setAttribute ("length", (int) mLength);
 
-    // Twenty significant digits, as every number of the saved state is written.
-    char number[64];
-    std::snprintf (number, sizeof (number), "%.20g", (double) mSampleRate);
-    element->setAttribute ("samplerate", juce::String (number));
+    element->setAttribute ("samplerate", formatStateNumber ((double) mSampleRate));
 
     std::vector<char> text ((size_t) mLength * 8 + 1);
     for (unsigned i = 0; i < mLength; ++i)
@@ -132,7 +130,16 @@ juce::XmlElement* ZBuffer::createXml() const
 
 void ZBuffer::restoreFromXml (const juce::XmlElement& element)
 {
-    const int length = element.getIntAttribute ("length", 0);
+    // A missing length is none, as is 0; one that is there must be a whole
+    // number, not whatever digits it starts with.
+    int length = 0;
+    if (element.hasAttribute ("length"))
+    {
+        const auto n = parseStateInt (element.getStringAttribute ("length"));
+        if (! n.has_value())
+            QJ_THROW ("Buffer element holds a length that is not a whole number.", kFile);
+        length = *n;
+    }
     if (length <= 0)
         QJ_THROW (kImproperSize, kFile);
 
@@ -149,9 +156,14 @@ void ZBuffer::restoreFromXml (const juce::XmlElement& element)
 
     // The rate is only carried along and written back by the next save; one
     // that is not a number a float can hold would be saved as "nan" or "inf".
-    const double sampleRate = element.getDoubleAttribute ("samplerate", 0.0);
-    if (! (sampleRate >= 0.0 && sampleRate <= (double) std::numeric_limits<float>::max()))
-        QJ_THROW ("Buffer element holds a sample rate that is not a usable number.", kFile);
+    float sampleRate = 0.0f;
+    if (element.hasAttribute ("samplerate"))
+    {
+        const auto rate = parseStateFloat (element.getStringAttribute ("samplerate"));
+        if (! rate.has_value() || *rate < 0.0f)
+            QJ_THROW ("Buffer element holds a sample rate that is not a usable number.", kFile);
+        sampleRate = *rate;
+    }
 
     std::vector<float> samples (n);
     for (size_t i = 0; i < n; ++i)
@@ -175,7 +187,7 @@ void ZBuffer::restoreFromXml (const juce::XmlElement& element)
         setLength ((unsigned) length);
 
     setName (element.getStringAttribute ("name").toRawUTF8());
-    mSampleRate = (float) sampleRate;
+    mSampleRate = sampleRate;
     std::memcpy (mData, samples.data(), sizeof (float) * n);
 }
 

