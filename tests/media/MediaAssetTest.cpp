@@ -1,10 +1,14 @@
 #include "MediaTestSupport.h"
 #include "TestDeadline.h"
 
+#include "platform/media/FFmpegAudioFormat.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
 #include "platform/media/MediaTrackRender.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -178,6 +182,69 @@ TEST (MediaAsset, ListsThatLeadOnToPipesOrBackToThemselvesAreRefusedAtOnce)
             EXPECT_FALSE (asset->isPlayable());
             EXPECT_TRUE (asset->getError().isNotEmpty());
         });
+    }
+}
+
+TEST (MediaAsset, APipeSwappedInUnderTheNameJustBeforeAnyOpenIsRefusedAtOnce)
+{
+    // Every way the layer reads a file by its name, from the look at its
+    // first bytes to the pictures: the k-th open of the name finds a pipe
+    // that nobody writes, moved there the moment before, as by someone
+    // racing the check that came first.
+    const auto readEverything = [] (const juce::File& file)
+    {
+        detail::looksLikeMedia (file);
+        auto asset = URLAsset::assetWithURL (file);
+        for (const auto& track : asset->getTracks())
+            track->getNaturalSize();
+        juce::String why;
+        FFmpegAudioFormat format;
+        if (auto in = detail::RegularFileInputStream::open (file, why))
+        {
+            std::unique_ptr<juce::AudioFormatReader> reader (format.createReaderFor (in.release(), true));
+            juce::AudioBuffer<float> block (2, 4096);
+            if (reader != nullptr)
+                reader->read (&block, 0, 4096, 20000, true, true);
+        }
+        for (int i = 0; i < 3; ++i)
+            if (auto video = detail::VideoDecoder::open (file, i, why))
+            {
+                detail::VideoFrame frame;
+                video->next (frame);
+            }
+    };
+
+    for (auto source : { "movie.mov", "song.mp3" })
+    {
+        SCOPED_TRACE (source);
+        const auto name = scratchFile (juce::String ("swapped-") + source);
+        const auto pipe = scratchFile ("pipe");
+        const auto path = name.getFullPathName().toStdString();
+        std::atomic<int> opens { 0 }, swapAt { 0 };
+        detail::setBeforeOpenHook ([&] (const char* opened)
+        {
+            if (path == opened && ++opens == swapAt.load())
+                std::rename (pipe.getFullPathName().toRawUTF8(), path.c_str());
+        });
+
+        ASSERT_TRUE (media (source).copyFileTo (name));
+        readEverything (name);
+        const int total = opens.load();
+        EXPECT_GE (total, 3);
+        for (int k = 1; k <= total; ++k)
+        {
+            SCOPED_TRACE (k);
+            ASSERT_TRUE (name.deleteFile() && media (source).copyFileTo (name));
+            ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+            opens = 0;
+            swapAt = k;
+            expectFinishesWithin (20.0, "Reading a name a pipe took over", [&] { readEverything (name); });
+            struct stat info {};
+            ASSERT_EQ (::stat (path.c_str(), &info), 0);
+            EXPECT_TRUE (S_ISFIFO (info.st_mode)) << "the pipe was never met";
+        }
+        detail::setBeforeOpenHook ({});
+        name.deleteFile();
     }
 }
 

@@ -526,3 +526,22 @@ TEST (MediaExportSession, EveryPictureAMovieTypeIsSaidToCarryIsWrittenAndReadsBa
             EXPECT_EQ (videoPackets (copy).size(), videoPackets (s.file).size());
         }
 }
+
+TEST (MediaExportSession, SoundFarBelowTheEncodersRatesIsResampledWhole)
+{
+    // AAC takes 7350 Hz at the least: sound at 1000 Hz comes out with more
+    // than seven times as many samples as went in, all of them.
+    const auto source = scratchFile ("slow.wav");
+    ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*50*t):s=1000:d=30", "-ac", "2", "-c:a", "pcm_s16le",
+                              source.getFullPathName() }));
+    const auto target = scratchFile ("slow.m4a");
+    const auto outcome = runExport (makeSession (URLAsset::assetWithURL (source), kExportPresetAppleM4A, target, FileType::appleM4A));
+    ASSERT_EQ (outcome.status, ExportStatus::completed) << outcome.error;
+    int rate = 0;
+    const auto sound = decodeAll (target, &rate);
+    ASSERT_EQ (rate, 7350);
+    ASSERT_EQ (sound.size(), 2u);
+    EXPECT_NEAR ((double) sound[0].size(), 30.0 * 7350, 10.0);
+    // Sound to its very end, not silence after whatever fitted in one go.
+    EXPECT_GT (*std::max_element (sound[0].end() - 7350, sound[0].end() - 100), 0.3f);
+}

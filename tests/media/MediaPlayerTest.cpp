@@ -3,8 +3,12 @@
 
 #include "engine/CVAudioTapProcessor.h"
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
+#include "platform/media/MediaExportSession.h"
 #include "platform/media/MediaPlayer.h"
 #include "platform/media/MediaPlayerView.h"
+
+#include <optional>
 
 using namespace clarivo::media;
 using namespace mediatest;
@@ -38,6 +42,43 @@ std::uint64_t pictureHash (const juce::Image& image)
             h = (h ^ bits.getPixelColour (x, y).getARGB()) * 1099511628211ull;
     return h;
 }
+
+// The player's clock is its output device: this holds it, and lets it run
+// on by a number of frames at a time, so that a loaded machine running the
+// message loop late neither misses a moment nor lets the player play on.
+class HeldClock
+{
+public:
+    explicit HeldClock (NullAudioDevice& d) : device (d), block (d.getCurrentBufferSizeSamples())
+    {
+        // A block under way when the hold begins still ends, and makes the
+        // limit; without one, the device renders one more to reach it.
+        device.setFrameLimit (0);
+        limit = device.getFramesRendered() + block;
+        device.setFrameLimit (limit);
+        settled = pumpUntil ([this] { return device.getFramesRendered() == limit; }, 10000);
+    }
+
+    // Whether the device stands still on a whole block.
+    bool settled = false;
+    ~HeldClock() { device.setFrameLimit (-1); }
+
+    std::int64_t frames() const noexcept { return device.getFramesRendered(); }
+
+    // Lets the device play about `count` frames more (whole blocks) and waits for them.
+    bool advance (std::int64_t count)
+    {
+        limit += count;
+        device.setFrameLimit (limit);
+        return pumpUntil ([&] { return device.getFramesRendered() + block > limit; }, 10000);
+    }
+
+private:
+    NullAudioDevice& device;
+    const int block;
+    std::int64_t limit = 0;
+};
+
 } // namespace
 
 TEST (MediaPlayer, PlaysThroughTheTapExactlyAsOfflineProcessingAndTellsEachArrivalAtTheEndOnce)
@@ -198,7 +239,16 @@ TEST (MediaPlayer, SeeksLandOnTheRequestedSample)
 
 TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
 {
-    auto player = nullPlayer (1.0, URLAsset::assetWithURL (media ("stereo.m4a")));
+    // The player's clock is its output device: the test lets it run in
+    // steps shorter than the interval and waits for the observer at each,
+    // so a loaded machine running the message loop late cannot make the
+    // observer skip a tenth, nor the device play on meanwhile.
+    auto player = nullPlayer (0.0, URLAsset::assetWithURL (media ("stereo.m4a")));
+    auto* device = player->getNullDevice();
+    ASSERT_NE (device, nullptr);
+    std::optional<HeldClock> clock (std::in_place, *device);
+    ASSERT_TRUE (clock->settled);
+
     std::vector<double> times;
     std::vector<float> rates;
     const int token = player->addPeriodicTimeObserver (makeTime (1, 10), [&] (Time t)
@@ -209,32 +259,42 @@ TEST (MediaPlayer, PeriodicObserverFiresEachTenthOfASecondWhilePlayingAtAnyRate)
     player->addRateObserver ([&] (float r) { rates.push_back (r); });
 
     player->play();
-    pumpUntil ([] { return false; }, 1250);
+    const auto tenthsCrossed = [&] { return (size_t) std::floor (player->getCurrentTime().seconds() * 10.0 + 1e-9); };
+    while (player->getCurrentTime().seconds() < 1.25)
+    {
+        ASSERT_TRUE (clock->advance (2000));
+        // One call as playback started, then one per tenth crossed.
+        ASSERT_TRUE (pumpUntil ([&] { return times.size() >= 1 + tenthsCrossed(); }, 10000)) << player->getCurrentTime().seconds();
+    }
     player->pause();
     const auto whilePlaying = times.size();
+    EXPECT_EQ (whilePlaying, 12u + 2u); // and one as it stopped
+    clock.reset();
     pumpUntil ([] { return false; }, 300);
     EXPECT_EQ (times.size(), whilePlaying); // quiet while paused
     player->removeTimeObserver (token);
 
     EXPECT_EQ (rates, (std::vector<float> { 1.0f, 0.0f }));
-    // One call as playback starts and one as it stops; in between, one per
-    // tenth of a second crossed, none skipped and none twice.
+    // In between, one per tenth of a second crossed, none skipped and none twice.
     ASSERT_GE (times.size(), 12u);
     for (size_t i = 2; i + 1 < times.size(); ++i)
         EXPECT_EQ (std::floor (times[i] * 10.0 + 1e-9), std::floor (times[i - 1] * 10.0 + 1e-9) + 1.0) << times[i - 1] << " " << times[i];
     EXPECT_GT (times[times.size() - 2], 1.0);
 
-    // Half speed goes through the resampler: about half of the 0.8 s that
-    // pass, and sound all the way.
-    auto* device = player->getNullDevice();
+    // Half speed goes through the resampler: half of the 0.8 s the device
+    // plays, and sound all the way.
     ASSERT_TRUE (waitForSeek (*player, Time::zero()));
+    clock.emplace (*device);
+    ASSERT_TRUE (clock->settled);
+    const auto startFrames = clock->frames();
     device->startCapture (44100 * 2);
     player->setRate (0.5f);
-    pumpUntil ([] { return false; }, 800);
+    ASSERT_TRUE (clock->advance (35280));
     const auto halfRate = player->getCurrentTime().seconds();
+    const auto deviceSeconds = (double) (clock->frames() - startFrames) / 44100.0;
     player->pause();
-    EXPECT_GT (halfRate, 0.25);
-    EXPECT_LT (halfRate, 0.55);
+    EXPECT_GT (deviceSeconds, 0.78);
+    EXPECT_NEAR (halfRate, deviceSeconds / 2.0, 0.001);
     EXPECT_GT (clarivo_test::peakOf (device->getCapturedAudio()[0]), 0.2f);
 
     player->setRate (-1.0f); // not supported: stays paused
@@ -361,15 +421,134 @@ TEST (MediaPlayer, GoesAwayMidPlaybackWithoutHarm)
         auto* device = player->getNullDevice();
         EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
         device->startCapture (48000);
-        player->play();
-        EXPECT_TRUE (pumpUntil ([&] { return device->getCapturedFrames() >= 9600; }, 5000));
-        const auto played = player->getCurrentTime().seconds();
-        EXPECT_GT (played, 0.15);
-        EXPECT_LT (played, 0.5);
-        EXPECT_GT (clarivo_test::peakOf (device->getCapturedAudio()[0]), 0.4f);
+        {
+            HeldClock clock (*device);
+            ASSERT_TRUE (clock.settled);
+            player->play();
+            EXPECT_TRUE (clock.advance (9600));
+            const auto played = player->getCurrentTime().seconds();
+            EXPECT_GT (played, 0.15);
+            EXPECT_LT (played, 0.5);
+            EXPECT_GT (clarivo_test::peakOf (device->getCapturedAudio()[0]), 0.4f);
+        }
 
         const auto before = juce::Time::getMillisecondCounterHiRes();
         player = nullptr;
         EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - before, 1000.0);
+    }
+}
+
+TEST (MediaPlayer, PicturesNarrowerThanAVectorBlockPlayStepAndSaveWithinTheirOwnMemory)
+{
+    // Every picture of these movies is converted next to a guard page, all
+    // the way through playback, frame steps and a save.
+    detail::setPictureBufferAllocator ({ guardedBlock, releaseGuardedBlock });
+    struct Restore
+    {
+        ~Restore() { detail::setPictureBufferAllocator ({}); }
+    } restore;
+
+    struct Movie
+    {
+        const char* name;
+        int width, height;
+        juce::StringArray video;
+    };
+    const juce::StringArray h264 { "-c:v", "libx264", "-pix_fmt", "yuv420p" };
+    // libx264 takes odd sizes only without chroma subsampling.
+    const juce::StringArray h264Full { "-c:v", "libx264", "-pix_fmt", "yuv444p" };
+    const Movie movies[] = {
+        { "tiny2x2.mp4", 2, 2, h264 },
+        { "tiny6x6.mp4", 6, 6, h264 },
+        { "tall2x16.mov", 2, 16, h264 },
+        { "mjpeg2x2.mov", 2, 2, { "-c:v", "mjpeg", "-pix_fmt", "yuvj444p" } },
+        { "single1x1.mov", 1, 1, h264Full },
+        { "odd17x3.mp4", 17, 3, h264Full },
+    };
+    // A colour whose every channel differs, so that rows copied from the
+    // wrong place or channels swapped show.
+    const auto colour = juce::Colour (0xff3060c0);
+
+    for (const auto& m : movies)
+    {
+        SCOPED_TRACE (m.name);
+        const auto file = scratchFile (m.name);
+        // lavfi cannot make a picture of one pixel; scaling one down can.
+        const auto size = juce::String (std::max (2, m.width)) + "x" + juce::String (std::max (2, m.height));
+        juce::StringArray args { "-f", "lavfi", "-i", "color=c=0x3060c0:r=25:d=8.5:s=" + size + ",scale=" + juce::String (m.width) + ":" + juce::String (m.height),
+                                 "-f", "lavfi", "-i", "sine=f=440:d=8.5:sample_rate=44100" };
+        args.addArray (m.video);
+        args.addArray ({ "-c:a", "aac", file.getFullPathName() });
+        ASSERT_TRUE (runFFmpeg (args));
+
+        auto asset = URLAsset::assetWithURL (file);
+        auto player = nullPlayer (0.0, asset);
+        auto item = player->getCurrentItem();
+        ASSERT_EQ (item->getStatus(), PlayerItemStatus::readyToPlay) << item->getError();
+        int ends = 0;
+        item->addDidPlayToEndObserver ([&] (PlayerItem&) { ++ends; });
+        // A picture for each quarter second of the whole movie.
+        int pictures = 0;
+        juce::Image last;
+        {
+            HeldClock clock (*player->getNullDevice());
+            ASSERT_TRUE (clock.settled);
+            player->play();
+            while (ends == 0)
+            {
+                ASSERT_TRUE (clock.advance (11025));
+                ASSERT_LT (pictures, 40);
+                const bool shown = pumpUntil ([&]
+                {
+                    auto now = player->getCurrentVideoFrame();
+                    if (! now.isValid() || now == last)
+                        return ends > 0;
+                    last = now;
+                    return true;
+                }, 5000);
+                ASSERT_TRUE (shown) << player->getCurrentTime().seconds();
+                pictures += ends == 0 ? 1 : 0;
+            }
+        }
+        EXPECT_GT (player->getCurrentTime().seconds(), 8.0);
+        EXPECT_GE (pictures, 33);
+
+        // Back at one second, paused: the picture is whole, each of its
+        // pixels the movie's colour, and a step moves by one frame.
+        ASSERT_TRUE (waitForSeek (*player, makeTime (1, 1)));
+        juce::Image frame;
+        ASSERT_TRUE (pumpUntil ([&] { return (frame = player->getCurrentVideoFrame()).isValid(); }, 5000));
+        ASSERT_EQ (frame.getWidth(), m.width);
+        ASSERT_EQ (frame.getHeight(), m.height);
+        for (int y = 0; y < m.height; ++y)
+            for (int x = 0; x < m.width; ++x)
+            {
+                const auto seen = frame.getPixelAt (x, y);
+                EXPECT_LE (std::abs (seen.getRed() - colour.getRed()) + std::abs (seen.getGreen() - colour.getGreen())
+                               + std::abs (seen.getBlue() - colour.getBlue()),
+                           12)
+                    << x << "," << y << " " << seen.toDisplayString (true);
+                EXPECT_EQ (seen.getAlpha(), 255);
+            }
+        item->stepByCount (1);
+        ASSERT_TRUE (pumpUntil ([&] { return std::abs (player->getCurrentTime().seconds() - 1.04) < 1e-4; }, 5000));
+        item->stepByCount (-2);
+        ASSERT_TRUE (pumpUntil ([&] { return std::abs (player->getCurrentTime().seconds() - 0.96) < 1e-4; }, 5000));
+        EXPECT_TRUE (pumpUntil ([&] { return player->getCurrentVideoFrame().isValid(); }, 5000));
+
+        // Saved, the pictures are copied as they were and open again.
+        const auto copy = scratchFile (juce::String ("saved-") + m.name);
+        auto session = AssetExportSession::exportSessionWithAsset (asset, kExportPresetPassthrough);
+        ASSERT_NE (session, nullptr);
+        session->setOutputURL (copy);
+        session->setOutputFileType (file.hasFileExtension ("mp4") ? FileType::mpeg4 : FileType::quickTimeMovie);
+        std::atomic<bool> exported { false };
+        session->exportAsynchronously ([&] { exported = true; });
+        ASSERT_TRUE (pumpUntil ([&] { return exported.load(); }, 60000));
+        ASSERT_EQ (session->getStatus(), ExportStatus::completed) << session->getError();
+        EXPECT_EQ (videoPackets (copy), videoPackets (file));
+        auto again = nullPlayer (1.0, URLAsset::assetWithURL (copy));
+        ASSERT_TRUE (waitForSeek (*again, makeTime (2, 1)));
+        EXPECT_TRUE (pumpUntil ([&] { return again->getCurrentVideoFrame().getWidth() == m.width; }, 5000));
     }
 }

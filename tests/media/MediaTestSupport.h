@@ -11,7 +11,9 @@
 #include <functional>
 #include <mutex>
 #include <vector>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace mediatest
 {
@@ -77,6 +79,32 @@ private:
     void (*previousHandler) (int);
     rlimit previous {};
 };
+
+// Blocks that end where an unreadable page begins, for the media layer's
+// picture conversion: a write one byte past the block kills the test there.
+inline size_t guardedSpan (size_t bytes)
+{
+    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
+    return (bytes + page - 1) / page * page;
+}
+
+inline void* guardedBlock (size_t bytes)
+{
+    const auto span = guardedSpan (bytes);
+    const auto page = (size_t) ::sysconf (_SC_PAGESIZE);
+    void* mapped = ::mmap (nullptr, span + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    auto* base = static_cast<std::uint8_t*> (mapped);
+    ::mprotect (base + span, page, PROT_NONE);
+    return base + span - bytes;
+}
+
+inline void releaseGuardedBlock (void* block, size_t bytes)
+{
+    const auto span = guardedSpan (bytes);
+    ::munmap (static_cast<std::uint8_t*> (block) + bytes - span, span + (size_t) ::sysconf (_SC_PAGESIZE));
+}
 
 // Collects the lines written to the log while alive.
 class LogCapture : public juce::Logger

@@ -58,12 +58,18 @@ TEST (ProgramLauncher, AStartedProgramHoldsNothingOfOursButItsStandardStreams)
     ASSERT_GT (pid, 0) << error;
     const auto proc = juce::File ("/proc/" + juce::String (pid));
     EXPECT_TRUE (pumpUntil ([&] { return proc.getChildFile ("exe").getLinkedTarget().getFileName() == "sleep"; }, 5000));
-    // sleep opens its locale as it starts and closes it again.
-    juce::Thread::sleep (300);
+    // sleep opens its locale as it starts and closes it again, later on a
+    // loaded machine: a descriptor of ours would stay for good.
     juce::StringArray fds;
-    for (const auto& fd : proc.getChildFile ("fd").findChildFiles (juce::File::findFilesAndDirectories, false))
-        fds.add (fd.getFileName() + (fd.getFileName().getIntValue() > 2 ? " " + fd.getLinkedTarget().getFullPathName() : juce::String()));
-    fds.sortNatural();
+    const auto descriptors = [&]
+    {
+        fds.clear();
+        for (const auto& fd : proc.getChildFile ("fd").findChildFiles (juce::File::findFilesAndDirectories, false))
+            fds.add (fd.getFileName() + (fd.getFileName().getIntValue() > 2 ? " " + fd.getLinkedTarget().getFullPathName() : juce::String()));
+        fds.sortNatural();
+        return fds;
+    };
+    pumpUntil ([&] { return descriptors() == juce::StringArray ({ "0", "1", "2" }); }, 5000);
     EXPECT_EQ (fds, juce::StringArray ({ "0", "1", "2" }));
     ::kill (pid, SIGKILL);
     int status = 0;

@@ -2,6 +2,7 @@
 
 #include "app/document/ClarivoTempFolder.h"
 #include "app/windows/DialogService.h"
+#include "platform/media/FFmpegAudioFormat.h"
 #include "platform/media/MediaFileOutput.h"
 #include "platform/process/ProgramLauncher.h"
 #include "platform/update/UpdateChecker.h"
@@ -143,7 +144,7 @@ bool exportWithAudioFormat (juce::AudioFormatManager& formats, const Request& re
     if (! clarivo::media::detail::mayWriteTo (destination) || ! (mp3 || destination.hasFileExtension ("flac")))
         return false;
 
-    std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (request.source));
+    auto reader = clarivo::media::createReaderForFile (formats, request.source);
     if (reader == nullptr || reader->sampleRate <= 0.0)
         return false;
     const auto length = reader->lengthInSamples;

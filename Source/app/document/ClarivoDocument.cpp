@@ -4,6 +4,7 @@
 #include "app/windows/DialogService.h"
 #include "app/mediawindow/MediaWindow.h"
 #include "app/document/ProcessingAVPlayer.h"
+#include "platform/media/FFmpegAudioFormat.h"
 #include "platform/media/MediaFileOutput.h"
 
 #include <sys/stat.h>
@@ -261,7 +262,7 @@ void ClarivoDocument::analyzeMedia (const juce::File& file)
     if (! app->isAnalyzeEnabled())
         return;
 
-    std::unique_ptr<juce::AudioFormatReader> reader (app->getFormatManager().createReaderFor (file));
+    auto reader = clarivo::media::createReaderForFile (app->getFormatManager(), file);
     if (reader == nullptr)
         return;
     const juce::int64 total = reader->lengthInSamples;
@@ -342,7 +343,7 @@ bool ClarivoDocument::readSamples (juce::int64 start, int count, juce::AudioSamp
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr || ! analysisFile.existsAsFile() || count > buffer.getNumSamples())
         return false;
-    std::unique_ptr<juce::AudioFormatReader> reader (app->getFormatManager().createReaderFor (analysisFile));
+    auto reader = clarivo::media::createReaderForFile (app->getFormatManager(), analysisFile);
     if (reader == nullptr)
         return false;
     return reader->read (&buffer, 0, count, start, true, true);

@@ -5,7 +5,9 @@
 #include "app/document/ClarivoTempFolder.h"
 #include "app/windows/DialogService.h"
 #include "app/mediawindow/MediaContainerComponent.h"
+#include "platform/media/FFmpegAudioFormat.h"
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
 #include "platform/media/MediaFileOutput.h"
 
 #include <atomic>
@@ -24,7 +26,8 @@ std::function<juce::int64()>& exportClock()
 
 bool canRead (const juce::File& file)
 {
-    return detail::isRegularFile (file) && juce::FileInputStream (file).openedOk();
+    juce::String why;
+    return detail::RegularFileInputStream::open (file, why) != nullptr;
 }
 } // namespace
 
@@ -88,7 +91,7 @@ bool ProcessingAVPlayer::importMediaFile (const juce::File& source, const juce::
     auto* app = ClarivoApplication::getApp();
     if (app == nullptr)
         return false;
-    std::unique_ptr<juce::AudioFormatReader> reader (app->getFormatManager().createReaderFor (source));
+    auto reader = createReaderForFile (app->getFormatManager(), source);
     if (reader == nullptr || reader->numChannels < 1 || reader->numChannels > 2 || reader->sampleRate <= 0.0)
         return false;
 
@@ -156,7 +159,7 @@ bool ProcessingAVPlayer::loadMovie (const juce::File& url, std::shared_ptr<Asset
     if (asset->getTracksWithMediaType (MediaType::audio).empty())
     {
         // Sound that only the audio readers understand is played from a decoded copy.
-        std::unique_ptr<juce::AudioFormatReader> reader (app->getFormatManager().createReaderFor (source));
+        auto reader = createReaderForFile (app->getFormatManager(), source);
         const bool multichannel = reader != nullptr && reader->numChannels > 2;
         reader.reset();
         lastExportErrno = 0;

@@ -11,6 +11,7 @@
 #include "app/mediawindow/MediaContainerComponent.h"
 #include "platform/media/MediaAssetReaderWriter.h"
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
 
 #include <atomic>
 #include <cerrno>
@@ -23,6 +24,28 @@ using namespace clarivo::media;
 
 namespace
 {
+// The waveform's reading of the analysis copy: like juce::FileInputSource,
+// but the file is opened without waiting for whatever stands at its name.
+class RegularFileSource : public juce::InputSource
+{
+public:
+    explicit RegularFileSource (const juce::File& f) : file (f) {}
+    juce::InputStream* createInputStream() override
+    {
+        juce::String why;
+        return detail::RegularFileInputStream::open (file, why).release();
+    }
+    juce::InputStream* createInputStreamFor (const juce::String& relatedItemPath) override
+    {
+        juce::String why;
+        return detail::RegularFileInputStream::open (file.getSiblingFile (relatedItemPath), why).release();
+    }
+    juce::int64 hashCode() const override { return file.hashCode64(); }
+
+private:
+    const juce::File file;
+};
+
 // A name in the private temporary folder that nothing holds yet: the
 // sessions write only to names that are free.
 juce::File freshTempName (const juce::String& ending, int* error = nullptr)
@@ -280,7 +303,7 @@ ProcessingAVPlayer::AnalysisCopy ProcessingAVPlayer::analyzeAsset (std::shared_p
     if (mcc != nullptr)
     {
         mcc->getThumbnailCache().clear();
-        mcc->getThumbnail().setSource (new juce::FileInputSource (copy, false));
+        mcc->getThumbnail().setSource (new RegularFileSource (copy));
         mcc->repaint();
     }
     app->analyzeMedia (copy);

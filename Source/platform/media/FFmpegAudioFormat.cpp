@@ -63,9 +63,11 @@ juce::AudioFormatReader* FFmpegAudioFormat::createReaderFor (juce::InputStream* 
     std::unique_ptr<detail::Demuxer> demuxer;
     const auto startPosition = sourceStream->getPosition();
 
-    // A file stream is read by path so that what was measured of the file is
-    // kept for the next reader; any other stream is read through itself.
-    if (auto* fileStream = dynamic_cast<juce::FileInputStream*> (sourceStream))
+    // A file is read by a descriptor of its own so that what was measured of
+    // it is kept for the next reader; any other stream is read through itself.
+    if (auto* regular = dynamic_cast<detail::RegularFileInputStream*> (sourceStream))
+        demuxer = detail::Demuxer::openFile (regular->duplicate(), error);
+    else if (auto* fileStream = dynamic_cast<juce::FileInputStream*> (sourceStream))
         demuxer = detail::Demuxer::openFile (fileStream->getFile(), error);
     else
     {
@@ -100,5 +102,21 @@ juce::AudioFormatReader* FFmpegAudioFormat::createReaderFor (juce::InputStream* 
 void registerMediaFormats (juce::AudioFormatManager& manager)
 {
     manager.registerFormat (new FFmpegAudioFormat(), false);
+}
+
+std::unique_ptr<juce::AudioFormatReader> createReaderForFile (juce::AudioFormatManager& manager, const juce::File& file)
+{
+    for (auto* format : manager)
+    {
+        if (! format->canHandleFile (file))
+            continue;
+        juce::String why;
+        auto in = detail::RegularFileInputStream::open (file, why);
+        if (in == nullptr)
+            return nullptr;
+        if (auto* reader = format->createReaderFor (in.release(), true))
+            return std::unique_ptr<juce::AudioFormatReader> (reader);
+    }
+    return nullptr;
 }
 } // namespace clarivo::media

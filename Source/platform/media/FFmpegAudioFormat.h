@@ -30,4 +30,10 @@ public:
 // Registers the format in a manager, after whatever is there already, so the
 // basic formats keep their own files.
 void registerMediaFormats (juce::AudioFormatManager& manager);
+
+// What AudioFormatManager::createReaderFor (File) does, but each format gets
+// the file opened without waiting and judged by its descriptor: a pipe or a
+// device under the name, however recently swapped in, gives no reader rather
+// than an open that waits for a writer.
+std::unique_ptr<juce::AudioFormatReader> createReaderForFile (juce::AudioFormatManager& manager, const juce::File& file);
 } // namespace clarivo::media

@@ -1,5 +1,4 @@
 #include "MediaDecoding.h"
-#include "MediaFileOutput.h"
 
 extern "C"
 {
@@ -23,7 +22,9 @@ extern "C"
 #include <mutex>
 #include <optional>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace clarivo::media::detail
 {
@@ -32,6 +33,119 @@ juce::String errorText (int averror)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror (averror, text, sizeof (text));
     return juce::String (text);
+}
+
+// ---------------------------------------------------------------------------
+namespace
+{
+std::mutex beforeOpenLock;
+std::function<void (const char*)>& beforeOpen()
+{
+    static std::function<void (const char*)> hook;
+    return hook;
+}
+} // namespace
+
+void setBeforeOpenHook (std::function<void (const char* path)> hook)
+{
+    std::lock_guard<std::mutex> lock (beforeOpenLock);
+    beforeOpen() = std::move (hook);
+}
+
+std::unique_ptr<RegularFileInputStream> RegularFileInputStream::open (const juce::File& file, juce::String& error)
+{
+    return open (file.getFullPathName().toRawUTF8(), error);
+}
+
+std::unique_ptr<RegularFileInputStream> RegularFileInputStream::open (const char* path, juce::String& error)
+{
+    std::function<void (const char*)> hook;
+    {
+        std::lock_guard<std::mutex> lock (beforeOpenLock);
+        hook = beforeOpen();
+    }
+    if (hook)
+        hook (path);
+
+    // Without O_NONBLOCK the open itself would wait for a pipe's writer;
+    // what was opened is then judged by its descriptor, not by its name.
+    const int fd = ::open (path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        const int e = errno;
+        error = e == ENOENT || e == ENOTDIR ? juce::String ("The file does not exist.")
+                                            : "The file cannot be opened (" + juce::String (std::strerror (e)) + ").";
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat (fd, &info) != 0 || ! S_ISREG (info.st_mode))
+    {
+        error = S_ISDIR (info.st_mode) ? "The file does not exist." : "The file is not a regular file.";
+        ::close (fd);
+        return nullptr;
+    }
+    if (const int flags = ::fcntl (fd, F_GETFL); flags >= 0)
+        ::fcntl (fd, F_SETFL, flags & ~O_NONBLOCK);
+    // Nested opens may hand on a relative name; only absolute ones name a juce::File.
+    const auto name = path[0] == '/' ? juce::File (juce::CharPointer_UTF8 (path)) : juce::File();
+    return std::unique_ptr<RegularFileInputStream> (new RegularFileInputStream (fd, name));
+}
+
+RegularFileInputStream::~RegularFileInputStream()
+{
+    ::close (fd);
+}
+
+std::unique_ptr<RegularFileInputStream> RegularFileInputStream::duplicate() const
+{
+    const int copy = ::fcntl (fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return nullptr;
+    return std::unique_ptr<RegularFileInputStream> (new RegularFileInputStream (copy, file));
+}
+
+juce::String RegularFileInputStream::identity() const
+{
+    struct stat info {};
+    if (::fstat (fd, &info) != 0)
+        return {};
+    return juce::String ((juce::uint64) info.st_dev) + ":" + juce::String ((juce::uint64) info.st_ino) + ":"
+         + juce::String ((juce::int64) info.st_size) + ":" + juce::String ((juce::int64) info.st_mtim.tv_sec) + "."
+         + juce::String ((juce::int64) info.st_mtim.tv_nsec) + ":" + juce::String ((juce::int64) info.st_ctim.tv_sec) + "."
+         + juce::String ((juce::int64) info.st_ctim.tv_nsec);
+}
+
+juce::int64 RegularFileInputStream::getTotalLength()
+{
+    struct stat info {};
+    return ::fstat (fd, &info) == 0 ? (juce::int64) info.st_size : -1;
+}
+
+bool RegularFileInputStream::isExhausted()
+{
+    return position >= getTotalLength();
+}
+
+int RegularFileInputStream::read (void* destBuffer, int maxBytesToRead)
+{
+    if (maxBytesToRead <= 0)
+        return 0;
+    ssize_t got;
+    do
+        got = ::pread (fd, destBuffer, (size_t) maxBytesToRead, (off_t) position);
+    while (got < 0 && errno == EINTR);
+    if (got <= 0)
+        return 0;
+    position += got;
+    return (int) got;
+}
+
+bool RegularFileInputStream::setPosition (juce::int64 newPosition)
+{
+    if (newPosition < 0)
+        return false;
+    position = newPosition;
+    return true;
 }
 
 namespace
@@ -85,60 +199,77 @@ std::int64_t rescale (std::int64_t value, AVRational from, AVRational to)
 // ---------------------------------------------------------------------------
 std::unique_ptr<Demuxer> Demuxer::openFile (const juce::File& file, juce::String& error)
 {
-    quietLogging();
-    if (! file.existsAsFile())
+    return openFile (RegularFileInputStream::open (file, error), error);
+}
+
+std::unique_ptr<Demuxer> Demuxer::openFile (std::unique_ptr<RegularFileInputStream> stream, juce::String& error)
+{
+    if (stream == nullptr)
     {
-        error = "The file does not exist.";
+        if (error.isEmpty())
+            error = "The file cannot be opened.";
         return nullptr;
     }
-    if (file.getSize() == 0)
+    if (stream->getTotalLength() == 0)
     {
         error = "The file is empty.";
         return nullptr;
     }
-
-    std::unique_ptr<Demuxer> d (new Demuxer());
-    d->file = file;
-    if (! d->open (file.getFullPathName().toRawUTF8(), error))
-        return nullptr;
+    const auto file = stream->getFile();
+    const auto* regular = stream.get();
+    auto d = openInput (std::move (stream), file, error);
+    if (d != nullptr)
+        d->regular = regular;
     return d;
 }
 
 std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream> stream, juce::String& error)
 {
-    quietLogging();
     if (stream == nullptr || stream->getTotalLength() == 0)
     {
         error = "The stream is empty.";
         return nullptr;
     }
+    return openInput (std::move (stream), {}, error);
+}
 
-    std::unique_ptr<Demuxer> d (new Demuxer());
-    d->input = std::move (stream);
-
+namespace
+{
+AVIOContext* readingContext (juce::InputStream& in)
+{
     constexpr int bufferSize = 65536;
     auto* buffer = static_cast<unsigned char*> (av_malloc (bufferSize));
     if (buffer == nullptr)
-    {
-        error = "Out of memory.";
         return nullptr;
-    }
-    d->io = avio_alloc_context (buffer, bufferSize, 0, d->input.get(), readInput, nullptr, seekInput);
+    auto* io = avio_alloc_context (buffer, bufferSize, 0, &in, readInput, nullptr, seekInput);
+    if (io == nullptr)
+        av_free (buffer);
+    return io;
+}
+
+void freeReadingContext (AVIOContext*& io)
+{
+    if (io == nullptr)
+        return;
+    av_freep (&io->buffer);
+    avio_context_free (&io);
+}
+} // namespace
+
+std::unique_ptr<Demuxer> Demuxer::openInput (std::unique_ptr<juce::InputStream> stream, const juce::File& file,
+                                             juce::String& error)
+{
+    quietLogging();
+    std::unique_ptr<Demuxer> d (new Demuxer());
+    d->input = std::move (stream);
+    d->file = file;
+    d->io = readingContext (*d->input);
     if (d->io == nullptr)
     {
-        av_free (buffer);
         error = "Out of memory.";
         return nullptr;
     }
-    d->context = avformat_alloc_context();
-    if (d->context == nullptr)
-    {
-        error = "Out of memory.";
-        return nullptr;
-    }
-    d->context->pb = d->io;
-    d->context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    if (! d->open (nullptr, error))
+    if (! d->open (error))
         return nullptr;
     return d;
 }
@@ -146,14 +277,13 @@ std::unique_ptr<Demuxer> Demuxer::openStream (std::unique_ptr<juce::InputStream>
 bool looksLikeMedia (const juce::File& file)
 {
     // By content alone: a name ending in ".mp4" says nothing about a file.
-    if (! isRegularFile (file))
+    juce::String why;
+    const auto in = RegularFileInputStream::open (file, why);
+    if (in == nullptr)
         return false;
     juce::MemoryBlock head;
-    juce::FileInputStream in (file);
-    if (! in.openedOk())
-        return false;
     head.setSize (4096 + AVPROBE_PADDING_SIZE, true);
-    const int got = in.read (head.getData(), 4096);
+    const int got = in->read (head.getData(), 4096);
     if (got <= 0)
         return false;
     AVProbeData probe {};
@@ -166,37 +296,45 @@ bool looksLikeMedia (const juce::File& file)
 
 namespace
 {
-using IoOpen = int (*) (AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**);
-
-IoOpen defaultIoOpen()
-{
-    static const IoOpen open = []
-    {
-        auto* probe = avformat_alloc_context();
-        const IoOpen found = probe != nullptr ? probe->io_open : nullptr;
-        avformat_free_context (probe);
-        return found;
-    }();
-    return open;
-}
-
 // A playlist or a movie's reference is a regular file to us, yet it may name
 // a pipe or a device that the open would wait on forever, with the message
-// thread inside it. Only regular files are opened, whoever asks.
-int openRegularFilesOnly (AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+// thread inside it. Only regular files are opened, whoever asks, each by
+// one descriptor judged as it is.
+int openRegularFilesOnly (AVFormatContext*, AVIOContext** pb, const char* url, int flags, AVDictionary**)
 {
+    if ((flags & AVIO_FLAG_WRITE) != 0)
+        return AVERROR (EPERM);
     const char* path = url;
     if (std::strncmp (path, "file:", 5) == 0)
         path += 5;
-    struct stat info {};
-    if ((flags & AVIO_FLAG_READ) != 0 && ::stat (path, &info) == 0 && ! S_ISREG (info.st_mode))
+    // Anything else ("pipe:0", "fd:3", a name relative to wherever we run)
+    // is no file beside the one being read.
+    if (path[0] != '/')
         return AVERROR (EINVAL);
-    return defaultIoOpen() (s, pb, url, flags, options);
+    juce::String why;
+    auto in = RegularFileInputStream::open (path, why);
+    if (in == nullptr)
+        return AVERROR (EINVAL);
+    *pb = readingContext (*in);
+    if (*pb == nullptr)
+        return AVERROR (ENOMEM);
+    in.release(); // the context's now, until closeRegularFile
+    return 0;
+}
+
+int closeRegularFile (AVFormatContext*, AVIOContext* pb)
+{
+    if (pb == nullptr)
+        return 0;
+    delete static_cast<juce::InputStream*> (pb->opaque);
+    freeReadingContext (pb);
+    return 0;
 }
 
 // No recording is a list of other files. The concat list opens what it
 // names through a context of its own, past the guard above; a streaming
-// playlist that names itself is reloaded for ever, reading all the while.
+// playlist that names itself is reloaded for ever, reading all the while;
+// the manifests' own contexts would close our files as FFmpeg's.
 const char* demuxersOtherThanLists()
 {
     static const std::string names = []
@@ -205,7 +343,8 @@ const char* demuxersOtherThanLists()
         void* state = nullptr;
         while (const auto* format = av_demuxer_iterate (&state))
         {
-            if (std::strcmp (format->name, "concat") == 0 || std::strcmp (format->name, "hls") == 0)
+            const std::string name (format->name);
+            if (name == "concat" || name == "hls" || name == "dash" || name == "imf")
                 continue;
             if (! joined.empty())
                 joined += ',';
@@ -217,23 +356,28 @@ const char* demuxersOtherThanLists()
 }
 } // namespace
 
-bool Demuxer::open (const char* url, juce::String& error)
+bool Demuxer::open (juce::String& error)
 {
+    context = avformat_alloc_context();
     if (context == nullptr)
-        context = avformat_alloc_context();
-    if (context == nullptr || defaultIoOpen() == nullptr)
     {
         error = "Out of memory.";
         return false;
     }
+    context->pb = io;
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
     context->io_open = openRegularFilesOnly;
+    context->io_close2 = closeRegularFile;
     // Nested opens inherit these: no pipe:, fd: or wrapping protocol reaches
     // past the guard to a descriptor or a file it did not check.
     context->protocol_whitelist = av_strdup ("file");
     context->format_whitelist = av_strdup (demuxersOtherThanLists());
 
+    // The name guides the probe and places what a file refers to, while
+    // the reading goes through the descriptor opened once.
+    const auto url = file.getFullPathName();
     // avformat_open_input frees a caller-allocated context when it fails.
-    int r = avformat_open_input (&context, url, nullptr, nullptr);
+    int r = avformat_open_input (&context, file != juce::File() ? url.toRawUTF8() : nullptr, nullptr, nullptr);
     if (r < 0)
     {
         context = nullptr;
@@ -258,35 +402,21 @@ bool Demuxer::reopen (juce::String& error)
 {
     if (context != nullptr)
         avformat_close_input (&context);
-    if (io == nullptr)
-        return open (file.getFullPathName().toRawUTF8(), error);
-
-    // The closed context left the caller's I/O alone: start it over.
+    // The closed context left our I/O alone: start it over, on the same
+    // descriptor, whatever the name stands for by now.
     if (avio_seek (io, 0, SEEK_SET) < 0)
     {
         error = "The stream cannot be read again from its start.";
         return false;
     }
-    context = avformat_alloc_context();
-    if (context == nullptr)
-    {
-        error = "Out of memory.";
-        return false;
-    }
-    context->pb = io;
-    context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    return open (nullptr, error);
+    return open (error);
 }
 
 Demuxer::~Demuxer()
 {
     if (context != nullptr)
         avformat_close_input (&context);
-    if (io != nullptr)
-    {
-        av_freep (&io->buffer);
-        avio_context_free (&io);
-    }
+    freeReadingContext (io);
 }
 
 AVStream* Demuxer::stream (int index) const noexcept
@@ -337,14 +467,9 @@ namespace
 {
 struct CacheKey
 {
-    juce::String path;
+    juce::String file; // the open file's identity, not its name
     int stream;
-    std::int64_t size;
-    std::int64_t modified;
-    bool operator< (const CacheKey& o) const
-    {
-        return std::tie (path, stream, size, modified) < std::tie (o.path, o.stream, o.size, o.modified);
-    }
+    bool operator< (const CacheKey& o) const { return std::tie (file, stream) < std::tie (o.file, o.stream); }
 };
 
 std::mutex cacheLock;
@@ -574,10 +699,16 @@ void scanPackets (Demuxer& demuxer, AudioStreamInfo& info)
 }
 // The packet table of a CAF file: FFmpeg reads it for packet sizes but keeps
 // the encoder's priming and padding in the audio.
-bool readCafPacketTable (const juce::File& file, std::int64_t& priming, std::int64_t& valid, std::int64_t& packets, int& remainder)
+bool readCafPacketTable (const RegularFileInputStream& file, std::int64_t& priming, std::int64_t& valid, std::int64_t& packets,
+                         int& remainder)
 {
-    juce::FileInputStream in (file);
-    if (in.failedToOpen() || in.readIntBigEndian() != (int) 0x63616666) // "caff"
+    // A reader of its own on the demuxer's file: not the name again, and
+    // not the demuxer's position.
+    const auto reader = file.duplicate();
+    if (reader == nullptr)
+        return false;
+    auto& in = *reader;
+    if (in.readIntBigEndian() != (int) 0x63616666) // "caff"
         return false;
     in.skipNextBytes (4);
     while (! in.isExhausted())
@@ -614,11 +745,12 @@ std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int
     }
 
     CacheKey key;
-    const bool cacheable = demuxer.getFile() != juce::File();
+    const auto* regular = demuxer.getRegularFile();
+    if (regular != nullptr)
+        key = { regular->identity(), streamIndex };
+    const bool cacheable = key.file.isNotEmpty();
     if (cacheable)
     {
-        key = { demuxer.getFile().getFullPathName(), streamIndex, demuxer.getFile().getSize(),
-                demuxer.getFile().getLastModificationTime().toMilliseconds() };
         std::lock_guard<std::mutex> lock (cacheLock);
         if (auto it = infoCache().find (key); it != infoCache().end())
             return it->second;
@@ -652,7 +784,7 @@ std::shared_ptr<const AudioStreamInfo> measureAudioStream (Demuxer& demuxer, int
     std::int64_t priming = 0, valid = -1, packets = 0;
     int remainder = 0;
     const bool caf = juce::String (demuxer.get()->iformat->name) == "caf" && ! isPcmCodec (par->codec_id)
-                  && demuxer.getFile() != juce::File() && readCafPacketTable (demuxer.getFile(), priming, valid, packets, remainder);
+                  && regular != nullptr && readCafPacketTable (*regular, priming, valid, packets, remainder);
     if (caf)
         info->originSamples += priming;
     // A table that counts whole packets only (FFmpeg's own muxer writes it so)
@@ -1203,10 +1335,83 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open (const juce::File& file, int st
 
 VideoDecoder::~VideoDecoder()
 {
+    releasePicture();
     av_frame_free (&frame);
     av_packet_free (&packet);
     sws_freeContext (scaler);
     avcodec_free_context (&codec);
+}
+
+namespace
+{
+void* allocatePicture (size_t bytes)
+{
+    return av_malloc (bytes);
+}
+
+void releasePictureBlock (void* block, size_t)
+{
+    av_free (block);
+}
+
+std::mutex pictureAllocatorLock;
+PictureBufferAllocator pictureAllocatorInUse { allocatePicture, releasePictureBlock };
+} // namespace
+
+void setPictureBufferAllocator (PictureBufferAllocator allocator)
+{
+    if (allocator.allocate == nullptr || allocator.release == nullptr)
+        allocator = { allocatePicture, releasePictureBlock };
+    std::lock_guard<std::mutex> lock (pictureAllocatorLock);
+    pictureAllocatorInUse = allocator;
+}
+
+void VideoDecoder::releasePicture() noexcept
+{
+    if (picture != nullptr)
+        pictureAllocator.release (picture, pictureBytes);
+    picture = nullptr;
+    pictureBytes = 0;
+}
+
+bool VideoDecoder::convert (const AVFrame& source, juce::Image& image)
+{
+    const int w = source.width, h = source.height;
+    scaler = sws_getCachedContext (scaler, w, h, (AVPixelFormat) source.format, w, h, AV_PIX_FMT_BGRA, SWS_BILINEAR,
+                                   nullptr, nullptr, nullptr);
+    if (scaler == nullptr)
+        return false;
+
+    // swscale's vector code stores whole blocks of pixels, so a row narrower
+    // than a block would be overrun, and with it whatever lies after the
+    // picture. It converts into rows of whole 64-byte blocks, with room for
+    // a last block past the end, and only the visible pixels are copied on.
+    constexpr int rowAlign = 64, tailPadding = 256;
+    const int lineBytes = FFALIGN (w * 4, rowAlign);
+    const auto bytes = (size_t) lineBytes * (size_t) h + tailPadding;
+    if (picture == nullptr || pictureBytes != bytes)
+    {
+        releasePicture();
+        {
+            std::lock_guard<std::mutex> lock (pictureAllocatorLock);
+            pictureAllocator = pictureAllocatorInUse;
+        }
+        picture = static_cast<std::uint8_t*> (pictureAllocator.allocate (bytes));
+        if (picture == nullptr)
+            return false;
+        pictureBytes = bytes;
+    }
+
+    uint8_t* dst[4] = { picture, nullptr, nullptr, nullptr };
+    int stride[4] = { lineBytes, 0, 0, 0 };
+    if (sws_scale (scaler, source.data, source.linesize, 0, h, dst, stride) != h)
+        return false;
+
+    image = juce::Image (juce::Image::ARGB, w, h, false);
+    juce::Image::BitmapData bits (image, juce::Image::BitmapData::writeOnly);
+    for (int y = 0; y < h; ++y)
+        std::memcpy (bits.getLinePointer (y), picture + (size_t) y * (size_t) lineBytes, (size_t) w * 4);
+    return true;
 }
 
 void VideoDecoder::seek (double seconds)
@@ -1239,21 +1444,10 @@ bool VideoDecoder::receive (VideoFrame& out)
                 av_frame_unref (frame);
                 continue;
             }
-            scaler = sws_getCachedContext (scaler, w, h, (AVPixelFormat) frame->format, w, h, AV_PIX_FMT_BGRA,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
-            if (scaler == nullptr)
-            {
-                av_frame_unref (frame);
-                return false;
-            }
-            out.image = juce::Image (juce::Image::ARGB, w, h, false);
-            {
-                juce::Image::BitmapData bits (out.image, juce::Image::BitmapData::writeOnly);
-                uint8_t* dst[4] = { bits.data, nullptr, nullptr, nullptr };
-                int stride[4] = { bits.lineStride, 0, 0, 0 };
-                sws_scale (scaler, frame->data, frame->linesize, 0, h, dst, stride);
-            }
+            const bool converted = convert (*frame, out.image);
             av_frame_unref (frame);
+            if (! converted)
+                return false;
             return true;
         }
         if (r == AVERROR_EOF || sentFlush)

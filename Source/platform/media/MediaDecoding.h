@@ -7,6 +7,7 @@
 #include <juce_graphics/juce_graphics.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -24,12 +25,53 @@ namespace clarivo::media::detail
 {
 juce::String errorText (int averror);
 
+// A regular file opened once and read through that descriptor. Whatever
+// stands under the name, now or after any earlier look at it, a pipe or a
+// device is refused at once instead of waited on.
+class RegularFileInputStream : public juce::InputStream
+{
+public:
+    // Null with the reason in error when the name is no readable regular file.
+    static std::unique_ptr<RegularFileInputStream> open (const juce::File& file, juce::String& error);
+    static std::unique_ptr<RegularFileInputStream> open (const char* path, juce::String& error);
+    ~RegularFileInputStream() override;
+
+    const juce::File& getFile() const noexcept { return file; }
+    // A second reader of the same open file, with a position of its own.
+    std::unique_ptr<RegularFileInputStream> duplicate() const;
+    // Which file and which state of it: device, inode, size and change time.
+    juce::String identity() const;
+
+    juce::int64 getTotalLength() override;
+    bool isExhausted() override;
+    int read (void* destBuffer, int maxBytesToRead) override;
+    juce::int64 getPosition() override { return position; }
+    bool setPosition (juce::int64 newPosition) override;
+
+    RegularFileInputStream (const RegularFileInputStream&) = delete;
+    RegularFileInputStream& operator= (const RegularFileInputStream&) = delete;
+
+private:
+    RegularFileInputStream (int descriptor, const juce::File& name) : fd (descriptor), file (name) {}
+
+    const int fd;
+    const juce::File file;
+    juce::int64 position = 0;
+};
+
+// What opens a name for FFmpeg, nested opens included, before it opens.
+// Tests swap the name here to meet the open with something else.
+void setBeforeOpenHook (std::function<void (const char* path)> hook);
+
 // An open container, read from a file or from any seekable juce::InputStream.
 class Demuxer
 {
 public:
     static std::unique_ptr<Demuxer> openFile (const juce::File& file, juce::String& error);
     static std::unique_ptr<Demuxer> openStream (std::unique_ptr<juce::InputStream> stream, juce::String& error);
+    // The file the stream has open, read by descriptor; measurements of it
+    // are cached under its name.
+    static std::unique_ptr<Demuxer> openFile (std::unique_ptr<RegularFileInputStream> stream, juce::String& error);
     ~Demuxer();
 
     AVFormatContext* get() const noexcept { return context; }
@@ -43,6 +85,8 @@ public:
     // movie's own end (a broken edit list), not weeks of silence.
     double startSeconds (const AVStream* stream) const noexcept;
     const juce::File& getFile() const noexcept { return file; }
+    // The open file underneath, for other readers of it; null for a stream.
+    const RegularFileInputStream* getRegularFile() const noexcept { return regular; }
     // Opens the container again, positioned before its first packet: some
     // demuxers cannot seek back to packets timed before their first seek point.
     bool reopen (juce::String& error);
@@ -52,11 +96,14 @@ public:
 
 private:
     Demuxer() = default;
-    bool open (const char* url, juce::String& error);
+    static std::unique_ptr<Demuxer> openInput (std::unique_ptr<juce::InputStream> stream, const juce::File& file,
+                                               juce::String& error);
+    bool open (juce::String& error);
 
     AVFormatContext* context = nullptr;
     AVIOContext* io = nullptr;
     std::unique_ptr<juce::InputStream> input;
+    const RegularFileInputStream* regular = nullptr;
     juce::File file;
 };
 
@@ -174,6 +221,16 @@ private:
     int preroll = 0;
 };
 
+// Where pictures are converted before they are copied into images. Tests
+// put each block against an unreadable page to catch a conversion that
+// writes past its end; an allocator without functions restores FFmpeg's.
+struct PictureBufferAllocator
+{
+    void* (*allocate) (size_t bytes) = nullptr;
+    void (*release) (void* block, size_t bytes) = nullptr;
+};
+void setPictureBufferAllocator (PictureBufferAllocator allocator);
+
 struct VideoFrame
 {
     double time = 0.0; // seconds on the file's timeline
@@ -198,6 +255,8 @@ public:
 private:
     VideoDecoder() = default;
     bool receive (VideoFrame& out);
+    bool convert (const AVFrame& source, juce::Image& image);
+    void releasePicture() noexcept;
 
     std::unique_ptr<Demuxer> demuxer;
     int streamIndex = -1;
@@ -205,6 +264,10 @@ private:
     SwsContext* scaler = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
+    // The conversion's destination, kept while pictures keep their size.
+    std::uint8_t* picture = nullptr;
+    size_t pictureBytes = 0;
+    PictureBufferAllocator pictureAllocator;
     double timeBase = 0.0;
     double frameSeconds = 1.0 / 30.0;
     double skipBefore = -1.0e300;

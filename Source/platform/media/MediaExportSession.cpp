@@ -639,10 +639,12 @@ bool AssetExportSession::render (const juce::File& target, ExportFault& why)
                 return fail();
         }
 
-        if (enc.resampler != nullptr)
+        // A rate raised more than fourfold leaves more in the resampler than
+        // one call gives back: drain it all.
+        for (int got = 1; enc.resampler != nullptr && got > 0;)
         {
-            const int got = swr_convert (enc.resampler, reinterpret_cast<uint8_t**> (convertedPointers.data()),
-                                         maxFramesPerSlice * 4, nullptr, 0);
+            got = swr_convert (enc.resampler, reinterpret_cast<uint8_t**> (convertedPointers.data()), maxFramesPerSlice * 4,
+                               nullptr, 0);
             if (got > 0)
                 av_audio_fifo_write (enc.fifo, reinterpret_cast<void**> (convertedPointers.data()), got);
         }

@@ -124,6 +124,16 @@ void NullAudioDevice::run()
         if (callback == nullptr)
             break;
 
+        const auto limit = frameLimit.load();
+        if (limit >= 0 && rendered.load() + blockSize > limit)
+        {
+            // Held: the pace starts afresh once the limit is raised.
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+            origin = clock::now();
+            framesSinceOrigin = 0;
+            continue;
+        }
+
         for (auto& ch : output)
             std::fill (ch.begin(), ch.end(), 0.0f);
         callback->audioDeviceIOCallbackWithContext (nullptr, 0, outputPointers.data(), numOutputs, blockSize, {});

@@ -20,6 +20,10 @@ public:
     // 1 keeps real time, 4 runs four times as fast, 0 runs as fast as the callback allows.
     void setSpeed (double factor) noexcept { speed.store (factor); }
     double getSpeed() const noexcept { return speed.load(); }
+    // Renders no more than this many frames in all, then holds still until
+    // the limit is raised: a hand on the player's clock for tests, which a
+    // loaded machine cannot run ahead of. Negative lifts the limit.
+    void setFrameLimit (std::int64_t frames) noexcept { frameLimit.store (frames); }
 
     // Keeps up to maxFrames output frames (allocated here, not on the device thread).
     void startCapture (int maxFrames);
@@ -59,6 +63,7 @@ private:
     bool opened = true;
     std::atomic<juce::AudioIODeviceCallback*> current { nullptr };
     std::atomic<double> speed { 1.0 };
+    std::atomic<std::int64_t> frameLimit { -1 };
 
     std::vector<std::vector<float>> output;
     std::vector<float*> outputPointers;

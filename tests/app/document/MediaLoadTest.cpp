@@ -3,11 +3,14 @@
 // automatic analysis that follows every load.
 #include "app/support/AppTestSupport.h"
 #include "TestDeadline.h"
+#include "app/document/ClarivoSettingsDocument.h"
 #include "app/document/ClarivoTempFolder.h"
 #include "app/support/TestHelpers.h"
 
 #include "platform/media/MediaComposition.h"
+#include "platform/media/MediaDecoding.h"
 
+#include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -395,4 +398,111 @@ TEST_F (AppTest, AnIntactFileIsNotCalledDamagedWhenTheTemporaryFolderTakesNothin
     DialogService::get().clearHistory();
     EXPECT_TRUE (open (wav).wasOk());
     EXPECT_TRUE (askedTitles().isEmpty()) << askedTitles().joinIntoString (", ");
+}
+
+TEST_F (AppTest, APipeTakingTheFilesPlaceBeforeAnyOfItsOpensIsNeverWaitedOn)
+{
+    // The k-th time anything opens the file's name while it is opened,
+    // played, analysed and closed, a pipe nobody writes has just taken its
+    // place: whatever checked the name before, nothing waits on the pipe.
+    app->getFormatManager().registerFormat (new ToyFormat(), false);
+    const auto toy = scratchFile ("toy.clv");
+    ToyFormat::write (toy, decodeAll (media ("song.wav")), 44100);
+    const auto preset = scratchFile ("preset.cvp");
+    ASSERT_EQ (ClarivoSettingsDocument (processor()).saveAs (preset, false, false, false), juce::FileBasedDocument::savedOk);
+
+    for (const auto& source : { media ("movie.mp4"), toy, preset })
+    {
+        SCOPED_TRACE (source.getFileName());
+        const auto name = scratchFile ("swapped-" + source.getFileName());
+        const auto pipe = scratchFile ("pipe");
+        const auto path = name.getFullPathName().toStdString();
+        std::atomic<int> opens { 0 }, swapAt { 0 };
+        clarivo::media::detail::setBeforeOpenHook ([&] (const char* opened)
+        {
+            if (path == opened && ++opens == swapAt.load())
+                std::rename (pipe.getFullPathName().toRawUTF8(), path.c_str());
+        });
+        const auto openAndClose = [&]
+        {
+            if (source == preset)
+            {
+                ClarivoSettingsDocument (processor()).loadFrom (name, false, false);
+                return;
+            }
+            open (name);
+            document().setChangedFlag (false);
+            app->closeMedia();
+        };
+
+        ASSERT_TRUE (source.copyFileTo (name));
+        openAndClose();
+        const int total = opens.load();
+        EXPECT_GE (total, 1);
+        for (int k = 1; k <= total; ++k)
+        {
+            SCOPED_TRACE (k);
+            ASSERT_TRUE (name.deleteFile() && source.copyFileTo (name));
+            ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+            opens = 0;
+            swapAt = k;
+            expectFinishesHereWithin (30.0, "Opening a file a pipe took over", openAndClose);
+            struct stat info {};
+            ASSERT_EQ (::stat (path.c_str(), &info), 0);
+            EXPECT_TRUE (S_ISFIFO (info.st_mode)) << "the pipe was never met";
+        }
+        clarivo::media::detail::setBeforeOpenHook ({});
+        name.deleteFile();
+        DialogService::get().clearHistory();
+    }
+}
+
+TEST_F (AppTest, MoviesOfAFewPixelsOpenPlayAndSaveWithTheirPicturesInTheirOwnMemory)
+{
+    // Pictures narrower than one of the converter's vector blocks, each
+    // converted next to a guard page.
+    clarivo::media::detail::setPictureBufferAllocator ({ guardedBlock, releaseGuardedBlock });
+    struct Restore
+    {
+        ~Restore() { clarivo::media::detail::setPictureBufferAllocator ({}); }
+    } restore;
+    auto* window = app->getMediaWindow();
+    window->setVisible (true);
+    auto& view = window->getMediaContainer();
+
+    for (int side : { 2, 6 })
+    {
+        SCOPED_TRACE (side);
+        const auto size = juce::String (side) + "x" + juce::String (side);
+        const auto movie = scratchFile ("tiny" + size + ".mp4");
+        ASSERT_TRUE (runFFmpeg ({ "-f", "lavfi", "-i", "testsrc2=r=25:d=8.5:s=" + size, "-f", "lavfi", "-i", "sine=f=440:d=8.5",
+                                  "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", movie.getFullPathName() }));
+        ASSERT_TRUE (open (movie).wasOk());
+        EXPECT_TRUE (view.isVideoVisible());
+
+        // Eight seconds of the movie, every picture on the way asked for.
+        auto framework = player().getPlayer();
+        int pictures = 0;
+        juce::Image last;
+        player().togglePlayPause();
+        ASSERT_TRUE (pumpUntil ([&]
+        {
+            const auto shown = framework->getCurrentVideoFrame();
+            if (shown.isValid() && ! (shown == last))
+            {
+                EXPECT_EQ (shown.getWidth(), side);
+                last = shown;
+                ++pictures;
+            }
+            return player().getPositionSeconds() >= 8.0;
+        }, 30000));
+        player().togglePlayPause();
+        EXPECT_GT (pictures, 1);
+
+        const auto copy = scratchFile ("tiny" + size + "-saved.mov");
+        ASSERT_EQ (saveAs (copy, ClarivoDocument::formatForFile (copy)), juce::FileBasedDocument::savedOk);
+        EXPECT_EQ (videoPackets (copy), videoPackets (movie));
+        document().setChangedFlag (false);
+        ASSERT_TRUE (app->closeMedia().wasOk());
+    }
 }
