@@ -1,6 +1,10 @@
 #include "app/recorder/AudioRecorder.h"
 
+#include "platform/media/MediaDecoding.h"
 #include "platform/media/MediaFileOutput.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -16,21 +20,22 @@ juce::int64 trimToWholeFrames (const juce::File& file, int frameBytes)
 {
     juce::int64 dataSizeAt = -1, dataStart = 0;
     {
-        juce::FileInputStream in (file);
-        if (! in.openedOk() || in.readInt() != (int) juce::ByteOrder::littleEndianInt ("RIFF"))
+        juce::String error;
+        const auto in = clarivo::media::detail::RegularFileInputStream::open (file, error);
+        if (in == nullptr || in->readInt() != (int) juce::ByteOrder::littleEndianInt ("RIFF"))
             return -1;
-        in.setPosition (12);
-        while (! in.isExhausted())
+        in->setPosition (12);
+        while (! in->isExhausted())
         {
-            const auto id = in.readInt();
-            const auto size = (juce::uint32) in.readInt();
+            const auto id = in->readInt();
+            const auto size = (juce::uint32) in->readInt();
             if (id == (int) juce::ByteOrder::littleEndianInt ("data"))
             {
-                dataSizeAt = in.getPosition() - 4;
-                dataStart = in.getPosition();
+                dataSizeAt = in->getPosition() - 4;
+                dataStart = in->getPosition();
                 break;
             }
-            in.setPosition (in.getPosition() + size + (size & 1));
+            in->setPosition (in->getPosition() + size + (size & 1));
         }
     }
     if (dataSizeAt < 0)
@@ -38,15 +43,17 @@ juce::int64 trimToWholeFrames (const juce::File& file, int frameBytes)
 
     const auto frames = juce::jmax ((juce::int64) 0, file.getSize() - dataStart) / frameBytes;
     const auto dataBytes = frames * frameBytes;
-    juce::FileOutputStream out (file);
-    if (! out.openedOk() || ! out.setPosition (dataStart + dataBytes) || out.truncate().failed())
+    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
         return -1;
-    out.setPosition (4);
-    out.writeInt ((int) (dataStart + dataBytes - 8));
-    out.setPosition (dataSizeAt);
-    out.writeInt ((int) dataBytes);
-    out.flush();
-    return out.getStatus().wasOk() ? frames : -1;
+    const auto putSize = [fd] (juce::int64 at, juce::int64 value)
+    {
+        const auto le = juce::ByteOrder::swapIfBigEndian ((juce::uint32) value);
+        return ::pwrite (fd, &le, sizeof (le), (off_t) at) == (ssize_t) sizeof (le);
+    };
+    const bool ok = ::ftruncate (fd, (off_t) (dataStart + dataBytes)) == 0 && putSize (4, dataStart + dataBytes - 8)
+                    && putSize (dataSizeAt, dataBytes);
+    return ::close (fd) == 0 && ok ? frames : -1;
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "UntrustedParse.h"
 
+#include "platform/media/MediaDecoding.h"
 #include "platform/media/MediaFileOutput.h"
 
 namespace
@@ -27,10 +28,16 @@ std::unique_ptr<SettingsFile> SettingsFile::open (const juce::File& file, int mi
     std::unique_ptr<SettingsFile> settings (new SettingsFile (file, millisecondsBeforeSaving));
     if (! file.exists())
         return settings;
-    if (! clarivo::media::detail::isRegularFile (file) || file.getSize() > kMaxSettingsBytes)
+    // Read through the one descriptor that was checked: a pipe put in its
+    // place is never waited on, and no program started meanwhile inherits it.
+    juce::String error;
+    const auto in = clarivo::media::detail::RegularFileInputStream::open (file, error);
+    if (in == nullptr)
+        return clarivo::media::detail::isRegularFile (file) ? std::move (settings) : nullptr;
+    if (in->getTotalLength() > kMaxSettingsBytes)
         return {};
 
-    const auto document = clarivo::parse::parseUntrustedXml (file.loadFileAsString(), settingsLimits());
+    const auto document = clarivo::parse::parseUntrustedXml (in->readEntireStreamAsString(), settingsLimits());
     if (document == nullptr || ! document->hasTagName ("PROPERTIES"))
         return settings;
     for (auto* value : document->getChildWithTagNameIterator ("VALUE"))
